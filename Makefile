@@ -1,0 +1,38 @@
+# Entry points for people and CI. Every target first makes sure the Debian packages the
+# project needs are installed (scripts/bootstrap.sh does nothing when they are).
+BUILD_DIR ?= build
+SANITIZE_DIR ?= build-sanitize
+JOBS ?= $(shell nproc)
+CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
+
+.PHONY: all deps configure build test test-sanitize demo format clean
+
+all: build
+
+deps:
+	@scripts/bootstrap.sh
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
+
+# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DKYSNAP_SANITIZE=ON
+	cmake --build $(SANITIZE_DIR) -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir $(SANITIZE_DIR) $(CTEST_FLAGS)
+
+demo: build
+	$(BUILD_DIR)/tools/kysnap/kysnap version
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
