@@ -1,12 +1,12 @@
 #include "EvDebug.h"
 
+#include <sys/time.h>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <sys/time.h>
 #include <vector>
 
 namespace {
@@ -75,7 +75,9 @@ void EvDebug::DebugLvl(const char* function, int level, const char* format, ...)
 
 namespace kyplatform {
 
-EvDebugSink* setEvDebugSink(EvDebugSink* sink) { return g_sink.exchange(sink); }
+EvDebugSink* setEvDebugSink(EvDebugSink* sink) {
+    return g_sink.exchange(sink);
+}
 
 std::string formatEvDebugLine(int level, const std::string& header, const std::string& message) {
     timeval now{};

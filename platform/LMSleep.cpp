@@ -21,5 +21,7 @@ void LMSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*lin
 }
 
 namespace kyplatform {
-Sleeper* setSleeper(Sleeper* sleeper) { return g_sleeper.exchange(sleeper); }
+Sleeper* setSleeper(Sleeper* sleeper) {
+    return g_sleeper.exchange(sleeper);
+}
 }  // namespace kyplatform

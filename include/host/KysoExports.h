@@ -20,8 +20,7 @@ using DeviceMap = std::map<std::string, std::list<std::string>>;
 
 KYSO_EXPORT void kyso_version(int16_t* major, int16_t* minor, int16_t* patch);
 KYSO_EXPORT KYSO::ResultCode kyso_isSupported(const char* device, int32_t flags,
-                                              KYSO::KYOSUtil* util, void* reserved,
-                                              int16_t option);
+                                              KYSO::KYOSUtil* util, void* reserved, int16_t option);
 KYSO_EXPORT KYSO::ResultCode kyso_processVPDInfo(KYSO::SnapInfo** requests, int16_t count,
                                                  KYSO::KYOSUtil* util);
 KYSO_EXPORT KYSO::ResultCode kyso_prepareDevices(KYSO::SnapInfo** requests, int16_t count,
@@ -52,9 +51,9 @@ namespace KYSO {
 
 // The names a host resolves, in the order of the table of entry points.
 inline constexpr const char* kEntryPointNames[] = {
-    "kyso_version",        "kyso_isSupported",   "kyso_processVPDInfo", "kyso_prepareDevices",
-    "kyso_unprepareDevices", "kyso_snapDevices", "kyso_isMapped",       "kyso_mapSnaps",
-    "kyso_unmapSnaps",     "kyso_deleteSnaps",   "kyso_revertSnaps",    "kyso_reconcileSnaps",
+    "kyso_version",          "kyso_isSupported",     "kyso_processVPDInfo", "kyso_prepareDevices",
+    "kyso_unprepareDevices", "kyso_snapDevices",     "kyso_isMapped",       "kyso_mapSnaps",
+    "kyso_unmapSnaps",       "kyso_deleteSnaps",     "kyso_revertSnaps",    "kyso_reconcileSnaps",
     "kyso_execSnapEngineOp", "kyso_identifyDevices",
 };
 

@@ -9,7 +9,9 @@
 
 class CMCopyContext {
 public:
-    void setDeviceListBeforeMap(const std::list<std::string>& devices) { devicesBeforeMap_ = devices; }
+    void setDeviceListBeforeMap(const std::list<std::string>& devices) {
+        devicesBeforeMap_ = devices;
+    }
     std::list<std::string>& getDeviceListBeforeMap() { return devicesBeforeMap_; }
 
     void setInitiatorList(const std::vector<std::string>& initiators) { initiators_ = initiators; }

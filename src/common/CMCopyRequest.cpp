@@ -31,8 +31,8 @@ int CMCopyRequest::getSourceDeviceInfo(std::map<std::string, std::string>& info)
     int16_t size = kDeviceBufferSize;
     const int answer = object_->getDevice(device.data(), size);
     if (answer != KYSO::BUFFER_OK) {
-        logger_->log(2, "Tegile CMCopyRequest() -", "failed to get source device name snap id  [%d]",
-                     object_->getSnapId());
+        logger_->log(2, "Tegile CMCopyRequest() -",
+                     "failed to get source device name snap id  [%d]", object_->getSnapId());
         object_->setSnapStatus(KYSO::SNAP_PREPARE_FAILED);
         return answer;
     }

@@ -4,9 +4,13 @@
 
 #include "KYSOTypes.h"
 
-HostBuffer::HostBuffer(int16_t initialSize) { resize(initialSize > 0 ? initialSize : 1); }
+HostBuffer::HostBuffer(int16_t initialSize) {
+    resize(initialSize > 0 ? initialSize : 1);
+}
 
-void HostBuffer::resize(int16_t size) { data_.assign(size > 0 ? static_cast<size_t>(size) : 1, '\0'); }
+void HostBuffer::resize(int16_t size) {
+    data_.assign(size > 0 ? static_cast<size_t>(size) : 1, '\0');
+}
 
 int readHostText(HostBuffer& buffer, const BufferGet& get, std::string& text,
                  const RegrowNotice& onRegrow) {

@@ -14,7 +14,8 @@ KYSO::ResultCode guarded(const char* function, Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        EvDebug(nullptr).DebugLvl(function, EvDebug::LEVEL_ERROR, "system is running out of memory");
+        EvDebug(nullptr).DebugLvl(function, EvDebug::LEVEL_ERROR,
+                                  "system is running out of memory");
     } catch (const std::exception& e) {
         EvDebug(nullptr).DebugLvl(function, EvDebug::LEVEL_ERROR, "unexpected failure [%s]",
                                   e.what());

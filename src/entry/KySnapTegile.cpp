@@ -39,14 +39,16 @@ KYSO_EXPORT KYSO::ResultCode kyso_isSupported(const char* device, int32_t /*flag
 KYSO_EXPORT KYSO::ResultCode kyso_processVPDInfo(KYSO::SnapInfo** requests, int16_t count,
                                                  KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_prepareDevices(KYSO::SnapInfo** requests, int16_t count,
                                                  KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
@@ -69,7 +71,8 @@ KYSO_EXPORT KYSO::ResultCode kyso_unprepareDevices(KYSO::SnapInfo** requests, in
 KYSO_EXPORT KYSO::ResultCode kyso_snapDevices(KYSO::SnapInfo** requests, int16_t count,
                                               KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
@@ -81,40 +84,45 @@ KYSO_EXPORT KYSO::ResultCode kyso_isMapped(KYSO::SnapInfo** /*requests*/, int16_
 KYSO_EXPORT KYSO::ResultCode kyso_mapSnaps(KYSO::SnapInfo** requests, int16_t count,
                                            KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_unmapSnaps(KYSO::SnapInfo** requests, int16_t count,
                                              KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_deleteSnaps(KYSO::SnapInfo** requests, int16_t count,
                                               KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_revertSnaps(KYSO::SnapInfo** requests, int16_t count,
                                               KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_reconcileSnaps(KYSO::SnapInfo** requests, int16_t count,
                                                  KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }
 
-KYSO_EXPORT KYSO::ResultCode kyso_execSnapEngineOp(KYSO::SnapInfo** /*requests*/,
-                                                   int16_t /*count*/, KYSO::KYOSUtil* /*util*/) {
+KYSO_EXPORT KYSO::ResultCode kyso_execSnapEngineOp(KYSO::SnapInfo** /*requests*/, int16_t /*count*/,
+                                                   KYSO::KYOSUtil* /*util*/) {
     return KYSO::RESULT_FAILED;
 }
 
@@ -123,6 +131,7 @@ KYSO_EXPORT KYSO::ResultCode kyso_identifyDevices(KYSO::SnapInfo** requests, int
                                                   int32_t /*operation*/, int16_t& /*reserved*/,
                                                   KYSO::KYOSUtil* /*util*/) {
     return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED : notYetAvailable(requests, count);
+        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
+                                            : notYetAvailable(requests, count);
     });
 }

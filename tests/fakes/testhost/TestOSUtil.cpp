@@ -96,9 +96,8 @@ int32_t TestOSUtil::getArrayListByID(const char* /*arrayType*/, char separator, 
     return answerSizedList(joinValues(arrayNames, separator), size, buf);
 }
 
-int32_t TestOSUtil::hbaList(const std::vector<Initiator>& list, char* names,
-                            int16_t& namesLength, char* flags, int16_t& flagsLength,
-                            int16_t& count) {
+int32_t TestOSUtil::hbaList(const std::vector<Initiator>& list, char* names, int16_t& namesLength,
+                            char* flags, int16_t& flagsLength, int16_t& count) {
     std::vector<std::string> nameList;
     std::string flagBytes;
     for (const Initiator& initiator : list) {
@@ -155,9 +154,9 @@ int32_t TestOSUtil::getArrayInfoByName(const char* arrayName, char* buf, int16_t
     return answer == KYSO::BUFFER_TOO_SMALL ? size : (answer == KYSO::BUFFER_OK ? 0 : -1);
 }
 
-int32_t TestOSUtil::getRemoteHbaList(const char* esxHost, const char* /*arrayHost*/,
-                                     char* names, int16_t& namesLength, char* flags,
-                                     int16_t& flagsLength, int16_t& count) {
+int32_t TestOSUtil::getRemoteHbaList(const char* esxHost, const char* /*arrayHost*/, char* names,
+                                     int16_t& namesLength, char* flags, int16_t& flagsLength,
+                                     int16_t& count) {
     if (auto scripted = takeScript(UtilOp::GetRemoteHbaList)) {
         if (scripted->size) {
             namesLength = static_cast<int16_t>(*scripted->size);

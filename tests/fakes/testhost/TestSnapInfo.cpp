@@ -62,7 +62,9 @@ std::optional<ScriptedAnswer> TestSnapInfo::takeScript(SnapOp op) {
     return answer;
 }
 
-void TestSnapInfo::count(SnapOp op) { ++calls_[op]; }
+void TestSnapInfo::count(SnapOp op) {
+    ++calls_[op];
+}
 
 int32_t TestSnapInfo::bufferGet(SnapOp op, const std::string& value, char* buf, int16_t& size) {
     count(op);
@@ -212,7 +214,9 @@ void TestSnapInfo::setTransMetaData(int32_t kind, const char* text) {
     }
 }
 
-int32_t TestSnapInfo::getSnapId() { return snapId; }
+int32_t TestSnapInfo::getSnapId() {
+    return snapId;
+}
 
 int32_t TestSnapInfo::getSnapProperty(int32_t id, std::string& value) {
     count(SnapOp::GetSnapProperty);
@@ -244,6 +248,8 @@ void TestSnapInfo::setTargetId(const char* targetId) {
     targetIdsSet.push_back(targetId != nullptr ? targetId : "");
 }
 
-void TestSnapInfo::setLunId(const char* lunId) { lunIdsSet.push_back(lunId != nullptr ? lunId : ""); }
+void TestSnapInfo::setLunId(const char* lunId) {
+    lunIdsSet.push_back(lunId != nullptr ? lunId : "");
+}
 
 }  // namespace testhost

@@ -1,0 +1,171 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KysoExports.h"
+#include "TestOSUtil.h"
+#include "TestSnapInfo.h"
+
+namespace {
+
+using testhost::TestOSUtil;
+using testhost::TestSnapInfo;
+
+// The plug-in as a host sees it: loaded with dlopen, entry points resolved by name.
+class LoadedPlugin {
+public:
+    LoadedPlugin() : handle_(dlopen(KYSNAP_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {}
+    ~LoadedPlugin() {
+        if (handle_ != nullptr) {
+            dlclose(handle_);
+        }
+    }
+    bool loaded() const { return handle_ != nullptr; }
+    void* symbol(const char* name) const { return dlsym(handle_, name); }
+    template <typename Fn>
+    Fn fn(const char* name) const {
+        return reinterpret_cast<Fn>(symbol(name));
+    }
+
+private:
+    void* handle_;
+};
+
+const char* const kBatchFunctions[] = {
+    "kyso_processVPDInfo", "kyso_prepareDevices", "kyso_snapDevices",
+    "kyso_mapSnaps",       "kyso_unmapSnaps",     "kyso_deleteSnaps",
+    "kyso_revertSnaps",    "kyso_reconcileSnaps",
+};
+
+std::string run(const std::string& command) {
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        return output;
+    }
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+        output += buffer;
+    }
+    return output;
+}
+
+TEST(Exports, DynamicSymbolTableHoldsExactlyTheFourteenEntryPoints) {
+    const std::string table =
+        run(std::string("nm -D --defined-only ") + KYSNAP_PLUGIN_PATH + " 2>&1");
+    ASSERT_FALSE(table.empty());
+    std::set<std::string> defined;
+    std::istringstream lines(table);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        fields >> address >> type >> name;
+        if (type != "A") {  // absolute symbols are the linker's version markers
+            defined.insert(name);
+        }
+    }
+    const std::set<std::string> expected(std::begin(KYSO::kEntryPointNames),
+                                         std::end(KYSO::kEntryPointNames));
+    EXPECT_EQ(defined, expected) << table;
+}
+
+TEST(Exports, EveryEntryPointResolvesAfterDlopen) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded()) << dlerror();
+    for (const char* name : KYSO::kEntryPointNames) {
+        EXPECT_NE(plugin.symbol(name), nullptr) << name;
+    }
+}
+
+TEST(EntryPoints, VersionIsOneZeroZero) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    int16_t major = -1, minor = -1, patch = -1;
+    plugin.fn<KYSO::VersionFn>("kyso_version")(&major, &minor, &patch);
+    EXPECT_EQ(major, 1);
+    EXPECT_EQ(minor, 0);
+    EXPECT_EQ(patch, 0);
+}
+
+TEST(EntryPoints, EmptyBatchCallsAreRejectedWithoutTouchingAnyRequest) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    TestOSUtil util;
+    TestSnapInfo request;
+    KYSO::SnapInfo* requests[] = {&request};
+    for (const char* name : kBatchFunctions) {
+        auto batch = plugin.fn<KYSO::BatchFn>(name);
+        EXPECT_EQ(batch(requests, 0, &util), KYSO::RESULT_FAILED) << name;
+        EXPECT_EQ(batch(nullptr, 3, &util), KYSO::RESULT_FAILED) << name;
+        EXPECT_EQ(batch(requests, -1, &util), KYSO::RESULT_FAILED) << name;
+    }
+    EXPECT_TRUE(request.statusHistory.empty());
+    EXPECT_TRUE(request.logLines.empty());
+    EXPECT_TRUE(request.errors.empty());
+    EXPECT_TRUE(request.metaDataWrites.empty());
+
+    KYSO::DeviceMap devices;
+    int16_t reserved = 0;
+    EXPECT_EQ(plugin.fn<KYSO::IdentifyDevicesFn>("kyso_identifyDevices")(
+                  nullptr, 0, devices, 3, reserved, &util),
+              KYSO::RESULT_FAILED);
+}
+
+TEST(EntryPoints, UnprepareClearsMetadataAndMarksEveryRequestUnprepared) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    auto unprepare = plugin.fn<KYSO::BatchFn>("kyso_unprepareDevices");
+    std::vector<TestSnapInfo> requests(3);
+    std::vector<KYSO::SnapInfo*> pointers;
+    for (TestSnapInfo& request : requests) {
+        request.metaData = "2.0|id|";
+        pointers.push_back(&request);
+    }
+    TestOSUtil util;
+    EXPECT_EQ(unprepare(pointers.data(), 3, &util), KYSO::RESULT_SUCCESS);
+    for (const TestSnapInfo& request : requests) {
+        ASSERT_EQ(request.metaDataWrites.size(), 1u);
+        EXPECT_EQ(request.metaDataWrites[0].kind, KYSO::META_SNAPSHOT);
+        EXPECT_TRUE(request.metaDataWrites[0].cleared);
+        EXPECT_EQ(request.statusHistory, (std::vector<int32_t>{KYSO::SNAP_UNPREPARED}));
+        EXPECT_TRUE(request.logLines.empty());
+    }
+    EXPECT_EQ(unprepare(nullptr, 0, &util), KYSO::RESULT_SUCCESS);
+    EXPECT_EQ(unprepare(pointers.data(), 0, &util), KYSO::RESULT_SUCCESS);
+}
+
+TEST(EntryPoints, UnprepareSkipsNullRequestsInsteadOfCrashing) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    TestSnapInfo request;
+    KYSO::SnapInfo* requests[] = {nullptr, &request};
+    TestOSUtil util;
+    EXPECT_EQ(plugin.fn<KYSO::BatchFn>("kyso_unprepareDevices")(requests, 2, &util),
+              KYSO::RESULT_SUCCESS);
+    EXPECT_EQ(request.statusHistory, (std::vector<int32_t>{KYSO::SNAP_UNPREPARED}));
+}
+
+TEST(EntryPoints, IsMappedAlwaysSucceedsAndExecSnapEngineOpAlwaysFails) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    TestSnapInfo request;
+    KYSO::SnapInfo* requests[] = {&request};
+    TestOSUtil util;
+    auto isMapped = plugin.fn<KYSO::BatchFn>("kyso_isMapped");
+    auto exec = plugin.fn<KYSO::BatchFn>("kyso_execSnapEngineOp");
+    EXPECT_EQ(isMapped(requests, 1, &util), KYSO::RESULT_SUCCESS);
+    EXPECT_EQ(isMapped(nullptr, 0, nullptr), KYSO::RESULT_SUCCESS);
+    EXPECT_EQ(exec(requests, 1, &util), KYSO::RESULT_FAILED);
+    EXPECT_EQ(exec(nullptr, 0, nullptr), KYSO::RESULT_FAILED);
+    EXPECT_TRUE(request.statusHistory.empty());
+    EXPECT_TRUE(request.logLines.empty());
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "CLmError.h"
+#include "EvDebug.h"
+#include "KyException.h"
+#include "LMSleep.h"
+#include "SP.h"
+
+namespace {
+
+struct CapturedLine {
+    int level;
+    std::string header;
+    std::string message;
+};
+
+class CapturingSink : public kyplatform::EvDebugSink {
+public:
+    CapturingSink() { previous_ = kyplatform::setEvDebugSink(this); }
+    ~CapturingSink() override { kyplatform::setEvDebugSink(previous_); }
+    void write(int level, const std::string& header, const std::string& message) override {
+        lines.push_back({level, header, message});
+    }
+    std::vector<CapturedLine> lines;
+
+private:
+    kyplatform::EvDebugSink* previous_;
+};
+
+class RecordingSleeper : public kyplatform::Sleeper {
+public:
+    RecordingSleeper() { previous_ = kyplatform::setSleeper(this); }
+    ~RecordingSleeper() override { kyplatform::setSleeper(previous_); }
+    void sleepMs(unsigned int milliseconds) override { waits.push_back(milliseconds); }
+    std::vector<unsigned int> waits;
+
+private:
+    kyplatform::Sleeper* previous_;
+};
+
+TEST(DebugLog, LinesCarryLevelHeaderAndFormattedMessage) {
+    CapturingSink sink;
+    EvDebug log(nullptr);
+    log.DebugLvl("kyso_isSupported", EvDebug::LEVEL_ERROR, "device [%s] does not belong to [%s]",
+                 "/dev/sdb", "TEGILE");
+    log.debugLvl(EvDebug::LEVEL_INFO, "count [%d]", 3);
+    ASSERT_EQ(sink.lines.size(), 2u);
+    EXPECT_EQ(sink.lines[0].level, -1);
+    EXPECT_EQ(sink.lines[0].header, "kyso_isSupported");
+    EXPECT_EQ(sink.lines[0].message, "device [/dev/sdb] does not belong to [TEGILE]");
+    EXPECT_EQ(sink.lines[1].header, "");
+    EXPECT_EQ(sink.lines[1].message, "count [3]");
+}
+
+TEST(DebugLog, PrintedLineIsReadableTimeLevelHeaderMessage) {
+    const std::string line =
+        kyplatform::formatEvDebugLine(-1, "kyso_isSupported", "supported by [x]\n");
+    EXPECT_TRUE(std::regex_match(
+        line, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z ERROR kyso_isSupported supported by \[x\])")))
+        << line;
+    EXPECT_NE(kyplatform::formatEvDebugLine(1, "", "m").find(" INFO m"), std::string::npos);
+}
+
+TEST(Sleep, InstalledSleeperReceivesEveryWaitInsteadOfSleeping) {
+    RecordingSleeper sleeper;
+    const auto start = std::chrono::steady_clock::now();
+    LMSLEEP(60000);
+    LMSLEEP_InTeRnAl(100, __FILE__, __LINE__);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(sleeper.waits, (std::vector<unsigned int>{60000, 100}));
+}
+
+TEST(Sleep, RealSleepWaitsAtLeastTheTimeAsked) {
+    const auto start = std::chrono::steady_clock::now();
+    LMSLEEP(20);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+}
+
+struct Counted : SPBase {
+    explicit Counted(int* deletions) : deletions_(deletions) {}
+    ~Counted() override { ++*deletions_; }
+    int* deletions_;
+};
+
+TEST(SharedPointer, ObjectLivesUntilTheLastPointerGoes) {
+    int deletions = 0;
+    {
+        SP<Counted> first(new Counted(&deletions));
+        SP<Counted> second = first;
+        EXPECT_EQ(first->refCount(), 2);
+        first.reset();
+        EXPECT_EQ(deletions, 0);
+        SP<Counted> moved = std::move(second);
+        EXPECT_TRUE(second.isNull());
+        EXPECT_EQ(moved->refCount(), 1);
+    }
+    EXPECT_EQ(deletions, 1);
+}
+
+TEST(ErrorObjects, ErrorTextAndExceptionCarryWhatTheDeviceLibrarySaid) {
+    CLmError error;
+    error.Set(19, "No such device");
+    EXPECT_EQ(error.AsString(), "No such device");
+    error.Success();
+    EXPECT_TRUE(error.IsSuccess());
+
+    try {
+        throw KyException("sendSCSIInquiry", "ioctl failed", "file.cpp", 12, 5);
+    } catch (const KyException& e) {
+        EXPECT_EQ(e.getMessage(), "ioctl failed");
+        EXPECT_STREQ(e.what(), "ioctl failed");
+        EXPECT_EQ(e.getCode(), 5);
+    }
+}
+
+}  // namespace
