@@ -1,19 +1,33 @@
 // jsonxx: the JSON document model of the plug-in and the array simulator.
 //
-// Parsing: white space between tokens is skipped and text after the closing brace or bracket
-// is not examined. Strings take double or single quotes; the escapes \" \\ \/ \b \f \n \r \t
-// and \uXXXX are understood (\u becomes UTF-8, surrogate pairs combined) and any other
-// backslash sequence stays as written. A ',' right before '}' is accepted; a key given twice
-// keeps the later value. Numbers are read as long double. Nesting deeper than kMaxDepth fails
-// the parse instead of exhausting the stack.
+// Parsing: white space (space, \t, \n, \v, \f, \r) between tokens is skipped and text after
+// the closing brace or bracket is not examined. Strings take double or single quotes and may
+// hold any raw byte, NUL included; the escapes \" \\ \/ \b \f \n \r \t and \uXXXX are
+// understood (\u becomes UTF-8, surrogate pairs combined) and any other backslash sequence stays
+// as written: an unknown escape, a \u without four hexadecimal digits, and a lone surrogate. A
+// ',' right before '}' is accepted (not before ']'); a key given twice keeps the later value.
+// Numbers follow the JSON number grammar (no '+', no leading '.', no NaN or Infinity) and the
+// token is read by stream extraction of a long double in the classic locale; a value beyond the
+// range of long double fails the parse, one too small for it becomes 0 or a subnormal. Nesting
+// deeper than kMaxDepth containers fails the parse instead of exhausting the stack.
 //
-// Writing (json()): members in ascending byte order of their keys, one per line, indented by
-// one tab per level, as "key": value followed by ','; the last ',' of a container becomes a
-// space. '"', '\' and '/' are escaped as \" \\ \/, the control characters as \b \f \n \r \t or
-// \u00XX; bytes of 0x80 and above pass unchanged.
+// Writing (json()): a container opens with "{\n" or "[\n"; each member follows on its own
+// line, indented by one tab per level, as "key": value (array elements as value alone) followed
+// by ",\n"; the last ',' of a container becomes a space; the closing brace or bracket stands on
+// its own line indented like the line that opened the container, with no newline after it. So
+// {"a":"x/y","b":[true]} at level 0 is written as
+//   {\n\t"a": "x\/y",\n\t"b": [\n\t\ttrue \n\t] \n}
+// and an empty object as "{\n}" ("{\n\t}" one level down). Members come in ascending byte order
+// of their keys. '"', '\' and '/' are escaped as \" \\ \/, the control characters as \b \f
+// \n \r \t or \u00xx (lower-case hex); bytes of 0x7f and above pass unchanged. Numbers: an
+// integral value below 1e21 in magnitude as plain digits, any other value with the fewest
+// significant digits (at most 21) that read back to the same long double, in the classic locale;
+// a NaN or infinite number (only possible through import/append) is written as null.
 //
 // get<T>() of an absent member, or of one of another kind, returns a reference to a
-// default-constructed T private to the calling thread; callers test with has<T>() first.
+// default-constructed T private to the calling thread, reset to default on every such call (a
+// reference kept from an earlier failed get sees the reset); callers test with has<T>() first.
+// T is one of std::string, Number, bool, Object, Array, Null; other types do not link.
 #pragma once
 
 #include <cstddef>
@@ -63,7 +77,8 @@ public:
     template <typename T>
     const T& get() const;
 
-    // Parses one JSON value at the start of `text` (after white space).
+    // Parses one JSON value at the start of `text` (after white space); on false the value is
+    // null.
     bool parse(const std::string& text);
     std::string json() const;
 
@@ -109,7 +124,7 @@ public:
     void import(const std::string& key, const Value& value);
 
     // Empties the object, then reads one JSON object at the start of `text`. On false the
-    // object may hold the members read before the error.
+    // object is left empty. `text` may belong to this object.
     bool parse(const std::string& text);
     std::string json() const;
 
@@ -149,7 +164,8 @@ public:
     void append(const Array& value);
     void append(const Value& value);
 
-    // Empties the array, then reads one JSON array at the start of `text`.
+    // Empties the array, then reads one JSON array at the start of `text`. On false the array
+    // is left empty. `text` may belong to this array.
     bool parse(const std::string& text);
     std::string json() const;
 

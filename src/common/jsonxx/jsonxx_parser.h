@@ -1,0 +1,42 @@
+// Recursive-descent reader of JSON text into the document model, by the parsing rules stated
+// in jsonxx.h. Internal to the jsonxx library.
+#pragma once
+
+#include <string>
+
+#include "jsonxx.h"
+
+namespace jsonxx {
+
+// Reads from a borrowed character range that must outlive the parser. Every read is bounded
+// by the end of the range; embedded NUL bytes are ordinary characters. Nesting is bounded by
+// kMaxDepth, so the recursion depth is too.
+class Parser {
+public:
+    explicit Parser(const std::string& text);
+
+    // Each reads one value of its kind after leading white space and returns true when it is
+    // complete and well-formed. On false the output holds whatever was read before the error;
+    // the public parse functions discard it.
+    bool readObject(Object::Container& out);
+    bool readArray(Array::Container& out);
+    bool readValue(Value& out);
+
+private:
+    // `depth` is the number of containers enclosing the item being read.
+    bool value(Value& out, int depth);
+    bool object(Object::Container& out, int depth);
+    bool array(Array::Container& out, int depth);
+    bool string(std::string& out);
+    bool escape(std::string& out);
+    bool number(Number& out);
+    bool literal(const char* word);
+    bool hex4(const char* at, unsigned& code) const;
+    void skipSpace();
+    bool atEnd() const { return pos_ == end_; }
+
+    const char* pos_;
+    const char* end_;
+};
+
+}  // namespace jsonxx

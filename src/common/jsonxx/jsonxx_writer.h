@@ -1,0 +1,23 @@
+// Writer of the document model as JSON text, by the layout stated in jsonxx.h. Internal to the
+// jsonxx library; escapeString() is the public face of its string escaping.
+#pragma once
+
+#include <string>
+
+#include "jsonxx.h"
+
+namespace jsonxx {
+
+class Writer {
+public:
+    // Each appends to `out`; `level` is the nesting level of the line the item starts on.
+    static void value(std::string& out, const Value& value, int level);
+    static void object(std::string& out, const Object& object, int level);
+    static void array(std::string& out, const Array& array, int level);
+    // Appends `text` escaped, in double quotes.
+    static void quoted(std::string& out, const std::string& text);
+    // Appends `text` escaped, without quotes.
+    static void escaped(std::string& out, const std::string& text);
+};
+
+}  // namespace jsonxx
