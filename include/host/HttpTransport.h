@@ -1,0 +1,82 @@
+// The seam under KYLibCurl: one HttpTransport per KYLibCurl performs its requests, keeping its
+// connection open between them. The default transport is libcurl; a host or a test can install
+// another factory (for example one that fails on purpose, or answers from memory).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "KyPlatformExport.h"
+
+namespace kyplatform {
+
+// How a transport talks to its server; read from the environment by KYLibCurlInit.
+struct HttpTransportSettings {
+    // Certificate chain and host name are checked unless this is false (KYSNAP_TLS_INSECURE=1).
+    bool verifyPeer = true;
+    // Trusted CA certificates (PEM); empty means the system CA store (KYSNAP_TLS_CA_FILE).
+    std::string caFile;
+    // Seconds for the connection phase (TCP and TLS handshake) and for the whole request.
+    long connectTimeoutSeconds = 30;
+    long totalTimeoutSeconds = 300;
+    // Keep the connection open for the next request of the same transport.
+    bool keepAlive = true;
+    // Content type sent when no "Content-Type:" header line was added; empty sends none.
+    std::string contentType;
+};
+
+enum class HttpMethod { Get = 0, Post = 1, Put = 2, Delete = 3 };
+
+struct HttpRequest {
+    HttpMethod method = HttpMethod::Get;
+    std::string url;
+    // Borrowed for the duration of perform(); null exactly when bodyLength is 0. A request
+    // without a body sends none (a POST or PUT then carries "Content-Length: 0").
+    const char* body = nullptr;
+    size_t bodyLength = 0;
+};
+
+struct HttpResponse {
+    // HTTP status of the answer, 0 when none was received.
+    uint32_t status = 0;
+    // The answer's body, byte for byte (it may hold NUL bytes); partial after a failure.
+    std::string body;
+    // Why perform() failed; never contains credentials.
+    std::string error;
+};
+
+class KYPLATFORM_API HttpTransport {
+public:
+    virtual ~HttpTransport() = default;
+
+    // Adds a complete header line ("Name: value") sent with every later request, in the order
+    // added. Returns false when the line cannot be kept.
+    virtual bool addHeader(const std::string& line) = 0;
+    // Sets the credentials sent with every later request as HTTP basic authentication.
+    // Returns false when they cannot be kept.
+    virtual bool setCredentials(const std::string& user, const std::string& password) = 0;
+    // Performs one request synchronously, reusing the open connection when there is one.
+    // Returns true when a complete answer was received, whatever its status; false when no
+    // complete exchange took place (`response.error` says why).
+    virtual bool perform(const HttpRequest& request, HttpResponse& response) = 0;
+};
+
+class KYPLATFORM_API HttpTransportFactory {
+public:
+    virtual ~HttpTransportFactory() = default;
+    // A new transport for `settings`, or null with `error` set.
+    virtual std::unique_ptr<HttpTransport> create(const HttpTransportSettings& settings,
+                                                  std::string& error) = 0;
+};
+
+// Installs `factory` (borrowed; it must outlive its use; null restores the libcurl factory)
+// for KYLibCurl objects initialised from now on, and returns the previous one (null when the
+// libcurl factory was in use).
+KYPLATFORM_API HttpTransportFactory* setHttpTransportFactory(HttpTransportFactory* factory);
+
+// The factory in use: the installed one, or the libcurl factory.
+KYPLATFORM_API HttpTransportFactory& httpTransportFactory();
+
+}  // namespace kyplatform

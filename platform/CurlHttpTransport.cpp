@@ -1,0 +1,207 @@
+#include "CurlHttpTransport.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kyplatform {
+namespace {
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+bool startsWithNoCase(const std::string& text, const char* prefix) {
+    const size_t length = std::strlen(prefix);
+    return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
+}
+
+size_t appendBody(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+class CurlHttpTransport : public HttpTransport {
+public:
+    CurlHttpTransport(CURL* handle, const HttpTransportSettings& settings)
+        : handle_(handle), settings_(settings) {}
+
+    ~CurlHttpTransport() override {
+        // The password lives only as long as the transport.
+        std::fill(password_.begin(), password_.end(), '\0');
+    }
+
+    bool addHeader(const std::string& line) override {
+        headers_.push_back(line);
+        if (startsWithNoCase(line, "Content-Type:")) {
+            hasContentType_ = true;
+        }
+        return true;
+    }
+
+    bool setCredentials(const std::string& user, const std::string& password) override {
+        hasCredentials_ = true;
+        user_ = user;
+        password_ = password;
+        return true;
+    }
+
+    bool perform(const HttpRequest& request, HttpResponse& response) override {
+        response = HttpResponse();
+        CURL* curl = handle_.get();
+        // A reset clears every option of the previous request but keeps the open connection.
+        curl_easy_reset(curl);
+        char errorText[CURL_ERROR_SIZE] = {0};
+
+        SlistPtr headers;
+        if (!buildHeaders(headers)) {
+            response.error = "out of memory building the request headers";
+            return false;
+        }
+        bool ok = setCommonOptions(curl, request, headers.get(), errorText) &&
+                  setMethodAndBody(curl, request);
+        ok = ok && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body) == CURLE_OK;
+        if (!ok) {
+            response.error = "the request options were refused";
+            return false;
+        }
+
+        const CURLcode result = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        // Drop the pointers into this call's stack and response before they dangle.
+        curl_easy_reset(curl);
+        response.status = status > 0 ? static_cast<uint32_t>(status) : 0;
+        if (result != CURLE_OK) {
+            response.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+            while (!response.error.empty() && response.error.back() == '\n') {
+                response.error.pop_back();
+            }
+            return false;
+        }
+        return true;
+    }
+
+private:
+    bool buildHeaders(SlistPtr& list) {
+        std::vector<std::string> lines;
+        if (!hasContentType_) {
+            // An empty "Content-Type:" also stops libcurl from adding its form content type.
+            lines.push_back("Content-Type: " + settings_.contentType);
+        }
+        lines.insert(lines.end(), headers_.begin(), headers_.end());
+        // Bodies go out at once: no waiting for a "100 Continue" that an array may never send.
+        lines.push_back("Expect:");
+        for (const std::string& line : lines) {
+            curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+            if (grown == nullptr) {
+                return false;
+            }
+            list.release();
+            list.reset(grown);
+        }
+        return true;
+    }
+
+    bool setCommonOptions(CURL* curl, const HttpRequest& request, curl_slist* headers,
+                          char* errorText) {
+        bool ok =
+            curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http") == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, settings_.connectTimeoutSeconds) ==
+                CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT, settings_.totalTimeoutSeconds) == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, settings_.keepAlive ? 0L : 1L) ==
+                CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, settings_.verifyPeer ? 1L : 0L) ==
+                CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, settings_.verifyPeer ? 2L : 0L) ==
+                CURLE_OK;
+        if (ok && !settings_.caFile.empty()) {
+            // The given file replaces the system store rather than adding to it.
+            ok = curl_easy_setopt(curl, CURLOPT_CAINFO, settings_.caFile.c_str()) == CURLE_OK &&
+                 curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+        }
+        if (ok && hasCredentials_) {
+            // Passed separately, so that a ':' in the password needs no escaping.
+            ok = curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC) == CURLE_OK &&
+                 curl_easy_setopt(curl, CURLOPT_USERNAME, user_.c_str()) == CURLE_OK &&
+                 curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str()) == CURLE_OK;
+        }
+        return ok;
+    }
+
+    static bool setMethodAndBody(CURL* curl, const HttpRequest& request) {
+        static const char* const kMethodNames[] = {"GET", "POST", "PUT", "DELETE"};
+        const bool hasBody = request.bodyLength > 0;
+        const bool sendsBody =
+            hasBody || request.method == HttpMethod::Post || request.method == HttpMethod::Put;
+        if (!sendsBody) {
+            // GET or DELETE without a body: no body and no Content-Length.
+            return curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+                   (request.method == HttpMethod::Get ||
+                    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE") == CURLE_OK);
+        }
+        // Never a null body pointer with POST: libcurl would then read the body from stdin.
+        const char* body = hasBody ? request.body : "";
+        bool ok = curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                                   static_cast<curl_off_t>(request.bodyLength)) == CURLE_OK &&
+                  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body) == CURLE_OK;
+        if (ok && request.method != HttpMethod::Post) {
+            ok = curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST,
+                                  kMethodNames[static_cast<int>(request.method)]) == CURLE_OK;
+        }
+        return ok;
+    }
+
+    std::unique_ptr<CURL, EasyDeleter> handle_;
+    HttpTransportSettings settings_;
+    std::vector<std::string> headers_;
+    bool hasContentType_ = false;
+    bool hasCredentials_ = false;
+    std::string user_;
+    std::string password_;
+};
+
+class CurlHttpTransportFactory : public HttpTransportFactory {
+public:
+    std::unique_ptr<HttpTransport> create(const HttpTransportSettings& settings,
+                                          std::string& error) override {
+        static std::once_flag once;
+        static CURLcode initResult = CURLE_OK;
+        std::call_once(once, [] { initResult = curl_global_init(CURL_GLOBAL_DEFAULT); });
+        if (initResult != CURLE_OK) {
+            error = std::string("libcurl initialisation failed: ") + curl_easy_strerror(initResult);
+            return nullptr;
+        }
+        CURL* handle = curl_easy_init();
+        if (handle == nullptr) {
+            error = "libcurl handle allocation failed";
+            return nullptr;
+        }
+        return std::make_unique<CurlHttpTransport>(handle, settings);
+    }
+};
+
+}  // namespace
+
+HttpTransportFactory& curlHttpTransportFactory() {
+    static CurlHttpTransportFactory factory;
+    return factory;
+}
+
+}  // namespace kyplatform

@@ -1,0 +1,63 @@
+#include "HttpEnvironment.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace kyplatform {
+namespace {
+
+// Whole positive seconds up to kMaxTimeoutSeconds; anything else keeps `fallback`.
+long readSeconds(const char* name, long fallback, std::vector<std::string>& warnings) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return fallback;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long seconds = std::strtol(value, &end, 10);
+    if (errno != 0 || end == value || *end != '\0' || seconds <= 0 ||
+        seconds > kMaxTimeoutSeconds) {
+        warnings.push_back(std::string(name) + "=\"" + value +
+                           "\" is not a number of seconds between 1 and " +
+                           std::to_string(kMaxTimeoutSeconds) + "; using the default of " +
+                           std::to_string(fallback) + " seconds");
+        return fallback;
+    }
+    return seconds;
+}
+
+}  // namespace
+
+void readHttpEnvironment(HttpTransportSettings& settings, std::vector<std::string>& warnings) {
+    settings.connectTimeoutSeconds =
+        readSeconds("KYSNAP_HTTP_CONNECT_TIMEOUT", kDefaultConnectTimeoutSeconds, warnings);
+    settings.totalTimeoutSeconds =
+        readSeconds("KYSNAP_HTTP_TIMEOUT", kDefaultTotalTimeoutSeconds, warnings);
+
+    settings.caFile.clear();
+    if (const char* caFile = std::getenv("KYSNAP_TLS_CA_FILE"); caFile != nullptr && *caFile) {
+        settings.caFile = caFile;
+        // Kept even when unreadable, so that requests fail instead of trusting something else.
+        if (::access(caFile, R_OK) != 0) {
+            warnings.push_back(std::string("KYSNAP_TLS_CA_FILE=\"") + caFile +
+                               "\" cannot be read; HTTPS requests will fail verification");
+        }
+    }
+
+    settings.verifyPeer = true;
+    const char* insecure = std::getenv("KYSNAP_TLS_INSECURE");
+    if (insecure != nullptr && std::string(insecure) == "1") {
+        settings.verifyPeer = false;
+        warnings.push_back(
+            "KYSNAP_TLS_INSECURE=1: TLS certificate and host name verification is OFF; the "
+            "array's identity is not checked and credentials may reach an impostor");
+    } else if (insecure != nullptr && *insecure != '\0' && std::string(insecure) != "0") {
+        warnings.push_back(std::string("KYSNAP_TLS_INSECURE=\"") + insecure +
+                           "\" is neither 0 nor 1; certificate verification stays on");
+    }
+}
+
+}  // namespace kyplatform

@@ -1,0 +1,174 @@
+#include "KYLibCurl.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "EvDebug.h"
+#include "HttpEnvironment.h"
+#include "HttpTransport.h"
+
+namespace {
+
+constexpr int kHeaderLine = 0;
+constexpr int kCredentials = 1;
+constexpr uint32_t kFirstErrorStatus = 400;
+
+void logLine(const char* function, int level, const std::string& text) {
+    EvDebug(nullptr).DebugLvl(function, level, "%s", text.c_str());
+}
+
+// The URL without any "user:password@" part, for log lines.
+std::string urlForLog(const char* url) {
+    std::string text = url;
+    const size_t scheme = text.find("://");
+    const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const size_t end = text.find_first_of("/?#", start);
+    const size_t at = text.rfind('@', end == std::string::npos ? text.size() : end);
+    if (at != std::string::npos && at >= start) {
+        text.erase(start, at + 1 - start);
+    }
+    return text;
+}
+
+// "Name: value" with a token as name and no line break anywhere.
+bool isHeaderLine(const std::string& line) {
+    const size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string::npos) {
+        return false;
+    }
+    for (size_t i = 0; i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c <= ' ' || c >= 0x7f ||
+            std::string("\"(),/:;<=>?@[\\]{}").find(char(c)) != std::string::npos) {
+            return false;
+        }
+    }
+    return line.find_first_of("\r\n") == std::string::npos;
+}
+
+}  // namespace
+
+struct KYLibCurl::State {
+    std::unique_ptr<kyplatform::HttpTransport> transport;
+    WriteCallback writeCallback = nullptr;
+    uint32_t status = 0;
+    std::string body;
+
+    void forgetAnswer() {
+        status = 0;
+        body.clear();
+    }
+};
+
+KYLibCurl::KYLibCurl() : state_(new State) {}
+
+KYLibCurl::~KYLibCurl() = default;
+
+bool KYLibCurl::KYLibCurlInit(const char* contentType, bool keepAlive, bool /*verbose*/,
+                              WriteCallback writeCallback) {
+    static const char* const kFunction = "KYLibCurl::KYLibCurlInit()";
+    try {
+        state_->transport.reset();
+        state_->forgetAnswer();
+        state_->writeCallback = writeCallback;
+
+        kyplatform::HttpTransportSettings settings;
+        settings.contentType = contentType != nullptr ? contentType : "";
+        settings.keepAlive = keepAlive;
+        std::vector<std::string> warnings;
+        kyplatform::readHttpEnvironment(settings, warnings);
+        for (const std::string& warning : warnings) {
+            logLine(kFunction, EvDebug::LEVEL_ERROR, "warning: " + warning);
+        }
+
+        std::string error;
+        state_->transport = kyplatform::httpTransportFactory().create(settings, error);
+        if (!state_->transport) {
+            logLine(kFunction, EvDebug::LEVEL_ERROR, "HTTP transport creation failed: " + error);
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        logLine(kFunction, EvDebug::LEVEL_ERROR, std::string("initialisation failed: ") + e.what());
+    } catch (...) {
+        logLine(kFunction, EvDebug::LEVEL_ERROR, "initialisation failed");
+    }
+    state_->transport.reset();
+    return false;
+}
+
+bool KYLibCurl::KYLibCurlAppendHeader(int kind, const char* text) {
+    if (!state_->transport || text == nullptr) {
+        return false;
+    }
+    try {
+        const std::string value = text;
+        if (kind == kHeaderLine) {
+            return isHeaderLine(value) && state_->transport->addHeader(value);
+        }
+        if (kind == kCredentials) {
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos) {
+                return state_->transport->setCredentials(value, std::string());
+            }
+            return state_->transport->setCredentials(value.substr(0, colon),
+                                                     value.substr(colon + 1));
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
+bool KYLibCurl::KYLibCurlSendHttpReq(int type, const char* url, const char* body, size_t length,
+                                     bool reserved, const char* reservedText) {
+    static const char* const kFunction = "KYLibCurl::KYLibCurlSendHttpReq()";
+    try {
+        state_->forgetAnswer();
+        if (!state_->transport) {
+            logLine(kFunction, EvDebug::LEVEL_ERROR, "request refused: not initialised");
+            return false;
+        }
+        if (url == nullptr || *url == '\0' || type < 0 || type > 3 ||
+            (body == nullptr && length > 0) || reserved || reservedText != nullptr) {
+            logLine(kFunction, EvDebug::LEVEL_ERROR,
+                    "request refused: invalid arguments (type " + std::to_string(type) + ")");
+            return false;
+        }
+        kyplatform::HttpRequest request;
+        request.method = static_cast<kyplatform::HttpMethod>(type);
+        request.url = url;
+        request.body = length > 0 ? body : nullptr;
+        request.bodyLength = length;
+
+        kyplatform::HttpResponse response;
+        const bool exchanged = state_->transport->perform(request, response);
+        state_->status = response.status;
+        state_->body.swap(response.body);
+        if (!exchanged) {
+            logLine(kFunction, EvDebug::LEVEL_ERROR,
+                    "request to " + urlForLog(url) + " failed: " + response.error);
+            return false;
+        }
+        if (state_->writeCallback != nullptr && !state_->body.empty() &&
+            state_->writeCallback(state_->body.data(), 1, state_->body.size(), this) !=
+                state_->body.size()) {
+            return false;
+        }
+        return state_->status != 0 && state_->status < kFirstErrorStatus;
+    } catch (const std::exception& e) {
+        logLine(kFunction, EvDebug::LEVEL_ERROR, std::string("request failed: ") + e.what());
+    } catch (...) {
+        logLine(kFunction, EvDebug::LEVEL_ERROR, "request failed");
+    }
+    return false;
+}
+
+uint32_t KYLibCurl::GetHttpErrorCode() {
+    return state_->status;
+}
+
+const char* KYLibCurl::GetHttpResponse(size_t& length, bool /*copy*/) {
+    length = state_->body.size();
+    return state_->body.c_str();
+}
