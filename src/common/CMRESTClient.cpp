@@ -1,0 +1,161 @@
+#include "CMRESTClient.h"
+
+#include <algorithm>
+#include <new>
+
+#include "CopyStatus.h"
+
+const char* const CM_CONTENT_TYPE = "application / json";
+
+namespace {
+
+constexpr int kHeaderLine = 0;
+constexpr int kCredentialsHeader = 1;
+constexpr int kNotSupported = 3;
+constexpr int kNoHandle = 2;
+// Without diagnostic logging only the start of an answer goes to the host's log.
+constexpr size_t kLoggedResponseLength = 128;
+
+const char* const kInitHeader = "Tegile RestClient::init() -";
+const char* const kSendHeader = "Tegile CMRESTClient::sendRequestInternal() -";
+
+// The logged form of (part of) an answer: a NUL byte would end the log text early, so it is
+// shown as "\0".
+std::string printable(const char* data, size_t length) {
+    std::string text;
+    text.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        if (data[i] == '\0') {
+            text += "\\0";
+        } else {
+            text += data[i];
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+CMRESTClient::CMRESTClient(uint32_t retryCount, uint32_t retryInterval, bool diagnosticLogging)
+    : retryCount_(retryCount),
+      retryInterval_(retryInterval),
+      diagnosticLogging_(diagnosticLogging) {}
+
+CMRESTClient::~CMRESTClient() = default;
+
+int CMRESTClient::init(const std::string& user, const std::string& password) {
+    http_.reset();
+    try {
+        http_.reset(new KYLibCurl());
+    } catch (const std::bad_alloc&) {
+    }
+    if (!http_) {
+        if (logger_ != nullptr) {
+            logger_->log(2, kInitHeader, "curl object allocation failed");
+        }
+        return kNoHandle;
+    }
+    if (!http_->KYLibCurlInit(CM_CONTENT_TYPE, true, false, nullptr)) {
+        if (logger_ != nullptr) {
+            logger_->log(2, kInitHeader, "curl init failed");
+        }
+        return COPY_FAILED;
+    }
+
+    struct Header {
+        int kind;
+        std::string text;
+        std::string logged;  // what a failure line shows
+    };
+    const Header headers[] = {
+        {kHeaderLine, "Content-Type: application/json", "Content-Type: application/json"},
+        {kHeaderLine, "User-Agent: KySnapNutanix", "User-Agent: KySnapNutanix"},
+        // The password never reaches the log.
+        {kCredentialsHeader, user + ":" + password, user + ":******"},
+    };
+    for (const Header& header : headers) {
+        if (!http_->KYLibCurlAppendHeader(header.kind, header.text.c_str())) {
+            if (logger_ != nullptr) {
+                logger_->log(2, kInitHeader, "curl append header %s failed", header.logged.c_str());
+            }
+            return COPY_FAILED;
+        }
+    }
+    return COPY_SUCCESS;
+}
+
+int CMRESTClient::get(const std::string& url, const std::string& body, std::string& response,
+                      uint32_t& httpStatus) {
+    return sendRequest(GET, url, body, response, httpStatus);
+}
+
+int CMRESTClient::post(const std::string& url, const std::string& body, std::string& response,
+                       uint32_t& httpStatus) {
+    return sendRequest(POST, url, body, response, httpStatus);
+}
+
+int CMRESTClient::put(const std::string& url, const std::string& body, std::string& response,
+                      uint32_t& httpStatus) {
+    return sendRequest(PUT, url, body, response, httpStatus);
+}
+
+int CMRESTClient::del(const std::string& url, const std::string& body, std::string& response,
+                      uint32_t& httpStatus) {
+    return sendRequest(DELETE, url, body, response, httpStatus);
+}
+
+int CMRESTClient::sendRequest(int type, const std::string& url, const std::string& body,
+                              std::string& response, uint32_t& httpStatus) {
+    return sendRequestInternal(type, url, body, response, httpStatus);
+}
+
+int CMRESTClient::sendRequestInternal(int type, const std::string& url, const std::string& body,
+                                      std::string& response, uint32_t& httpStatus) {
+    if (logger_ != nullptr) {
+        logger_->log(1, kSendHeader, "type [%d] url [%s] request [%s]", type, url.c_str(),
+                     body.c_str());
+    }
+    if (type < GET || type > DELETE) {
+        if (logger_ != nullptr) {
+            logger_->log(1, kSendHeader, "request type not supported %d", type);
+        }
+        return kNotSupported;
+    }
+
+    int result = COPY_SUCCESS;
+    try {
+        const bool sent =
+            http_ != nullptr &&
+            http_->KYLibCurlSendHttpReq(type, url.c_str(), body.empty() ? nullptr : body.data(),
+                                        body.size(), false, nullptr);
+        if (!sent) {
+            if (logger_ != nullptr) {
+                logger_->log(2, kSendHeader, "http request failed");
+            }
+            result = COPY_FAILED;
+        }
+        httpStatus = http_ != nullptr ? http_->GetHttpErrorCode() : 0;
+
+        response.clear();
+        size_t length = 0;
+        const char* text = http_ != nullptr ? http_->GetHttpResponse(length, true) : nullptr;
+        if (text == nullptr || length == 0) {
+            if (logger_ != nullptr) {
+                logger_->log(1, kSendHeader, "empty http response received");
+            }
+            return result;
+        }
+        // Every byte is kept, NUL bytes included, so that nothing after one is silently lost.
+        response.assign(text, length);
+        if (logger_ != nullptr) {
+            const size_t shown =
+                diagnosticLogging_ ? length : std::min(length, kLoggedResponseLength);
+            logger_->log(1, kSendHeader, "http response received [%s]",
+                         printable(text, shown).c_str());
+        }
+    } catch (...) {
+        // Only an allocation can fail here; the request is then reported as failed.
+        result = COPY_FAILED;
+    }
+    return result;
+}

@@ -1,0 +1,67 @@
+// CMRESTClient: sends one HTTP request with a JSON body to an array and hands back the answer's
+// text and HTTP status. A thin layer over KYLibCurl; one client per array API object, whose
+// connection all of its requests share. Every request is sent once: callers retry.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "KYLibCurl.h"
+#include "SnapInfo.h"
+
+// The content type given to the HTTP library at initialisation (spaces included); the header
+// line "Content-Type: application/json" that init appends is what goes on the wire.
+extern const char* const CM_CONTENT_TYPE;
+
+class CMRESTClient {
+public:
+    // Passed unchanged to the library as its request type.
+    enum REQUEST_TYPE : int { GET = 0, POST = 1, PUT = 2, DELETE = 3 };
+
+    // The retry values are kept for the callers' policy; they do not change how a request is
+    // sent. `diagnosticLogging` logs whole answers instead of their first 128 characters.
+    CMRESTClient(uint32_t retryCount, uint32_t retryInterval, bool diagnosticLogging);
+    ~CMRESTClient();
+    CMRESTClient(const CMRESTClient&) = delete;
+    CMRESTClient& operator=(const CMRESTClient&) = delete;
+
+    // `logger` is borrowed; null logs nothing.
+    void setLogger(KYSO::SnapInfo* logger) { logger_ = logger; }
+
+    // Creates the HTTP handle and sets the content type, the headers and the credentials.
+    // Returns 0 when ready; 1 when the library's initialisation or a header failed; 2 when no
+    // HTTP handle could be created. The password is never logged.
+    int init(const std::string& user, const std::string& password);
+
+    // sendRequest with type GET, POST, PUT or DELETE.
+    int get(const std::string& url, const std::string& body, std::string& response,
+            uint32_t& httpStatus);
+    int post(const std::string& url, const std::string& body, std::string& response,
+             uint32_t& httpStatus);
+    int put(const std::string& url, const std::string& body, std::string& response,
+            uint32_t& httpStatus);
+    int del(const std::string& url, const std::string& body, std::string& response,
+            uint32_t& httpStatus);
+
+    // Sends the request once. Returns 0 when an answer with a status below 400 arrived; 1 when
+    // the library reported failure (no exchange, or an error status; `response` and
+    // `httpStatus` then hold whatever the library still has); 3 for a type outside 0 to 3
+    // (nothing is sent and the out-parameters are left untouched). Also 1 when init has not
+    // succeeded. `response` holds the answer's bytes as received.
+    int sendRequest(int type, const std::string& url, const std::string& body,
+                    std::string& response, uint32_t& httpStatus);
+
+    uint32_t getRetryCount() const { return retryCount_; }
+    uint32_t getRetryInterval() const { return retryInterval_; }
+
+private:
+    int sendRequestInternal(int type, const std::string& url, const std::string& body,
+                            std::string& response, uint32_t& httpStatus);
+
+    std::unique_ptr<KYLibCurl> http_;
+    KYSO::SnapInfo* logger_ = nullptr;
+    uint32_t retryCount_;
+    uint32_t retryInterval_;
+    bool diagnosticLogging_;
+};
