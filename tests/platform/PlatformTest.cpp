@@ -9,42 +9,16 @@
 #include "EvDebug.h"
 #include "KyException.h"
 #include "LMSleep.h"
+#include "PlatformFakes.h"
 #include "SP.h"
 
 namespace {
 
-struct CapturedLine {
-    int level;
-    std::string header;
-    std::string message;
-};
-
-class CapturingSink : public kyplatform::EvDebugSink {
-public:
-    CapturingSink() { previous_ = kyplatform::setEvDebugSink(this); }
-    ~CapturingSink() override { kyplatform::setEvDebugSink(previous_); }
-    void write(int level, const std::string& header, const std::string& message) override {
-        lines.push_back({level, header, message});
-    }
-    std::vector<CapturedLine> lines;
-
-private:
-    kyplatform::EvDebugSink* previous_;
-};
-
-class RecordingSleeper : public kyplatform::Sleeper {
-public:
-    RecordingSleeper() { previous_ = kyplatform::setSleeper(this); }
-    ~RecordingSleeper() override { kyplatform::setSleeper(previous_); }
-    void sleepMs(unsigned int milliseconds) override { waits.push_back(milliseconds); }
-    std::vector<unsigned int> waits;
-
-private:
-    kyplatform::Sleeper* previous_;
-};
+using testhost::CapturingDebugSink;
+using testhost::RecordingSleeper;
 
 TEST(DebugLog, LinesCarryLevelHeaderAndFormattedMessage) {
-    CapturingSink sink;
+    CapturingDebugSink sink;
     EvDebug log(nullptr);
     log.DebugLvl("kyso_isSupported", EvDebug::LEVEL_ERROR, "device [%s] does not belong to [%s]",
                  "/dev/sdb", "TEGILE");
@@ -61,7 +35,9 @@ TEST(DebugLog, PrintedLineIsReadableTimeLevelHeaderMessage) {
     const std::string line =
         kyplatform::formatEvDebugLine(-1, "kyso_isSupported", "supported by [x]\n");
     EXPECT_TRUE(std::regex_match(
-        line, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z ERROR kyso_isSupported supported by \[x\])")))
+        line,
+        std::regex(
+            R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z ERROR kyso_isSupported supported by \[x\])")))
         << line;
     EXPECT_NE(kyplatform::formatEvDebugLine(1, "", "m").find(" INFO m"), std::string::npos);
 }

@@ -1,0 +1,141 @@
+// CMTegileStorageAPI: the array's REST vocabulary. One object per storage server, that is per
+// array within one plug-in call. Each method turns one storage operation into one or a few
+// POSTs to "https://<host>/zebi/api/v2/<method>", reads its inputs from and writes its outputs
+// to a device's property map, and returns a Copy_Status. No method throws.
+//
+// Calling order: constructor, setLogger, init, then any operation.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CopyStatus.h"
+#include "SnapInfo.h"
+#include "StorageApiCall.h"
+
+class CMRESTClient;
+class CMStorageDevice;
+
+class CMTegileStorageAPI {
+public:
+    using Properties = std::map<std::string, std::string>;
+
+    CMTegileStorageAPI(std::string& hostName, std::string& userName, std::string& password,
+                       unsigned int retryCount, unsigned int retryInterval, bool diagLogging);
+    // Deletes the REST client; the devices of the batch list belong to their commands.
+    ~CMTegileStorageAPI();
+    CMTegileStorageAPI(const CMTegileStorageAPI&) = delete;
+    CMTegileStorageAPI& operator=(const CMTegileStorageAPI&) = delete;
+
+    // Borrowed; every log line of the object goes to it. Call before init().
+    void setLogger(KYSO::SnapInfo* logger);
+
+    // Creates the REST client and initialises it with the credentials.
+    // COPY_SUCCESS; COPY_NO_MEMORY when the client cannot be made; else the client's status.
+    Copy_Status init();
+
+    // With true, the next polling method (getCopyCreatedStatus, getMountedCopy, unmountCopy)
+    // polls the array; every polling method resets it to false after it ran.
+    void setRetry(bool on) { retry_ = on; }
+
+    // `text` as a JSON string: wrapped in double quotes, with '"', '\' and control characters
+    // escaped as JSON requires (other bytes, '/' included, unchanged).
+    std::string QString(const std::string& text) const;
+
+    // ---- system properties ----
+    // Stores STORAGE_SERVER_MODEL, _VERSION, _API_VERSION, _API_MINOR_VERSION.
+    Copy_Status getConfig(Properties& map);
+
+    // ---- source lookup ----
+    // Finds the volume whose LUN id is SOURCE_DEVICE_ID and fills its source properties.
+    Copy_Status getdevice(Properties& map);
+    // Finds the share mounted at SOURCE_DEVICE_MOUNT_POINT_NAME_HINT and fills its properties.
+    Copy_Status getdeviceNFS(Properties& map);
+
+    // ---- snapshots ----
+    Copy_Status createCopy(Properties& map);
+    // Queues `device` (borrowed) for batchCreateCopy.
+    void addRequest(CMStorageDevice* device);
+    // Creates the snapshots of every queued device in one call.
+    Copy_Status batchCreateCopy();
+    // COPY_SUCCESS once the array reports the snapshot, COPY_IN_PROGRESS while it is made.
+    Copy_Status getCopyCreatedStatus(Properties& map);
+    // Set TARGET_DEVICE_STATUS to "available" or "unavailable"; success whenever the array
+    // answered. getCopies answers repeated questions about one dataset from a cache.
+    Copy_Status getCopy(Properties& map);
+    Copy_Status getCopies(Properties& map);
+    // Success when deleted or already absent.
+    Copy_Status deleteCopy(Properties& map);
+    Copy_Status rollbackCopy(Properties& map);
+
+    // ---- clones and mappings ----
+    Copy_Status mountCopy(Properties& map);
+    // Success whether or not the clone exists; see TARGET_DEVICE_MOUNTED.
+    Copy_Status getMountedCopy(Properties& map);
+    Copy_Status getMountedCopyByID(Properties& map);
+    // Success when the clone is deleted or already absent (Hyper-V: its mapping removed).
+    Copy_Status unmountCopy(Properties& map);
+    // Sets DEVICE_TARGET_FOUND to "TRUE" when a target group holds DEVICE_TARGET_ID.
+    Copy_Status findTarget(Properties& map);
+    // Success when the mapping or access rule exists afterwards.
+    Copy_Status mapCopyToHost(Properties& map);
+    Copy_Status mapCopyToHostNFS(Properties& map);
+    Copy_Status unmapCopyFromHost(Properties& map);
+
+    // ---- initiators ----
+    // Fills `initiators` with initiator name -> initiator group name for every group.
+    Copy_Status getInitiators(Properties& map, std::map<std::string, std::string>& initiators);
+    // COPY_NOT_FOUND when the array knows no group for the initiator.
+    Copy_Status getInitiatorGroup(Properties& map);
+    Copy_Status createInitiatorGroup(Properties& map);
+    // COPY_NOT_FOUND when the array does not know the initiator; otherwise success or
+    // COPY_FAILED.
+    Copy_Status addInitiatorToGroup(Properties& map);
+    Copy_Status createISCSIInitiator(Properties& map);
+
+private:
+    Copy_Status getCopyCreatedStatusInternal(Properties& map);
+    Copy_Status getMountedCopyInternal(Properties& map);
+    Copy_Status unmountCopyInternal(Properties& map);
+
+    // Sends `call` and applies the failure lines and error-text tests; `response` receives
+    // the answer text either way. `answered`, when given, tells whether the array accepted
+    // the call (an error text may still have turned a refusal into success).
+    Copy_Status send(const ApiCall& call, std::string& response, bool* answered = nullptr);
+    // "listLunsById" for one LUN id: the dataset path of the one volume returned.
+    Copy_Status datasetPathById(const char* function, const std::string& lunId,
+                                std::string& datasetPath);
+    // Lists the groups of `groupsMethod`, then the members of each with `membersMethod`,
+    // handing each (group, member) to `visit`, which answers whether to go on with the
+    // group's remaining members; stops at the first failure.
+    Copy_Status listGroupMembers(
+        const char* function, const char* groupsMethod, const char* membersMethod,
+        const char* groupLog,
+        const std::function<bool(const std::string& group, const std::string& member)>& visit);
+    // Polls `attempt` while `done` rejects its status, at most `attempts` times, waiting
+    // `waitMs` between attempts; logs the attempts left first when `function` is set.
+    // COPY_SUCCESS when no attempt is made.
+    Copy_Status poll(unsigned int attempts, unsigned int waitMs, const char* function,
+                     const std::function<Copy_Status()>& attempt,
+                     const std::function<bool(Copy_Status)>& done);
+
+    ApiLog log() const { return ApiLog(logger_); }
+    std::string snapshotName(const Properties& map) const;
+
+    std::string hostName_;
+    std::string userName_;
+    std::string password_;
+    std::unique_ptr<CMRESTClient> restClient_;
+    KYSO::SnapInfo* logger_ = nullptr;
+    std::string baseUrl_;
+    bool retry_ = false;
+    unsigned int retryCount_;
+    unsigned int retryInterval_;
+    bool diagLogging_;
+    std::vector<std::string> snapshotCache_;   // dataset path + "@" + full snapshot name
+    std::vector<CMStorageDevice*> batchList_;  // borrowed; filled by addRequest
+};

@@ -1,0 +1,77 @@
+#include "StorageApiCall.h"
+
+#include <cmath>
+#include <limits>
+
+std::string apiHeader(const char* function) {
+    return std::string("Tegile CMTegileStorageAPI::") + function + "() -";
+}
+
+ErrorText accessDenied() {
+    return {{"Access Denied"},
+            COPY_ACCESS_DENIED,
+            "access to array denied. please check array user credentials",
+            ""};
+}
+
+bool integerPartU64(long double value, uint64_t& out) {
+    if (!std::isfinite(value) || value <= -1.0L) {
+        return false;
+    }
+    const long double whole = std::trunc(value);
+    // 2^64 exactly; long double holds it without rounding.
+    if (whole >= 18446744073709551616.0L) {
+        return false;
+    }
+    out = static_cast<uint64_t>(whole);
+    return true;
+}
+
+uint32_t statusNumber(long double value) {
+    uint64_t whole = 0;
+    if (!integerPartU64(value, whole) || whole > std::numeric_limits<uint32_t>::max()) {
+        return std::numeric_limits<uint32_t>::max();
+    }
+    return static_cast<uint32_t>(whole);
+}
+
+Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::Object& object,
+                        const std::vector<MemberRule>& rules, Properties& map) {
+    for (const MemberRule& rule : rules) {
+        std::string value;
+        bool present = false;
+        switch (rule.kind) {
+            case MemberKind::Text:
+                present = object.has<jsonxx::String>(rule.member);
+                if (present) {
+                    value = object.get<jsonxx::String>(rule.member);
+                }
+                break;
+            case MemberKind::Count: {
+                uint64_t count = 0;
+                present = object.has<jsonxx::Number>(rule.member) &&
+                          integerPartU64(object.get<jsonxx::Number>(rule.member), count);
+                value = std::to_string(count);
+                break;
+            }
+            case MemberKind::Flag:
+            case MemberKind::LocalFlag: {
+                present = object.has<jsonxx::Boolean>(rule.member);
+                const bool flag = present && object.get<jsonxx::Boolean>(rule.member);
+                if (rule.kind == MemberKind::Flag) {
+                    value = flag ? "true" : "false";
+                } else {
+                    value = flag ? "Local" : "Replica";
+                }
+                break;
+            }
+        }
+        if (!present) {
+            log.error(function, rule.missingLog);
+            return COPY_FAILED;
+        }
+        map[rule.property] = value;
+        log.info(function, rule.foundLog, value.c_str());
+    }
+    return COPY_SUCCESS;
+}

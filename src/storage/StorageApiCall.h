@@ -1,0 +1,94 @@
+// The pieces every array API method is made of: what a method states about one call (its
+// REST method, body and recognised error texts), its log lines, and the rules that read the
+// members of a JSON answer into the property map. CMTegileStorageAPI::send runs a call.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "CMLog.h"
+#include "CopyStatus.h"
+#include "SnapInfo.h"
+#include "jsonxx.h"
+
+// "Tegile CMTegileStorageAPI::<function>() -", the header of every line of an API method.
+std::string apiHeader(const char* function);
+
+// Log lines of the API, under the header of the method that writes them. Arguments are
+// C strings and integers only, as the formats expect.
+class ApiLog {
+public:
+    explicit ApiLog(KYSO::SnapInfo* logger) : logger_(logger) {}
+
+    template <typename... Args>
+    void line(int level, const char* function, const char* format, Args... args) const {
+        logLine(logger_, level, apiHeader(function), format, args...);
+    }
+    template <typename... Args>
+    void info(const char* function, const char* format, Args... args) const {
+        line(1, function, format, args...);
+    }
+    template <typename... Args>
+    void error(const char* function, const char* format, Args... args) const {
+        line(2, function, format, args...);
+    }
+
+private:
+    KYSO::SnapInfo* logger_;
+};
+
+// A text the array's failure answer may hold: when every needle occurs in the response, the
+// call's status becomes `status` and `logFormat` (level 2, one %s for `logValue` at most) is
+// written. Tests run in order; a later match overrides an earlier one.
+struct ErrorText {
+    std::vector<std::string> needles;
+    Copy_Status status;
+    const char* logFormat;
+    std::string logValue;
+};
+
+// "Access Denied": the array refused the credentials.
+ErrorText accessDenied();
+
+// What a method states about one array call.
+struct ApiCall {
+    const char* function;  // the API method, for the log header
+    std::string method;    // the REST method name
+    std::string body;      // the JSON body; empty sends no parameters
+    std::vector<ErrorText> errorTexts = {};
+    bool logStarted = true;
+};
+
+// How a JSON member becomes a property value.
+enum class MemberKind {
+    Text,       // a JSON string, as it is
+    Count,      // a JSON number: the decimal text of its integer part (unsigned 64-bit)
+    Flag,       // a JSON boolean: "true" or "false"
+    LocalFlag,  // a JSON boolean: "Local" when true, "Replica" when false
+};
+
+// One member of an answer object that a method requires.
+struct MemberRule {
+    const char* member;
+    MemberKind kind;
+    const char* property;
+    const char* foundLog;    // level 1, %s = the value written
+    const char* missingLog;  // level 2, when the member is absent or of another JSON type
+};
+
+using Properties = std::map<std::string, std::string>;
+
+// Reads `rules` in order from `object` into `map`. The first member that is missing, of the
+// wrong JSON type or (for counts) not a non-negative number below 2^64 logs its missing line
+// and gives COPY_FAILED; values written before it stay in the map.
+Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::Object& object,
+                        const std::vector<MemberRule>& rules, Properties& map);
+
+// The integer part of `value` when it is a finite number in [0, 2^64).
+bool integerPartU64(long double value, uint64_t& out);
+
+// The integer part of a status number, as the unsigned 32-bit value the array means; values
+// outside that range (negative, NaN, too large) become UINT32_MAX, which no status uses.
+uint32_t statusNumber(long double value);

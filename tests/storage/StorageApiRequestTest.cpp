@@ -1,0 +1,111 @@
+#include "ArrayApiFixture.h"
+#include "PropertyNames.h"
+
+namespace {
+
+using RequestPattern = ArrayApiFixture;
+
+TEST_F(RequestPattern, SystemPropertiesArePostedWithCredentialsAndStoredAsSent) {
+    reply("listSystemProperties", 200, R"(["IntelliFlash T4700","3.10.0.1","2.1","3"])");
+    ASSERT_EQ(api->getConfig(map), COPY_SUCCESS) << log();
+    const auto calls = server.requestsTo(path("listSystemProperties"));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].method, "POST");
+    EXPECT_EQ(calls[0].body,
+              R"([["ZEBI_APPLIANCE_MODEL","ZEBI_APPLIANCE_VERSION", "ZEBI_API_VERSION", )"
+              R"("ZEBI_API_MINOR_VERSION"]])");
+    EXPECT_TRUE(calls[0].hasBasicAuth);
+    EXPECT_EQ(calls[0].user, "admin");
+    EXPECT_EQ(calls[0].password, "s3cret:pw");
+    EXPECT_EQ(map[STORAGE_SERVER_MODEL], "IntelliFlash T4700");
+    EXPECT_EQ(map[STORAGE_SERVER_VERSION], "3.10.0.1");
+    EXPECT_EQ(map[STORAGE_SERVER_API_VERSION], "2.1");
+    EXPECT_EQ(map[STORAGE_SERVER_API_MINOR_VERSION], "3");
+    EXPECT_TRUE(request.logged("storage server api version [2.1]", 1));
+    EXPECT_FALSE(request.logged("s3cret")) << "the password must never reach the log";
+}
+
+TEST_F(RequestPattern, ShortOrMistypedSystemPropertiesFailKeepingWhatWasRead) {
+    reply("listSystemProperties", 200, R"(["m","v","2.1"])");
+    EXPECT_EQ(api->getConfig(map), COPY_FAILED);
+    EXPECT_EQ(map.count(STORAGE_SERVER_MODEL), 0u);
+    EXPECT_TRUE(request.logged("JSON response - received less data than requested", 1));
+
+    reply("listSystemProperties", 200, R"(["m","v",2.1,"3"])");
+    EXPECT_EQ(api->getConfig(map), COPY_FAILED);
+    EXPECT_EQ(map[STORAGE_SERVER_MODEL], "m");
+    EXPECT_EQ(map[STORAGE_SERVER_VERSION], "v");
+    EXPECT_EQ(map.count(STORAGE_SERVER_API_VERSION), 0u);
+    EXPECT_TRUE(request.logged("JSON response: ZEBI_API_VERSION not found", 2));
+}
+
+TEST_F(RequestPattern, AccessDeniedIsRecognisedOnlyWhereTheMethodListsIt) {
+    const std::string denied =
+        R"({"code":"EZEBI_ACCESS_DENIED","message":"Access Denied","details":null})";
+    reply("listSystemProperties", 401, denied);
+    EXPECT_EQ(api->getConfig(map), COPY_ACCESS_DENIED);
+    EXPECT_TRUE(request.logged(
+        "REST POST failed url [https://" + server.host() + "/zebi/api/v2/listSystemProperties]",
+        2));
+    EXPECT_TRUE(request.logged("http error response received error code [401]", 2));
+    EXPECT_TRUE(request.logged("access to array denied. please check array user credentials", 2));
+
+    reply("listLunsById", 401, denied);
+    map[SOURCE_DEVICE_ID] = "600144F0";
+    EXPECT_EQ(api->getdevice(map), COPY_FAILED) << "lookups pass the client's status on";
+}
+
+TEST_F(RequestPattern, ValuesAreQuotedAndEscapedAsJsonStrings) {
+    EXPECT_EQ(api->QString(""), "\"\"");
+    EXPECT_EQ(api->QString("pool1/Local/proj/vol1"), "\"pool1/Local/proj/vol1\"");
+    EXPECT_EQ(api->QString("a\"b\\c"), R"("a\"b\\c")");
+    EXPECT_EQ(api->QString(std::string("t\tn\nx\x01", 6)), R"("t\tn\nx\u0001")");
+    EXPECT_EQ(api->QString("caf\xC3\xA9"), "\"caf\xC3\xA9\"");
+}
+
+TEST_F(RequestPattern, AValueHoldingAQuoteCannotInjectParameters) {
+    reply("getInitiatorGroup", 200, "\"grp\"");
+    map[DEVICE_MAPPING_INITIATOR_NAME] = R"(iqn.x","injected)";
+    EXPECT_EQ(api->getInitiatorGroup(map), COPY_SUCCESS);
+    jsonxx::Array sent;
+    ASSERT_TRUE(sent.parse(bodyOf("getInitiatorGroup")));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent.get<jsonxx::String>(0), R"(iqn.x","injected)");
+}
+
+TEST_F(RequestPattern, AbsentInputsAreSentAsEmptyStrings) {
+    reply("cloneVolumeSnapshot", 200, "");
+    EXPECT_EQ(api->mountCopy(map), COPY_SUCCESS);
+    EXPECT_EQ(bodyOf("cloneVolumeSnapshot"), R"(["","",false,false])");
+}
+
+TEST_F(RequestPattern, HostileAnswersFailCleanly) {
+    const std::string answers[] = {
+        "",
+        "not json",
+        "[",
+        R"([{"datasetPath":)",
+        std::string("[\0\"x\"]", 6),
+        R"({"datasetPath":"a/b/c/d"})",
+        R"([1e99999])",
+        R"([{"datasetPath":12}])",
+        std::string(100000, '['),
+    };
+    for (const std::string& answer : answers) {
+        reply("listLunsById", 200, answer);
+        map[SOURCE_DEVICE_ID] = "600144F0";
+        EXPECT_EQ(api->getdevice(map), COPY_FAILED) << answer.substr(0, 40);
+    }
+    EXPECT_EQ(callsTo("listVolumes"), 0u);
+}
+
+TEST_F(RequestPattern, ResponsesAreLoggedToTheirFirst128CharactersWithoutDiagnostics) {
+    const std::string names = "[\"" + std::string(300, 'n') + "\"]";
+    reply("listSnapshots", 200, names);
+    map[SOURCE_DEVICE_DATASET_PATH_NAME] = "p/Local/j/v";
+    EXPECT_EQ(api->getCopy(map), COPY_SUCCESS);
+    EXPECT_TRUE(request.logged("http response received [" + names.substr(0, 128) + "]")) << log();
+    EXPECT_FALSE(request.logged(names.substr(0, 129)));
+}
+
+}  // namespace
