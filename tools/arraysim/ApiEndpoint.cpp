@@ -1,0 +1,174 @@
+#include "ApiEndpoint.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+namespace arraysim {
+
+namespace {
+
+int base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 26;
+    }
+    if (c >= '0' && c <= '9') {
+        return c - '0' + 52;
+    }
+    if (c == '+') {
+        return 62;
+    }
+    if (c == '/') {
+        return 63;
+    }
+    return -1;
+}
+
+bool base64Decode(const std::string& text, std::string& out) {
+    out.clear();
+    unsigned int buffer = 0;
+    int bits = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] != '='; ++i) {
+        int value = base64Value(text[i]);
+        if (value < 0) {
+            return false;
+        }
+        buffer = (buffer << 6) | static_cast<unsigned int>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((buffer >> bits) & 0xff);
+        }
+    }
+    for (; i < text.size(); ++i) {
+        if (text[i] != '=') {
+            return false;
+        }
+    }
+    return true;
+}
+
+Reply faultReply(const Fault& fault, const Reply& real) {
+    Reply reply;
+    switch (fault.action) {
+        case FaultAction::Fail: {
+            ApiError error;
+            error.status = fault.status;
+            error.code = fault.code;
+            error.message = fault.message;
+            return errorReply(error);
+        }
+        case FaultAction::Respond:
+            reply.status = fault.status;
+            reply.body = fault.body;
+            reply.contentType = fault.contentType;
+            return reply;
+        case FaultAction::Malformed:
+            reply.body = malformedBody();
+            return reply;
+        case FaultAction::Truncate:
+            reply = real;
+            reply.body = truncatedBody(real.body);
+            return reply;
+        default:
+            return real;
+    }
+}
+
+Reply dispatch(SimulatorState& state, MethodHandler handler, const std::string& method,
+               const std::string& body) {
+    try {
+        std::lock_guard<std::mutex> lock(state.modelMutex);
+        Params params;
+        ApiError error;
+        if (!Params::parse(method, body, params, error)) {
+            return errorReply(error);
+        }
+        return handler(state.model, params);
+    } catch (const std::exception& e) {
+        ApiError error;
+        error.code = "EZEBI_INTERNAL";
+        error.message = std::string("Internal error: ") + e.what();
+        return errorReply(error);
+    } catch (...) {
+        ApiError error;
+        error.code = "EZEBI_INTERNAL";
+        error.message = "Internal error";
+        return errorReply(error);
+    }
+}
+
+}  // namespace
+
+bool credentialsAccepted(const Model& model, const std::string& authorization) {
+    const std::string scheme = "Basic ";
+    if (authorization.compare(0, scheme.size(), scheme) != 0) {
+        return false;
+    }
+    std::string decoded;
+    if (!base64Decode(authorization.substr(scheme.size()), decoded)) {
+        return false;
+    }
+    size_t colon = decoded.find(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    auto it = model.users.find(decoded.substr(0, colon));
+    return it != model.users.end() && it->second == decoded.substr(colon + 1);
+}
+
+ApiOutcome handleApiRequest(SimulatorState& state, const std::string& method,
+                            const std::string& body, const std::string& authorization) {
+    ApiOutcome outcome;
+    MethodHandler handler = state.methods.find(method);
+    const std::string counted = handler != nullptr ? method : "<unknown>";
+    state.counters.request(counted);
+
+    bool accepted = false;
+    {
+        std::lock_guard<std::mutex> lock(state.modelMutex);
+        accepted = credentialsAccepted(state.model, authorization);
+    }
+    if (!accepted) {
+        state.counters.authFailure();
+        state.counters.failure(counted);
+        outcome.reply = errorReply(errors::accessDenied());
+        outcome.challenge = true;
+        return outcome;
+    }
+    if (handler == nullptr) {
+        state.counters.failure(counted);
+        outcome.reply = errorReply(errors::unknownMethod(method));
+        return outcome;
+    }
+
+    FaultDecision decision = state.faults.take(method);
+    if (decision.latencyMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(decision.latencyMs));
+    }
+    const bool before = decision.act && !decision.fault.process;
+    if (decision.act) {
+        state.counters.faultInjected();
+    }
+    if (before && decision.fault.action == FaultAction::Drop) {
+        outcome.dropConnection = true;
+        state.counters.failure(counted);
+        return outcome;
+    }
+    Reply real;
+    if (!before) {
+        real = dispatch(state, handler, method, body);
+    }
+    outcome.reply = decision.act ? faultReply(decision.fault, real) : real;
+    outcome.dropConnection = decision.act && decision.fault.action == FaultAction::Drop;
+    if (outcome.dropConnection || outcome.reply.status != 200) {
+        state.counters.failure(counted);
+    }
+    return outcome;
+}
+
+}  // namespace arraysim

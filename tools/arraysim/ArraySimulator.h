@@ -1,0 +1,74 @@
+// ArraySimulator: the simulated IntelliFlash array as an HTTPS service on a loopback address.
+// It answers POST /zebi/api/v2/<method> (the array's REST API) and /control/... (the
+// simulator's own routes) on one port, over a model seeded from JSON.
+//
+// Use: construct with options, start(), talk to https://<address>:<port()>/ trusting
+// caFile(), stop() (also done by the destructor). start() may be called once. Several
+// simulators can run in one process. Starting ignores SIGPIPE for the whole process: a client
+// that goes away mid-answer must not end it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "jsonxx.h"
+
+namespace arraysim {
+
+class Model;
+class FaultSet;
+
+struct SimulatorOptions {
+    std::string address = "127.0.0.1";
+    int port = 0;  // 0: any free port
+    // The seed: `seedText` when not empty, else the file `seedFile`.
+    std::string seedText;
+    std::string seedFile;
+    // Overrides the seed's API version when not empty ("2.0", "2.1", ...); the minor version
+    // becomes the part after the first '.'.
+    std::string apiVersion;
+    // TLS: a given certificate and key (PEM), with the CA file clients should trust (the
+    // certificate itself when empty); or else certificates kept in `certDirectory` (created on
+    // first start; default: <temp>/arraysim-tls-<uid>).
+    std::string certFile;
+    std::string keyFile;
+    std::string caFile;
+    std::string certDirectory;
+    int threads = 8;
+    int keepAliveSeconds = 5;
+    int keepAliveMaxRequests = 100;
+    // Called from a server thread when POST /control/shutdown arrives.
+    std::function<void()> onShutdownRequest;
+};
+
+class ArraySimulator {
+public:
+    explicit ArraySimulator(SimulatorOptions options);
+    ~ArraySimulator();
+    ArraySimulator(const ArraySimulator&) = delete;
+    ArraySimulator& operator=(const ArraySimulator&) = delete;
+
+    // Loads the seed, prepares TLS and starts serving. False with `error` set when the seed,
+    // the certificates or the address cannot be used; nothing is then left running.
+    bool start(std::string& error);
+    // Stops serving and waits for the server threads, cutting kept-alive connections.
+    // Idempotent.
+    void stop();
+
+    int port() const;
+    const std::string& caFile() const;
+    std::string url() const;  // "https://<address>:<port>"
+
+    // In-process access for tests and hosts. counters() is the JSON of the control endpoint.
+    jsonxx::Object counters() const;
+    FaultSet& faults();
+    // Runs `action` on the model under the model lock.
+    void withModel(const std::function<void(Model&)>& action);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace arraysim

@@ -1,0 +1,371 @@
+// Clones, dataset deletion, volume mappings and NFS access rules.
+//
+// Clones are new datasets under "<pool>/Local/<project>/<name>" that remember their origin
+// snapshot; a volume clone gets its own LUN id, a share clone a mount point beside its
+// source's. Deleting a dataset refuses while any of its snapshots has clones; its own
+// snapshots go only with the "recursive" flag and its mappings only with the "force" flag.
+#include <arpa/inet.h>
+
+#include "MethodTable.h"
+#include "ModelJson.h"
+
+namespace arraysim {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& values) {
+    std::string out;
+    for (const std::string& value : values) {
+        out += (out.empty() ? "" : ", ") + value;
+    }
+    return out;
+}
+
+// Finds the snapshot a clone is made from; on failure `error` is set.
+Dataset* cloneSource(Model& model, const std::string& snapshotPath, DatasetKind kind,
+                     ApiError& error) {
+    std::string datasetPath;
+    std::string name;
+    if (!splitSnapshotPath(snapshotPath, datasetPath, name)) {
+        error = errors::badRequest("Not a snapshot path: " + snapshotPath);
+        return nullptr;
+    }
+    Dataset* source = model.findDataset(datasetPath);
+    if (source == nullptr || source->kind != kind || source->findSnapshot(name) == nullptr) {
+        error = errors::noSuchSnapshot(snapshotPath);
+        return nullptr;
+    }
+    return source;
+}
+
+// Checks the clone's name and place; fills `clonePath`.
+bool checkCloneTarget(Model& model, const Dataset& source, const std::string& cloneName,
+                      std::string& clonePath, ApiError& error) {
+    if (!validObjectName(cloneName)) {
+        error = errors::badRequest("Invalid clone name '" + cloneName +
+                                   "': use letters, digits, '_', '-', '.', ':' and blanks");
+        return false;
+    }
+    clonePath = source.pool + "/Local/" + source.project + "/" + cloneName;
+    if (clonePath.size() > kMaxPathLength) {
+        error = errors::badRequest("Dataset path " + clonePath + " is too long");
+        return false;
+    }
+    if (model.findDataset(clonePath) != nullptr) {
+        error = errors::alreadyExists("Dataset " + clonePath);
+        return false;
+    }
+    return true;
+}
+
+Dataset makeClone(const Dataset& source, const std::string& cloneName,
+                  const std::string& snapshotPath) {
+    Dataset clone = source;
+    clone.mode = "Local";
+    clone.name = cloneName;
+    clone.origin = snapshotPath;
+    clone.lastRollback.clear();
+    clone.snapshots.clear();
+    clone.accessRules.clear();
+    return clone;
+}
+
+// Parameters: snapshot path, clone name, two flags, and optionally a protocol ("FC",
+// "iSCSI") for the clone; a boolean in that place keeps the source's protocol.
+Reply cloneVolumeSnapshot(Model& model, Params& params) {
+    params.expectCount(4, 5);
+    std::string snapshotPath = params.text(0, "snapshot path");
+    std::string cloneName = params.text(1, "clone name");
+    params.flag(2, "flag");
+    params.flag(3, "flag");
+    std::string protocol;
+    if (params.ok() && params.has(4)) {
+        bool ignored = false;
+        if (!readFlag(*params.raw(4), ignored)) {
+            std::string text = toUpper(params.text(4, "protocol"));
+            if (text == "FC") {
+                protocol = "FC";
+            } else if (text == "ISCSI") {
+                protocol = "iSCSI";
+            } else if (params.ok()) {
+                params.fail("cloneVolumeSnapshot: parameter 5 (protocol) must be FC or iSCSI");
+            }
+        }
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    ApiError error;
+    Dataset* source = cloneSource(model, snapshotPath, DatasetKind::Volume, error);
+    std::string clonePath;
+    if (source == nullptr || !checkCloneTarget(model, *source, cloneName, clonePath, error)) {
+        return errorReply(error);
+    }
+    Dataset clone = makeClone(*source, cloneName, snapshotPath);
+    clone.luId = model.newLuId();
+    if (!protocol.empty()) {
+        clone.protocol = protocol;
+    }
+    Dataset& stored = model.datasets[clonePath] = clone;
+    return jsonReply(volumeJson(stored));
+}
+
+std::string parentDirectory(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) {
+        return "";
+    }
+    return path.substr(0, slash);
+}
+
+Reply cloneShareSnapshot(Model& model, Params& params) {
+    params.expectCount(2, 3);
+    std::string snapshotPath = params.text(0, "snapshot path");
+    std::string cloneName = params.text(1, "clone name");
+    if (params.has(2)) {
+        params.flag(2, "flag");
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    ApiError error;
+    Dataset* source = cloneSource(model, snapshotPath, DatasetKind::Share, error);
+    std::string clonePath;
+    if (source == nullptr || !checkCloneTarget(model, *source, cloneName, clonePath, error)) {
+        return errorReply(error);
+    }
+    std::string parent = parentDirectory(source->mountPoint);
+    std::string mountPoint =
+        (parent.empty() ? "/export/" + source->project : parent) + "/" + cloneName;
+    if (model.findShareByMountPoint(mountPoint) != nullptr) {
+        return errorReply(errors::alreadyExists("Mount point " + mountPoint));
+    }
+    Dataset clone = makeClone(*source, cloneName, snapshotPath);
+    clone.mountPoint = mountPoint;
+    Dataset& stored = model.datasets[clonePath] = clone;
+    return jsonReply(shareJson(stored));
+}
+
+// Parameters: dataset path, recursive (also delete its snapshots), force (also remove its
+// mappings).
+Reply deleteDataset(Model& model, Params& params, DatasetKind kind) {
+    params.expectCount(1, 3);
+    std::string path = params.text(0, "dataset path");
+    bool recursive = params.has(1) ? params.flag(1, "recursive") : false;
+    bool force = params.has(2) ? params.flag(2, "force") : false;
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* dataset = model.findDataset(path);
+    if (dataset == nullptr || dataset->kind != kind) {
+        return errorReply(kind == DatasetKind::Volume ? errors::noSuchVolume(path)
+                                                      : errors::noSuchShare(path));
+    }
+    const char* what = kind == DatasetKind::Volume ? "Volume " : "Share ";
+    std::vector<std::string> snapshots;
+    for (const Snapshot& snapshot : dataset->snapshots) {
+        std::vector<std::string> clones = model.clonesOf(path + "@" + snapshot.name);
+        if (!clones.empty()) {
+            return errorReply(errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
+                                           what + path + " cannot be deleted: snapshot " +
+                                               snapshot.name +
+                                               " has dependent clones: " + joined(clones)));
+        }
+        snapshots.push_back(snapshot.name);
+    }
+    if (!snapshots.empty() && !recursive) {
+        return errorReply(errors::busy("EZEBI_DATASET_HAS_SNAPSHOTS",
+                                       what + path + " has snapshots: " + joined(snapshots)));
+    }
+    std::vector<std::string> groups;
+    for (const Mapping* mapping : model.mappingsOf(path)) {
+        groups.push_back(mapping->initiatorGroup);
+    }
+    if (!groups.empty() && !force) {
+        return errorReply(
+            errors::busy("EZEBI_VOLUME_MAPPED",
+                         what + path + " is mapped to initiator groups: " + joined(groups)));
+    }
+    std::vector<Mapping> kept;
+    for (const Mapping& mapping : model.mappings) {
+        if (mapping.datasetPath != path) {
+            kept.push_back(mapping);
+        }
+    }
+    model.mappings = kept;
+    model.datasets.erase(path);
+
+    jsonxx::Array deletedSnapshots;
+    for (const std::string& name : snapshots) {
+        deletedSnapshots.append(name);
+    }
+    jsonxx::Object answer;
+    answer.import("deletedSnapshots", deletedSnapshots);
+    answer.import("removedMappings", static_cast<jsonxx::Number>(groups.size()));
+    return jsonReply(answer);
+}
+
+Reply deleteVolume(Model& model, Params& params) {
+    return deleteDataset(model, params, DatasetKind::Volume);
+}
+
+Reply deleteShare(Model& model, Params& params) {
+    return deleteDataset(model, params, DatasetKind::Share);
+}
+
+constexpr long long kMaxLun = 1023;
+
+// Parameters: volume path, initiator group, target group, LUN number (-1: the array picks the
+// lowest free one for the group, or the one the volume already has in it).
+Reply createMappingForVolume(Model& model, Params& params) {
+    params.expectCount(3, 4);
+    std::string path = params.text(0, "volume path");
+    std::string groupName = params.text(1, "initiator group");
+    std::string targetGroupName = params.text(2, "target group");
+    long long lun = params.has(3) ? params.integer(3, "LUN") : -1;
+    if (params.ok() && (lun < -1 || lun > kMaxLun)) {
+        params.fail("createMappingForVolume: LUN must be -1 or 0 to " + std::to_string(kMaxLun));
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* volume = model.findDataset(path);
+    if (volume == nullptr || !volume->isVolume()) {
+        return errorReply(errors::noSuchVolume(path));
+    }
+    if (model.findInitiatorGroup(groupName) == nullptr) {
+        return errorReply(errors::noSuchInitiatorGroup(groupName));
+    }
+    if (model.findTargetGroup(targetGroupName) == nullptr) {
+        return errorReply(errors::noSuchTargetGroup(targetGroupName));
+    }
+    int sameVolumeLun = -1;
+    for (const Mapping& mapping : model.mappings) {
+        if (mapping.initiatorGroup != groupName) {
+            continue;
+        }
+        if (mapping.datasetPath == path) {
+            if (mapping.targetGroup == targetGroupName) {
+                return errorReply(errors::mappingConflict(
+                    "volume " + path + " is already mapped to initiator group " + groupName +
+                    " through target group " + targetGroupName));
+            }
+            sameVolumeLun = mapping.lun;
+        } else if (mapping.lun == lun) {
+            return errorReply(errors::busy("EZEBI_STMF_ERROR",
+                                           "STMF_ERROR_LUN_IN_USE: LUN " + std::to_string(lun) +
+                                               " is in use in initiator group " + groupName));
+        }
+    }
+    Mapping mapping;
+    mapping.datasetPath = path;
+    mapping.initiatorGroup = groupName;
+    mapping.targetGroup = targetGroupName;
+    mapping.lun = lun >= 0 ? static_cast<int>(lun)
+                           : (sameVolumeLun >= 0 ? sameVolumeLun : model.freeLun(groupName));
+    mapping.hiddenForQueries = std::max(0, model.behaviour.mappingVisibilityDelay);
+    model.mappings.push_back(mapping);
+    return jsonReply(mappingJson(mapping));
+}
+
+Reply deleteMappingFromVolume(Model& model, Params& params) {
+    params.expectCount(3, 3);
+    std::string path = params.text(0, "volume path");
+    std::string groupName = params.text(1, "initiator group");
+    std::string targetGroupName = params.text(2, "target group");
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* volume = model.findDataset(path);
+    if (volume == nullptr || !volume->isVolume()) {
+        return errorReply(errors::noSuchVolume(path));
+    }
+    for (auto it = model.mappings.begin(); it != model.mappings.end(); ++it) {
+        if (it->datasetPath == path && it->initiatorGroup == groupName &&
+            it->targetGroup == targetGroupName) {
+            model.mappings.erase(it);
+            jsonxx::Object answer;
+            answer.import("removedMappings", static_cast<jsonxx::Number>(1));
+            return jsonReply(answer);
+        }
+    }
+    return errorReply(
+        errors::notFound("EZEBI_MAPPING_NOT_FOUND", "Mapping of " + path + " to initiator group " +
+                                                        groupName + " through target group " +
+                                                        targetGroupName + " does not exist"));
+}
+
+bool validNetwork(const std::string& text) {
+    size_t slash = text.find('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    in_addr address{};
+    std::string bits = text.substr(slash + 1);
+    if (inet_pton(AF_INET, text.substr(0, slash).c_str(), &address) != 1 || bits.empty() ||
+        bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    return std::stoi(bits) <= 32;
+}
+
+// Parameters: share path, host kind ("IP", "FQDN" or "NETWORK"), host, access ("rw" or
+// "ro"), and optionally root access.
+Reply addNFSNetworkACLOnShare(Model& model, Params& params) {
+    params.expectCount(4, 5);
+    std::string path = params.text(0, "share path");
+    std::string kind = toUpper(params.text(1, "host kind"));
+    std::string host = params.text(2, "host");
+    std::string access = toLower(params.text(3, "access"));
+    bool root = params.has(4) ? params.flag(4, "root access") : false;
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* share = model.findDataset(path);
+    if (share == nullptr || share->isVolume()) {
+        return errorReply(errors::noSuchShare(path));
+    }
+    in_addr address{};
+    if (kind != "IP" && kind != "FQDN" && kind != "NETWORK") {
+        return errorReply(errors::badRequest("Host kind must be IP, FQDN or NETWORK, not " + kind));
+    }
+    if (host.empty() || (kind == "IP" && inet_pton(AF_INET, host.c_str(), &address) != 1) ||
+        (kind == "NETWORK" && !validNetwork(host))) {
+        return errorReply(errors::badRequest("Invalid " + kind + " host '" + host + "'"));
+    }
+    if (access != "rw" && access != "ro") {
+        return errorReply(errors::badRequest("Access must be rw or ro, not " + access));
+    }
+    for (const NfsAccessRule& rule : share->accessRules) {
+        if (toLower(rule.host) == toLower(host)) {
+            return errorReply(errors::alreadyExists("NFS access rule for " + host + " on " + path));
+        }
+    }
+    NfsAccessRule rule;
+    rule.hostType = kind;
+    rule.host = host;
+    rule.access = access;
+    rule.rootAccess = root;
+    share->accessRules.push_back(rule);
+    jsonxx::Object answer;
+    answer.import("datasetPath", path);
+    answer.import("type", kind);
+    answer.import("host", host);
+    answer.import("access", access);
+    answer.import("rootAccess", root);
+    return jsonReply(answer);
+}
+
+}  // namespace
+
+void addCloneMappingMethods(MethodTable& table) {
+    table.add("cloneVolumeSnapshot", cloneVolumeSnapshot);
+    table.add("cloneShareSnapshot", cloneShareSnapshot);
+    table.add("deleteVolume", deleteVolume);
+    table.add("deleteShare", deleteShare);
+    table.add("createMappingForVolume", createMappingForVolume);
+    table.add("deleteMappingFromVolume", deleteMappingFromVolume);
+    table.add("addNFSNetworkACLOnShare", addNFSNetworkACLOnShare);
+}
+
+}  // namespace arraysim

@@ -1,0 +1,55 @@
+// ConnectionTracker: watches the server's connections through OpenSSL and the HTTP server's
+// task queue. It counts accepted TCP connections and completed TLS handshakes, and it knows
+// the socket of every connection whose handshake has started, so that stop() can cut idle
+// kept-alive connections at once instead of waiting for their keep-alive time-out.
+//
+// A socket is forgotten when its SSL object is freed, which the server does before closing
+// the socket, so shutdownAll() never touches a descriptor that was already reused. The
+// tracker must outlive the server whose SSL_CTX it is installed in.
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <cstddef>
+#include <map>
+#include <mutex>
+
+#include "Counters.h"
+
+namespace httplib {
+class TaskQueue;
+}
+
+namespace arraysim {
+
+class ConnectionTracker {
+public:
+    explicit ConnectionTracker(Counters& counters) : counters_(counters) {}
+    ConnectionTracker(const ConnectionTracker&) = delete;
+    ConnectionTracker& operator=(const ConnectionTracker&) = delete;
+
+    // Hooks the tracker into a server context (info callback and application data).
+    void install(SSL_CTX* context);
+    // A thread pool of `threads` workers that counts every connection handed to it; the
+    // caller (the HTTP server) owns it.
+    httplib::TaskQueue* newTaskQueue(size_t threads);
+    // Shuts down (both directions) the socket of every live TLS connection.
+    void shutdownAll();
+
+private:
+    static void infoCallback(const SSL* ssl, int where, int ret);
+    static void freeCallback(void* parent, void* pointer, CRYPTO_EX_DATA* data, int index,
+                             long argl, void* argp);
+    static int exDataIndex();
+    void forget(const SSL* ssl);
+
+    Counters& counters_;
+    std::mutex mutex_;
+    std::map<const SSL*, int> live_;
+};
+
+// Cuts the connection that carries `ssl` (both directions); the HTTP server then fails to
+// write its answer and closes it.
+void dropConnection(const SSL* ssl);
+
+}  // namespace arraysim

@@ -1,0 +1,53 @@
+// Counters: what the simulated array has seen, for tests and benchmarks to assert on. Counts
+// API requests per method (names the array does not know are counted under "<unknown>"),
+// failures per method (answers other than 200), TCP connections accepted, TLS handshakes
+// completed, rejected credentials, injected faults, host-view queries and control requests.
+//
+// Thread-safe.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "jsonxx.h"
+
+namespace arraysim {
+
+class Counters {
+public:
+    void request(const std::string& method);
+    void failure(const std::string& method);
+    void connection() { ++connections_; }
+    void handshake() { ++handshakes_; }
+    void authFailure() { ++authFailures_; }
+    void faultInjected() { ++faults_; }
+    void hostViewQuery() { ++hostViewQueries_; }
+    void controlRequest() { ++controlRequests_; }
+
+    uint64_t requests(const std::string& method) const;
+    uint64_t totalRequests() const;
+    uint64_t connections() const { return connections_; }
+    uint64_t handshakes() const { return handshakes_; }
+
+    // {"requests": n, "methods": {name: n}, "failures": {name: n}, "connections": n,
+    //  "tlsHandshakes": n, "authFailures": n, "faultsInjected": n, "hostViewQueries": n,
+    //  "controlRequests": n}
+    jsonxx::Object json() const;
+    void reset();
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, uint64_t> requests_;
+    std::map<std::string, uint64_t> failures_;
+    std::atomic<uint64_t> connections_{0};
+    std::atomic<uint64_t> handshakes_{0};
+    std::atomic<uint64_t> authFailures_{0};
+    std::atomic<uint64_t> faults_{0};
+    std::atomic<uint64_t> hostViewQueries_{0};
+    std::atomic<uint64_t> controlRequests_{0};
+};
+
+}  // namespace arraysim

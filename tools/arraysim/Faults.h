@@ -1,0 +1,73 @@
+// Faults: misbehaviour injected into the REST methods, from the seed or at run time.
+//
+// A fault is described in JSON:
+//   {"method": "createVolumeSnapshot" | "*", "action": "fail" | "latency" | "drop" |
+//    "malformed" | "truncate" | "respond", "count": 1, ...}
+// count is how many calls it affects (-1: every call until cleared). Per action:
+//   fail      answer {status (500), code ("EZEBI_INJECTED"), message ("Injected failure")}
+//   latency   wait "ms" milliseconds before answering (combines with any other fault)
+//   drop      close the connection without an answer
+//   malformed answer 200 with text that is not JSON
+//   truncate  answer 200 with the first half of the real answer
+//   respond   answer {status (200), body (""), contentType ("application/json")} as given
+// "process" (bool) says whether the array still carries the call out before the fault acts;
+// the default is false for fail, drop and respond, true for malformed and truncate.
+//
+// Thread-safe: every member locks the set.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "jsonxx.h"
+
+namespace arraysim {
+
+enum class FaultAction { Fail, Latency, Drop, Malformed, Truncate, Respond };
+
+struct Fault {
+    std::string method = "*";
+    FaultAction action = FaultAction::Fail;
+    int remaining = 1;  // -1: unlimited
+    int status = 500;
+    std::string code = "EZEBI_INJECTED";
+    std::string message = "Injected failure";
+    std::string body;
+    std::string contentType = "application/json";
+    int latencyMs = 0;
+    bool process = false;
+};
+
+// What to do with one call.
+struct FaultDecision {
+    int latencyMs = 0;
+    bool act = false;  // `fault` applies
+    Fault fault;
+};
+
+// Reads one fault description; false with `error` set when it is not valid.
+bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& error);
+jsonxx::Object faultJson(const Fault& fault);
+
+class FaultSet {
+public:
+    void add(const Fault& fault);
+    // Adds an object or an array of objects; nothing is added when any entry is invalid.
+    bool addJson(const jsonxx::Value& description, std::string& error);
+    // Consumes the faults that apply to one call of `method`: every latency fault adds its
+    // wait, and the first other fault in order of addition acts.
+    FaultDecision take(const std::string& method);
+    void clear();
+    jsonxx::Array describe() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Fault> faults_;
+};
+
+// The texts answered by the malformed and truncate actions.
+std::string malformedBody();
+std::string truncatedBody(const std::string& body);
+
+}  // namespace arraysim

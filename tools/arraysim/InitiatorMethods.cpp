@@ -1,0 +1,160 @@
+// Initiators and initiator groups. Several answers are bare text, compared exactly by the
+// plug-in: "0" for success, "true"/"false", and a group name in double quotes (or nothing).
+//
+// The array knows an FC initiator once its port has logged in (seeded, or through the control
+// endpoint) and an iSCSI initiator once it was registered; only known initiators can join a
+// group, and an initiator belongs to at most one group.
+#include "MethodTable.h"
+
+namespace arraysim {
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+Reply listInitiatorGroups(Model& model, Params& params, const std::string& protocol) {
+    params.expectCount(0, 0);
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    jsonxx::Array names;
+    for (const InitiatorGroup& group : model.initiatorGroups) {
+        if (model.groupServesProtocol(group, protocol)) {
+            names.append(group.name);
+        }
+    }
+    return jsonReply(names);
+}
+
+Reply listISCSIInitiatorGroups(Model& model, Params& params) {
+    return listInitiatorGroups(model, params, "ISCSI");
+}
+
+Reply listFCInitiatorGroups(Model& model, Params& params) {
+    return listInitiatorGroups(model, params, "FC");
+}
+
+Reply listInitiatorsInInitiatorGroup(Model& model, Params& params) {
+    params.expectCount(1, 1);
+    std::string name = params.text(0, "initiator group");
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    InitiatorGroup* group = model.findInitiatorGroup(name);
+    if (group == nullptr) {
+        return errorReply(errors::noSuchInitiatorGroup(name));
+    }
+    jsonxx::Array initiators;
+    for (const std::string& initiator : group->initiators) {
+        initiators.append(initiator);
+    }
+    return jsonReply(initiators);
+}
+
+// The group of one initiator as a quoted name; an empty answer when it is in none.
+Reply getInitiatorGroup(Model& model, Params& params) {
+    params.expectCount(1, 1);
+    std::string initiator = params.text(0, "initiator");
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    InitiatorGroup* group = model.groupOfInitiator(initiator);
+    return textReply(group == nullptr ? "" : quoted(group->name));
+}
+
+Reply initiatorGroupExists(Model& model, Params& params) {
+    params.expectCount(1, 1);
+    std::string name = params.text(0, "initiator group");
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    return textReply(model.findInitiatorGroup(name) != nullptr ? "true" : "false");
+}
+
+Reply createInitiatorGroup(Model& model, Params& params) {
+    params.expectCount(1, 1);
+    std::string name = params.text(0, "initiator group");
+    if (params.ok() && !validObjectName(name)) {
+        params.fail("createInitiatorGroup: invalid initiator group name '" + name + "'");
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    if (model.findInitiatorGroup(name) != nullptr) {
+        return errorReply(errors::alreadyExists("Initiator group " + name));
+    }
+    InitiatorGroup group;
+    group.name = name;
+    model.initiatorGroups.push_back(group);
+    return textReply("0");
+}
+
+Reply addInitiatorToInitiatorGroup(Model& model, Params& params) {
+    params.expectCount(2, 2);
+    std::string initiator = params.text(0, "initiator");
+    std::string name = params.text(1, "initiator group");
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    InitiatorGroup* group = model.findInitiatorGroup(name);
+    if (group == nullptr) {
+        return errorReply(errors::noSuchInitiatorGroup(name));
+    }
+    if (model.knownInitiators.count(initiator) == 0) {
+        return errorReply(errors::noSuchInitiator(initiator));
+    }
+    if (InitiatorGroup* current = model.groupOfInitiator(initiator)) {
+        return errorReply(errors::busy(
+            "EZEBI_INITIATOR_IN_GROUP",
+            "Initiator " + initiator + " is already a member of initiator group " + current->name));
+    }
+    group->initiators.push_back(initiator);
+    return textReply("0");
+}
+
+// The one parameter is an object {"initiatorName": ...}; a bare name is accepted too.
+Reply createIscsiInitiator(Model& model, Params& params) {
+    params.expectCount(1, 1);
+    std::string initiator;
+    if (params.ok() && params.raw(0)->is<std::string>()) {
+        initiator = params.text(0, "initiator");
+    } else {
+        jsonxx::Object object = params.object(0, "initiator");
+        initiator = params.memberText(object, "initiatorName");
+    }
+    if (params.ok() && (initiator.empty() || initiatorProtocol(initiator) != "ISCSI")) {
+        params.fail("createIscsiInitiator: '" + initiator + "' is no iSCSI initiator name");
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    if (model.knownInitiators.count(initiator) != 0) {
+        return errorReply(errors::alreadyExists("Initiator " + initiator));
+    }
+    model.knownInitiators.insert(initiator);
+    return textReply("0");
+}
+
+}  // namespace
+
+void addInitiatorMethods(MethodTable& table) {
+    table.add("listISCSIInitiatorGroups", listISCSIInitiatorGroups);
+    table.add("listFCInitiatorGroups", listFCInitiatorGroups);
+    table.add("listInitiatorsInInitiatorGroup", listInitiatorsInInitiatorGroup);
+    table.add("getInitiatorGroup", getInitiatorGroup);
+    table.add("initiatorGroupExists", initiatorGroupExists);
+    table.add("createInitiatorGroup", createInitiatorGroup);
+    table.add("addInitiatorToInitiatorGroup", addInitiatorToInitiatorGroup);
+    table.add("createIscsiInitiator", createIscsiInitiator);
+}
+
+}  // namespace arraysim

@@ -1,0 +1,27 @@
+#include "MethodTable.h"
+
+namespace arraysim {
+
+MethodHandler MethodTable::find(const std::string& name) const {
+    auto it = handlers_.find(name);
+    return it == handlers_.end() ? nullptr : it->second;
+}
+
+std::vector<std::string> MethodTable::names() const {
+    std::vector<std::string> out;
+    for (const auto& entry : handlers_) {
+        out.push_back(entry.first);
+    }
+    return out;
+}
+
+MethodTable standardMethods() {
+    MethodTable table;
+    addLookupMethods(table);
+    addSnapshotMethods(table);
+    addCloneMappingMethods(table);
+    addInitiatorMethods(table);
+    return table;
+}
+
+}  // namespace arraysim

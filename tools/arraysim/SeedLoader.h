@@ -1,0 +1,23 @@
+// SeedLoader: builds the array's starting state from a JSON seed (format in
+// docs/arraysim.md). The seed is checked as a whole: names are unique, LUN ids are 32 hex
+// digits (stored in upper case; missing ones are generated), clones name an existing snapshot,
+// mappings name existing volumes and groups. Faults listed in the seed are handed back for the
+// server to install.
+#pragma once
+
+#include <string>
+
+#include "Model.h"
+#include "jsonxx.h"
+
+namespace arraysim {
+
+// Fills `model` and `faults` from the seed text. Returns false with `error` naming the place
+// in the seed (e.g. "pools[0].projects[1].volumes[2].luId: ...") when the seed is not valid;
+// `model` is then unspecified.
+bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std::string& error);
+
+// Reads a whole file; false with `error` set when it cannot be read.
+bool readTextFile(const std::string& path, std::string& text, std::string& error);
+
+}  // namespace arraysim

@@ -1,0 +1,380 @@
+// Snapshots: creation (single and batched), creation status, listing, deletion and rollback.
+//
+// A snapshot created through the API with name N is called "Manual-V-N" (volume) or
+// "Manual-S-N" (share) on the array; the batch call names its snapshots in full. A new
+// snapshot exists at once; when the behaviour asks for it, its creation status answers
+// "in progress" for a number of polls first.
+#include <regex>
+
+#include "MethodTable.h"
+#include "ModelJson.h"
+
+namespace arraysim {
+
+namespace {
+
+const char* prefixOf(DatasetKind kind) {
+    return kind == DatasetKind::Volume ? "Manual-V-" : "Manual-S-";
+}
+
+ApiError missingDataset(DatasetKind kind, const std::string& path) {
+    return kind == DatasetKind::Volume ? errors::noSuchVolume(path) : errors::noSuchShare(path);
+}
+
+// Finds the dataset an object parameter describes: by poolName, projectName, name and local,
+// falling back on datasetPath.
+Dataset* resolveSource(Model& model, Params& params, const jsonxx::Object& source, DatasetKind kind,
+                       ApiError& error) {
+    std::string pool = params.memberText(source, "poolName");
+    std::string project = params.memberText(source, "projectName");
+    std::string name = params.memberText(source, "name");
+    bool local = params.memberFlag(source, "local", true);
+    std::string datasetPath = params.memberText(source, "datasetPath", false);
+    if (!params.ok()) {
+        error = params.error();
+        return nullptr;
+    }
+    std::string path = pool + (local ? "/Local/" : "/Replica/") + project + "/" + name;
+    Dataset* dataset = model.findDataset(path);
+    if ((dataset == nullptr || dataset->kind != kind) && !datasetPath.empty()) {
+        dataset = model.findDataset(datasetPath);
+    }
+    if (dataset == nullptr || dataset->kind != kind) {
+        error = missingDataset(kind, path);
+        return nullptr;
+    }
+    return dataset;
+}
+
+// Checks a new snapshot name for `dataset`; an empty result means it may be created.
+bool checkNewSnapshot(const Dataset& dataset, const std::string& fullName, ApiError& error) {
+    std::string path = dataset.path() + "@" + fullName;
+    if (!validObjectName(fullName)) {
+        error = errors::badRequest("Invalid snapshot name '" + fullName +
+                                   "': use letters, digits, '_', '-', '.', ':' and blanks");
+        return false;
+    }
+    if (path.size() > kMaxPathLength) {
+        error = errors::badRequest("Snapshot path " + path + " is longer than " +
+                                   std::to_string(kMaxPathLength) + " characters");
+        return false;
+    }
+    for (const Snapshot& snapshot : dataset.snapshots) {
+        if (snapshot.name == fullName) {
+            error = errors::alreadyExists("Snapshot " + path);
+            return false;
+        }
+    }
+    return true;
+}
+
+jsonxx::Object snapshotJson(const Dataset& dataset, const Snapshot& snapshot) {
+    jsonxx::Object object;
+    object.import("name", snapshot.name);
+    object.import("datasetPath", dataset.path() + "@" + snapshot.name);
+    object.import("snapshotProgressStatus",
+                  static_cast<jsonxx::Number>(snapshot.pendingPolls > 0 ? 1 : 0));
+    return object;
+}
+
+Reply createSnapshot(Model& model, Params& params, DatasetKind kind) {
+    params.expectCount(2, 3);
+    jsonxx::Object source = params.object(0, "source");
+    std::string name = params.text(1, "snapshot name");
+    if (params.has(2)) {
+        params.flag(2, "flag");
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    ApiError error;
+    Dataset* dataset = resolveSource(model, params, source, kind, error);
+    if (dataset == nullptr) {
+        return errorReply(error);
+    }
+    std::string fullName = prefixOf(kind) + name;
+    if (!checkNewSnapshot(*dataset, fullName, error)) {
+        return errorReply(error);
+    }
+    return jsonReply(snapshotJson(*dataset, model.addSnapshot(*dataset, fullName)));
+}
+
+Reply createVolumeSnapshot(Model& model, Params& params) {
+    return createSnapshot(model, params, DatasetKind::Volume);
+}
+
+Reply createShareSnapshot(Model& model, Params& params) {
+    return createSnapshot(model, params, DatasetKind::Share);
+}
+
+jsonxx::Object commandResult(int status, const ApiError* error) {
+    jsonxx::Object result;
+    result.import("commandStatus", static_cast<jsonxx::Number>(status));
+    if (error != nullptr) {
+        jsonxx::Object exception;
+        exception.import("code", error->code);
+        exception.import("message", error->message);
+        result.import("commandException", exception);
+    }
+    return result;
+}
+
+// Each path "dataset@full-name" is created on its own; one element per path tells how it went
+// (commandStatus 0, or non-zero with a commandException).
+Reply createSnapshots(Model& model, Params& params) {
+    params.expectCount(1, 3);
+    std::vector<std::string> paths = params.textList(0, "snapshot paths");
+    for (size_t i = 1; i < params.size(); ++i) {
+        params.flag(i, "flag");
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    jsonxx::Array results;
+    for (const std::string& path : paths) {
+        std::string datasetPath;
+        std::string name;
+        ApiError error;
+        if (!splitSnapshotPath(path, datasetPath, name)) {
+            error = errors::badRequest("Not a snapshot path: " + path);
+            results.append(commandResult(4, &error));
+            continue;
+        }
+        Dataset* dataset = model.findDataset(datasetPath);
+        if (dataset == nullptr) {
+            error = errors::noSuchDataset(datasetPath);
+            results.append(commandResult(2, &error));
+            continue;
+        }
+        if (!checkNewSnapshot(*dataset, name, error)) {
+            results.append(commandResult(error.status == 409 ? 3 : 4, &error));
+            continue;
+        }
+        model.addSnapshot(*dataset, name);
+        jsonxx::Object result = commandResult(0, nullptr);
+        result.import("snapshotPath", path);
+        results.append(result);
+    }
+    return jsonReply(results);
+}
+
+// Takes the plain name the snapshot was created with (the full name is accepted too).
+Reply creationStatus(Model& model, Params& params, DatasetKind kind) {
+    params.expectCount(2, 2);
+    std::string path = params.text(0, "dataset path");
+    std::string name = params.text(1, "snapshot name");
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* dataset = model.findDataset(path);
+    if (dataset == nullptr || dataset->kind != kind) {
+        return errorReply(missingDataset(kind, path));
+    }
+    Snapshot* snapshot = dataset->findSnapshot(prefixOf(kind) + name);
+    if (snapshot == nullptr) {
+        snapshot = dataset->findSnapshot(name);
+    }
+    if (snapshot == nullptr) {
+        return errorReply(errors::noSuchSnapshot(path + "@" + prefixOf(kind) + name));
+    }
+    int status = 0;
+    if (snapshot->pendingPolls > 0) {
+        --snapshot->pendingPolls;
+        status = 1;
+    }
+    jsonxx::Object answer;
+    answer.import("snapshotProgressStatus", static_cast<jsonxx::Number>(status));
+    answer.import("snapshotName", snapshot->name);
+    return jsonReply(answer);
+}
+
+Reply getVolumeSnapshotCreationStatus(Model& model, Params& params) {
+    return creationStatus(model, params, DatasetKind::Volume);
+}
+
+Reply getShareSnapshotCreationStatus(Model& model, Params& params) {
+    return creationStatus(model, params, DatasetKind::Share);
+}
+
+// The second parameter is a regular expression: a snapshot is listed when it matches
+// somewhere in the full name (or the whole name, when the behaviour says so); an empty
+// expression lists all.
+Reply listSnapshots(Model& model, Params& params) {
+    params.expectCount(1, 2);
+    std::string path = params.text(0, "dataset path");
+    std::string pattern = params.has(1) ? params.text(1, "name pattern") : std::string();
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* dataset = model.findDataset(path);
+    if (dataset == nullptr) {
+        return errorReply(errors::noSuchDataset(path));
+    }
+    jsonxx::Array names;
+    try {
+        std::regex expression(pattern, std::regex::ECMAScript);
+        for (const Snapshot& snapshot : dataset->snapshots) {
+            bool listed = pattern.empty() || (model.behaviour.listSnapshotsWholeName
+                                                  ? std::regex_match(snapshot.name, expression)
+                                                  : std::regex_search(snapshot.name, expression));
+            if (listed) {
+                names.append(snapshot.name);
+            }
+        }
+    } catch (const std::regex_error& e) {
+        return errorReply(
+            errors::badRequest("Invalid snapshot name pattern '" + pattern + "': " + e.what()));
+    }
+    return jsonReply(names);
+}
+
+// Resolves "dataset@name" to a snapshot of the given kind; a missing dataset means a missing
+// snapshot.
+Snapshot* findSnapshot(Model& model, const std::string& snapshotPath, DatasetKind kind,
+                       Dataset*& dataset, ApiError& error) {
+    std::string datasetPath;
+    std::string name;
+    if (!splitSnapshotPath(snapshotPath, datasetPath, name)) {
+        error = errors::badRequest("Not a snapshot path: " + snapshotPath);
+        return nullptr;
+    }
+    dataset = model.findDataset(datasetPath);
+    Snapshot* snapshot = nullptr;
+    if (dataset != nullptr && dataset->kind == kind) {
+        snapshot = dataset->findSnapshot(name);
+    }
+    if (snapshot == nullptr) {
+        error = errors::noSuchSnapshot(snapshotPath);
+    }
+    return snapshot;
+}
+
+std::string joined(const std::vector<std::string>& values) {
+    std::string out;
+    for (const std::string& value : values) {
+        out += (out.empty() ? "" : ", ") + value;
+    }
+    return out;
+}
+
+// A snapshot with clones is kept: the clones would lose their origin.
+Reply deleteSnapshot(Model& model, Params& params, DatasetKind kind) {
+    params.expectCount(1, 2);
+    std::string snapshotPath = params.text(0, "snapshot path");
+    if (params.has(1)) {
+        params.flag(1, "flag");
+    }
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* dataset = nullptr;
+    ApiError error;
+    Snapshot* snapshot = findSnapshot(model, snapshotPath, kind, dataset, error);
+    if (snapshot == nullptr) {
+        return errorReply(error);
+    }
+    std::vector<std::string> clones = model.clonesOf(snapshotPath);
+    if (!clones.empty()) {
+        return errorReply(
+            errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
+                         "Snapshot " + snapshotPath + " has dependent clones: " + joined(clones)));
+    }
+    for (auto it = dataset->snapshots.begin(); it != dataset->snapshots.end(); ++it) {
+        if (&*it == snapshot) {
+            dataset->snapshots.erase(it);
+            break;
+        }
+    }
+    jsonxx::Object answer;
+    answer.import("snapshotDeletionStatus", static_cast<jsonxx::Number>(0));
+    return jsonReply(answer);
+}
+
+Reply deleteVolumeSnapshot(Model& model, Params& params) {
+    return deleteSnapshot(model, params, DatasetKind::Volume);
+}
+
+Reply deleteShareSnapshot(Model& model, Params& params) {
+    return deleteSnapshot(model, params, DatasetKind::Share);
+}
+
+// Rolling back destroys the newer snapshots, but only when the flag allows it and none of
+// them has clones; otherwise nothing changes.
+Reply rollBack(Model& model, Params& params, DatasetKind kind) {
+    params.expectCount(1, 2);
+    std::string snapshotPath = params.text(0, "snapshot path");
+    bool destroyNewer = params.has(1) ? params.flag(1, "destroy newer snapshots") : false;
+    if (!params.ok()) {
+        return paramError(params);
+    }
+    Dataset* dataset = nullptr;
+    ApiError error;
+    Snapshot* target = findSnapshot(model, snapshotPath, kind, dataset, error);
+    if (target == nullptr) {
+        return errorReply(error);
+    }
+    std::vector<std::string> newer;
+    for (const Snapshot& snapshot : dataset->snapshots) {
+        if (snapshot.sequence > target->sequence) {
+            newer.push_back(snapshot.name);
+        }
+    }
+    if (!newer.empty() && !destroyNewer) {
+        return errorReply(
+            errors::busy("EZEBI_NEWER_SNAPSHOTS_EXIST",
+                         "Snapshot " + snapshotPath +
+                             " is not the most recent; newer snapshots: " + joined(newer)));
+    }
+    for (const std::string& name : newer) {
+        std::vector<std::string> clones = model.clonesOf(dataset->path() + "@" + name);
+        if (!clones.empty()) {
+            return errorReply(errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
+                                           "Cannot roll back to " + snapshotPath +
+                                               ": newer snapshot " + name +
+                                               " has dependent clones: " + joined(clones)));
+        }
+    }
+    const uint64_t sequence = target->sequence;
+    const std::string targetName = target->name;
+    std::vector<Snapshot> kept;
+    for (const Snapshot& snapshot : dataset->snapshots) {
+        if (snapshot.sequence <= sequence) {
+            kept.push_back(snapshot);
+        }
+    }
+    dataset->snapshots = kept;
+    dataset->lastRollback = targetName;
+    jsonxx::Array destroyed;
+    for (const std::string& name : newer) {
+        destroyed.append(name);
+    }
+    jsonxx::Object answer;
+    answer.import("rollbackStatus", static_cast<jsonxx::Number>(0));
+    answer.import("destroyedSnapshots", destroyed);
+    return jsonReply(answer);
+}
+
+Reply rollBackToVolumeSnapshot(Model& model, Params& params) {
+    return rollBack(model, params, DatasetKind::Volume);
+}
+
+Reply rollBackToShareSnapshot(Model& model, Params& params) {
+    return rollBack(model, params, DatasetKind::Share);
+}
+
+}  // namespace
+
+void addSnapshotMethods(MethodTable& table) {
+    table.add("createVolumeSnapshot", createVolumeSnapshot);
+    table.add("createShareSnapshot", createShareSnapshot);
+    table.add("createSnapshots", createSnapshots);
+    table.add("getVolumeSnapshotCreationStatus", getVolumeSnapshotCreationStatus);
+    table.add("getShareSnapshotCreationStatus", getShareSnapshotCreationStatus);
+    table.add("listSnapshots", listSnapshots);
+    table.add("deleteVolumeSnapshot", deleteVolumeSnapshot);
+    table.add("deleteShareSnapshot", deleteShareSnapshot);
+    table.add("rollBackToVolumeSnapshot", rollBackToVolumeSnapshot);
+    table.add("rollBackToShareSnapshot", rollBackToShareSnapshot);
+}
+
+}  // namespace arraysim
