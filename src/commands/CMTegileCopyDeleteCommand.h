@@ -1,0 +1,11 @@
+// CMTegileCopyDeleteCommand ("delete"): deletes the snapshot; one that is already gone counts as
+// deleted.
+#pragma once
+
+#include "CMTegileCopyCommand.h"
+
+class CMTegileCopyDeleteCommand : public CMTegileCopyCommand {
+public:
+    using CMTegileCopyCommand::CMTegileCopyCommand;
+    Copy_Status execute() override;
+};

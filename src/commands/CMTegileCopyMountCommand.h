@@ -1,0 +1,11 @@
+// CMTegileCopyMountCommand ("mount"): presents the snapshot to the host as a mapped clone, reusing
+// a clone that already exists.
+#pragma once
+
+#include "CMTegileCopyCommand.h"
+
+class CMTegileCopyMountCommand : public CMTegileCopyCommand {
+public:
+    using CMTegileCopyCommand::CMTegileCopyCommand;
+    Copy_Status execute() override;
+};
