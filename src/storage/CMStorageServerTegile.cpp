@@ -157,23 +157,27 @@ Copy_Status CMStorageServerTegile::getCopyCreatedStatus(CMStorageDevice* device)
 }
 
 Copy_Status CMStorageServerTegile::getCopy(CMStorageDevice* device) {
-    dataIn("getCopy", device);
-    const Copy_Status status = api_->getCopy(device->getProperties());
-    if (status != COPY_SUCCESS) {
-        error("getCopy", "storage API get copy error [%d]", static_cast<int>(status));
-        return status;
-    }
-    dataOut("getCopy", device);
-    return status;
+    return forward("getCopy", "storage API get copy error [%d]", device,
+                   &CMTegileStorageAPI::getCopy);
 }
 
 Copy_Status CMStorageServerTegile::getCopies(CMStorageDevice* device) {
-    dataIn("getCopies", device);
-    const Copy_Status status = api_->getCopies(device->getProperties());
+    return forward("getCopies", "storage API get copies error [%d]", device,
+                   &CMTegileStorageAPI::getCopies);
+}
+
+Copy_Status CMStorageServerTegile::forward(const char* function, const char* failure,
+                                           CMStorageDevice* device, ApiMethod method,
+                                           void (*name)(CMTegileStorageAPI::Properties&)) {
+    dataIn(function, device);
+    if (name != nullptr) {
+        name(device->getProperties());
+    }
+    const Copy_Status status = ((*api_).*method)(device->getProperties());
     if (status != COPY_SUCCESS) {
-        error("getCopies", "storage API get copies error [%d]", static_cast<int>(status));
+        error(function, failure, static_cast<int>(status));
         return status;
     }
-    dataOut("getCopies", device);
+    dataOut(function, device);
     return status;
 }

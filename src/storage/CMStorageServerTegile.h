@@ -81,6 +81,12 @@ private:
     void error(const char* function, const char* format, Args... args) const {
         logLine(logger_, 2, header(function), format, args...);
     }
+    using ApiMethod = Copy_Status (CMTegileStorageAPI::*)(CMTegileStorageAPI::Properties&);
+    // The operations that add nothing but naming to an API call: log the device in, let
+    // `name` write the names the call needs, call `method`, then log the device out, or
+    // `failure` (one %d for the status).
+    Copy_Status forward(const char* function, const char* failure, CMStorageDevice* device,
+                        ApiMethod method, void (*name)(CMTegileStorageAPI::Properties&) = nullptr);
     void dataIn(const char* function, CMStorageDevice* device) const;
     void dataOut(const char* function, CMStorageDevice* device) const;
 

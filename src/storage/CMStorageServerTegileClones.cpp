@@ -89,65 +89,32 @@ Copy_Status CMStorageServerTegile::mountCopy(CMStorageDevice* device) {
 }
 
 Copy_Status CMStorageServerTegile::getMountedCopy(CMStorageDevice* device) {
-    dataIn("getMountedCopy", device);
-    const Copy_Status status = api_->getMountedCopy(device->getProperties());
-    if (status != COPY_SUCCESS) {
-        error("getMountedCopy", "storage API get mounted copy failed error [%d]",
-              static_cast<int>(status));
-        return status;
-    }
-    dataOut("getMountedCopy", device);
-    return status;
+    return forward("getMountedCopy", "storage API get mounted copy failed error [%d]", device,
+                   &CMTegileStorageAPI::getMountedCopy);
 }
 
 Copy_Status CMStorageServerTegile::unmountCopy(CMStorageDevice* device) {
-    auto& map = device->getProperties();
-    dataIn("unmountCopy", device);
-    map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME] = clonePath(map);
-    const Copy_Status status = api_->unmountCopy(map);
-    if (status != COPY_SUCCESS) {
-        error("unmountCopy", "storage API unmount copy failed error [%d]",
-              static_cast<int>(status));
-        return status;
-    }
-    dataOut("unmountCopy", device);
-    return status;
+    return forward("unmountCopy", "storage API unmount copy failed error [%d]", device,
+                   &CMTegileStorageAPI::unmountCopy, [](Properties& map) {
+                       map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME] = clonePath(map);
+                   });
 }
 
 Copy_Status CMStorageServerTegile::deleteCopy(CMStorageDevice* device) {
-    auto& map = device->getProperties();
-    dataIn("deleteCopy", device);
-    map[TARGET_DEVICE_DATASET_PATH_NAME] = snapshotPath(map);
-    const Copy_Status status = api_->deleteCopy(map);
-    if (status != COPY_SUCCESS) {
-        error("deleteCopy", "storage API delete copy failed error [%d]", static_cast<int>(status));
-        return status;
-    }
-    dataOut("deleteCopy", device);
-    return status;
+    return forward("deleteCopy", "storage API delete copy failed error [%d]", device,
+                   &CMTegileStorageAPI::deleteCopy, [](Properties& map) {
+                       map[TARGET_DEVICE_DATASET_PATH_NAME] = snapshotPath(map);
+                   });
 }
 
 Copy_Status CMStorageServerTegile::rollbackCopy(CMStorageDevice* device) {
-    auto& map = device->getProperties();
-    dataIn("rollbackCopy", device);
-    map[TARGET_DEVICE_DATASET_PATH_NAME] = snapshotPath(map);
-    const Copy_Status status = api_->rollbackCopy(map);
-    if (status != COPY_SUCCESS) {
-        error("rollbackCopy", "storage API rollback copy failed error [%d]",
-              static_cast<int>(status));
-        return status;
-    }
-    dataOut("rollbackCopy", device);
-    return status;
+    return forward("rollbackCopy", "storage API rollback copy failed error [%d]", device,
+                   &CMTegileStorageAPI::rollbackCopy, [](Properties& map) {
+                       map[TARGET_DEVICE_DATASET_PATH_NAME] = snapshotPath(map);
+                   });
 }
 
 Copy_Status CMStorageServerTegile::findTarget(CMStorageDevice* device) {
-    dataIn("findTarget", device);
-    const Copy_Status status = api_->findTarget(device->getProperties());
-    if (status != COPY_SUCCESS) {
-        error("findTarget", "storage API find target failed error [%d]", static_cast<int>(status));
-        return status;
-    }
-    dataOut("findTarget", device);
-    return status;
+    return forward("findTarget", "storage API find target failed error [%d]", device,
+                   &CMTegileStorageAPI::findTarget);
 }

@@ -155,8 +155,7 @@ Copy_Status CMTegileStorageAPI::datasetPathById(const char* function, const std:
         return status;
     }
     jsonxx::Array volumes;
-    if (!volumes.parse(response)) {
-        log().error(function, "JSON parsing failed");
+    if (!parsed(function, response, volumes)) {
         return COPY_FAILED;
     }
     if (volumes.size() != 1) {
@@ -183,8 +182,7 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
         return status;
     }
     jsonxx::Array groups;
-    if (!groups.parse(response)) {
-        log().error(function, "JSON parsing failed");
+    if (!parsed(function, response, groups)) {
         return COPY_FAILED;
     }
     std::vector<std::string> names;
@@ -200,8 +198,7 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
             return status;
         }
         jsonxx::Array members;
-        if (!members.parse(response)) {
-            log().error(function, "JSON parsing failed");
+        if (!parsed(function, response, members)) {
             return COPY_FAILED;
         }
         for (size_t i = 0; i < members.size(); ++i) {
@@ -210,8 +207,14 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
             }
         }
     }
-    log().info(function, "completed");
-    return COPY_SUCCESS;
+    return completed(function, COPY_SUCCESS);
+}
+
+Copy_Status CMTegileStorageAPI::completed(const char* function, Copy_Status status) const {
+    if (status == COPY_SUCCESS) {
+        log().info(function, "completed");
+    }
+    return status;
 }
 
 std::string CMTegileStorageAPI::snapshotName(const Properties& map) const {
@@ -235,8 +238,7 @@ Copy_Status CMTegileStorageAPI::getConfig(Properties& map) {
         return status;
     }
     jsonxx::Array values;
-    if (!values.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(kFunction, response, values)) {
         return COPY_FAILED;
     }
     if (values.size() < 4) {

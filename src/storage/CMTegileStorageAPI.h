@@ -123,6 +123,25 @@ private:
                      const std::function<Copy_Status()>& attempt,
                      const std::function<bool(Copy_Status)>& done);
 
+    // Parses `response` as the JSON container a method expects; logs "JSON parsing failed"
+    // and answers false otherwise.
+    template <typename Container>
+    bool parsed(const char* function, const std::string& response, Container& out) const {
+        if (out.parse(response)) {
+            return true;
+        }
+        log().error(function, "JSON parsing failed");
+        return false;
+    }
+    // Logs "completed" for a successful call; returns `status`.
+    Copy_Status completed(const char* function, Copy_Status status) const;
+    // "listSnapshots" of SOURCE_DEVICE_DATASET_PATH_NAME with `selector`: marks the device
+    // available when `fullName` is listed and hands every listed name to `visit`. `listed`
+    // tells whether the array answered with a list (an empty answer lists nothing).
+    Copy_Status listSnapshots(const char* function, Properties& map, const std::string& selector,
+                              const std::string& fullName, bool& listed,
+                              const std::function<void(const std::string&)>& visit);
+
     ApiLog log() const { return ApiLog(logger_); }
     std::string snapshotName(const Properties& map) const;
 

@@ -21,10 +21,7 @@ Copy_Status CMTegileStorageAPI::mountCopy(Properties& map) {
     Copy_Status status = send(
         {kFunction, share ? "cloneShareSnapshot" : "cloneVolumeSnapshot", body, {accessDenied()}},
         response);
-    if (status == COPY_SUCCESS) {
-        log().info(kFunction, "completed");
-    }
-    return status;
+    return completed(kFunction, status);
 }
 
 Copy_Status CMTegileStorageAPI::getMountedCopy(Properties& map) {
@@ -51,8 +48,7 @@ Copy_Status CMTegileStorageAPI::getMountedCopyInternal(Properties& map) {
         return status;
     }
     jsonxx::Array datasets;
-    if (!datasets.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(kFunction, response, datasets)) {
         return COPY_FAILED;
     }
     for (size_t i = 0; i < datasets.size(); ++i) {
@@ -131,10 +127,7 @@ Copy_Status CMTegileStorageAPI::unmountCopyInternal(Properties& map) {
                                  "share [%s] does not exist in the array. marking delete success",
                                  clonePath}}},
                               response);
-    if (status == COPY_SUCCESS) {
-        log().info(kFunction, "completed");
-    }
-    return status;
+    return completed(kFunction, status);
 }
 
 Copy_Status CMTegileStorageAPI::findTarget(Properties& map) {
@@ -184,10 +177,7 @@ Copy_Status CMTegileStorageAPI::mapCopyToHost(Properties& map) {
                                  "mapping already exist [%s] marking success",
                                  body}}},
                               response);
-    if (status == COPY_SUCCESS) {
-        log().info(kFunction, "completed");
-    }
-    return status;
+    return completed(kFunction, status);
 }
 
 Copy_Status CMTegileStorageAPI::mapCopyToHostNFS(Properties& map) {
@@ -204,10 +194,7 @@ Copy_Status CMTegileStorageAPI::mapCopyToHostNFS(Properties& map) {
     std::string response;
     Copy_Status status =
         send({kFunction, "addNFSNetworkACLOnShare", body, {exists, alreadyExists}}, response);
-    if (status == COPY_SUCCESS) {
-        log().info(kFunction, "completed");
-    }
-    return status;
+    return completed(kFunction, status);
 }
 
 Copy_Status CMTegileStorageAPI::unmapCopyFromHost(Properties& map) {
@@ -218,8 +205,5 @@ Copy_Status CMTegileStorageAPI::unmapCopyFromHost(Properties& map) {
                                    QString(map[TARGET_DEVICE_MAPPING_INITIATOR_GROUP_NAME]) + "," +
                                    QString(map[TARGET_DEVICE_MAPPING_TARGET_GROUP_NAME]) + "]"},
                               response);
-    if (status == COPY_SUCCESS) {
-        log().info(kFunction, "completed");
-    }
-    return status;
+    return completed(kFunction, status);
 }

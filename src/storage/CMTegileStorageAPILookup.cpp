@@ -36,8 +36,7 @@ Copy_Status CMTegileStorageAPI::getdevice(Properties& map) {
         return status;
     }
     jsonxx::Array volumes;
-    if (!volumes.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(kFunction, response, volumes)) {
         return COPY_FAILED;
     }
     const jsonxx::Object* volume = nullptr;
@@ -84,8 +83,7 @@ Copy_Status CMTegileStorageAPI::getdeviceNFS(Properties& map) {
         return status;
     }
     jsonxx::Object byMountPoint;
-    if (!byMountPoint.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(kFunction, response, byMountPoint)) {
         return COPY_FAILED;
     }
     if (!byMountPoint.has<jsonxx::Array>(mountPoint)) {

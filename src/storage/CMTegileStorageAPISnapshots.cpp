@@ -95,8 +95,7 @@ Copy_Status CMTegileStorageAPI::batchCreateCopy() {
         return status;
     }
     jsonxx::Array results;
-    if (!results.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(kFunction, response, results)) {
         return COPY_FAILED;
     }
     if (results.size() != batchList_.size()) {
@@ -146,8 +145,7 @@ Copy_Status CMTegileStorageAPI::getCopyCreatedStatusInternal(Properties& map) {
         return status;
     }
     jsonxx::Object progress;
-    if (!progress.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(kFunction, response, progress)) {
         return COPY_FAILED;
     }
     if (!progress.has<jsonxx::Number>("snapshotProgressStatus")) {
@@ -166,44 +164,57 @@ Copy_Status CMTegileStorageAPI::getCopyCreatedStatusInternal(Properties& map) {
     }
 }
 
-Copy_Status CMTegileStorageAPI::getCopy(Properties& map) {
-    static const char* const kFunction = "getCopy";
-    const std::string fullName = snapshotName(map);
+Copy_Status CMTegileStorageAPI::listSnapshots(
+    const char* function, Properties& map, const std::string& selector, const std::string& fullName,
+    bool& listed, const std::function<void(const std::string&)>& visit) {
+    listed = false;
     map[TARGET_DEVICE_STATUS] = "unavailable";
     std::string response;
-    Copy_Status status =
-        send({kFunction,
+    const Copy_Status status =
+        send({function,
               "listSnapshots",
-              "[" + QString(map[SOURCE_DEVICE_DATASET_PATH_NAME]) + "," + QString(fullName) + "]",
+              "[" + QString(map[SOURCE_DEVICE_DATASET_PATH_NAME]) + "," + QString(selector) + "]",
               {accessDenied()}},
              response);
     if (status != COPY_SUCCESS) {
         return status;
     }
     if (response.empty()) {
-        log().info(kFunction, "snapshot [%s] not found", fullName.c_str());
+        log().info(function, "snapshot [%s] not found", fullName.c_str());
         return COPY_SUCCESS;
     }
     jsonxx::Array names;
-    if (!names.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(function, response, names)) {
         return COPY_FAILED;
     }
+    listed = true;
     for (size_t i = 0; i < names.size(); ++i) {
-        if (names.has<jsonxx::String>(i) && names.get<jsonxx::String>(i) == fullName) {
+        if (!names.has<jsonxx::String>(i)) {
+            continue;
+        }
+        const std::string& name = names.get<jsonxx::String>(i);
+        if (name == fullName) {
             map[TARGET_DEVICE_STATUS] = "available";
-            log().info(kFunction, "target device status [%s]", "available");
+            log().info(function, "target device status [%s]", "available");
+        }
+        if (visit) {
+            visit(name);
         }
     }
     return COPY_SUCCESS;
 }
 
+Copy_Status CMTegileStorageAPI::getCopy(Properties& map) {
+    const std::string fullName = snapshotName(map);
+    bool listed = false;
+    return listSnapshots("getCopy", map, fullName, fullName, listed, {});
+}
+
 Copy_Status CMTegileStorageAPI::getCopies(Properties& map) {
     static const char* const kFunction = "getCopies";
     const std::string fullName = snapshotName(map);
-    const std::string datasetPath = map[SOURCE_DEVICE_DATASET_PATH_NAME];
-    const std::string key = datasetPath + "@" + fullName;
-    const std::string prefix = datasetPath + "@";
+    const std::string prefix = map[SOURCE_DEVICE_DATASET_PATH_NAME] + "@";
+    const std::string key = prefix + fullName;
     map[TARGET_DEVICE_STATUS] = "unavailable";
 
     bool datasetSeen = false;
@@ -224,37 +235,13 @@ Copy_Status CMTegileStorageAPI::getCopies(Properties& map) {
         return COPY_SUCCESS;
     }
     log().info(kFunction, "data set and  target device not found in cache [%s]", key.c_str());
-    std::string response;
-    Copy_Status status = send({kFunction,
-                               "listSnapshots",
-                               "[" + QString(datasetPath) + "," + QString("KY-") + "]",
-                               {accessDenied()}},
-                              response);
-    if (status != COPY_SUCCESS) {
-        return status;
-    }
-    if (response.empty()) {
-        log().info(kFunction, "snapshot [%s] not found", fullName.c_str());
-        return COPY_SUCCESS;
-    }
-    jsonxx::Array names;
-    if (!names.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
-        return COPY_FAILED;
-    }
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (!names.has<jsonxx::String>(i)) {
-            continue;
-        }
-        const std::string& name = names.get<jsonxx::String>(i);
-        if (name == fullName) {
-            map[TARGET_DEVICE_STATUS] = "available";
-            log().info(kFunction, "target device status [%s]", "available");
-        }
-        snapshotCache_.push_back(prefix + name);
-    }
-    log().info(kFunction, "completed");
-    return COPY_SUCCESS;
+    // The listing names only this plug-in's snapshots ("KY-"); it is kept for the object's
+    // life, so checking many snapshots of one dataset costs one call.
+    bool listed = false;
+    const Copy_Status status =
+        listSnapshots(kFunction, map, "KY-", fullName, listed,
+                      [&](const std::string& name) { snapshotCache_.push_back(prefix + name); });
+    return listed ? completed(kFunction, status) : status;
 }
 
 Copy_Status CMTegileStorageAPI::deleteCopy(Properties& map) {
@@ -276,8 +263,7 @@ Copy_Status CMTegileStorageAPI::deleteCopy(Properties& map) {
         return status;  // a failure, or a snapshot that is already gone
     }
     jsonxx::Object deletion;
-    if (!deletion.parse(response)) {
-        log().error(kFunction, "JSON parsing failed");
+    if (!parsed(kFunction, response, deletion)) {
         return COPY_FAILED;
     }
     if (!deletion.has<jsonxx::Number>("snapshotDeletionStatus")) {
@@ -301,8 +287,5 @@ Copy_Status CMTegileStorageAPI::rollbackCopy(Properties& map) {
               "[" + QString(path) + ",true]",
               {accessDenied()}},
              response);
-    if (status == COPY_SUCCESS) {
-        log().info(kFunction, "completed");
-    }
-    return status;
+    return completed(kFunction, status);
 }
