@@ -169,6 +169,9 @@ bool ArraySimulator::start(std::string& error) {
     d.tracker.install(d.server->ssl_context());
     const size_t threads = static_cast<size_t>(std::max(1, d.options.threads));
     d.server->new_task_queue = [&d, threads] { return d.tracker.newTaskQueue(threads); };
+    // Answers go out at once, as from an array; without this each call waits out Nagle's
+    // algorithm against the client's delayed acknowledgement.
+    d.server->set_tcp_nodelay(true);
     d.server->set_keep_alive_timeout(std::max(1, d.options.keepAliveSeconds));
     d.server->set_keep_alive_max_count(
         static_cast<size_t>(std::max(1, d.options.keepAliveMaxRequests)));
