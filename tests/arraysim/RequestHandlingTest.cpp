@@ -1,0 +1,141 @@
+// How the array treats the requests themselves: credentials, bodies that are not what it
+// expects, lenient value forms, the snapshot name pattern and unknown routes.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "SimHarness.h"
+
+namespace arraysim_test {
+namespace {
+
+class ArraySimRequestTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sim.started()) << sim.startError(); }
+
+    void expectError(const CallResult& r, int status, const std::string& text) {
+        EXPECT_EQ(status, r.status) << r.body;
+        jsonxx::Object body = asObject(r.body);
+        EXPECT_TRUE(body.has<std::string>("code")) << r.body;
+        EXPECT_TRUE(body.has<jsonxx::Null>("extendedData")) << r.body;
+        EXPECT_TRUE(contains(body.get<std::string>("message"), text)) << r.body;
+    }
+
+    SimHarness sim;
+};
+
+TEST_F(ArraySimRequestTest, WrongOrMissingCredentialsAreDeniedAndChangeNothing) {
+    const std::string snapshot =
+        "[{\"poolName\":\"pool-a\",\"projectName\":\"oracle\",\"name\":\"ora-logs\","
+        "\"local\":\"true\"},\"KY-denied\",false]";
+    CallResult wrong = sim.callAs("admin", "guess", "createVolumeSnapshot", snapshot);
+    expectError(wrong, 401, "Access Denied");
+    EXPECT_TRUE(contains(wrong.authenticateHeader, "Basic")) << wrong.authenticateHeader;
+    expectError(sim.callAs("", "", "listFCTargetGroups", ""), 401, "Access Denied");
+    expectError(sim.callAs("nobody", "tegile", "listFCTargetGroups", ""), 401, "Access Denied");
+
+    EXPECT_TRUE(
+        asNames(sim.call("listSnapshots", "[\"pool-a/Local/oracle/ora-logs\",\"\"]").body).empty());
+    EXPECT_EQ(3, asObject(sim.control("GET", "counters").body).get<jsonxx::Number>("authFailures"));
+}
+
+TEST_F(ArraySimRequestTest, MalformedBodiesAndUnknownMethodsGetClearErrors) {
+    for (const char* body : {"{\"not\": \"an array\"}", "[\"unterminated", "42", "[1,2,"}) {
+        expectError(sim.call("listVolumes", body), 400, "expected a JSON array");
+    }
+    expectError(sim.call("listVolumes", "[\"pool-a\"]"), 400, "takes 3 parameters");
+    expectError(sim.call("listVolumes", "[\"pool-a\",7,\"true\"]"), 400, "must be a string");
+    expectError(sim.call("listVolumes", "[\"pool-a\",\"oracle\",\"maybe\"]"), 400, "true or false");
+    expectError(sim.call("listFCTargetGroups", "[\"extra\"]"), 400, "takes 0 parameters");
+    expectError(sim.call("noSuchMethod", "[]"), 404, "Unknown method");
+    expectError(sim.control("GET", "nowhere"), 404, "no control route");
+    expectError(sim.control("GET", "shutdown"), 405, "takes POST");
+
+    auto client = sim.newClient();
+    auto get = client->Get("/zebi/api/v2/listFCTargetGroups");
+    ASSERT_TRUE(get);
+    EXPECT_EQ(404, get->status);
+    EXPECT_TRUE(contains(get->body, "No route")) << get->body;
+}
+
+TEST_F(ArraySimRequestTest, QuotedBooleansAndNumbersAreAccepted) {
+    EXPECT_EQ(200, sim.call("listVolumes", "[\"pool-a\",\"oracle\",true]").status);
+    EXPECT_EQ(200, sim.call("listVolumes", "[\"pool-a\",\"oracle\",\"TRUE\"]").status);
+    CallResult mapped = sim.call("createMappingForVolume",
+                                 "[\"pool-a/Local/vmware/esx-small\",\"esx-iscsi\","
+                                 "\"default-pool-a-iscsi-target-group\",\"-1\"]");
+    ASSERT_EQ(200, mapped.status) << mapped.body;
+    EXPECT_EQ(1, asObject(mapped.body).get<jsonxx::Number>("lun"));
+    EXPECT_EQ(200, sim.call("deleteVolume",
+                            "[\"pool-a/Local/vmware/esx-small\",\"true\","
+                            "\"true\"]")
+                       .status);
+}
+
+TEST_F(ArraySimRequestTest, RawAndEscapedCharactersInValuesNeverBreakTheArray) {
+    // A raw newline and an escaped quote reach the name check and are refused there.
+    for (const char* name : {"bad\nname", "bad\\\"name", "caf\xc3\xa9", "a\x01z"}) {
+        const std::string body =
+            "[{\"poolName\":\"pool-a\",\"projectName\":\"oracle\",\"name\":\"ora-logs\","
+            "\"local\":\"true\"},\"" +
+            std::string(name) + "\",false]";
+        expectError(sim.call("createVolumeSnapshot", body), 400, "Invalid snapshot name");
+    }
+    // Fragments of real bodies cut and glued at random: every answer is an HTTP answer.
+    const std::string pieces[] = {"[",    "]",  "{",          "}",       "\"",  ",",
+                                  ":",    "\\", "\"pool-a\"", "true",    "-1",  "\x01",
+                                  "\xff", "\n", "[[",         "\"a@b\"", "null"};
+    std::mt19937 rng(20240301);
+    const char* methods[] = {"createSnapshots",      "listVolumes",   "cloneVolumeSnapshot",
+                             "createIscsiInitiator", "listSnapshots", "createMappingForVolume"};
+    for (int i = 0; i < 150; ++i) {
+        std::string body;
+        for (int n = rng() % 12; n > 0; --n) {
+            body += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+        }
+        CallResult r = sim.call(methods[i % 6], body);
+        ASSERT_TRUE(r.status == 200 || r.status == 400 || r.status == 404 || r.status == 409)
+            << r.status << " for " << body;
+    }
+    EXPECT_EQ(200, sim.call("listSystemProperties", "[[\"ZEBI_API_VERSION\"]]").status);
+}
+
+TEST_F(ArraySimRequestTest, SnapshotNamePatternSearchesOrMatchesTheWholeName) {
+    const std::string path = "\"pool-a/Local/oracle/ora-data\"";
+    auto list = [&](const std::string& pattern) {
+        return asNames(sim.call("listSnapshots", "[" + path + ",\"" + pattern + "\"]").body);
+    };
+    EXPECT_EQ(std::vector<std::string>{"Manual-V-before-upgrade"}, list("before"));
+    EXPECT_EQ(std::vector<std::string>{"Auto-daily-20240301"}, list("^Auto"));
+    EXPECT_EQ(2u, list("").size());
+    EXPECT_EQ(400, sim.call("listSnapshots", "[" + path + ",\"(\"]").status);
+    EXPECT_EQ(404, sim.call("listSnapshots", "[\"pool-a/Local/oracle/none\",\"\"]").status);
+
+    ASSERT_EQ(200, sim.control("POST", "config", "{\"listSnapshotsWholeName\": true}").status);
+    EXPECT_TRUE(list("before").empty());
+    EXPECT_EQ(std::vector<std::string>{"Manual-V-before-upgrade"}, list("Manual-V-before-upgrade"));
+    EXPECT_EQ(2u, list("").size());
+}
+
+TEST_F(ArraySimRequestTest, SystemPropertiesFollowTheConfiguredApiVersion) {
+    const std::string body =
+        "[[\"ZEBI_APPLIANCE_MODEL\",\"ZEBI_APPLIANCE_VERSION\", \"ZEBI_API_VERSION\", "
+        "\"ZEBI_API_MINOR_VERSION\"]]";
+    EXPECT_EQ((std::vector<std::string>{"IntelliFlash T4700", "3.7.2.1", "2.1", "1"}),
+              asNames(sim.call("listSystemProperties", body).body));
+    ASSERT_EQ(200, sim.control("POST", "config",
+                               "{\"apiVersion\": \"2.0\", "
+                               "\"apiMinorVersion\": \"0\"}")
+                       .status);
+    EXPECT_EQ((std::vector<std::string>{"IntelliFlash T4700", "3.7.2.1", "2.0", "0"}),
+              asNames(sim.call("listSystemProperties", body).body));
+    expectError(sim.call("listSystemProperties", "[[\"ZEBI_NOTHING\"]]"), 400, "ZEBI_NOTHING");
+
+    SimHarness old(sampleSeedText(), "2.0");
+    ASSERT_TRUE(old.started()) << old.startError();
+    EXPECT_EQ((std::vector<std::string>{"IntelliFlash T4700", "3.7.2.1", "2.0", "0"}),
+              asNames(old.call("listSystemProperties", body).body));
+}
+
+}  // namespace
+}  // namespace arraysim_test
