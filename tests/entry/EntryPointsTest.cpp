@@ -38,9 +38,8 @@ private:
 };
 
 const char* const kBatchFunctions[] = {
-    "kyso_processVPDInfo", "kyso_prepareDevices", "kyso_snapDevices",
-    "kyso_mapSnaps",       "kyso_unmapSnaps",     "kyso_deleteSnaps",
-    "kyso_revertSnaps",    "kyso_reconcileSnaps",
+    "kyso_processVPDInfo", "kyso_prepareDevices", "kyso_snapDevices", "kyso_mapSnaps",
+    "kyso_unmapSnaps",     "kyso_deleteSnaps",    "kyso_revertSnaps", "kyso_reconcileSnaps",
 };
 
 std::string run(const std::string& command) {
@@ -113,8 +112,8 @@ TEST(EntryPoints, EmptyBatchCallsAreRejectedWithoutTouchingAnyRequest) {
 
     KYSO::DeviceMap devices;
     int16_t reserved = 0;
-    EXPECT_EQ(plugin.fn<KYSO::IdentifyDevicesFn>("kyso_identifyDevices")(
-                  nullptr, 0, devices, 3, reserved, &util),
+    EXPECT_EQ(plugin.fn<KYSO::IdentifyDevicesFn>("kyso_identifyDevices")(nullptr, 0, devices, 3,
+                                                                         reserved, &util),
               KYSO::RESULT_FAILED);
 }
 

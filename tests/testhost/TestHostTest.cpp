@@ -128,9 +128,9 @@ TEST(TestHostOSUtil, InitiatorListsAreTwoPhaseWithOneFlagBytePerName) {
     TestOSUtil util;
     util.localInitiators = {{"21:00:00:24:ff:3d:2a:10", false}, {"iqn.1998-01.com:h1", true}};
     int16_t namesLength = 0, flagsLength = 0, count = 0;
-    ASSERT_EQ(util.getLocalHbaList(nullptr, "array", nullptr, namesLength, nullptr, flagsLength,
-                                   count),
-              0);
+    ASSERT_EQ(
+        util.getLocalHbaList(nullptr, "array", nullptr, namesLength, nullptr, flagsLength, count),
+        0);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(flagsLength, 2);
     std::vector<char> names(static_cast<size_t>(namesLength)), flags(2);
@@ -143,9 +143,9 @@ TEST(TestHostOSUtil, InitiatorListsAreTwoPhaseWithOneFlagBytePerName) {
 
     TestOSUtil none;
     namesLength = 5;
-    EXPECT_NE(none.getLocalHbaList(nullptr, "array", nullptr, namesLength, nullptr, flagsLength,
-                                   count),
-              0);
+    EXPECT_NE(
+        none.getLocalHbaList(nullptr, "array", nullptr, namesLength, nullptr, flagsLength, count),
+        0);
     EXPECT_EQ(namesLength, 0);
 }
 

@@ -1,7 +1,6 @@
 #include "TestOSUtil.h"
 
 #include <cstring>
-#include <limits>
 
 #include "TestSnapInfo.h"
 
