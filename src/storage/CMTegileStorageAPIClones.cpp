@@ -51,27 +51,24 @@ Copy_Status CMTegileStorageAPI::getMountedCopyInternal(Properties& map) {
     if (!parsed(kFunction, response, datasets)) {
         return COPY_FAILED;
     }
-    for (size_t i = 0; i < datasets.size(); ++i) {
-        if (!datasets.has<jsonxx::Object>(i) ||
-            !datasets.get<jsonxx::Object>(i).has<jsonxx::String>("name")) {
-            log().error(kFunction, "JSON response: LUN or share name not found");
-            return COPY_FAILED;
-        }
-        const jsonxx::Object& clone = datasets.get<jsonxx::Object>(i);
-        if (clone.get<jsonxx::String>("name") != cloneName) {
-            continue;
-        }
+    const jsonxx::Object* clone = nullptr;
+    status = findByMember(log(), kFunction, datasets, "name", cloneName,
+                          "JSON response: LUN or share name not found", clone);
+    if (status != COPY_SUCCESS) {
+        return status;
+    }
+    if (clone != nullptr) {
         log().info(kFunction, "JSON response: source device found lun id / share name [%s]",
                    cloneName.c_str());
         if (share) {
-            status = readMembers(log(), kFunction, clone,
+            status = readMembers(log(), kFunction, *clone,
                                  {{"mountpoint", MemberKind::Text, TARGET_DEVICE_MOUNTPOINT_NAME,
                                    "JSON response: target device  mounpoint [%s]",
                                    "JSON response: mountpoint not found"}},
                                  map);
         } else {
             status = readMembers(
-                log(), kFunction, clone,
+                log(), kFunction, *clone,
                 {{"luId", MemberKind::Text, TARGET_DEVICE_MOUNT_ID,
                   "JSON response: target device  lun ID [%s]", "JSON response: luId not found"}},
                 map);

@@ -40,22 +40,16 @@ Copy_Status CMTegileStorageAPI::getdevice(Properties& map) {
         return COPY_FAILED;
     }
     const jsonxx::Object* volume = nullptr;
-    for (size_t i = 0; i < volumes.size() && volume == nullptr; ++i) {
-        if (!volumes.has<jsonxx::Object>(i) ||
-            !volumes.get<jsonxx::Object>(i).has<jsonxx::String>("luId")) {
-            log().error(kFunction, "JSON response: LUN ID not found");
-            return COPY_FAILED;
-        }
-        const jsonxx::Object& candidate = volumes.get<jsonxx::Object>(i);
-        if (candidate.get<jsonxx::String>("luId") == lunId) {
-            log().info(kFunction, "JSON response: source device found lun id [%s]", lunId.c_str());
-            volume = &candidate;
-        }
+    status = findByMember(log(), kFunction, volumes, "luId", lunId,
+                          "JSON response: LUN ID not found", volume);
+    if (status != COPY_SUCCESS) {
+        return status;
     }
     if (volume == nullptr) {
         log().info(kFunction, "JSON response: source device not found lun id [%s]", lunId.c_str());
         return COPY_FAILED;
     }
+    log().info(kFunction, "JSON response: source device found lun id [%s]", lunId.c_str());
     return readMembers(
         log(), kFunction, *volume,
         {

@@ -75,3 +75,22 @@ Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::O
     }
     return COPY_SUCCESS;
 }
+
+Copy_Status findByMember(const ApiLog& log, const char* function, const jsonxx::Array& list,
+                         const char* member, const std::string& value, const char* missingLog,
+                         const jsonxx::Object*& found) {
+    found = nullptr;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!list.has<jsonxx::Object>(i) ||
+            !list.get<jsonxx::Object>(i).has<jsonxx::String>(member)) {
+            log.error(function, missingLog);
+            return COPY_FAILED;
+        }
+        const jsonxx::Object& candidate = list.get<jsonxx::Object>(i);
+        if (candidate.get<jsonxx::String>(member) == value) {
+            found = &candidate;
+            return COPY_SUCCESS;
+        }
+    }
+    return COPY_SUCCESS;
+}

@@ -86,6 +86,14 @@ using Properties = std::map<std::string, std::string>;
 Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::Object& object,
                         const std::vector<MemberRule>& rules, Properties& map);
 
+// Scans `list` from its first element for the object whose string `member` equals `value`.
+// Every object scanned must hold that string member: the first that does not logs
+// `missingLog` (level 2) and gives COPY_FAILED, even when a later one would match. On
+// COPY_SUCCESS `found` points into `list`, or is null when nothing matches.
+Copy_Status findByMember(const ApiLog& log, const char* function, const jsonxx::Array& list,
+                         const char* member, const std::string& value, const char* missingLog,
+                         const jsonxx::Object*& found);
+
 // The integer part of `value` when it is a finite number in [0, 2^64).
 bool integerPartU64(long double value, uint64_t& out);
 

@@ -103,6 +103,26 @@ bool Parser::value(Value& out, int depth) {
     }
 }
 
+bool Parser::take(char c) {
+    if (atEnd() || *pos_ != c) {
+        return false;
+    }
+    ++pos_;
+    return true;
+}
+
+Parser::Next Parser::afterItem(char close) {
+    skipSpace();
+    if (take(close)) {
+        return Next::Closed;
+    }
+    if (!take(',')) {
+        return Next::Broken;
+    }
+    skipSpace();
+    return Next::More;
+}
+
 bool Parser::object(Object::Container& out, int depth) {
     if (atEnd() || *pos_ != '{' || depth >= kMaxDepth) {
         return false;
@@ -130,22 +150,12 @@ bool Parser::object(Object::Container& out, int depth) {
         }
         // A repeated key keeps the later value.
         out[std::move(key)] = std::move(member);
-        skipSpace();
-        if (atEnd()) {
-            return false;
+        const Next next = afterItem('}');
+        if (next != Next::More) {
+            return next == Next::Closed;
         }
-        if (*pos_ == '}') {
-            ++pos_;
-            return true;
-        }
-        if (*pos_ != ',') {
-            return false;
-        }
-        ++pos_;
-        skipSpace();
         // A comma directly before the closing brace is tolerated.
-        if (!atEnd() && *pos_ == '}') {
-            ++pos_;
+        if (take('}')) {
             return true;
         }
     }
@@ -166,19 +176,10 @@ bool Parser::array(Array::Container& out, int depth) {
         if (!value(out.back(), depth + 1)) {
             return false;
         }
-        skipSpace();
-        if (atEnd()) {
-            return false;
+        const Next next = afterItem(']');
+        if (next != Next::More) {
+            return next == Next::Closed;
         }
-        if (*pos_ == ']') {
-            ++pos_;
-            return true;
-        }
-        if (*pos_ != ',') {
-            return false;
-        }
-        ++pos_;
-        skipSpace();
     }
 }
 

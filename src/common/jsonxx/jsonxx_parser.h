@@ -32,6 +32,12 @@ private:
     bool number(Number& out);
     bool literal(const char* word);
     bool hex4(const char* at, unsigned& code) const;
+    // After a member or element: consumes the closing `close` (Closed), or a ',' with the
+    // space after it (More); anything else is Broken.
+    enum class Next { Closed, More, Broken };
+    Next afterItem(char close);
+    // Consumes `c` when it is next.
+    bool take(char c);
     void skipSpace();
     bool atEnd() const { return pos_ == end_; }
 
