@@ -1,0 +1,114 @@
+#include "ScsiInquiry.h"
+
+#include <boost/algorithm/string/trim.hpp>
+#include <cstring>
+
+namespace scsi {
+
+namespace {
+
+constexpr size_t kVendorOffset = 8;
+constexpr size_t kVendorWidth = 8;
+constexpr size_t kProductOffset = 16;
+constexpr size_t kProductWidth = 16;
+constexpr size_t kLunIdOffset = 8;
+constexpr size_t kLunIdBytes = 16;
+constexpr size_t kTargetLengthOffset = 27;
+constexpr size_t kTargetOffset = 28;
+constexpr size_t kTargetFixedWidth = 46;
+// Bytes 0-31 hold everything read from standard data.
+constexpr size_t kMinHexDigits = 2 * (kProductOffset + kProductWidth);
+
+// Up to `width` bytes at `offset`, stopping at the first NUL and at the end of the buffer.
+std::string text(const unsigned char* data, size_t length, size_t offset, size_t width) {
+    if (data == nullptr || offset >= length) {
+        return std::string();
+    }
+    const size_t room = std::min(width, length - offset);
+    const char* start = reinterpret_cast<const char*>(data + offset);
+    return std::string(start, strnlen(start, room));
+}
+
+std::string trimmedField(const unsigned char* data, size_t length, size_t offset, size_t width) {
+    std::string field = text(data, length, offset, width);
+    boost::algorithm::trim_right(field);
+    return field;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::array<unsigned char, 6> inquiryCdb(bool evpd, unsigned int page, unsigned int length) {
+    return {0x12, static_cast<unsigned char>(evpd ? 1 : 0),  static_cast<unsigned char>(page),
+            0,    static_cast<unsigned char>(length & 0xff), 0};
+}
+
+std::string vendorId(const unsigned char* data, size_t length) {
+    return trimmedField(data, length, kVendorOffset, kVendorWidth);
+}
+
+std::string productId(const unsigned char* data, size_t length) {
+    return trimmedField(data, length, kProductOffset, kProductWidth);
+}
+
+std::string lunId(const unsigned char* page, size_t length) {
+    if (page == nullptr || length < kLunIdOffset + kLunIdBytes) {
+        return std::string();
+    }
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string id;
+    id.reserve(2 * kLunIdBytes);
+    for (size_t i = kLunIdOffset; i < kLunIdOffset + kLunIdBytes; ++i) {
+        id += kDigits[page[i] >> 4];
+        id += kDigits[page[i] & 0x0f];
+    }
+    return id;
+}
+
+std::string targetId(const unsigned char* page, size_t length) {
+    if (page == nullptr || length <= kTargetLengthOffset) {
+        return std::string();
+    }
+    return text(page, length, kTargetOffset, page[kTargetLengthOffset]);
+}
+
+std::string targetIdFixed(const unsigned char* page, size_t length) {
+    return text(page, length, kTargetOffset, kTargetFixedWidth);
+}
+
+bool decodeHexInquiry(const std::string& hex, std::vector<unsigned char>& bytes, std::string& why) {
+    bytes.assign(kHexInquiryBytes, 0);
+    if (hex.size() % 2 != 0) {
+        why = "odd number of hex digits";
+    } else if (hex.size() < kMinHexDigits) {
+        why = "shorter than the vendor and product fields";
+    } else {
+        const size_t digits = std::min(hex.size(), 2 * kHexInquiryBytes);
+        for (size_t i = 0; i < digits; i += 2) {
+            const int high = hexDigit(hex[i]);
+            const int low = hexDigit(hex[i + 1]);
+            if (high < 0 || low < 0) {
+                why = "not hexadecimal at position " + std::to_string(high < 0 ? i : i + 1);
+                bytes.assign(kHexInquiryBytes, 0);
+                return false;
+            }
+            bytes[i / 2] = static_cast<unsigned char>(high * 16 + low);
+        }
+        return true;
+    }
+    return false;
+}
+
+}  // namespace scsi

@@ -1,0 +1,46 @@
+// INQUIRY command building and decoding, apart from any device: the standard data's vendor
+// and product fields, the Device Identification page's LUN id and target id, and the hex text
+// in which a VMware description carries standard data. Nothing here reads outside the buffer
+// it is given, whatever the buffer holds.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace scsi {
+
+// Every INQUIRY of the plug-in asks for this many bytes.
+constexpr unsigned int kInquiryLength = 255;
+constexpr unsigned int kPageStandard = 0x00;
+constexpr unsigned int kPageDeviceIdentification = 0x83;
+// The array family's identification in standard data, after trimming.
+inline constexpr char kVendorTegile[] = "TEGILE";
+inline constexpr char kProductIntelliFlash[] = "INTELLIFLASH";
+// Standard data decoded from a VMware description never exceeds this many bytes.
+constexpr size_t kHexInquiryBytes = 4096;
+
+// The 6-byte INQUIRY CDB: operation 0x12, EVPD bit, page code, allocation length (low 8 bits).
+std::array<unsigned char, 6> inquiryCdb(bool evpd, unsigned int page, unsigned int length);
+
+// Standard data fields: bytes 8-15 and 16-31, as text up to the first NUL, right-trimmed of
+// white space. Empty when `length` does not reach the field.
+std::string vendorId(const unsigned char* data, size_t length);
+std::string productId(const unsigned char* data, size_t length);
+
+// Page 0x83: the 16 bytes at 8-23 as 32 upper-case hex digits (empty when `length` < 24).
+std::string lunId(const unsigned char* page, size_t length);
+// Page 0x83: the text at 28 of the length byte 27 names, up to the first NUL; a length that
+// claims more than the buffer holds is cut at the buffer's end.
+std::string targetId(const unsigned char* page, size_t length);
+// Page 0x83: the text of up to 46 bytes at 28, up to the first NUL (the length byte unused).
+std::string targetIdFixed(const unsigned char* page, size_t length);
+
+// Decodes VMware "standardinqury" hex text, two digits a byte, into `bytes` (resized to
+// kHexInquiryBytes, zero-filled). Digits beyond that size are not decoded. Returns false with
+// `why` set when the text is empty, of odd length, holds a non-hex character, or is too short
+// to cover the vendor and product fields (64 digits); `bytes` is then all zero.
+bool decodeHexInquiry(const std::string& hex, std::vector<unsigned char>& bytes, std::string& why);
+
+}  // namespace scsi

@@ -1,0 +1,70 @@
+#include "SimulatedHost.h"
+
+#include <httplib.h>
+
+#include <map>
+
+#include "jsonxx.h"
+
+namespace simhost {
+
+SimulatedHost::SimulatedHost(std::vector<ArrayEndpoint> arrays, std::vector<std::string> initiators)
+    : arrays_(std::move(arrays)), initiators_(std::move(initiators)) {}
+
+bool SimulatedHost::rescan(std::string& error) {
+    jsonxx::Array initiators;
+    for (const std::string& initiator : initiators_) {
+        initiators.append(initiator);
+    }
+    jsonxx::Object question;
+    question.import("initiators", initiators);
+    const std::string body = question.json();
+
+    std::map<std::string, SimulatedDevice> found;
+    for (const ArrayEndpoint& array : arrays_) {
+        httplib::SSLClient client(array.address, array.port);
+        client.set_ca_cert_path(array.caFile.c_str());
+        client.set_basic_auth(array.user, array.password);
+        client.set_connection_timeout(5);
+        client.set_read_timeout(10);
+        auto answer = client.Post("/control/hostview", body, "application/json");
+        const std::string where = array.address + ":" + std::to_string(array.port);
+        if (!answer) {
+            error = "array simulator at " + where +
+                    " cannot be reached: " + httplib::to_string(answer.error());
+            return false;
+        }
+        jsonxx::Object view;
+        if (answer->status != 200 || !view.parse(answer->body) ||
+            !view.has<jsonxx::Array>("luns")) {
+            error = "array simulator at " + where + " answered the host view with HTTP " +
+                    std::to_string(answer->status);
+            return false;
+        }
+        const jsonxx::Array& luns = view.get<jsonxx::Array>("luns");
+        for (size_t i = 0; i < luns.size(); ++i) {
+            if (!luns.has<jsonxx::Object>(i)) {
+                continue;
+            }
+            const jsonxx::Object& lun = luns.get<jsonxx::Object>(i);
+            if (!lun.has<jsonxx::String>("luId") || !lun.has<jsonxx::String>("standardInquiry") ||
+                !lun.has<jsonxx::String>("page83")) {
+                continue;
+            }
+            SimulatedDevice device;
+            if (!hexBytes(lun.get<jsonxx::String>("standardInquiry"), device.standard) ||
+                !hexBytes(lun.get<jsonxx::String>("page83"), device.page83)) {
+                continue;
+            }
+            found.emplace(deviceName(lun.get<jsonxx::String>("luId")), std::move(device));
+        }
+    }
+    names_.clear();
+    for (const auto& entry : found) {
+        names_.push_back(entry.first);
+    }
+    devices_.setDevices(std::move(found));
+    return true;
+}
+
+}  // namespace simhost

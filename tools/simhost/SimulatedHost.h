@@ -1,0 +1,46 @@
+// SimulatedHost: the block devices a host would see of simulated arrays. A rescan asks each
+// array simulator (its control route /control/hostview) which LUNs are mapped to the host's
+// initiators and turns each into a simulated device named "/dev/sim/<LUN id>" that answers
+// INQUIRY as the array's LUN does. A LUN seen through several initiators is one device.
+//
+// The devices are served by `devices()`, a SimulatedDevices provider the caller installs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "SimulatedDevices.h"
+
+namespace simhost {
+
+// Where an array simulator listens, and the credentials of its control routes.
+struct ArrayEndpoint {
+    std::string address = "127.0.0.1";
+    int port = 0;
+    std::string caFile;
+    std::string user = "admin";
+    std::string password;
+};
+
+class SimulatedHost {
+public:
+    SimulatedHost(std::vector<ArrayEndpoint> arrays, std::vector<std::string> initiators);
+
+    // Replaces the devices by what the arrays show the initiators now. Each call is one query
+    // per array (a mapping the simulator holds back counts down once per query). False with
+    // `error` set when an array cannot be asked; the devices are then unchanged.
+    bool rescan(std::string& error);
+    // The device names after the last rescan, in LUN id order.
+    std::vector<std::string> deviceNames() const { return names_; }
+    SimulatedDevices& devices() { return devices_; }
+
+    static std::string deviceName(const std::string& lunId) { return "/dev/sim/" + lunId; }
+
+private:
+    std::vector<ArrayEndpoint> arrays_;
+    std::vector<std::string> initiators_;
+    std::vector<std::string> names_;
+    SimulatedDevices devices_;
+};
+
+}  // namespace simhost
