@@ -50,6 +50,8 @@ public:
     // The request the next driver serves; borrowed, and must be set before any driver runs.
     void setCopyRequest(CMCopyRequest* request) { copyRequest_ = request; }
     int getNumFailedCmds() const { return failedCmds_; }
+    // The call's copy context; null until the first driver made it.
+    const CMCopyContext* getCopyContext() const { return context_.get(); }
     // The copy context's retry settings; the defaults (30, 60 s) before one exists.
     unsigned int getRetryCount() const;
     unsigned int getRetryInterval() const;

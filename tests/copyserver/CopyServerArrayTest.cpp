@@ -1,0 +1,396 @@
+// The copy server against array simulators over HTTPS, with simulated host devices: array
+// discovery, the storage-server cache, the create batch across arrays, mounting and finding
+// clones, VMware and NFS mounts, the drivers through a snapshot's life, proxy identification.
+#include <algorithm>
+
+#include "CopyServerFixture.h"
+#include "Faults.h"
+#include "KYSOTypes.h"
+
+namespace copyserver_test {
+namespace {
+
+using testhost::TestSnapInfo;
+
+std::string hexOf(const std::vector<unsigned char>& bytes) {
+    std::string text;
+    char pair[3];
+    for (unsigned char byte : bytes) {
+        snprintf(pair, sizeof(pair), "%02x", byte);
+        text += pair;
+    }
+    return text;
+}
+
+std::string prepared(const char* lun, const char* name) {
+    return std::string("2.0|") + lun + "|" + name + "|pool-a|oracle|Local|";
+}
+
+uint64_t requestsOf(arraysim::ArraySimulator& simulator, const std::string& method) {
+    jsonxx::Object counters = simulator.counters();
+    const jsonxx::Object& methods = counters.get<jsonxx::Object>("methods");
+    return methods.has<jsonxx::Number>(method)
+               ? static_cast<uint64_t>(methods.get<jsonxx::Number>(method))
+               : 0;
+}
+
+void inject(arraysim::ArraySimulator& simulator, const std::string& method) {
+    arraysim::Fault fault;
+    fault.method = method;
+    simulator.faults().add(fault);
+}
+
+class CopyServerArrays : public CopyServerSite {
+protected:
+    // Snapshots `lun` on `array` as the host's snapshot `snapId`; the request then holds the
+    // created record.
+    TestSnapInfo& snapshotOf(Array& array, const char* lun, const char* name,
+                             const std::string& snapId) {
+        TestSnapInfo& request = newRequest(array, SimulatedHostDevice(lun), snapId);
+        request.metaData = prepared(lun, name);
+        auto server = newCopyServer();
+        EXPECT_EQ(drive(*server, {&request}, &CMCopyServerTegile::createCopy)[0], COPY_SUCCESS);
+        server->processCmdList();
+        EXPECT_EQ(request.status, KYSO::SNAP_CREATED) << request.logText();
+        carryOver({&request});
+        server->clearCmdList();
+        return request;
+    }
+    static std::string SimulatedHostDevice(const char* lun) {
+        return simhost::SimulatedHost::deviceName(lun);
+    }
+    // The path of the clone made of `snapshotPath`, or "" when there is none.
+    std::string cloneOf(Array& array, const std::string& snapshotPath) {
+        std::string clone;
+        withModel(array, [&](arraysim::Model& model) {
+            auto clones = model.clonesOf(snapshotPath);
+            clone = clones.empty() ? "" : clones.front();
+        });
+        return clone;
+    }
+    std::vector<std::string> groupsMapped(Array& array, const std::string& datasetPath) {
+        std::vector<std::string> groups;
+        withModel(array, [&](arraysim::Model& model) {
+            for (arraysim::Mapping* mapping : model.mappingsOf(datasetPath)) {
+                groups.push_back(mapping->initiatorGroup);
+            }
+        });
+        std::sort(groups.begin(), groups.end());
+        return groups;
+    }
+};
+
+TEST_F(CopyServerArrays, VolumeIsPreparedOnTheFirstConfiguredArrayThatServesItsTarget) {
+    startArray("other", [](jsonxx::Object& seed) {
+        jsonxx::Array none;
+        seed.import("targetGroups", none);
+        seed.import("mappings", none);
+    });
+    Array& owner = startArray("owner");
+    util.arrayNames.push_back("unreachable");
+    util.arrayInfoByName["unreachable"] =
+        "{arrayName:x,arrayId:127.0.0.1:1,hostUserName:admin,hostPassword:p,engineName:e}";
+    hostWith({{kDbHostPort, false}});
+
+    TestSnapInfo& request = newRequest(owner, SimulatedHostDevice(kOraData));
+    request.findArrayHostAnswers[std::string("owner|") + kFcTarget] = 0;
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::prepare)[0], COPY_SUCCESS)
+        << request.logText();
+    EXPECT_EQ(request.metaDataWrites.back().text, prepared(kOraData, "ora-data"));
+    EXPECT_EQ(request.transMetaDataWrites.back().text, "536870912000|8KB|true|FC|");
+    EXPECT_EQ(request.status, KYSO::SNAP_PREPARED);
+    EXPECT_EQ(request.findArrayHostQueries.back(), std::string("owner|") + kFcTarget);
+    // The array after the owner is never asked.
+    EXPECT_EQ(util.callCount(testhost::UtilOp::GetArrayInfoByName), 2);
+
+    // An array the host has not registered and no configured array serves: not found.
+    TestSnapInfo& stranger = newRequest(owner, SimulatedHostDevice(kOraData));
+    util.arrayNames = {"other"};
+    EXPECT_EQ(drive(*server, {&stranger}, &CMCopyServerTegile::prepare)[0], COPY_NOT_FOUND);
+    EXPECT_EQ(stranger.status, KYSO::SNAP_PREPARE_FAILED);
+    EXPECT_TRUE(stranger.logged("not found in HQ database", 2));
+}
+
+TEST_F(CopyServerArrays, BatchCreateReachesEveryArrayAndSharesOneServerPerArray) {
+    Array& first = startArray("first");
+    Array& second = startArray("second");
+    TestSnapInfo& data = newRequest(first, "", "KY-1");
+    TestSnapInfo& logs = newRequest(first, "", "KY-1");
+    TestSnapInfo& remote = newRequest(second, "", "KY-1");
+    data.metaData = prepared(kOraData, "ora-data");
+    logs.metaData = prepared(kOraLogs, "ora-logs");
+    remote.metaData = prepared(kOraData, "ora-data");
+
+    auto server = newCopyServer();
+    const auto statuses =
+        drive(*server, {&data, &logs, &remote}, &CMCopyServerTegile::createCopy);
+    EXPECT_EQ(statuses, std::vector<Copy_Status>(3, COPY_SUCCESS));
+    server->processCmdList();
+    EXPECT_EQ(server->getNumFailedCmds(), 0);
+    for (TestSnapInfo* request : {&data, &logs, &remote}) {
+        EXPECT_EQ(request->status, KYSO::SNAP_CREATED) << request->logText();
+        EXPECT_EQ(request->metaDataWrites.back().text.substr(0, 4), "2.0|");
+    }
+    EXPECT_EQ(requestsOf(*first.simulator, "createSnapshots"), 1u);
+    EXPECT_EQ(requestsOf(*second.simulator, "createSnapshots"), 1u);
+    EXPECT_EQ(requestsOf(*first.simulator, "createVolumeSnapshot"), 0u);
+    // Both requests on the first array went through one storage server: one connection.
+    EXPECT_EQ(first.simulator->counters().get<jsonxx::Number>("connections"), 1);
+}
+
+TEST_F(CopyServerArrays, FailedBatchFailsOnlyTheRequestsQueuedOnItsArray) {
+    Array& first = startArray("first");
+    Array& second = startArray("second");
+    inject(*second.simulator, "createSnapshots");
+    TestSnapInfo& kept = newRequest(first, "", "KY-2");
+    TestSnapInfo& lost = newRequest(second, "", "KY-2");
+    kept.metaData = prepared(kOraData, "ora-data");
+    lost.metaData = prepared(kOraLogs, "ora-logs");
+    lost.status = KYSO::SNAP_CREATE_FAILED;
+
+    auto server = newCopyServer();
+    drive(*server, {&kept, &lost}, &CMCopyServerTegile::createCopy);
+    server->processCmdList();
+    EXPECT_EQ(server->getNumFailedCmds(), 1);
+    EXPECT_EQ(kept.status, KYSO::SNAP_CREATED);
+    EXPECT_EQ(lost.status, KYSO::SNAP_CREATE_FAILED);
+    EXPECT_TRUE(lost.metaDataWrites.empty());
+    EXPECT_TRUE(kept.logged("copy batch command processing failed error", 2));
+}
+
+TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-3");
+    withModel(array, [](arraysim::Model& model) { model.behaviour.mappingVisibilityDelay = 2; });
+
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    EXPECT_EQ(server->mapCopyToHost(false), COPY_FAILED);
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNT_FAILED);
+    EXPECT_EQ(server->getNumFailedCmds(), 1);
+    EXPECT_EQ(server->mapCopyToHost(true), COPY_FAILED);
+    ASSERT_EQ(server->mapCopyToHost(true), COPY_SUCCESS) << request.logText();
+    EXPECT_EQ(server->getNumFailedCmds(), 0);
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+
+    const std::string clone = cloneOf(array, "pool-a/Local/oracle/ora-data@Manual-V-KY-3");
+    ASSERT_FALSE(clone.empty());
+    std::string cloneLun;
+    withModel(array, [&](arraysim::Model& model) { cloneLun = model.findDataset(clone)->luId; });
+    EXPECT_EQ(request.snapDevicesSet.back(), SimulatedHostDevice(cloneLun.c_str()));
+    const std::string record = request.metaDataWrites.back().text;
+    EXPECT_EQ(record.substr(0, record.find(cloneLun)),
+              prepared(kOraData, "ora-data") + "KY-3|");
+    EXPECT_NE(record.find("|MNT_KY-3|db-host-fc|"), std::string::npos) << record;
+    // Every attempt rescanned through the chosen initiator.
+    ASSERT_EQ(util.rescans.size(), 3u);
+    EXPECT_EQ(util.rescans[0].initiators, std::vector<std::string>{"21000024FF3D2A10"});
+}
+
+TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
+    Array& array = startArray("arr");
+    hostWith({{"21:00:00:24:ff:4e:3b:20", false}});
+    const std::string identifier = "{hostType:esx,esxname:esx01,address:10.0.0.9}";
+    util.remoteInitiators[identifier] = {{"iqn.1998-01.com.vmware:esx01-4f5a2b", true}};
+    const std::string description =
+        "{idatype:vmware,standardinqury:" +
+        hexOf(simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) +
+        ",lunuuid:0200000000" + std::string(kEsxDs1) +
+        "494e54,targetidentifier:iqn.2012-02.com.tegile:pool-a-target,vendor:TEGILE}";
+    TestSnapInfo& request = newRequest(array, description, "KY-4");
+    request.hostIdentifier = identifier;
+    request.metaData = std::string("2.0|") + kEsxDs1 + "|esx-ds1|pool-a|vmware|Local|";
+    auto creator = newCopyServer();
+    drive(*creator, {&request}, &CMCopyServerTegile::createCopy);
+    creator->processCmdList();
+    creator->clearCmdList();
+    carryOver({&request});
+
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    const CMCopyContext* context = server->getCopyContext();
+    EXPECT_EQ(context->getAppType(), "vmware");
+    EXPECT_EQ(context->getESXHostName(), "esx01");
+    EXPECT_EQ(context->getRemoteInitiatorName(), "iqn.1998-01.com.vmware:esx01-4f5a2b");
+    EXPECT_EQ(context->getRemoteInitiatorGroup(), "esx-iscsi");
+    EXPECT_EQ(context->getLocalInitiatorName(), "21000024FF4E3B20");
+    const std::string clone = cloneOf(array, "pool-a/Local/vmware/esx-ds1@Manual-V-KY-4");
+    EXPECT_EQ(groupsMapped(array, clone),
+              (std::vector<std::string>{context->getLocalInitiatorGroup(), "esx-iscsi"}));
+}
+
+TEST_F(CopyServerArrays, MountStopsAtTheFailingStepAndMakesNothingAfterIt) {
+    struct Case {
+        const char* fault;
+        bool iscsiHost;
+        bool cloneMade;
+    };
+    const Case cases[] = {
+        {"cloneVolumeSnapshot", false, false},
+        {"createMappingForVolume", false, true},
+        {"createInitiatorGroup", true, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        arrays.clear();
+        Array& array = startArray("arr");
+        if (c.iscsiHost) {
+            hostWith({{"iqn.1994-05.com.redhat:newhost", true}});
+        } else {
+            hostWith({{kDbHostPort, false}});
+        }
+        const std::string snap = "KY-F" + std::to_string(++n);
+        TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", snap);
+        inject(*array.simulator, c.fault);
+        request.status = KYSO::SNAP_MOUNT_FAILED;
+        auto server = newCopyServer();
+        EXPECT_NE(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS);
+        EXPECT_EQ(request.status, KYSO::SNAP_MOUNT_FAILED);
+        const std::string clone =
+            cloneOf(array, "pool-a/Local/oracle/ora-data@Manual-V-" + snap);
+        EXPECT_EQ(!clone.empty(), c.cloneMade);
+        if (!clone.empty()) {
+            EXPECT_TRUE(groupsMapped(array, clone).empty());
+        }
+        EXPECT_EQ(requestsOf(*array.simulator, "createMappingForVolume"),
+                  std::string(c.fault) == "createMappingForVolume" ? 1u : 0u);
+    }
+}
+
+TEST_F(CopyServerArrays, NfsCopyIsReportedAtTheClonesMountPointBelowWhichTheDatastoreLies) {
+    Array& array = startArray("arr");
+    const std::string datastore =
+        "{idatype:vmware,type:nfs,targethostname:arr1,lunuuid:/export/files/home/vm\\dir,nfsver:3}";
+    TestSnapInfo& request = newRequest(array, datastore, "KY-5");
+    request.hostIdentifier = "{hostType:esx,esxname:esx01,address:10.0.0.9}";
+    auto preparer = newCopyServer();
+    ASSERT_EQ(drive(*preparer, {&request}, &CMCopyServerTegile::prepare)[0], COPY_SUCCESS)
+        << request.logText();
+    carryOver({&request});
+    EXPECT_NE(request.metaData.find(R"("SOURCE_DEVICE_MOUNTPOINT_NAME":"/export/files/home")"),
+              std::string::npos)
+        << request.metaData;
+    auto creator = newCopyServer();
+    drive(*creator, {&request}, &CMCopyServerTegile::createCopy);
+    creator->processCmdList();
+    creator->clearCmdList();
+    ASSERT_EQ(request.status, KYSO::SNAP_CREATED) << request.logText();
+    carryOver({&request});
+
+    // The second request names a datastore path above the share: nothing can be reported.
+    TestSnapInfo& above = newRequest(array, datastore, "KY-5");
+    above.device = "{idatype:vmware,type:nfs,targethostname:arr1,lunuuid:/export/fi,nfsver:3}";
+    above.hostIdentifier = request.hostIdentifier;
+    above.metaData = request.metaData;
+    auto server = newCopyServer();
+    EXPECT_EQ(drive(*server, {&request, &above}, &CMCopyServerTegile::mountCopy),
+              std::vector<Copy_Status>(2, COPY_SUCCESS));
+    EXPECT_EQ(server->mapCopyToHost(false), COPY_SUCCESS);
+    EXPECT_EQ(server->getNumFailedCmds(), 1);
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    const std::string& reported = request.snapDevicesSet.back();
+    EXPECT_EQ(reported.rfind(" { idatype:vmware,vendor:Tegile,type:nfs,nfsver:NFS,standardinqury:,"
+                             "lunuuid:/export/",
+                             0),
+              0u)
+        << reported;
+    EXPECT_EQ(reported.substr(reported.size() - 27), "/vmdir,targethostname:arr1}");
+    EXPECT_EQ(above.status, KYSO::SNAP_MOUNT_FAILED);
+    EXPECT_TRUE(above.snapDevicesSet.empty());
+    EXPECT_TRUE(util.rescans.empty());
+}
+
+TEST_F(CopyServerArrays, SnapshotLivesThroughEveryDriver) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-6");
+    auto mounter = newCopyServer();
+    drive(*mounter, {&request}, &CMCopyServerTegile::mountCopy);
+    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS) << request.logText();
+    mounter->clearCmdList();
+    carryOver({&request});
+    request.snapDevice = request.snapDevicesSet.back();
+    const std::string snapshot = "pool-a/Local/oracle/ora-data@Manual-V-KY-6";
+
+    // Mapping again finds the copy still shown by the host's device: no second clone.
+    auto again = newCopyServer();
+    EXPECT_EQ(drive(*again, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS);
+    EXPECT_TRUE(request.logged("device already mapped to host device name"));
+    EXPECT_EQ(requestsOf(*array.simulator, "cloneVolumeSnapshot"), 1u);
+
+    auto unmounter = newCopyServer();
+    EXPECT_EQ(drive(*unmounter, {&request}, &CMCopyServerTegile::unmountCopy)[0], COPY_SUCCESS);
+    EXPECT_EQ(request.status, KYSO::SNAP_UNMOUNTED);
+    EXPECT_EQ(unmounter->unmapCopyFromHost(), COPY_SUCCESS);
+    EXPECT_EQ(util.rescans.back().devices, std::vector<std::string>{request.snapDevice});
+    EXPECT_EQ(util.rescans.back().host, "");
+    EXPECT_EQ(cloneOf(array, snapshot), "");
+    unmounter->clearCmdList();
+    carryOver({&request});
+    request.snapDevice.clear();
+
+    auto checker = newCopyServer();
+    request.status = KYSO::SNAP_UNMOUNTED;
+    EXPECT_EQ(drive(*checker, {&request}, &CMCopyServerTegile::reconcileCopy)[0], COPY_SUCCESS);
+    EXPECT_EQ(request.status, KYSO::SNAP_UNMOUNTED);
+    EXPECT_EQ(drive(*newCopyServer(), {&request}, &CMCopyServerTegile::revertCopy)[0],
+              COPY_SUCCESS);
+    EXPECT_EQ(request.status, KYSO::SNAP_REVERTED);
+    EXPECT_EQ(drive(*newCopyServer(), {&request}, &CMCopyServerTegile::deleteCopy)[0],
+              COPY_SUCCESS);
+    EXPECT_EQ(request.status, KYSO::SNAP_DELETED);
+    EXPECT_EQ(drive(*newCopyServer(), {&request}, &CMCopyServerTegile::reconcileCopy)[0],
+              COPY_SUCCESS);
+    EXPECT_EQ(request.status, KYSO::SNAP_UNAVAILABLE);
+    withModel(array, [&](arraysim::Model& model) {
+        auto* volume = model.findDataset("pool-a/Local/oracle/ora-data");
+        EXPECT_EQ(volume->findSnapshot("Manual-V-KY-6"), nullptr);
+        EXPECT_EQ(volume->lastRollback, "Manual-V-KY-6");
+    });
+}
+
+TEST_F(CopyServerArrays, VpdAndProxyDevicesAreIdentifiedByTargetAndLun) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& vpd = newRequest(array, SimulatedHostDevice(kOraData));
+    vpd.findArrayHostDefault = 0;
+    ASSERT_EQ(drive(*newCopyServer(), {&vpd}, &CMCopyServerTegile::processVPD)[0], COPY_SUCCESS);
+    EXPECT_EQ(vpd.lunIdsSet, std::vector<std::string>{kOraData});
+    EXPECT_EQ(vpd.targetIdsSet, std::vector<std::string>{kFcTarget});
+
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-7");
+    auto mounter = newCopyServer();
+    drive(*mounter, {&request}, &CMCopyServerTegile::mountCopy);
+    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS);
+    mounter->clearCmdList();
+    carryOver({&request});
+    const std::string proxyDevice = request.snapDevicesSet.back();
+
+    auto server = newCopyServer();
+    CMCopyRequest wrapper(&request);
+    server->setLogger(&request);
+    server->setCopyRequest(&wrapper);
+    CMCopyServerTegile::ProxyDeviceMap proxies;
+    EXPECT_EQ(server->getArrayIdLunId({"/dev/sim/ABSENT", SimulatedHostDevice(kOraLogs),
+                                       proxyDevice, "{idatype:vmware,lunuuid:x}"},
+                                      proxies),
+              COPY_SUCCESS);
+    EXPECT_EQ(proxies.size(), 2u);
+    EXPECT_TRUE(request.logged("Failed to get scsi device properties device [/dev/sim/ABSENT]"));
+
+    std::list<std::string> found;
+    request.snapProperties[KYSO::SNAP_PROPERTY_PROXY] = "proxy01 wwn.0000000000000000";
+    EXPECT_EQ(server->getHBXProxyDevices(proxies, found), COPY_SUCCESS);
+    EXPECT_TRUE(found.empty());
+    request.snapProperties[KYSO::SNAP_PROPERTY_PROXY] = std::string("proxy01 ") + kFcTarget;
+    EXPECT_EQ(server->getHBXProxyDevices(proxies, found), COPY_SUCCESS);
+    EXPECT_EQ(found, std::list<std::string>{proxyDevice});
+}
+
+}  // namespace
+}  // namespace copyserver_test
