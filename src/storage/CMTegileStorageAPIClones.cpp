@@ -6,6 +6,9 @@
 #include "PropertyNames.h"
 
 namespace {
+
+using Properties = CMTegileStorageAPI::Properties;
+
 bool isShare(Properties& map) {
     return map[SNAP_CONFIG_PROTOCOL] == PROTOCOL_NFS;
 }

@@ -6,6 +6,8 @@
 
 namespace {
 
+using Properties = CMTegileStorageAPI::Properties;
+
 bool isShare(Properties& map) {
     return map[SNAP_CONFIG_PROTOCOL] == PROTOCOL_NFS;
 }

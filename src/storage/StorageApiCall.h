@@ -78,13 +78,12 @@ struct MemberRule {
     const char* missingLog;  // level 2, when the member is absent or of another JSON type
 };
 
-using Properties = std::map<std::string, std::string>;
-
 // Reads `rules` in order from `object` into `map`. The first member that is missing, of the
 // wrong JSON type or (for counts) not a non-negative number below 2^64 logs its missing line
 // and gives COPY_FAILED; values written before it stay in the map.
 Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::Object& object,
-                        const std::vector<MemberRule>& rules, Properties& map);
+                        const std::vector<MemberRule>& rules,
+                        std::map<std::string, std::string>& map);
 
 // Scans `list` from its first element for the object whose string `member` equals `value`.
 // Every object scanned must hold that string member: the first that does not logs
