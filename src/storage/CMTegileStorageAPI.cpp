@@ -88,9 +88,6 @@ std::string CMTegileStorageAPI::QString(const std::string& text) const {
 }
 
 Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response, bool* answered) {
-    if (call.logStarted) {
-        log().info(call.function, "started");
-    }
     response.clear();
     if (answered != nullptr) {
         *answered = false;
@@ -193,7 +190,7 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
         }
     }
     for (const std::string& group : names) {
-        status = send({function, membersMethod, "[" + QString(group) + "]", {}, false}, response);
+        status = send({function, membersMethod, "[" + QString(group) + "]"}, response);
         if (status != COPY_SUCCESS) {
             return status;
         }
@@ -208,6 +205,10 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
         }
     }
     return completed(function, COPY_SUCCESS);
+}
+
+void CMTegileStorageAPI::started(const char* function) const {
+    log().info(function, "started");
 }
 
 Copy_Status CMTegileStorageAPI::completed(const char* function, Copy_Status status) const {
@@ -227,6 +228,7 @@ std::string CMTegileStorageAPI::snapshotName(const Properties& map) const {
 
 Copy_Status CMTegileStorageAPI::getConfig(Properties& map) {
     static const char* const kFunction = "getConfig";
+    started(kFunction);
     std::string response;
     Copy_Status status = send({kFunction,
                                "listSystemProperties",

@@ -102,6 +102,9 @@ private:
     Copy_Status getMountedCopyInternal(Properties& map);
     Copy_Status unmountCopyInternal(Properties& map);
 
+    // Logs "started": every method that logs it does so before anything else, so it is the
+    // method's own first statement rather than part of its first call.
+    void started(const char* function) const;
     // Sends `call` and applies the failure lines and error-text tests; `response` receives
     // the answer text either way. `answered`, when given, tells whether the array accepted
     // the call (an error text may still have turned a refusal into success).

@@ -16,6 +16,7 @@ bool isShare(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::mountCopy(Properties& map) {
     static const char* const kFunction = "mountCopy";
+    started(kFunction);
     const bool share = isShare(map);
     const std::string body = "[" + QString(map[TARGET_DEVICE_DATASET_PATH_NAME]) + "," +
                              QString(map[TARGET_DEVICE_MOUNT_NAME]) +
@@ -39,6 +40,7 @@ Copy_Status CMTegileStorageAPI::getMountedCopy(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::getMountedCopyInternal(Properties& map) {
     static const char* const kFunction = "getMountedCopyInternal";
+    started(kFunction);
     const bool share = isShare(map);
     const std::string cloneName = map[TARGET_DEVICE_MOUNT_NAME];
     std::string response;
@@ -88,9 +90,10 @@ Copy_Status CMTegileStorageAPI::getMountedCopyInternal(Properties& map) {
 }
 
 Copy_Status CMTegileStorageAPI::getMountedCopyByID(Properties& map) {
+    static const char* const kFunction = "getMountedCopyByID";
+    started(kFunction);
     std::string datasetPath;
-    const Copy_Status status =
-        datasetPathById("getMountedCopyByID", map[TARGET_DEVICE_MOUNT_ID], datasetPath);
+    const Copy_Status status = datasetPathById(kFunction, map[TARGET_DEVICE_MOUNT_ID], datasetPath);
     if (status == COPY_SUCCESS) {
         map[TARGET_DEVICE_MOUNT_DATASET_PATH] = datasetPath;
     }
@@ -108,6 +111,7 @@ Copy_Status CMTegileStorageAPI::unmountCopy(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::unmountCopyInternal(Properties& map) {
     static const char* const kFunction = "unmountCopyInternal";
+    started(kFunction);
     if (map[SNAP_CONFIG_OS] == OS_HYPERV) {
         // A Hyper-V host keeps the clone; only its mapping goes.
         return unmapCopyFromHost(map);
@@ -132,6 +136,7 @@ Copy_Status CMTegileStorageAPI::unmountCopyInternal(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::findTarget(Properties& map) {
     static const char* const kFunction = "findTarget";
+    started(kFunction);
     const std::string targetId = map[DEVICE_TARGET_ID];
     if (targetId.find("iqn") != std::string::npos) {
         map[DEVICE_PROTOCOL] = "ISCSI";
@@ -153,6 +158,7 @@ Copy_Status CMTegileStorageAPI::findTarget(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::mapCopyToHost(Properties& map) {
     static const char* const kFunction = "mapCopyToHost";
+    started(kFunction);
     const bool first = map[TARGET_DEVICE_MAPPING_INDEX] == "0";
     const char* groupKey = first ? TARGET_DEVICE_MAPPING_INITIATOR_GROUP_NAME
                                  : TARGET_DEVICE_MAPPING_INITIATOR_GROUP_NAME2;
@@ -182,6 +188,7 @@ Copy_Status CMTegileStorageAPI::mapCopyToHost(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::mapCopyToHostNFS(Properties& map) {
     static const char* const kFunction = "mapCopyToHostNFS";
+    started(kFunction);
     const std::string host = map[TARGET_DEVICE_MAPPING_HOST_NAME];
     in_addr address{};
     const char* kind = inet_pton(AF_INET, host.c_str(), &address) == 1 ? "IP" : "FQDN";
@@ -199,6 +206,7 @@ Copy_Status CMTegileStorageAPI::mapCopyToHostNFS(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::unmapCopyFromHost(Properties& map) {
     static const char* const kFunction = "unmapCopyFromHost";
+    started(kFunction);
     std::string response;
     Copy_Status status = send({kFunction, "deleteMappingFromVolume",
                                "[" + QString(map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME]) + "," +

@@ -58,7 +58,6 @@ struct ApiCall {
     std::string method;    // the REST method name
     std::string body;      // the JSON body; empty sends no parameters
     std::vector<ErrorText> errorTexts = {};
-    bool logStarted = true;
 };
 
 // How a JSON member becomes a property value.

@@ -1,3 +1,5 @@
+#include <functional>
+
 #include "ArrayApiFixture.h"
 #include "PropertyNames.h"
 
@@ -106,6 +108,88 @@ TEST_F(RequestPattern, ResponsesAreLoggedToTheirFirst128CharactersWithoutDiagnos
     EXPECT_EQ(api->getCopy(map), COPY_SUCCESS);
     EXPECT_TRUE(request.logged("http response received [" + names.substr(0, 128) + "]")) << log();
     EXPECT_FALSE(request.logged(names.substr(0, 129)));
+}
+
+// Each method's "started" comes before anything else it logs, also when it logs before its
+// first call or makes none, and once however many calls it makes.
+TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
+    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
+    struct Row {
+        const char* header;  // the function named in the header of "started"
+        Call call;
+        std::vector<std::pair<const char*, const char*>> answers;  // method, body (200)
+    };
+    std::map<std::string, std::string> none;
+    const Row rows[] = {
+        {"getConfig", &CMTegileStorageAPI::getConfig, {{"listSystemProperties", "[]"}}},
+        {"getdevice",
+         &CMTegileStorageAPI::getdevice,
+         {{"listLunsById", R"([{"datasetPath":"p/Local/j/v"}])"}, {"listVolumes", "[]"}}},
+        {"getdeviceNFS", &CMTegileStorageAPI::getdeviceNFS, {{"listSharesByMountPoints", "{}"}}},
+        {"getCopy", &CMTegileStorageAPI::getCopy, {{"listSnapshots", ""}}},
+        {"getCopies", &CMTegileStorageAPI::getCopies, {}},  // answered from the cache
+        {"deleteCopy", &CMTegileStorageAPI::deleteCopy, {{"deleteVolumeSnapshot", "{}"}}},
+        {"rollbackCopy", &CMTegileStorageAPI::rollbackCopy, {{"rollBackToVolumeSnapshot", ""}}},
+        {"mountCopy", &CMTegileStorageAPI::mountCopy, {{"cloneVolumeSnapshot", ""}}},
+        {"getMountedCopyInternal", &CMTegileStorageAPI::getMountedCopy, {{"listVolumes", "[]"}}},
+        {"getMountedCopyByID", &CMTegileStorageAPI::getMountedCopyByID, {{"listLunsById", "[]"}}},
+        {"unmountCopyInternal", &CMTegileStorageAPI::unmountCopy, {{"deleteVolume", ""}}},
+        {"unmountCopyInternal",
+         [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+             map[SNAP_CONFIG_OS] = "HYPERV";
+             return api.unmountCopy(map);
+         },
+         {{"deleteMappingFromVolume", ""}}},
+        {"findTarget",
+         &CMTegileStorageAPI::findTarget,
+         {{"listFCTargetGroups", R"(["g1","g2"])"},
+          {"listTargetsInTargetGroup", "[]"},
+          {"listTargetsInTargetGroup", "[]"}}},
+        {"mapCopyToHost", &CMTegileStorageAPI::mapCopyToHost, {{"createMappingForVolume", ""}}},
+        {"mapCopyToHostNFS",
+         &CMTegileStorageAPI::mapCopyToHostNFS,
+         {{"addNFSNetworkACLOnShare", ""}}},
+        {"unmapCopyFromHost",
+         &CMTegileStorageAPI::unmapCopyFromHost,
+         {{"deleteMappingFromVolume", ""}}},
+        {"getInitiators",
+         [&none](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+             return api.getInitiators(map, none);
+         },
+         {{"listFCInitiatorGroups", R"(["g1"])"}, {"listInitiatorsInInitiatorGroup", "[]"}}},
+        {"getInitiatorGroup", &CMTegileStorageAPI::getInitiatorGroup, {{"getInitiatorGroup", ""}}},
+        {"createInitiatorGroup",
+         &CMTegileStorageAPI::createInitiatorGroup,
+         {{"initiatorGroupExists", "false"}, {"createInitiatorGroup", "0"}}},
+        {"addInitiatorToGroup",
+         &CMTegileStorageAPI::addInitiatorToGroup,
+         {{"addInitiatorToInitiatorGroup", "0"}}},
+        {"createISCSIInitiator",
+         &CMTegileStorageAPI::createISCSIInitiator,
+         {{"createIscsiInitiator", "0"}}},
+    };
+    map[SOURCE_DEVICE_DATASET_PATH_NAME] = "p/Local/j/v";
+    map[TARGET_DEVICE_NAME] = "KY-1";
+    reply("listSnapshots", 200, R"(["Manual-V-KY-1"])");
+    ASSERT_EQ(api->getCopies(map), COPY_SUCCESS);  // fills the cache for the getCopies row
+    for (const Row& row : rows) {
+        for (const auto& [method, body] : row.answers) {
+            reply(method, 200, body);
+        }
+        CMTegileStorageAPI::Properties rowMap = map;
+        request.logLines.clear();
+        row.call(*api, rowMap);
+        const std::string header = apiHeader(row.header);
+        ASSERT_FALSE(request.logLines.empty()) << row.header;
+        EXPECT_EQ(request.logLines[0].header + request.logLines[0].text, header + "started")
+            << log();
+        size_t startedLines = 0;
+        for (const auto& line : request.logLines) {
+            startedLines += line.header == header && line.text == "started";
+        }
+        EXPECT_EQ(startedLines, 1u) << log();
+    }
+    EXPECT_EQ(callsTo("listSnapshots"), 2u) << "getCopies answered from its cache";
 }
 
 }  // namespace
