@@ -112,9 +112,9 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     }
     Copy_Status status = static_cast<Copy_Status>(result);
     for (const ErrorText& test : call.errorTexts) {
-        bool matches = true;
+        bool matches = false;
         for (const std::string& needle : test.needles) {
-            matches = matches && response.find(needle) != std::string::npos;
+            matches = matches || response.find(needle) != std::string::npos;
         }
         if (matches) {
             log().error(call.function, test.logFormat, test.logValue.c_str());
@@ -204,16 +204,24 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
             }
         }
     }
-    return completed(function, COPY_SUCCESS);
+    completed(function);
+    return COPY_SUCCESS;
 }
 
 void CMTegileStorageAPI::started(const char* function) const {
     log().info(function, "started");
 }
 
-Copy_Status CMTegileStorageAPI::completed(const char* function, Copy_Status status) const {
-    if (status == COPY_SUCCESS) {
-        log().info(function, "completed");
+void CMTegileStorageAPI::completed(const char* function) const {
+    log().info(function, "completed");
+}
+
+Copy_Status CMTegileStorageAPI::perform(const ApiCall& call) {
+    std::string response;
+    bool answered = false;
+    const Copy_Status status = send(call, response, &answered);
+    if (answered) {
+        completed(call.function);
     }
     return status;
 }

@@ -244,7 +244,10 @@ Copy_Status CMTegileStorageAPI::getCopies(Properties& map) {
     const Copy_Status status =
         listSnapshots(kFunction, map, "KY-", fullName, listed,
                       [&](const std::string& name) { snapshotCache_.push_back(prefix + name); });
-    return listed ? completed(kFunction, status) : status;
+    if (listed) {
+        completed(kFunction);
+    }
+    return status;
 }
 
 Copy_Status CMTegileStorageAPI::deleteCopy(Properties& map) {
@@ -285,12 +288,8 @@ Copy_Status CMTegileStorageAPI::rollbackCopy(Properties& map) {
     const std::string path = map[TARGET_DEVICE_DATASET_PATH_NAME];
     log().error(kFunction, "WARNING : roll back of snap would delete all newer snaps [%s]",
                 path.c_str());
-    std::string response;
-    Copy_Status status =
-        send({kFunction,
-              isShare(map) ? "rollBackToShareSnapshot" : "rollBackToVolumeSnapshot",
-              "[" + QString(path) + ",true]",
-              {accessDenied()}},
-             response);
-    return completed(kFunction, status);
+    return perform({kFunction,
+                    isShare(map) ? "rollBackToShareSnapshot" : "rollBackToVolumeSnapshot",
+                    "[" + QString(path) + ",true]",
+                    {accessDenied()}});
 }

@@ -39,9 +39,9 @@ private:
     KYSO::SnapInfo* logger_;
 };
 
-// A text the array's failure answer may hold: when every needle occurs in the response, the
-// call's status becomes `status` and `logFormat` (level 2, one %s for `logValue` at most) is
-// written. Tests run in order; a later match overrides an earlier one.
+// A text the array's failure answer may hold: when any of the needles occurs in the response,
+// the call's status becomes `status` and `logFormat` (level 2, one %s for `logValue` at most)
+// is written once. Tests run in order; a later match overrides an earlier one.
 struct ErrorText {
     std::vector<std::string> needles;
     Copy_Status status;

@@ -192,4 +192,53 @@ TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
     EXPECT_EQ(callsTo("listSnapshots"), 2u) << "getCopies answered from its cache";
 }
 
+// An error text that turns a refusal into success logs its own line, once, and no "completed":
+// the array never said it did the work. An accepted call logs "completed" instead.
+TEST_F(RequestPattern, RefusalTakenAsSuccessLogsItsLineOnceAndNoCompleted) {
+    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
+    const Call shareUnmount = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+        map[SNAP_CONFIG_PROTOCOL] = "NFS";
+        return api.unmountCopy(map);
+    };
+    struct Row {
+        Call call;
+        const char* method;
+        int httpStatus;
+        const char* answer;
+        const char* line;  // the recognised text's line, absent when the array accepted
+    };
+    const Row rows[] = {
+        {&CMTegileStorageAPI::mapCopyToHost, "createMappingForVolume", 409,
+         "STMF_ERROR_VE_CONFLICT", "mapping already exist ["},
+        {&CMTegileStorageAPI::mapCopyToHost, "createMappingForVolume", 200, "", nullptr},
+        {&CMTegileStorageAPI::mapCopyToHostNFS, "addNFSNetworkACLOnShare", 409,
+         "RESOURCE_EXIST: rule already exists", "mapping already exist ["},
+        {&CMTegileStorageAPI::mapCopyToHostNFS, "addNFSNetworkACLOnShare", 200, "", nullptr},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 404, "No such volume exists",
+         "clone [] does not exist in the array"},
+        {shareUnmount, "deleteShare", 404, "No such share exist",
+         "share [] does not exist in the array"},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 200, "", nullptr},
+        {&CMTegileStorageAPI::deleteCopy, "deleteVolumeSnapshot", 404, "Snapshot does not exist",
+         "snapshot [] does not exist in the array"},
+        {&CMTegileStorageAPI::createISCSIInitiator, "createIscsiInitiator", 409,
+         "Initiator already exist", "ISCSI initiator already configured"},
+    };
+    for (const Row& row : rows) {
+        reply(row.method, row.httpStatus, row.answer);
+        CMTegileStorageAPI::Properties rowMap;
+        request.logLines.clear();
+        EXPECT_EQ(row.call(*api, rowMap), COPY_SUCCESS) << row.method << " " << row.answer;
+        size_t lines = 0;
+        size_t completedLines = 0;
+        for (const auto& line : request.logLines) {
+            lines += row.line != nullptr && line.level == 2 &&
+                     line.text.find(row.line) != std::string::npos;
+            completedLines += line.text == "completed";
+        }
+        EXPECT_EQ(lines, row.line != nullptr ? 1u : 0u) << log();
+        EXPECT_EQ(completedLines, row.line != nullptr ? 0u : 1u) << log();
+    }
+}
+
 }  // namespace
