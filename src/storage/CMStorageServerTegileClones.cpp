@@ -7,6 +7,8 @@
 
 namespace {
 
+using Properties = CMStorageDevice::Properties;
+
 bool isShare(Properties& map) {
     return map[SNAP_CONFIG_PROTOCOL] == PROTOCOL_NFS;
 }

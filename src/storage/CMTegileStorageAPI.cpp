@@ -88,9 +88,6 @@ std::string CMTegileStorageAPI::QString(const std::string& text) const {
 }
 
 Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response, bool* answered) {
-    if (call.logStarted) {
-        log().info(call.function, "started");
-    }
     response.clear();
     if (answered != nullptr) {
         *answered = false;
@@ -115,9 +112,9 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     }
     Copy_Status status = static_cast<Copy_Status>(result);
     for (const ErrorText& test : call.errorTexts) {
-        bool matches = true;
+        bool matches = false;
         for (const std::string& needle : test.needles) {
-            matches = matches && response.find(needle) != std::string::npos;
+            matches = matches || response.find(needle) != std::string::npos;
         }
         if (matches) {
             log().error(call.function, test.logFormat, test.logValue.c_str());
@@ -193,7 +190,7 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
         }
     }
     for (const std::string& group : names) {
-        status = send({function, membersMethod, "[" + QString(group) + "]", {}, false}, response);
+        status = send({function, membersMethod, "[" + QString(group) + "]"}, response);
         if (status != COPY_SUCCESS) {
             return status;
         }
@@ -207,12 +204,24 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
             }
         }
     }
-    return completed(function, COPY_SUCCESS);
+    completed(function);
+    return COPY_SUCCESS;
 }
 
-Copy_Status CMTegileStorageAPI::completed(const char* function, Copy_Status status) const {
-    if (status == COPY_SUCCESS) {
-        log().info(function, "completed");
+void CMTegileStorageAPI::started(const char* function) const {
+    log().info(function, "started");
+}
+
+void CMTegileStorageAPI::completed(const char* function) const {
+    log().info(function, "completed");
+}
+
+Copy_Status CMTegileStorageAPI::perform(const ApiCall& call) {
+    std::string response;
+    bool answered = false;
+    const Copy_Status status = send(call, response, &answered);
+    if (answered) {
+        completed(call.function);
     }
     return status;
 }
@@ -227,6 +236,7 @@ std::string CMTegileStorageAPI::snapshotName(const Properties& map) const {
 
 Copy_Status CMTegileStorageAPI::getConfig(Properties& map) {
     static const char* const kFunction = "getConfig";
+    started(kFunction);
     std::string response;
     Copy_Status status = send({kFunction,
                                "listSystemProperties",

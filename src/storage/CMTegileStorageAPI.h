@@ -102,10 +102,17 @@ private:
     Copy_Status getMountedCopyInternal(Properties& map);
     Copy_Status unmountCopyInternal(Properties& map);
 
+    // Logs "started": every method that logs it does so before anything else, so it is the
+    // method's own first statement rather than part of its first call.
+    void started(const char* function) const;
     // Sends `call` and applies the failure lines and error-text tests; `response` receives
     // the answer text either way. `answered`, when given, tells whether the array accepted
     // the call (an error text may still have turned a refusal into success).
     Copy_Status send(const ApiCall& call, std::string& response, bool* answered = nullptr);
+    // Sends a call whose answer is not read, and logs "completed" when the array accepted it.
+    // A refusal that a recognised error text turns into success logs that text's line only:
+    // the array never said it did the work.
+    Copy_Status perform(const ApiCall& call);
     // "listLunsById" for one LUN id: the dataset path of the one volume returned.
     Copy_Status datasetPathById(const char* function, const std::string& lunId,
                                 std::string& datasetPath);
@@ -133,8 +140,8 @@ private:
         log().error(function, "JSON parsing failed");
         return false;
     }
-    // Logs "completed" for a successful call; returns `status`.
-    Copy_Status completed(const char* function, Copy_Status status) const;
+    // Logs "completed": the array has done all the method asked of it.
+    void completed(const char* function) const;
     // "listSnapshots" of SOURCE_DEVICE_DATASET_PATH_NAME with `selector`: marks the device
     // available when `fullName` is listed and hands every listed name to `visit`. `listed`
     // tells whether the array answered with a list (an empty answer lists nothing).

@@ -7,6 +7,7 @@
 Copy_Status CMTegileStorageAPI::getInitiators(Properties& map,
                                               std::map<std::string, std::string>& initiators) {
     static const char* const kFunction = "getInitiators";
+    started(kFunction);
     const bool iscsi = map[DEVICE_MAPPING_PROTOCOL] == "ISCSI";
     return listGroupMembers(kFunction, iscsi ? "listISCSIInitiatorGroups" : "listFCInitiatorGroups",
                             "listInitiatorsInInitiatorGroup", "initator group [%s]",
@@ -20,6 +21,7 @@ Copy_Status CMTegileStorageAPI::getInitiators(Properties& map,
 
 Copy_Status CMTegileStorageAPI::getInitiatorGroup(Properties& map) {
     static const char* const kFunction = "getInitiatorGroup";
+    started(kFunction);
     const std::string initiator = map[DEVICE_MAPPING_INITIATOR_NAME];
     std::string response;
     Copy_Status status =
@@ -45,6 +47,7 @@ Copy_Status CMTegileStorageAPI::getInitiatorGroup(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::createInitiatorGroup(Properties& map) {
     static const char* const kFunction = "createInitiatorGroup";
+    started(kFunction);
     const std::string group =
         "KY-" + map[DEVICE_MAPPING_HOST_NAME] + "-" + map[DEVICE_MAPPING_PROTOCOL];
     log().info(kFunction, "checking inititaor group exist [%s]", group.c_str());
@@ -56,8 +59,7 @@ Copy_Status CMTegileStorageAPI::createInitiatorGroup(Properties& map) {
     }
     if (response == "false") {
         log().info(kFunction, "inititaor group not exist [%s] creating", group.c_str());
-        status = send({kFunction, "createInitiatorGroup", "[" + QString(group) + "]", {}, false},
-                      response);
+        status = send({kFunction, "createInitiatorGroup", "[" + QString(group) + "]"}, response);
         if (status != COPY_SUCCESS) {
             return status;
         }
@@ -73,6 +75,7 @@ Copy_Status CMTegileStorageAPI::createInitiatorGroup(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::addInitiatorToGroup(Properties& map) {
     static const char* const kFunction = "addInitiatorToGroup";
+    started(kFunction);
     const std::string initiator = map[DEVICE_MAPPING_INITIATOR_NAME];
     const std::string group = map[DEVICE_MAPPING_INITIATOR_GROUP_NAME];
     std::string response;
@@ -101,6 +104,7 @@ Copy_Status CMTegileStorageAPI::addInitiatorToGroup(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::createISCSIInitiator(Properties& map) {
     static const char* const kFunction = "createISCSIInitiator";
+    started(kFunction);
     const std::string initiator = map[DEVICE_MAPPING_INITIATOR_NAME];
     std::string response;
     bool answered = false;

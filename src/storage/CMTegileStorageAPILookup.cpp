@@ -6,6 +6,7 @@
 
 Copy_Status CMTegileStorageAPI::getdevice(Properties& map) {
     static const char* const kFunction = "getdevice";
+    started(kFunction);
     const std::string lunId = map[SOURCE_DEVICE_ID];
     std::string datasetPath;
     Copy_Status status = datasetPathById(kFunction, lunId, datasetPath);
@@ -26,11 +27,8 @@ Copy_Status CMTegileStorageAPI::getdevice(Properties& map) {
     map[SOURCE_DEVICE_NAME] = parts[3];
 
     std::string response;
-    status = send({kFunction,
-                   "listVolumes",
-                   "[" + QString(parts[0]) + "," + QString(parts[2]) + "," + QString("true") + "]",
-                   {},
-                   false},
+    status = send({kFunction, "listVolumes",
+                   "[" + QString(parts[0]) + "," + QString(parts[2]) + "," + QString("true") + "]"},
                   response);
     if (status != COPY_SUCCESS) {
         return status;
@@ -69,6 +67,7 @@ Copy_Status CMTegileStorageAPI::getdevice(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::getdeviceNFS(Properties& map) {
     static const char* const kFunction = "getdeviceNFS";
+    started(kFunction);
     const std::string mountPoint = map[SOURCE_DEVICE_MOUNT_POINT_NAME_HINT];
     std::string response;
     Copy_Status status =

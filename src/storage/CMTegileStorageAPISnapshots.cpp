@@ -6,6 +6,8 @@
 
 namespace {
 
+using Properties = CMTegileStorageAPI::Properties;
+
 bool isShare(Properties& map) {
     return map[SNAP_CONFIG_PROTOCOL] == PROTOCOL_NFS;
 }
@@ -70,7 +72,7 @@ Copy_Status CMTegileStorageAPI::createCopy(Properties& map) {
                ",false]";
     }
     std::string response;
-    return send({kFunction, method, body, {accessDenied()}, false}, response);
+    return send({kFunction, method, body, {accessDenied()}}, response);
 }
 
 void CMTegileStorageAPI::addRequest(CMStorageDevice* device) {
@@ -90,7 +92,7 @@ Copy_Status CMTegileStorageAPI::batchCreateCopy() {
     }
     std::string response;
     Copy_Status status =
-        send({kFunction, "createSnapshots", "[[" + paths + "],false, false]", {}, false}, response);
+        send({kFunction, "createSnapshots", "[[" + paths + "],false, false]"}, response);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -137,9 +139,7 @@ Copy_Status CMTegileStorageAPI::getCopyCreatedStatusInternal(Properties& map) {
         send({kFunction,
               isShare(map) ? "getShareSnapshotCreationStatus" : "getVolumeSnapshotCreationStatus",
               "[" + QString(map[SOURCE_DEVICE_DATASET_PATH_NAME]) + "," +
-                  QString(map[TARGET_DEVICE_NAME]) + "]",
-              {},
-              false},
+                  QString(map[TARGET_DEVICE_NAME]) + "]"},
              response);
     if (status != COPY_SUCCESS) {
         return status;
@@ -205,13 +205,16 @@ Copy_Status CMTegileStorageAPI::listSnapshots(
 }
 
 Copy_Status CMTegileStorageAPI::getCopy(Properties& map) {
+    static const char* const kFunction = "getCopy";
+    started(kFunction);
     const std::string fullName = snapshotName(map);
     bool listed = false;
-    return listSnapshots("getCopy", map, fullName, fullName, listed, {});
+    return listSnapshots(kFunction, map, fullName, fullName, listed, {});
 }
 
 Copy_Status CMTegileStorageAPI::getCopies(Properties& map) {
     static const char* const kFunction = "getCopies";
+    started(kFunction);
     const std::string fullName = snapshotName(map);
     const std::string prefix = map[SOURCE_DEVICE_DATASET_PATH_NAME] + "@";
     const std::string key = prefix + fullName;
@@ -241,11 +244,15 @@ Copy_Status CMTegileStorageAPI::getCopies(Properties& map) {
     const Copy_Status status =
         listSnapshots(kFunction, map, "KY-", fullName, listed,
                       [&](const std::string& name) { snapshotCache_.push_back(prefix + name); });
-    return listed ? completed(kFunction, status) : status;
+    if (listed) {
+        completed(kFunction);
+    }
+    return status;
 }
 
 Copy_Status CMTegileStorageAPI::deleteCopy(Properties& map) {
     static const char* const kFunction = "deleteCopy";
+    started(kFunction);
     const std::string path = map[TARGET_DEVICE_DATASET_PATH_NAME];
     std::string response;
     bool answered = false;
@@ -277,15 +284,12 @@ Copy_Status CMTegileStorageAPI::deleteCopy(Properties& map) {
 
 Copy_Status CMTegileStorageAPI::rollbackCopy(Properties& map) {
     static const char* const kFunction = "rollbackCopy";
+    started(kFunction);
     const std::string path = map[TARGET_DEVICE_DATASET_PATH_NAME];
     log().error(kFunction, "WARNING : roll back of snap would delete all newer snaps [%s]",
                 path.c_str());
-    std::string response;
-    Copy_Status status =
-        send({kFunction,
-              isShare(map) ? "rollBackToShareSnapshot" : "rollBackToVolumeSnapshot",
-              "[" + QString(path) + ",true]",
-              {accessDenied()}},
-             response);
-    return completed(kFunction, status);
+    return perform({kFunction,
+                    isShare(map) ? "rollBackToShareSnapshot" : "rollBackToVolumeSnapshot",
+                    "[" + QString(path) + ",true]",
+                    {accessDenied()}});
 }

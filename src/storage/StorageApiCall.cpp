@@ -36,7 +36,8 @@ uint32_t statusNumber(long double value) {
 }
 
 Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::Object& object,
-                        const std::vector<MemberRule>& rules, Properties& map) {
+                        const std::vector<MemberRule>& rules,
+                        std::map<std::string, std::string>& map) {
     for (const MemberRule& rule : rules) {
         std::string value;
         bool present = false;

@@ -39,9 +39,9 @@ private:
     KYSO::SnapInfo* logger_;
 };
 
-// A text the array's failure answer may hold: when every needle occurs in the response, the
-// call's status becomes `status` and `logFormat` (level 2, one %s for `logValue` at most) is
-// written. Tests run in order; a later match overrides an earlier one.
+// A text the array's failure answer may hold: when any of the needles occurs in the response,
+// the call's status becomes `status` and `logFormat` (level 2, one %s for `logValue` at most)
+// is written once. Tests run in order; a later match overrides an earlier one.
 struct ErrorText {
     std::vector<std::string> needles;
     Copy_Status status;
@@ -58,7 +58,6 @@ struct ApiCall {
     std::string method;    // the REST method name
     std::string body;      // the JSON body; empty sends no parameters
     std::vector<ErrorText> errorTexts = {};
-    bool logStarted = true;
 };
 
 // How a JSON member becomes a property value.
@@ -78,13 +77,12 @@ struct MemberRule {
     const char* missingLog;  // level 2, when the member is absent or of another JSON type
 };
 
-using Properties = std::map<std::string, std::string>;
-
 // Reads `rules` in order from `object` into `map`. The first member that is missing, of the
 // wrong JSON type or (for counts) not a non-negative number below 2^64 logs its missing line
 // and gives COPY_FAILED; values written before it stay in the map.
 Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::Object& object,
-                        const std::vector<MemberRule>& rules, Properties& map);
+                        const std::vector<MemberRule>& rules,
+                        std::map<std::string, std::string>& map);
 
 // Scans `list` from its first element for the object whose string `member` equals `value`.
 // Every object scanned must hold that string member: the first that does not logs

@@ -1,3 +1,5 @@
+#include <functional>
+
 #include "ArrayApiFixture.h"
 #include "PropertyNames.h"
 
@@ -106,6 +108,137 @@ TEST_F(RequestPattern, ResponsesAreLoggedToTheirFirst128CharactersWithoutDiagnos
     EXPECT_EQ(api->getCopy(map), COPY_SUCCESS);
     EXPECT_TRUE(request.logged("http response received [" + names.substr(0, 128) + "]")) << log();
     EXPECT_FALSE(request.logged(names.substr(0, 129)));
+}
+
+// Each method's "started" comes before anything else it logs, also when it logs before its
+// first call or makes none, and once however many calls it makes.
+TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
+    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
+    struct Row {
+        const char* header;  // the function named in the header of "started"
+        Call call;
+        std::vector<std::pair<const char*, const char*>> answers;  // method, body (200)
+    };
+    std::map<std::string, std::string> none;
+    const Row rows[] = {
+        {"getConfig", &CMTegileStorageAPI::getConfig, {{"listSystemProperties", "[]"}}},
+        {"getdevice",
+         &CMTegileStorageAPI::getdevice,
+         {{"listLunsById", R"([{"datasetPath":"p/Local/j/v"}])"}, {"listVolumes", "[]"}}},
+        {"getdeviceNFS", &CMTegileStorageAPI::getdeviceNFS, {{"listSharesByMountPoints", "{}"}}},
+        {"getCopy", &CMTegileStorageAPI::getCopy, {{"listSnapshots", ""}}},
+        {"getCopies", &CMTegileStorageAPI::getCopies, {}},  // answered from the cache
+        {"deleteCopy", &CMTegileStorageAPI::deleteCopy, {{"deleteVolumeSnapshot", "{}"}}},
+        {"rollbackCopy", &CMTegileStorageAPI::rollbackCopy, {{"rollBackToVolumeSnapshot", ""}}},
+        {"mountCopy", &CMTegileStorageAPI::mountCopy, {{"cloneVolumeSnapshot", ""}}},
+        {"getMountedCopyInternal", &CMTegileStorageAPI::getMountedCopy, {{"listVolumes", "[]"}}},
+        {"getMountedCopyByID", &CMTegileStorageAPI::getMountedCopyByID, {{"listLunsById", "[]"}}},
+        {"unmountCopyInternal", &CMTegileStorageAPI::unmountCopy, {{"deleteVolume", ""}}},
+        {"unmountCopyInternal",
+         [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+             map[SNAP_CONFIG_OS] = "HYPERV";
+             return api.unmountCopy(map);
+         },
+         {{"deleteMappingFromVolume", ""}}},
+        {"findTarget",
+         &CMTegileStorageAPI::findTarget,
+         {{"listFCTargetGroups", R"(["g1","g2"])"},
+          {"listTargetsInTargetGroup", "[]"},
+          {"listTargetsInTargetGroup", "[]"}}},
+        {"mapCopyToHost", &CMTegileStorageAPI::mapCopyToHost, {{"createMappingForVolume", ""}}},
+        {"mapCopyToHostNFS",
+         &CMTegileStorageAPI::mapCopyToHostNFS,
+         {{"addNFSNetworkACLOnShare", ""}}},
+        {"unmapCopyFromHost",
+         &CMTegileStorageAPI::unmapCopyFromHost,
+         {{"deleteMappingFromVolume", ""}}},
+        {"getInitiators",
+         [&none](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+             return api.getInitiators(map, none);
+         },
+         {{"listFCInitiatorGroups", R"(["g1"])"}, {"listInitiatorsInInitiatorGroup", "[]"}}},
+        {"getInitiatorGroup", &CMTegileStorageAPI::getInitiatorGroup, {{"getInitiatorGroup", ""}}},
+        {"createInitiatorGroup",
+         &CMTegileStorageAPI::createInitiatorGroup,
+         {{"initiatorGroupExists", "false"}, {"createInitiatorGroup", "0"}}},
+        {"addInitiatorToGroup",
+         &CMTegileStorageAPI::addInitiatorToGroup,
+         {{"addInitiatorToInitiatorGroup", "0"}}},
+        {"createISCSIInitiator",
+         &CMTegileStorageAPI::createISCSIInitiator,
+         {{"createIscsiInitiator", "0"}}},
+    };
+    map[SOURCE_DEVICE_DATASET_PATH_NAME] = "p/Local/j/v";
+    map[TARGET_DEVICE_NAME] = "KY-1";
+    reply("listSnapshots", 200, R"(["Manual-V-KY-1"])");
+    ASSERT_EQ(api->getCopies(map), COPY_SUCCESS);  // fills the cache for the getCopies row
+    for (const Row& row : rows) {
+        for (const auto& [method, body] : row.answers) {
+            reply(method, 200, body);
+        }
+        CMTegileStorageAPI::Properties rowMap = map;
+        request.logLines.clear();
+        row.call(*api, rowMap);
+        const std::string header = apiHeader(row.header);
+        ASSERT_FALSE(request.logLines.empty()) << row.header;
+        EXPECT_EQ(request.logLines[0].header + request.logLines[0].text, header + "started")
+            << log();
+        size_t startedLines = 0;
+        for (const auto& line : request.logLines) {
+            startedLines += line.header == header && line.text == "started";
+        }
+        EXPECT_EQ(startedLines, 1u) << log();
+    }
+    EXPECT_EQ(callsTo("listSnapshots"), 2u) << "getCopies answered from its cache";
+}
+
+// An error text that turns a refusal into success logs its own line, once, and no "completed":
+// the array never said it did the work. An accepted call logs "completed" instead.
+TEST_F(RequestPattern, RefusalTakenAsSuccessLogsItsLineOnceAndNoCompleted) {
+    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
+    const Call shareUnmount = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+        map[SNAP_CONFIG_PROTOCOL] = "NFS";
+        return api.unmountCopy(map);
+    };
+    struct Row {
+        Call call;
+        const char* method;
+        int httpStatus;
+        const char* answer;
+        const char* line;  // the recognised text's line, absent when the array accepted
+    };
+    const Row rows[] = {
+        {&CMTegileStorageAPI::mapCopyToHost, "createMappingForVolume", 409,
+         "STMF_ERROR_VE_CONFLICT", "mapping already exist ["},
+        {&CMTegileStorageAPI::mapCopyToHost, "createMappingForVolume", 200, "", nullptr},
+        {&CMTegileStorageAPI::mapCopyToHostNFS, "addNFSNetworkACLOnShare", 409,
+         "RESOURCE_EXIST: rule already exists", "mapping already exist ["},
+        {&CMTegileStorageAPI::mapCopyToHostNFS, "addNFSNetworkACLOnShare", 200, "", nullptr},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 404, "No such volume exists",
+         "clone [] does not exist in the array"},
+        {shareUnmount, "deleteShare", 404, "No such share exist",
+         "share [] does not exist in the array"},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 200, "", nullptr},
+        {&CMTegileStorageAPI::deleteCopy, "deleteVolumeSnapshot", 404, "Snapshot does not exist",
+         "snapshot [] does not exist in the array"},
+        {&CMTegileStorageAPI::createISCSIInitiator, "createIscsiInitiator", 409,
+         "Initiator already exist", "ISCSI initiator already configured"},
+    };
+    for (const Row& row : rows) {
+        reply(row.method, row.httpStatus, row.answer);
+        CMTegileStorageAPI::Properties rowMap;
+        request.logLines.clear();
+        EXPECT_EQ(row.call(*api, rowMap), COPY_SUCCESS) << row.method << " " << row.answer;
+        size_t lines = 0;
+        size_t completedLines = 0;
+        for (const auto& line : request.logLines) {
+            lines += row.line != nullptr && line.level == 2 &&
+                     line.text.find(row.line) != std::string::npos;
+            completedLines += line.text == "completed";
+        }
+        EXPECT_EQ(lines, row.line != nullptr ? 1u : 0u) << log();
+        EXPECT_EQ(completedLines, row.line != nullptr ? 0u : 1u) << log();
+    }
 }
 
 }  // namespace

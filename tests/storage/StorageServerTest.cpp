@@ -4,6 +4,9 @@
 #include "PropertyNames.h"
 #include "StorageServerFixture.h"
 
+// The storage headers declare no global Properties: the layers above are free to use the name.
+struct Properties;
+
 namespace {
 
 using VersionPolicy = StorageServerFixture;
