@@ -13,12 +13,15 @@ public:
         devicesBeforeMap_ = devices;
     }
     std::list<std::string>& getDeviceListBeforeMap() { return devicesBeforeMap_; }
+    const std::list<std::string>& getDeviceListBeforeMap() const { return devicesBeforeMap_; }
 
     void setInitiatorList(const std::vector<std::string>& initiators) { initiators_ = initiators; }
     std::vector<std::string>& getInitiatorList() { return initiators_; }
+    const std::vector<std::string>& getInitiatorList() const { return initiators_; }
 
     void setLocalInitiatorName(const std::string& name) { localInitiatorName_ = name; }
     std::string& getLocalInitiatorName() { return localInitiatorName_; }
+    const std::string& getLocalInitiatorName() const { return localInitiatorName_; }
     void setLocalInitiatorType(const std::string& type) { localInitiatorType_ = type; }
     std::string getLocalInitiatorType() const { return localInitiatorType_; }
     void setLocalInitiatorGroup(const std::string& group) { localInitiatorGroup_ = group; }
@@ -26,6 +29,7 @@ public:
 
     void setRemoteInitiatorName(const std::string& name) { remoteInitiatorName_ = name; }
     std::string& getRemoteInitiatorName() { return remoteInitiatorName_; }
+    const std::string& getRemoteInitiatorName() const { return remoteInitiatorName_; }
     void setRemoteInitiatorType(const std::string& type) { remoteInitiatorType_ = type; }
     std::string getRemoteInitiatorType() const { return remoteInitiatorType_; }
     void setRemoteInitiatorGroup(const std::string& group) { remoteInitiatorGroup_ = group; }

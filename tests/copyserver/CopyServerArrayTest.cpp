@@ -123,8 +123,7 @@ TEST_F(CopyServerArrays, BatchCreateReachesEveryArrayAndSharesOneServerPerArray)
     remote.metaData = prepared(kOraData, "ora-data");
 
     auto server = newCopyServer();
-    const auto statuses =
-        drive(*server, {&data, &logs, &remote}, &CMCopyServerTegile::createCopy);
+    const auto statuses = drive(*server, {&data, &logs, &remote}, &CMCopyServerTegile::createCopy);
     EXPECT_EQ(statuses, std::vector<Copy_Status>(3, COPY_SUCCESS));
     server->processCmdList();
     EXPECT_EQ(server->getNumFailedCmds(), 0);
@@ -182,8 +181,7 @@ TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
     withModel(array, [&](arraysim::Model& model) { cloneLun = model.findDataset(clone)->luId; });
     EXPECT_EQ(request.snapDevicesSet.back(), SimulatedHostDevice(cloneLun.c_str()));
     const std::string record = request.metaDataWrites.back().text;
-    EXPECT_EQ(record.substr(0, record.find(cloneLun)),
-              prepared(kOraData, "ora-data") + "KY-3|");
+    EXPECT_EQ(record.substr(0, record.find(cloneLun)), prepared(kOraData, "ora-data") + "KY-3|");
     EXPECT_NE(record.find("|MNT_KY-3|db-host-fc|"), std::string::npos) << record;
     // Every attempt rescanned through the chosen initiator.
     ASSERT_EQ(util.rescans.size(), 3u);
@@ -197,8 +195,8 @@ TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
     util.remoteInitiators[identifier] = {{"iqn.1998-01.com.vmware:esx01-4f5a2b", true}};
     const std::string description =
         "{idatype:vmware,standardinqury:" +
-        hexOf(simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) +
-        ",lunuuid:0200000000" + std::string(kEsxDs1) +
+        hexOf(simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) + ",lunuuid:0200000000" +
+        std::string(kEsxDs1) +
         "494e54,targetidentifier:iqn.2012-02.com.tegile:pool-a-target,vendor:TEGILE}";
     TestSnapInfo& request = newRequest(array, description, "KY-4");
     request.hostIdentifier = identifier;
@@ -251,8 +249,7 @@ TEST_F(CopyServerArrays, MountStopsAtTheFailingStepAndMakesNothingAfterIt) {
         auto server = newCopyServer();
         EXPECT_NE(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS);
         EXPECT_EQ(request.status, KYSO::SNAP_MOUNT_FAILED);
-        const std::string clone =
-            cloneOf(array, "pool-a/Local/oracle/ora-data@Manual-V-" + snap);
+        const std::string clone = cloneOf(array, "pool-a/Local/oracle/ora-data@Manual-V-" + snap);
         EXPECT_EQ(!clone.empty(), c.cloneMade);
         if (!clone.empty()) {
             EXPECT_TRUE(groupsMapped(array, clone).empty());
@@ -272,9 +269,9 @@ TEST_F(CopyServerArrays, NfsCopyIsReportedAtTheClonesMountPointBelowWhichTheData
     ASSERT_EQ(drive(*preparer, {&request}, &CMCopyServerTegile::prepare)[0], COPY_SUCCESS)
         << request.logText();
     carryOver({&request});
-    EXPECT_NE(request.metaData.find(R"("SOURCE_DEVICE_MOUNTPOINT_NAME":"/export/files/home")"),
-              std::string::npos)
-        << request.metaData;
+    jsonxx::Object record;
+    ASSERT_TRUE(record.parse(request.metaData)) << request.metaData;
+    EXPECT_EQ(record.get<jsonxx::String>("SOURCE_DEVICE_MOUNTPOINT_NAME"), "/export/files/home");
     auto creator = newCopyServer();
     drive(*creator, {&request}, &CMCopyServerTegile::createCopy);
     creator->processCmdList();

@@ -217,7 +217,8 @@ TEST_F(CopyServerHost, SearchEndsAtTheFirstArrayThatCannotBeRead) {
     EXPECT_TRUE(request.logged("getArrayInfo failed  error [-5]", 2));
     EXPECT_EQ(util.callCount(UtilOp::GetArrayInfoByName), 1);
 
-    util.arrayInfoByName["broken"] = "{arrayName:broken,hostUserName:u,hostPassword:p,engineName:e}";
+    util.arrayInfoByName["broken"] =
+        "{arrayName:broken,hostUserName:u,hostPassword:p,engineName:e}";
     EXPECT_EQ(server.findStorageServer("wwn.X", true), COPY_FAILED);
     EXPECT_TRUE(request.logged("arrayID not found in array info", 2));
 
