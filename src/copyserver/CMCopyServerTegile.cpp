@@ -7,6 +7,7 @@
 #include "CMStorageServerTegile.h"
 #include "CMTegileCopyCommand.h"
 #include "KYSOTypes.h"
+#include "PropertyNames.h"
 
 namespace {
 constexpr int16_t kDeviceBufferSize = 8192;
@@ -49,6 +50,17 @@ std::string CMCopyServerTegile::getErrorMessage(Copy_Status status) const {
         default:
             return "snap operation failed. please check logs for more details";
     }
+}
+
+bool CMCopyServerTegile::isNfsDatastore(const std::string& description) {
+    return description.find("idatype:vmware") != std::string::npos &&
+           description.find("type:nfs") != std::string::npos;
+}
+
+void CMCopyServerTegile::setDatasetPathName(CMStorageDevice::Properties& map) {
+    map[SOURCE_DEVICE_DATASET_PATH_NAME] =
+        map[SOURCE_DEVICE_POOL_NAME] + "/" + map[SOURCE_DEVICE_MODE] + "/" +
+        map[SOURCE_DEVICE_PROJECT_NAME] + "/" + map[SOURCE_DEVICE_NAME];
 }
 
 bool CMCopyServerTegile::isVMware() const {

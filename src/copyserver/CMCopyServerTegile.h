@@ -180,6 +180,10 @@ private:
     }
 
     KYSO::SnapInfo* request() const { return copyRequest_->getObject(); }
+    // A VMware datastore on an NFS share rather than a block device.
+    static bool isNfsDatastore(const std::string& description);
+    // SOURCE_DEVICE_DATASET_PATH_NAME from the pool, mode, project and name.
+    static void setDatasetPathName(CMStorageDevice::Properties& map);
     bool isVMware() const;
     // Reads one host text of the current request into the device buffer, logging a regrow
     // with `regrowFormat` (size, answer). 0, or 1 when the host could not supply it.

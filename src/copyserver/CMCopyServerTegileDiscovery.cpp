@@ -56,11 +56,6 @@ CMParser::KeyValues decodeFields(const std::string& text, const char* const (&ke
     return fields;
 }
 
-bool isNfsDatastore(const std::string& description) {
-    return description.find("idatype:vmware") != std::string::npos &&
-           description.find("type:nfs") != std::string::npos;
-}
-
 }  // namespace
 
 Copy_Status CMCopyServerTegile::findStorageServer(const std::string& targetId, bool search) {
@@ -229,9 +224,7 @@ Copy_Status CMCopyServerTegile::buildCopyDevices(CMStorageDevice* device, std::s
             fields["10-TARGET_DEVICE_MAPPING_INITIATOR_GROUP_NAME"];
         map[TARGET_DEVICE_MAPPING_TARGET_GROUP_NAME] =
             fields["11-TARGET_DEVICE_MAPPING_TARGET_GROUP_NAME"];
-        map[SOURCE_DEVICE_DATASET_PATH_NAME] =
-            map[SOURCE_DEVICE_POOL_NAME] + "/" + map[SOURCE_DEVICE_MODE] + "/" +
-            map[SOURCE_DEVICE_PROJECT_NAME] + "/" + map[SOURCE_DEVICE_NAME];
+        setDatasetPathName(map);
 
         std::string transMetaData;
         if (readMeta(KYSO::META_TRANS, transMetaData) != KYSO::BUFFER_OK) {

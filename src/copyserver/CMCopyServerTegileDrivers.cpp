@@ -22,11 +22,6 @@ const char* const kPrepareNfsHeader = "TEGILE CMCopyServerTegile::prepareNFS() -
 const char* const kCreateHeader = "TEGILE CMCopyServer::createCopy() -";
 const char* const kProcessHeader = "TEGILE CMCopyServerTegile::processCmdList() -";
 
-bool isNfsDatastore(const std::string& description) {
-    return description.find("idatype:vmware") != std::string::npos &&
-           description.find("type:nfs") != std::string::npos;
-}
-
 template <typename Command>
 CMTegileCopyCommand* makeCommand(CMStorageServerTegile* server, CMStorageDevice* device,
                                  const std::string& type) {

@@ -15,8 +15,6 @@ const char* const kMountHeader = "TEGILE CMCopyServerTegile::mountCopy() -";
 const char* const kMountNfsHeader = "TEGILE CMCopyServerTegile::mountCopyNFS() -";
 const char* const kMapHeader = "TEGILE CMCopyServerTegile::findMappedCopy() -";
 const char* const kUnmapHeader = "TEGILE CMCopyServerTegile::unmapCopyFromHost() -";
-constexpr size_t kLunUuidPrefix = 10;
-constexpr size_t kLunIdDigits = 32;
 
 std::string withoutBackslashes(std::string text) {
     text.erase(std::remove(text.begin(), text.end(), '\\'), text.end());
@@ -167,14 +165,11 @@ Copy_Status CMCopyServerTegile::mapCopyToHost(bool useAllDevices) {
             }
             CMParser::KeyValues values;
             parser.getKeyValues(device, values);
-            std::string uuid = values["lunuuid"];
-            if (uuid.size() < kLunUuidPrefix + kLunIdDigits) {
+            if (!scsi::lunIdFromUuid(values["lunuuid"], lun)) {
                 error(kMapHeader, "new device [%s] has no LUN ID in its lunuuid, skipped",
                       device.c_str());
                 continue;
             }
-            parser.toUpper(uuid);
-            lun = uuid.substr(kLunUuidPrefix, kLunIdDigits);
             info(kMapHeader, "new device found ID [%s]", lun.c_str());
         }
         found.emplace(lun, device);

@@ -52,9 +52,7 @@ Copy_Status CMCopyServerTegile::parseMetaDataNFS(CMStorageDevice* device) {
             }
         }
         if (datasetPath) {
-            map[SOURCE_DEVICE_DATASET_PATH_NAME] =
-                map[SOURCE_DEVICE_POOL_NAME] + "/" + map[SOURCE_DEVICE_MODE] + "/" +
-                map[SOURCE_DEVICE_PROJECT_NAME] + "/" + map[SOURCE_DEVICE_NAME];
+            setDatasetPathName(map);
         }
         return COPY_SUCCESS;
     };

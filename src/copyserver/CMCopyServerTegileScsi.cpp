@@ -20,9 +20,6 @@ constexpr int kTransferReserved = 0;
 constexpr int kTransferRetries = 0;
 constexpr int kTransferFlags = 0;
 constexpr unsigned int kInquiryTimeoutSeconds = 10;
-// A VMware "lunuuid" holds the LUN id in its characters 10 to 41.
-constexpr size_t kLunUuidPrefix = 10;
-constexpr size_t kLunIdDigits = 32;
 
 using Inquiry = std::vector<unsigned char>;
 
@@ -166,14 +163,11 @@ Copy_Status CMCopyServerTegile::getSCSIDevicePropertiesVMware(const std::string&
     info(kVMwareHeader, "scsi inquiry standary data device  [%s] productId ID [%s] ",
          description.c_str(), product.c_str());
 
-    std::string uuid = values["lunuuid"];
-    if (uuid.size() < kLunUuidPrefix + kLunIdDigits) {
+    if (!scsi::lunIdFromUuid(values["lunuuid"], lunId)) {
         error(kVMwareHeader, "lunuuid [%s] of device [%s] is too short to hold a LUN ID",
-              uuid.c_str(), description.c_str());
+              values["lunuuid"].c_str(), description.c_str());
         return COPY_FAILED;
     }
-    parser.toUpper(uuid);
-    lunId = uuid.substr(kLunUuidPrefix, kLunIdDigits);
     targetId = values["targetidentifier"];
     if (targetId.find("iqn") == std::string::npos) {
         parser.toUpper(targetId);

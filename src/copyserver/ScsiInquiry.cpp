@@ -1,6 +1,7 @@
 #include "ScsiInquiry.h"
 
 #include <boost/algorithm/string/trim.hpp>
+#include <cctype>
 #include <cstring>
 
 namespace scsi {
@@ -86,6 +87,20 @@ std::string targetId(const unsigned char* page, size_t length) {
 
 std::string targetIdFixed(const unsigned char* page, size_t length) {
     return text(page, length, kTargetOffset, kTargetFixedWidth);
+}
+
+bool lunIdFromUuid(const std::string& uuid, std::string& lunId) {
+    constexpr size_t kPrefix = 10;
+    constexpr size_t kDigits = 32;
+    lunId.clear();
+    if (uuid.size() < kPrefix + kDigits) {
+        return false;
+    }
+    lunId = uuid.substr(kPrefix, kDigits);
+    for (char& c : lunId) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return true;
 }
 
 bool decodeHexInquiry(const std::string& hex, std::vector<unsigned char>& bytes, std::string& why) {

@@ -37,6 +37,10 @@ std::string targetId(const unsigned char* page, size_t length);
 // Page 0x83: the text of up to 46 bytes at 28, up to the first NUL (the length byte unused).
 std::string targetIdFixed(const unsigned char* page, size_t length);
 
+// The LUN id inside a VMware "lunuuid": its characters 10 to 41, upper-cased. False (and
+// `lunId` empty) when the text is too short to hold them.
+bool lunIdFromUuid(const std::string& uuid, std::string& lunId);
+
 // Decodes VMware "standardinqury" hex text, two digits a byte, into `bytes` (resized to
 // kHexInquiryBytes, zero-filled). Digits beyond that size are not decoded. Returns false with
 // `why` set when the text is empty, of odd length, holds a non-hex character, or is too short
