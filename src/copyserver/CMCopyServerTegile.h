@@ -61,6 +61,14 @@ public:
     std::string getErrorMessage(Copy_Status status) const;
 
     // ---- SCSI identification ----
+    // The lines of the vendor and product check: wrong vendor, vendor, wrong product, product
+    // (each "%s" device, "%s" value).
+    struct FamilyLines {
+        const char* wrongVendor;
+        const char* vendor;
+        const char* wrongProduct;
+        const char* product;
+    };
     // Sends a 6-byte INQUIRY to `device` through KyDeviceTree into `buffer`, which is zeroed
     // first. 0 on success; 1 when the name is empty, the buffer is null or shorter than 255
     // bytes, the device cannot be found, is not SCSI, or the command fails (logged when a
@@ -180,6 +188,17 @@ private:
     }
 
     KYSO::SnapInfo* request() const { return copyRequest_->getObject(); }
+    // COPY_FAILED unless standard INQUIRY data names the array's vendor and product.
+    Copy_Status checkFamily(const char* header, const std::string& device,
+                            const std::vector<unsigned char>& standard, const FamilyLines& lines);
+    // Identifies the request's device (a VMware description or a block device) and makes
+    // sure its array is known; on failure logs, sets status 2 and returns the status.
+    Copy_Status identifySource(const char* header, const std::string& description,
+                               std::string& lunId, std::string& targetId);
+    // Gives `command` the request and runs it; on success keeps it for the batch step, on
+    // failure logs `failure` (one %d), sets `failedStatus` and destroys it.
+    Copy_Status executeAndKeep(const char* header, std::unique_ptr<CMTegileCopyCommand> command,
+                               const char* failure, int32_t failedStatus);
     // A VMware datastore on an NFS share rather than a block device.
     static bool isNfsDatastore(const std::string& description);
     // SOURCE_DEVICE_DATASET_PATH_NAME from the pool, mode, project and name.

@@ -104,7 +104,6 @@ Copy_Status CMCopyServerTegile::buildCopyCommand(const std::string& type,
 }
 
 Copy_Status CMCopyServerTegile::prepare() {
-    KYSO::SnapInfo* host = request();
     std::string description;
     if (readDevice(kPrepareHeader, "getdevice received buf size [%d] status [%d]", description) !=
         COPY_SUCCESS) {
@@ -115,23 +114,32 @@ Copy_Status CMCopyServerTegile::prepare() {
         return prepareNFS();
     }
     std::string lunId, targetId;
+    if (const Copy_Status status = identifySource(kPrepareHeader, description, lunId, targetId);
+        status != COPY_SUCCESS) {
+        return status;
+    }
+    return runPrepareCommand(kPrepareHeader, SOURCE_DEVICE_ID, lunId);
+}
+
+Copy_Status CMCopyServerTegile::identifySource(const char* header, const std::string& description,
+                                               std::string& lunId, std::string& targetId) {
+    KYSO::SnapInfo* host = request();
     Copy_Status status = description.find("idatype:vmware") != std::string::npos
                              ? getSCSIDevicePropertiesVMware(description, lunId, targetId)
                              : getSCSIDeviceProperties(description, lunId, targetId, false);
     if (status != COPY_SUCCESS) {
-        error(kPrepareHeader, "failed to get scsi device properties device [%s] error [%d]",
+        error(header, "failed to get scsi device properties device [%s] error [%d]",
               description.c_str(), static_cast<int>(status));
         host->setSnapStatus(KYSO::SNAP_PREPARE_FAILED);
         return status;
     }
     status = findStorageServer(targetId, true);
     if (status != COPY_SUCCESS) {
-        error(kPrepareHeader, "failed to find storge server device [%s] target [%s] error [%d]",
+        error(header, "failed to find storge server device [%s] target [%s] error [%d]",
               lunId.c_str(), targetId.c_str(), static_cast<int>(status));
         host->setSnapStatus(KYSO::SNAP_PREPARE_FAILED);
-        return status;
     }
-    return runPrepareCommand(kPrepareHeader, SOURCE_DEVICE_ID, lunId);
+    return status;
 }
 
 Copy_Status CMCopyServerTegile::prepareNFS() {
@@ -198,18 +206,25 @@ Copy_Status CMCopyServerTegile::createCopy() {
         host->setSnapStatus(KYSO::SNAP_CREATE_FAILED);
         return status;
     }
-    status = handRequestTo(command.get(), kCreateHeader);
+    if (command->getDevice()->getProperties()[::META_DATA_VERSION] !=
+        CMTegileCopyCommand::META_DATA_VERSION) {
+        command->setType(CopyType::BATCH_CREATE);
+        batchMode_ = true;
+    }
+    return executeAndKeep(kCreateHeader, std::move(command),
+                          "copy create command failed error [%d]", KYSO::SNAP_CREATE_FAILED);
+}
+
+Copy_Status CMCopyServerTegile::executeAndKeep(const char* header,
+                                               std::unique_ptr<CMTegileCopyCommand> command,
+                                               const char* failure, int32_t failedStatus) {
+    Copy_Status status = handRequestTo(command.get(), header);
     if (status == COPY_SUCCESS) {
-        if (command->getDevice()->getProperties()[::META_DATA_VERSION] !=
-            CMTegileCopyCommand::META_DATA_VERSION) {
-            command->setType(CopyType::BATCH_CREATE);
-            batchMode_ = true;
-        }
         status = command->execute();
     }
     if (status != COPY_SUCCESS) {
-        error(kCreateHeader, "copy create command failed error [%d]", static_cast<int>(status));
-        host->setSnapStatus(KYSO::SNAP_CREATE_FAILED);
+        error(header, failure, static_cast<int>(status));
+        request()->setSnapStatus(failedStatus);
         return status;
     }
     commands_.push_back(std::move(command));

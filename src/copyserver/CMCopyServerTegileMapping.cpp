@@ -75,17 +75,8 @@ Copy_Status CMCopyServerTegile::mountCopy() {
             return COPY_SUCCESS;
         }
     }
-    status = handRequestTo(command.get(), kMountHeader);
-    if (status == COPY_SUCCESS) {
-        status = command->execute();
-    }
-    if (status != COPY_SUCCESS) {
-        error(kMountHeader, "copy mount command failed error [%d]", static_cast<int>(status));
-        host->setSnapStatus(KYSO::SNAP_MOUNT_FAILED);
-        return status;
-    }
-    commands_.push_back(std::move(command));
-    return COPY_SUCCESS;
+    return executeAndKeep(kMountHeader, std::move(command), "copy mount command failed error [%d]",
+                          KYSO::SNAP_MOUNT_FAILED);
 }
 
 Copy_Status CMCopyServerTegile::mountCopyNFS() {
@@ -103,17 +94,8 @@ Copy_Status CMCopyServerTegile::mountCopyNFS() {
     }
     command->getDevice()->getProperties()[TARGET_DEVICE_MAPPING_HOST_NAME] =
         context_->getESXHostName();
-    status = handRequestTo(command.get(), kMountNfsHeader);
-    if (status == COPY_SUCCESS) {
-        status = command->execute();
-    }
-    if (status != COPY_SUCCESS) {
-        error(kMountNfsHeader, "copy mount command failed error [%d]", static_cast<int>(status));
-        host->setSnapStatus(KYSO::SNAP_MOUNT_FAILED);
-        return status;
-    }
-    commands_.push_back(std::move(command));
-    return COPY_SUCCESS;
+    return executeAndKeep(kMountNfsHeader, std::move(command),
+                          "copy mount command failed error [%d]", KYSO::SNAP_MOUNT_FAILED);
 }
 
 Copy_Status CMCopyServerTegile::mapCopyToHost(bool useAllDevices) {

@@ -23,6 +23,20 @@ constexpr unsigned int kInquiryTimeoutSeconds = 10;
 
 using Inquiry = std::vector<unsigned char>;
 
+// The family check's lines for INQUIRY data read from a device and from a VMware description.
+const CMCopyServerTegile::FamilyLines kBlockFamilyLines = {
+    "scsi inquiry standary data device  [%s] not a tegile volume vendor ID [%s] ",
+    "scsi inquiry standary data device  [%s] vendor ID [%s] ",
+    "scsi inquiry standary data device  [%s] not a tegile prosuct supported product ID [%s] ",
+    "scsi inquiry standary data device  [%s] productId ID [%s] ",
+};
+const CMCopyServerTegile::FamilyLines kVMwareFamilyLines = {
+    "scsi inquiry standard data device  [%s] not a tegile volume vendor ID [%s] ",
+    "scsi inquiry standard data device  [%s] vendor ID [%s] ",
+    "scsi inquiry standard data device  [%s] not a tegile product supported product ID [%s] ",
+    "scsi inquiry standary data device  [%s] productId ID [%s] ",
+};
+
 }  // namespace
 
 int CMCopyServerTegile::sendSCSIInquiry(const std::string& device, bool evpd, unsigned int page,
@@ -94,25 +108,9 @@ Copy_Status CMCopyServerTegile::getSCSIDeviceProperties(const std::string& devic
               device.c_str());
         return COPY_FAILED;
     }
-    const std::string vendor = scsi::vendorId(standard.data(), standard.size());
-    if (vendor != scsi::kVendorTegile) {
-        error(kPropertiesHeader,
-              "scsi inquiry standary data device  [%s] not a tegile volume vendor ID [%s] ",
-              device.c_str(), vendor.c_str());
+    if (checkFamily(kPropertiesHeader, device, standard, kBlockFamilyLines) != COPY_SUCCESS) {
         return COPY_FAILED;
     }
-    info(kPropertiesHeader, "scsi inquiry standary data device  [%s] vendor ID [%s] ",
-         device.c_str(), vendor.c_str());
-    const std::string product = scsi::productId(standard.data(), standard.size());
-    if (product != scsi::kProductIntelliFlash) {
-        error(kPropertiesHeader,
-              "scsi inquiry standary data device  [%s] not a tegile prosuct supported product ID "
-              "[%s] ",
-              device.c_str(), product.c_str());
-        return COPY_FAILED;
-    }
-    info(kPropertiesHeader, "scsi inquiry standary data device  [%s] productId ID [%s] ",
-         device.c_str(), product.c_str());
 
     Inquiry page(scsi::kInquiryLength, 0);
     if (obtain(scsi::kPageDeviceIdentification, page) != 0) {
@@ -125,6 +123,24 @@ Copy_Status CMCopyServerTegile::getSCSIDeviceProperties(const std::string& devic
          lunId.c_str());
     info(kPropertiesHeader, "scsi inquiry page 0x83 data device  [%s] target ID [%s] ",
          device.c_str(), targetId.c_str());
+    return COPY_SUCCESS;
+}
+
+Copy_Status CMCopyServerTegile::checkFamily(const char* header, const std::string& device,
+                                            const std::vector<unsigned char>& standard,
+                                            const FamilyLines& lines) {
+    const std::string vendor = scsi::vendorId(standard.data(), standard.size());
+    if (vendor != scsi::kVendorTegile) {
+        error(header, lines.wrongVendor, device.c_str(), vendor.c_str());
+        return COPY_FAILED;
+    }
+    info(header, lines.vendor, device.c_str(), vendor.c_str());
+    const std::string product = scsi::productId(standard.data(), standard.size());
+    if (product != scsi::kProductIntelliFlash) {
+        error(header, lines.wrongProduct, device.c_str(), product.c_str());
+        return COPY_FAILED;
+    }
+    info(header, lines.product, device.c_str(), product.c_str());
     return COPY_SUCCESS;
 }
 
@@ -143,25 +159,9 @@ Copy_Status CMCopyServerTegile::getSCSIDevicePropertiesVMware(const std::string&
               description.c_str(), why.c_str());
         return COPY_FAILED;
     }
-    const std::string vendor = scsi::vendorId(standard.data(), standard.size());
-    if (vendor != scsi::kVendorTegile) {
-        error(kVMwareHeader,
-              "scsi inquiry standard data device  [%s] not a tegile volume vendor ID [%s] ",
-              description.c_str(), vendor.c_str());
+    if (checkFamily(kVMwareHeader, description, standard, kVMwareFamilyLines) != COPY_SUCCESS) {
         return COPY_FAILED;
     }
-    info(kVMwareHeader, "scsi inquiry standard data device  [%s] vendor ID [%s] ",
-         description.c_str(), vendor.c_str());
-    const std::string product = scsi::productId(standard.data(), standard.size());
-    if (product != scsi::kProductIntelliFlash) {
-        error(kVMwareHeader,
-              "scsi inquiry standard data device  [%s] not a tegile product supported product ID "
-              "[%s] ",
-              description.c_str(), product.c_str());
-        return COPY_FAILED;
-    }
-    info(kVMwareHeader, "scsi inquiry standary data device  [%s] productId ID [%s] ",
-         description.c_str(), product.c_str());
 
     if (!scsi::lunIdFromUuid(values["lunuuid"], lunId)) {
         error(kVMwareHeader, "lunuuid [%s] of device [%s] is too short to hold a LUN ID",

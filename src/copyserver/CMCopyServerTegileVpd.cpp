@@ -19,20 +19,8 @@ Copy_Status CMCopyServerTegile::processVPD() {
         return COPY_FAILED;
     }
     std::string lunId, targetId;
-    Copy_Status status = description.find("idatype:vmware") != std::string::npos
-                             ? getSCSIDevicePropertiesVMware(description, lunId, targetId)
-                             : getSCSIDeviceProperties(description, lunId, targetId, false);
-    if (status != COPY_SUCCESS) {
-        error(kVpdHeader, "failed to get scsi device properties device [%s] error [%d]",
-              description.c_str(), static_cast<int>(status));
-        host->setSnapStatus(KYSO::SNAP_PREPARE_FAILED);
-        return status;
-    }
-    status = findStorageServer(targetId, true);
-    if (status != COPY_SUCCESS) {
-        error(kVpdHeader, "failed to find storge server device [%s] target [%s] error [%d]",
-              lunId.c_str(), targetId.c_str(), static_cast<int>(status));
-        host->setSnapStatus(KYSO::SNAP_PREPARE_FAILED);
+    if (const Copy_Status status = identifySource(kVpdHeader, description, lunId, targetId);
+        status != COPY_SUCCESS) {
         return status;
     }
     host->setLunId(lunId.c_str());
