@@ -168,12 +168,11 @@ Copy_Status CMCopyServerTegile::runPrepareCommand(const char* header, const char
     if (ensureContext(header, "prepare") != COPY_SUCCESS) {
         return COPY_FAILED;
     }
-    CMTegileCopyCommand* built = nullptr;
-    Copy_Status status = buildCopyCommand(CopyType::PREPARE, built);
-    std::unique_ptr<CMTegileCopyCommand> command(built);
+    std::unique_ptr<CMTegileCopyCommand> command;
+    Copy_Status status =
+        buildOrFail(CopyType::PREPARE, header, "prepare command object build failed",
+                    KYSO::SNAP_PREPARE_FAILED, command);
     if (status != COPY_SUCCESS) {
-        error(header, "prepare command object build failed");
-        host->setSnapStatus(KYSO::SNAP_PREPARE_FAILED);
         return status;
     }
     command->getDevice()->getProperties()[sourceKey] = sourceValue;
@@ -194,16 +193,14 @@ Copy_Status CMCopyServerTegile::runPrepareCommand(const char* header, const char
 }
 
 Copy_Status CMCopyServerTegile::createCopy() {
-    KYSO::SnapInfo* host = request();
     if (ensureContext(kCreateHeader, "create") != COPY_SUCCESS) {
         return COPY_FAILED;
     }
-    CMTegileCopyCommand* built = nullptr;
-    Copy_Status status = buildCopyCommand(CopyType::CREATE, built);
-    std::unique_ptr<CMTegileCopyCommand> command(built);
+    std::unique_ptr<CMTegileCopyCommand> command;
+    Copy_Status status =
+        buildOrFail(CopyType::CREATE, kCreateHeader, "cerate command object build failed",
+                    KYSO::SNAP_CREATE_FAILED, command);
     if (status != COPY_SUCCESS) {
-        error(kCreateHeader, "cerate command object build failed");
-        host->setSnapStatus(KYSO::SNAP_CREATE_FAILED);
         return status;
     }
     if (command->getDevice()->getProperties()[::META_DATA_VERSION] !=
@@ -213,6 +210,21 @@ Copy_Status CMCopyServerTegile::createCopy() {
     }
     return executeAndKeep(kCreateHeader, std::move(command),
                           "copy create command failed error [%d]", KYSO::SNAP_CREATE_FAILED);
+}
+
+Copy_Status CMCopyServerTegile::buildOrFail(const char* type, const char* header,
+                                            const char* failure, int32_t failedStatus,
+                                            std::unique_ptr<CMTegileCopyCommand>& command) {
+    CMTegileCopyCommand* built = nullptr;
+    const Copy_Status status = buildCopyCommand(type, built);
+    command.reset(built);
+    if (status != COPY_SUCCESS) {
+        error(header, failure);
+        if (failedStatus != 0) {
+            request()->setSnapStatus(failedStatus);
+        }
+    }
+    return status;
 }
 
 Copy_Status CMCopyServerTegile::executeAndKeep(const char* header,
@@ -286,14 +298,10 @@ Copy_Status CMCopyServerTegile::runCommand(const Driver& driver) {
     if (ensureContext(driver.header, driver.context) != COPY_SUCCESS) {
         return COPY_FAILED;
     }
-    CMTegileCopyCommand* built = nullptr;
-    Copy_Status status = buildCopyCommand(driver.type, built);
-    std::unique_ptr<CMTegileCopyCommand> command(built);
+    std::unique_ptr<CMTegileCopyCommand> command;
+    Copy_Status status =
+        buildOrFail(driver.type, driver.header, driver.buildFailure, driver.failedStatus, command);
     if (status != COPY_SUCCESS) {
-        error(driver.header, driver.buildFailure);
-        if (driver.failedStatus != 0) {
-            host->setSnapStatus(driver.failedStatus);
-        }
         return status;
     }
     status = command->execute();

@@ -55,12 +55,11 @@ Copy_Status CMCopyServerTegile::mountCopy() {
         return mountCopyNFS();
     }
     KYSO::SnapInfo* host = request();
-    CMTegileCopyCommand* built = nullptr;
-    Copy_Status status = buildCopyCommand(CopyType::MOUNT, built);
-    std::unique_ptr<CMTegileCopyCommand> command(built);
+    std::unique_ptr<CMTegileCopyCommand> command;
+    Copy_Status status =
+        buildOrFail(CopyType::MOUNT, kMountHeader, "mount command object build failed",
+                    KYSO::SNAP_MOUNT_FAILED, command);
     if (status != COPY_SUCCESS) {
-        error(kMountHeader, "mount command object build failed");
-        host->setSnapStatus(KYSO::SNAP_MOUNT_FAILED);
         return status;
     }
     setMappingProperties(command->getDevice());
@@ -83,13 +82,11 @@ Copy_Status CMCopyServerTegile::mountCopyNFS() {
     if (ensureContext(kMountNfsHeader, "mount") != COPY_SUCCESS) {
         return COPY_FAILED;
     }
-    KYSO::SnapInfo* host = request();
-    CMTegileCopyCommand* built = nullptr;
-    Copy_Status status = buildCopyCommand(CopyType::MOUNT, built);
-    std::unique_ptr<CMTegileCopyCommand> command(built);
+    std::unique_ptr<CMTegileCopyCommand> command;
+    Copy_Status status =
+        buildOrFail(CopyType::MOUNT, kMountNfsHeader, "mount command object build failed",
+                    KYSO::SNAP_MOUNT_FAILED, command);
     if (status != COPY_SUCCESS) {
-        error(kMountNfsHeader, "mount command object build failed");
-        host->setSnapStatus(KYSO::SNAP_MOUNT_FAILED);
         return status;
     }
     command->getDevice()->getProperties()[TARGET_DEVICE_MAPPING_HOST_NAME] =
