@@ -1,17 +1,11 @@
 // The plug-in's entry points. They only translate between the host and the copy server:
-// check the arguments, drive the operation, map its outcome to a result code.
+// check the arguments, drive the operation, map its outcome to a result code. Every body runs
+// inside guarded(), so no exception reaches the host.
+#include "BatchOperation.h"
 #include "EntryGuard.h"
+#include "IdentifyDevices.h"
 #include "KysoExports.h"
-
-namespace {
-// The operations whose copy-server side has not been built yet answer "failed" for any
-// non-empty call, without touching the requests.
-KYSO::ResultCode notYetAvailable(KYSO::SnapInfo** requests, int16_t count) {
-    (void)requests;
-    (void)count;
-    return KYSO::RESULT_FAILED;
-}
-}  // namespace
+#include "SupportCheck.h"
 
 KYSO_EXPORT void kyso_version(int16_t* major, int16_t* minor, int16_t* patch) {
     if (major != nullptr) {
@@ -28,28 +22,17 @@ KYSO_EXPORT void kyso_version(int16_t* major, int16_t* minor, int16_t* patch) {
 KYSO_EXPORT KYSO::ResultCode kyso_isSupported(const char* device, int32_t /*flags*/,
                                               KYSO::KYOSUtil* util, void* /*reserved*/,
                                               int16_t /*option*/) {
-    return guarded(__func__, [&] {
-        if (device == nullptr || util == nullptr) {
-            return KYSO::RESULT_FAILED;
-        }
-        return KYSO::RESULT_FAILED;
-    });
+    return guarded(__func__, [&] { return checkSupport(device, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_processVPDInfo(KYSO::SnapInfo** requests, int16_t count,
-                                                 KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                                 KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kProcessVpd, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_prepareDevices(KYSO::SnapInfo** requests, int16_t count,
-                                                 KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                                 KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kPrepare, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_unprepareDevices(KYSO::SnapInfo** requests, int16_t count,
@@ -69,11 +52,8 @@ KYSO_EXPORT KYSO::ResultCode kyso_unprepareDevices(KYSO::SnapInfo** requests, in
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_snapDevices(KYSO::SnapInfo** requests, int16_t count,
-                                              KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                              KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kCreate, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_isMapped(KYSO::SnapInfo** /*requests*/, int16_t /*count*/,
@@ -82,43 +62,28 @@ KYSO_EXPORT KYSO::ResultCode kyso_isMapped(KYSO::SnapInfo** /*requests*/, int16_
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_mapSnaps(KYSO::SnapInfo** requests, int16_t count,
-                                           KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                           KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kMount, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_unmapSnaps(KYSO::SnapInfo** requests, int16_t count,
-                                             KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                             KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kUnmount, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_deleteSnaps(KYSO::SnapInfo** requests, int16_t count,
-                                              KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                              KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kDelete, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_revertSnaps(KYSO::SnapInfo** requests, int16_t count,
-                                              KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                              KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kRevert, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_reconcileSnaps(KYSO::SnapInfo** requests, int16_t count,
-                                                 KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                                 KYSO::KYOSUtil* util) {
+    return guarded(__func__, [&] { return runBatch(batch::kReconcile, requests, count, util); });
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_execSnapEngineOp(KYSO::SnapInfo** /*requests*/, int16_t /*count*/,
@@ -127,11 +92,8 @@ KYSO_EXPORT KYSO::ResultCode kyso_execSnapEngineOp(KYSO::SnapInfo** /*requests*/
 }
 
 KYSO_EXPORT KYSO::ResultCode kyso_identifyDevices(KYSO::SnapInfo** requests, int16_t count,
-                                                  KYSO::DeviceMap& /*devices*/,
-                                                  int32_t /*operation*/, int16_t& /*reserved*/,
-                                                  KYSO::KYOSUtil* /*util*/) {
-    return guarded(__func__, [&] {
-        return isEmptyCall(requests, count) ? KYSO::RESULT_FAILED
-                                            : notYetAvailable(requests, count);
-    });
+                                                  KYSO::DeviceMap& devices, int32_t operation,
+                                                  int16_t& /*reserved*/, KYSO::KYOSUtil* util) {
+    return guarded(__func__,
+                   [&] { return identifyDevices(requests, count, devices, operation, util); });
 }
