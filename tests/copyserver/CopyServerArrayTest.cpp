@@ -12,15 +12,7 @@ namespace {
 
 using testhost::TestSnapInfo;
 
-std::string hexOf(const std::vector<unsigned char>& bytes) {
-    std::string text;
-    char pair[3];
-    for (unsigned char byte : bytes) {
-        snprintf(pair, sizeof(pair), "%02x", byte);
-        text += pair;
-    }
-    return text;
-}
+using site::hexOf;
 
 std::string prepared(const char* lun, const char* name) {
     return std::string("2.0|") + lun + "|" + name + "|pool-a|oracle|Local|";

@@ -21,6 +21,7 @@ bool SimulatedHost::rescan(std::string& error) {
     const std::string body = question.json();
 
     std::map<std::string, SimulatedDevice> found;
+    std::map<std::string, HostLun> seen;
     for (const ArrayEndpoint& array : arrays_) {
         httplib::SSLClient client(array.address, array.port);
         client.set_ca_cert_path(array.caFile.c_str());
@@ -56,12 +57,23 @@ bool SimulatedHost::rescan(std::string& error) {
                 !hexBytes(lun.get<jsonxx::String>("page83"), device.page83)) {
                 continue;
             }
-            found.emplace(deviceName(lun.get<jsonxx::String>("luId")), std::move(device));
+            const std::string name = deviceName(lun.get<jsonxx::String>("luId"));
+            if (found.emplace(name, std::move(device)).second) {
+                HostLun entry;
+                entry.device = name;
+                entry.lunId = lun.get<jsonxx::String>("luId");
+                entry.targetId =
+                    lun.has<jsonxx::String>("targetId") ? lun.get<jsonxx::String>("targetId") : "";
+                entry.standardInquiryHex = lun.get<jsonxx::String>("standardInquiry");
+                seen.emplace(name, entry);
+            }
         }
     }
     names_.clear();
-    for (const auto& entry : found) {
+    luns_.clear();
+    for (const auto& entry : seen) {
         names_.push_back(entry.first);
+        luns_.push_back(entry.second);
     }
     devices_.setDevices(std::move(found));
     return true;

@@ -22,6 +22,15 @@ struct ArrayEndpoint {
     std::string password;
 };
 
+// One LUN the host sees: its device name, LUN id, the target presenting it and its standard
+// INQUIRY data as lower-case hex.
+struct HostLun {
+    std::string device;
+    std::string lunId;
+    std::string targetId;
+    std::string standardInquiryHex;
+};
+
 class SimulatedHost {
 public:
     SimulatedHost(std::vector<ArrayEndpoint> arrays, std::vector<std::string> initiators);
@@ -32,6 +41,8 @@ public:
     bool rescan(std::string& error);
     // The device names after the last rescan, in LUN id order.
     std::vector<std::string> deviceNames() const { return names_; }
+    // The LUNs after the last rescan, in LUN id order.
+    const std::vector<HostLun>& luns() const { return luns_; }
     SimulatedDevices& devices() { return devices_; }
 
     static std::string deviceName(const std::string& lunId) { return "/dev/sim/" + lunId; }
@@ -40,6 +51,7 @@ private:
     std::vector<ArrayEndpoint> arrays_;
     std::vector<std::string> initiators_;
     std::vector<std::string> names_;
+    std::vector<HostLun> luns_;
     SimulatedDevices devices_;
 };
 
