@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "KysoExports.h"
+#include "LoadedPlugin.h"
 #include "TestOSUtil.h"
 #include "TestSnapInfo.h"
 
@@ -17,25 +17,7 @@ namespace {
 using testhost::TestOSUtil;
 using testhost::TestSnapInfo;
 
-// The plug-in as a host sees it: loaded with dlopen, entry points resolved by name.
-class LoadedPlugin {
-public:
-    LoadedPlugin() : handle_(dlopen(KYSNAP_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {}
-    ~LoadedPlugin() {
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-        }
-    }
-    bool loaded() const { return handle_ != nullptr; }
-    void* symbol(const char* name) const { return dlsym(handle_, name); }
-    template <typename Fn>
-    Fn fn(const char* name) const {
-        return reinterpret_cast<Fn>(symbol(name));
-    }
-
-private:
-    void* handle_;
-};
+using site::LoadedPlugin;
 
 const char* const kBatchFunctions[] = {
     "kyso_processVPDInfo", "kyso_prepareDevices", "kyso_snapDevices", "kyso_mapSnaps",
@@ -114,6 +96,29 @@ TEST(EntryPoints, EmptyBatchCallsAreRejectedWithoutTouchingAnyRequest) {
     int16_t reserved = 0;
     EXPECT_EQ(plugin.fn<KYSO::IdentifyDevicesFn>("kyso_identifyDevices")(nullptr, 0, devices, 3,
                                                                          reserved, &util),
+              KYSO::RESULT_FAILED);
+}
+
+TEST(EntryPoints, NullRequestsOrUtilityRejectTheCallBeforeAnyRequestIsTouched) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    TestOSUtil util;
+    TestSnapInfo request;
+    KYSO::SnapInfo* withNull[] = {&request, nullptr};
+    KYSO::SnapInfo* one[] = {&request};
+    for (const char* name : kBatchFunctions) {
+        auto batch = plugin.fn<KYSO::BatchFn>(name);
+        EXPECT_EQ(batch(withNull, 2, &util), KYSO::RESULT_FAILED) << name;
+        EXPECT_EQ(batch(one, 1, nullptr), KYSO::RESULT_FAILED) << name;
+    }
+    EXPECT_TRUE(request.statusHistory.empty());
+    EXPECT_TRUE(request.logLines.empty());
+    KYSO::DeviceMap devices;
+    int16_t reserved = 0;
+    auto identify = plugin.fn<KYSO::IdentifyDevicesFn>("kyso_identifyDevices");
+    EXPECT_EQ(identify(withNull, 2, devices, 3, reserved, &util), KYSO::RESULT_FAILED);
+    EXPECT_EQ(identify(one, 1, devices, 3, reserved, nullptr), KYSO::RESULT_FAILED);
+    EXPECT_EQ(plugin.fn<KYSO::IsSupportedFn>("kyso_isSupported")(nullptr, 0, &util, nullptr, 0),
               KYSO::RESULT_FAILED);
 }
 
