@@ -30,6 +30,24 @@ size_t appendBody(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
+// Whether the header block of the (last) answer ended with its empty line. libcurl reports
+// success for an answer cut inside its headers, which must not pass for an answer.
+size_t watchHeaderBlock(char* data, size_t size, size_t count, void* target) {
+    const size_t length = size * count;
+    bool& complete = *static_cast<bool*>(target);
+    if (length >= 5 && std::strncmp(data, "HTTP/", 5) == 0) {
+        complete = false;  // a new answer starts (after an interim 1xx one, say)
+    } else if ((length == 2 && data[0] == '\r' && data[1] == '\n') ||
+               (length == 1 && data[0] == '\n')) {
+        complete = true;
+    }
+    return length;
+}
+
+bool isHttpsUrl(const std::string& url) {
+    return startsWithNoCase(url, "https://");
+}
+
 class CurlHttpTransport : public HttpTransport {
 public:
     CurlHttpTransport(CURL* handle, const HttpTransportSettings& settings)
@@ -57,6 +75,12 @@ public:
 
     bool perform(const HttpRequest& request, HttpResponse& response) override {
         response = HttpResponse();
+        if (!isHttpsUrl(request.url)) {
+            response.error =
+                "only https:// URLs are sent, so that credentials never travel in "
+                "clear";
+            return false;
+        }
         CURL* curl = handle_.get();
         // A reset clears every option of the previous request but keeps the open connection.
         curl_easy_reset(curl);
@@ -69,8 +93,13 @@ public:
         }
         bool ok = setCommonOptions(curl, request, headers.get(), errorText) &&
                   setMethodAndBody(curl, request);
+        bool headerBlockComplete = false;
         ok = ok && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody) == CURLE_OK &&
-             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body) == CURLE_OK;
+             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, watchHeaderBlock) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headerBlockComplete) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L) ==
+                 CURLE_OK;
         if (!ok) {
             response.error = "the request options were refused";
             return false;
@@ -87,6 +116,10 @@ public:
             while (!response.error.empty() && response.error.back() == '\n') {
                 response.error.pop_back();
             }
+            return false;
+        }
+        if (!headerBlockComplete) {
+            response.error = "the answer ended inside its header block";
             return false;
         }
         return true;
@@ -119,7 +152,7 @@ private:
             curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
             curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK &&
             curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-            curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http") == CURLE_OK &&
+            curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
             curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
             curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
             curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, settings_.connectTimeoutSeconds) ==

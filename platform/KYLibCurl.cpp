@@ -122,6 +122,16 @@ bool KYLibCurl::KYLibCurlAppendHeader(int kind, const char* text) {
 
 bool KYLibCurl::KYLibCurlSendHttpReq(int type, const char* url, const char* body, size_t length,
                                      bool reserved, const char* reservedText) {
+    return send(type, url, body, length, false, reserved || reservedText != nullptr);
+}
+
+bool KYLibCurl::KYLibCurlSendHttpReqOnce(int type, const char* url, const char* body,
+                                         size_t length) {
+    return send(type, url, body, length, true, false);
+}
+
+bool KYLibCurl::send(int type, const char* url, const char* body, size_t length, bool fresh,
+                     bool reservedSet) {
     static const char* const kFunction = "KYLibCurl::KYLibCurlSendHttpReq()";
     try {
         state_->forgetAnswer();
@@ -130,7 +140,7 @@ bool KYLibCurl::KYLibCurlSendHttpReq(int type, const char* url, const char* body
             return false;
         }
         if (url == nullptr || *url == '\0' || type < 0 || type > 3 ||
-            (body == nullptr && length > 0) || reserved || reservedText != nullptr) {
+            (body == nullptr && length > 0) || reservedSet) {
             logLine(kFunction, EvDebug::LEVEL_ERROR,
                     "request refused: invalid arguments (type " + std::to_string(type) + ")");
             return false;
@@ -140,6 +150,7 @@ bool KYLibCurl::KYLibCurlSendHttpReq(int type, const char* url, const char* body
         request.url = url;
         request.body = length > 0 ? body : nullptr;
         request.bodyLength = length;
+        request.freshConnection = fresh;
 
         kyplatform::HttpResponse response;
         const bool exchanged = state_->transport->perform(request, response);

@@ -36,6 +36,10 @@ struct HttpRequest {
     // without a body sends none (a POST or PUT then carries "Content-Length: 0").
     const char* body = nullptr;
     size_t bodyLength = 0;
+    // Sent on a new connection: a kept-alive connection that dies after the server has read a
+    // request makes libcurl send it again on a new one, which a request that creates something
+    // must never be.
+    bool freshConnection = false;
 };
 
 struct HttpResponse {
@@ -57,9 +61,11 @@ public:
     // Sets the credentials sent with every later request as HTTP basic authentication.
     // Returns false when they cannot be kept.
     virtual bool setCredentials(const std::string& user, const std::string& password) = 0;
-    // Performs one request synchronously, reusing the open connection when there is one.
-    // Returns true when a complete answer was received, whatever its status; false when no
-    // complete exchange took place (`response.error` says why).
+    // Performs one request synchronously, reusing the open connection when there is one (and
+    // the request does not ask for a fresh one). Only https:// URLs are sent. Returns true when
+    // a complete answer was received, whatever its status; false when no complete exchange
+    // took place (`response.error` says why): an answer cut inside its header block, or with
+    // fewer body bytes than its Content-Length, is no complete answer.
     virtual bool perform(const HttpRequest& request, HttpResponse& response) = 0;
 };
 

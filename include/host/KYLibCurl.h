@@ -9,6 +9,8 @@
 //   KYSNAP_HTTP_CONNECT_TIMEOUT   seconds for connecting, TLS included (default 30)
 //   KYSNAP_HTTP_TIMEOUT           seconds for a whole request (default 300)
 //
+// Only https:// URLs are accepted: the credentials never travel in clear.
+//
 // An object is used by one thread at a time. No operation throws.
 #pragma once
 
@@ -55,6 +57,11 @@ public:
     bool KYLibCurlSendHttpReq(int type, const char* url, const char* body, size_t length,
                               bool reserved, const char* reservedText);
 
+    // As KYLibCurlSendHttpReq, on a new connection (kept for later requests): the request
+    // reaches the server at most once even when a kept-alive connection dies under it. For
+    // requests that create something; the TLS session is resumed, so it stays cheap.
+    bool KYLibCurlSendHttpReqOnce(int type, const char* url, const char* body, size_t length);
+
     // The HTTP status of the last request, 0 when none was received.
     uint32_t GetHttpErrorCode();
 
@@ -65,6 +72,9 @@ public:
     const char* GetHttpResponse(size_t& length, bool copy);
 
 private:
+    bool send(int type, const char* url, const char* body, size_t length, bool fresh,
+              bool reservedSet);
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -94,6 +94,11 @@ int CMRESTClient::post(const std::string& url, const std::string& body, std::str
     return sendRequest(POST, url, body, response, httpStatus);
 }
 
+int CMRESTClient::postOnce(const std::string& url, const std::string& body, std::string& response,
+                           uint32_t& httpStatus) {
+    return sendRequestInternal(POST, url, body, response, httpStatus, true);
+}
+
 int CMRESTClient::put(const std::string& url, const std::string& body, std::string& response,
                       uint32_t& httpStatus) {
     return sendRequest(PUT, url, body, response, httpStatus);
@@ -106,11 +111,11 @@ int CMRESTClient::del(const std::string& url, const std::string& body, std::stri
 
 int CMRESTClient::sendRequest(int type, const std::string& url, const std::string& body,
                               std::string& response, uint32_t& httpStatus) {
-    return sendRequestInternal(type, url, body, response, httpStatus);
+    return sendRequestInternal(type, url, body, response, httpStatus, false);
 }
 
 int CMRESTClient::sendRequestInternal(int type, const std::string& url, const std::string& body,
-                                      std::string& response, uint32_t& httpStatus) {
+                                      std::string& response, uint32_t& httpStatus, bool once) {
     if (logger_ != nullptr) {
         logger_->log(1, kSendHeader, "type [%d] url [%s] request [%s]", type, url.c_str(),
                      body.c_str());
@@ -124,10 +129,12 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
 
     int result = COPY_SUCCESS;
     try {
+        const char* data = body.empty() ? nullptr : body.data();
         const bool sent =
             http_ != nullptr &&
-            http_->KYLibCurlSendHttpReq(type, url.c_str(), body.empty() ? nullptr : body.data(),
-                                        body.size(), false, nullptr);
+            (once ? http_->KYLibCurlSendHttpReqOnce(type, url.c_str(), data, body.size())
+                  : http_->KYLibCurlSendHttpReq(type, url.c_str(), data, body.size(), false,
+                                                nullptr));
         if (!sent) {
             if (logger_ != nullptr) {
                 logger_->log(2, kSendHeader, "http request failed");

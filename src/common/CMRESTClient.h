@@ -41,6 +41,10 @@ public:
              uint32_t& httpStatus);
     int put(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
+    // A POST that reaches the array at most once: it goes on a new connection, so the library
+    // never sends it again after a connection dies. For requests that create something.
+    int postOnce(const std::string& url, const std::string& body, std::string& response,
+                 uint32_t& httpStatus);
     int del(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
 
@@ -57,7 +61,7 @@ public:
 
 private:
     int sendRequestInternal(int type, const std::string& url, const std::string& body,
-                            std::string& response, uint32_t& httpStatus);
+                            std::string& response, uint32_t& httpStatus, bool once);
 
     std::unique_ptr<KYLibCurl> http_;
     KYSO::SnapInfo* logger_ = nullptr;

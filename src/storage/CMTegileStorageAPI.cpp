@@ -98,7 +98,11 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     }
     const std::string url = baseUrl_ + call.method;
     unsigned int httpCode = 0;
-    const int result = restClient_->post(url, call.body, response, httpCode);
+    // A call that creates something goes on a fresh connection: were a kept-alive one to die
+    // after the array read the call, the HTTP library would send it a second time.
+    const int result = createsObjects(call.method)
+                           ? restClient_->postOnce(url, call.body, response, httpCode)
+                           : restClient_->post(url, call.body, response, httpCode);
     if (answered != nullptr) {
         *answered = result == 0;
     }

@@ -1,5 +1,7 @@
 #include "StorageApiCall.h"
 
+#include <set>
+
 #include <cmath>
 #include <limits>
 
@@ -94,4 +96,14 @@ Copy_Status findByMember(const ApiLog& log, const char* function, const jsonxx::
         }
     }
     return COPY_SUCCESS;
+}
+
+bool createsObjects(const std::string& method) {
+    static const std::set<std::string> kCreating = {
+        "createVolumeSnapshot",    "createShareSnapshot",  "createSnapshots",
+        "cloneVolumeSnapshot",     "cloneShareSnapshot",   "createMappingForVolume",
+        "addNFSNetworkACLOnShare", "createInitiatorGroup", "addInitiatorToInitiatorGroup",
+        "createIscsiInitiator",
+    };
+    return kCreating.count(method) != 0;
 }

@@ -60,6 +60,10 @@ struct ApiCall {
     std::vector<ErrorText> errorTexts = {};
 };
 
+// Whether the REST method makes something on the array (a snapshot, clone, mapping, access
+// rule, group or initiator). Such calls must reach the array at most once.
+bool createsObjects(const std::string& method);
+
 // How a JSON member becomes a property value.
 enum class MemberKind {
     Text,       // a JSON string, as it is
