@@ -4,8 +4,9 @@
 // "Manual-S-N" (share) on the array; the batch call names its snapshots in full. A new
 // snapshot exists at once; when the behaviour asks for it, its creation status answers
 // "in progress" for a number of polls first.
-#include <regex>
+#include <re2/re2.h>
 
+#include "Limits.h"
 #include "MethodTable.h"
 #include "ModelJson.h"
 
@@ -196,13 +197,18 @@ Reply getShareSnapshotCreationStatus(Model& model, Params& params) {
     return creationStatus(model, params, DatasetKind::Share);
 }
 
-// The second parameter is a regular expression: a snapshot is listed when it matches
-// somewhere in the full name (or the whole name, when the behaviour says so); an empty
-// expression lists all.
+// The second parameter is a regular expression from the client: a snapshot is listed when it
+// matches somewhere in the full name (or the whole name, when the behaviour says so); an empty
+// expression lists all. RE2 matches in linear time within a fixed memory budget, and patterns
+// are bounded in length, so no expression can hold the model lock for long.
 Reply listSnapshots(Model& model, Params& params) {
     params.expectCount(1, 2);
     std::string path = params.text(0, "dataset path");
     std::string pattern = params.has(1) ? params.text(1, "name pattern") : std::string();
+    if (params.ok() && pattern.size() > kMaxPatternLength) {
+        params.fail("listSnapshots: the name pattern has " + std::to_string(pattern.size()) +
+                    " characters; at most " + std::to_string(kMaxPatternLength) + " are accepted");
+    }
     if (!params.ok()) {
         return paramError(params);
     }
@@ -210,20 +216,22 @@ Reply listSnapshots(Model& model, Params& params) {
     if (dataset == nullptr) {
         return errorReply(errors::noSuchDataset(path));
     }
-    jsonxx::Array names;
-    try {
-        std::regex expression(pattern, std::regex::ECMAScript);
-        for (const Snapshot& snapshot : dataset->snapshots) {
-            bool listed = pattern.empty() || (model.behaviour.listSnapshotsWholeName
-                                                  ? std::regex_match(snapshot.name, expression)
-                                                  : std::regex_search(snapshot.name, expression));
-            if (listed) {
-                names.append(snapshot.name);
-            }
-        }
-    } catch (const std::regex_error& e) {
+    RE2::Options options;
+    options.set_log_errors(false);
+    options.set_max_mem(kPatternMemoryBytes);
+    const RE2 expression(pattern, options);
+    if (!expression.ok()) {
         return errorReply(
-            errors::badRequest("Invalid snapshot name pattern '" + pattern + "': " + e.what()));
+            errors::badRequest("listSnapshots: invalid name pattern: " + expression.error()));
+    }
+    jsonxx::Array names;
+    for (const Snapshot& snapshot : dataset->snapshots) {
+        bool listed = pattern.empty() || (model.behaviour.listSnapshotsWholeName
+                                              ? RE2::FullMatch(snapshot.name, expression)
+                                              : RE2::PartialMatch(snapshot.name, expression));
+        if (listed) {
+            names.append(snapshot.name);
+        }
     }
     return jsonReply(names);
 }
