@@ -70,6 +70,11 @@ CallResult SimHarness::call(const std::string& method, const std::string& body) 
     return callAs("admin", "tegile", method, body);
 }
 
+CallResult SimHarness::get(const std::string& method) {
+    httplib::Headers headers = {httplib::make_basic_authentication_header("admin", "tegile")};
+    return toResult(client_->Get(("/zebi/api/v2/" + method).c_str(), headers));
+}
+
 CallResult SimHarness::callAs(const std::string& user, const std::string& password,
                               const std::string& method, const std::string& body) {
     httplib::Headers headers;
@@ -214,6 +219,15 @@ std::vector<std::string> asNames(const std::string& text) {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+std::string textOf(const jsonxx::Object& object, const std::string& key) {
+    return object.has<std::string>(key) ? object.get<std::string>(key) : std::string();
+}
+
+double numberOf(const jsonxx::Object& object, const std::string& key, double fallback) {
+    return object.has<jsonxx::Number>(key) ? static_cast<double>(object.get<jsonxx::Number>(key))
+                                           : fallback;
 }
 
 }  // namespace arraysim_test

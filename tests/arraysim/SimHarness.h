@@ -49,6 +49,8 @@ public:
     arraysim::ArraySimulator& simulator() { return *simulator_; }
 
     CallResult call(const std::string& method, const std::string& body);
+    // GET of a method (with the credentials).
+    CallResult get(const std::string& method);
     CallResult callAs(const std::string& user, const std::string& password,
                       const std::string& method, const std::string& body);
     CallResult control(const std::string& httpMethod, const std::string& route,
@@ -72,5 +74,8 @@ jsonxx::Object asObject(const std::string& text);
 // The names in a JSON array of strings.
 std::vector<std::string> asNames(const std::string& text);
 bool contains(const std::string& text, const std::string& part);
+// A member of an object, or the fallback when it is absent or of another type.
+std::string textOf(const jsonxx::Object& object, const std::string& key);
+double numberOf(const jsonxx::Object& object, const std::string& key, double fallback);
 
 }  // namespace arraysim_test

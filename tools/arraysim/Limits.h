@@ -10,4 +10,19 @@ namespace arraysim {
 constexpr size_t kMaxPatternLength = 1024;
 constexpr long long kPatternMemoryBytes = 1 << 20;
 
+// Default largest request body (more is refused with 413 before it is read).
+constexpr size_t kDefaultMaxBodyBytes = 1 << 20;
+
+// Control routes: longest text member, most entries in a list, most pending faults, longest
+// injected latency.
+constexpr size_t kMaxControlText = 4096;
+constexpr size_t kMaxControlBody = 64 * 1024;  // the "body" of a respond fault
+constexpr size_t kMaxControlList = 1024;
+constexpr size_t kMaxFaults = 1024;
+constexpr long long kMaxLatencyMs = 600000;
+
+// Names of initiators and initiator groups.
+constexpr size_t kMaxInitiatorNameLength = 223;
+constexpr size_t kMaxGroupNameLength = 255;
+
 }  // namespace arraysim

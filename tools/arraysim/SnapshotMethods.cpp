@@ -3,7 +3,8 @@
 // A snapshot created through the API with name N is called "Manual-V-N" (volume) or
 // "Manual-S-N" (share) on the array; the batch call names its snapshots in full. A new
 // snapshot exists at once; when the behaviour asks for it, its creation status answers
-// "in progress" for a number of polls first.
+// "in progress" for a number of polls first. The single creates answer nothing (an empty
+// body), as the array documents them.
 #include <re2/re2.h>
 
 #include "Limits.h"
@@ -69,15 +70,6 @@ bool checkNewSnapshot(const Dataset& dataset, const std::string& fullName, ApiEr
     return true;
 }
 
-jsonxx::Object snapshotJson(const Dataset& dataset, const Snapshot& snapshot) {
-    jsonxx::Object object;
-    object.import("name", snapshot.name);
-    object.import("datasetPath", dataset.path() + "@" + snapshot.name);
-    object.import("snapshotProgressStatus",
-                  static_cast<jsonxx::Number>(snapshot.pendingPolls > 0 ? 1 : 0));
-    return object;
-}
-
 Reply createSnapshot(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(2, 3);
     jsonxx::Object source = params.object(0, "source");
@@ -97,7 +89,8 @@ Reply createSnapshot(Model& model, Params& params, DatasetKind kind) {
     if (!checkNewSnapshot(*dataset, fullName, error)) {
         return errorReply(error);
     }
-    return jsonReply(snapshotJson(*dataset, model.addSnapshot(*dataset, fullName)));
+    model.addSnapshot(*dataset, fullName);
+    return emptyReply();
 }
 
 Reply createVolumeSnapshot(Model& model, Params& params) {
@@ -265,7 +258,9 @@ std::string joined(const std::vector<std::string>& values) {
     return out;
 }
 
-// A snapshot with clones is kept: the clones would lose their origin.
+// A snapshot with clones is kept: the clones would lose their origin. The answer lists what
+// was deleted and what was not: {"deletedList": [...], "failedToDeleteList": [...],
+// "snapshotDeletionStatus": 0 or 1}. The second parameter is read as a flag and has no effect.
 Reply deleteSnapshot(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(1, 2);
     std::string snapshotPath = params.text(0, "snapshot path");
@@ -281,20 +276,23 @@ Reply deleteSnapshot(Model& model, Params& params, DatasetKind kind) {
     if (snapshot == nullptr) {
         return errorReply(error);
     }
-    std::vector<std::string> clones = model.clonesOf(snapshotPath);
-    if (!clones.empty()) {
-        return errorReply(
-            errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
-                         "Snapshot " + snapshotPath + " has dependent clones: " + joined(clones)));
-    }
-    for (auto it = dataset->snapshots.begin(); it != dataset->snapshots.end(); ++it) {
-        if (&*it == snapshot) {
-            dataset->snapshots.erase(it);
-            break;
+    jsonxx::Array deleted;
+    jsonxx::Array failed;
+    if (model.clonesOf(snapshotPath).empty()) {
+        for (auto it = dataset->snapshots.begin(); it != dataset->snapshots.end(); ++it) {
+            if (&*it == snapshot) {
+                dataset->snapshots.erase(it);
+                break;
+            }
         }
+        deleted.append(snapshotPath);
+    } else {
+        failed.append(snapshotPath);
     }
     jsonxx::Object answer;
-    answer.import("snapshotDeletionStatus", static_cast<jsonxx::Number>(0));
+    answer.import("deletedList", deleted);
+    answer.import("failedToDeleteList", failed);
+    answer.import("snapshotDeletionStatus", static_cast<jsonxx::Number>(failed.empty() ? 0 : 1));
     return jsonReply(answer);
 }
 
@@ -307,7 +305,7 @@ Reply deleteShareSnapshot(Model& model, Params& params) {
 }
 
 // Rolling back destroys the newer snapshots, but only when the flag allows it and none of
-// them has clones; otherwise nothing changes.
+// them has clones; otherwise nothing changes. Success is the command status 0.
 Reply rollBack(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(1, 2);
     std::string snapshotPath = params.text(0, "snapshot path");
@@ -329,17 +327,15 @@ Reply rollBack(Model& model, Params& params, DatasetKind kind) {
     }
     if (!newer.empty() && !destroyNewer) {
         return errorReply(
-            errors::busy("EZEBI_NEWER_SNAPSHOTS_EXIST",
-                         "Snapshot " + snapshotPath +
-                             " is not the most recent; newer snapshots: " + joined(newer)));
+            errors::inUse("Snapshot " + snapshotPath +
+                          " is not the most recent; newer snapshots: " + joined(newer)));
     }
     for (const std::string& name : newer) {
         std::vector<std::string> clones = model.clonesOf(dataset->path() + "@" + name);
         if (!clones.empty()) {
-            return errorReply(errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
-                                           "Cannot roll back to " + snapshotPath +
-                                               ": newer snapshot " + name +
-                                               " has dependent clones: " + joined(clones)));
+            return errorReply(errors::inUse("Cannot roll back to " + snapshotPath +
+                                            ": newer snapshot " + name +
+                                            " has dependent clones: " + joined(clones)));
         }
     }
     const uint64_t sequence = target->sequence;
@@ -352,14 +348,7 @@ Reply rollBack(Model& model, Params& params, DatasetKind kind) {
     }
     dataset->snapshots = kept;
     dataset->lastRollback = targetName;
-    jsonxx::Array destroyed;
-    for (const std::string& name : newer) {
-        destroyed.append(name);
-    }
-    jsonxx::Object answer;
-    answer.import("rollbackStatus", static_cast<jsonxx::Number>(0));
-    answer.import("destroyedSnapshots", destroyed);
-    return jsonReply(answer);
+    return statusReply(0);
 }
 
 Reply rollBackToVolumeSnapshot(Model& model, Params& params) {
