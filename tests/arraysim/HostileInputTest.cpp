@@ -1,8 +1,13 @@
 // Clients that send what no array client should: patterns built to crash or freeze a regular
 // expression engine, bodies over the bound or without a usable length, encodings the array does
-// not speak, over-long request lines, bytes that are not UTF-8 and junk on the control routes. Every one gets a
+// not speak, over-long request lines, bytes that are not UTF-8, junk on the control routes,
+// and idle connections. Every one gets a
 // prompt, accurate, valid answer, and the simulator goes on serving.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -128,6 +133,43 @@ TEST(ArraySimHostileInputTest, EachHostileRequestGetsAPromptAccurateAnswer) {
         // Still serving.
         EXPECT_EQ(200, sim.call("listFCTargetGroups", "").status);
     }
+}
+
+TEST(ArraySimHostileInputTest, IdleConnectionsDoNotDelayOtherClients) {
+    SimHarness sim;
+    ASSERT_TRUE(sim.started()) << sim.startError();
+    std::vector<int> idle;
+    for (int i = 0; i < 16; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(sim.simulator().port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        idle.push_back(fd);
+    }
+    auto client = sim.newClient();
+    const auto start = Clock::now();
+    auto answer = client->Get("/control/counters");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(200, answer->status);
+    for (int fd : idle) {
+        close(fd);
+    }
+}
+
+TEST(ArraySimHostileInputTest, ASecondSimulatorCannotTakeAPortInUse) {
+    SimHarness sim;
+    ASSERT_TRUE(sim.started()) << sim.startError();
+    arraysim::SimulatorOptions options;
+    options.seedText = sampleSeedText();
+    options.certDirectory = certDirectory();
+    options.port = sim.simulator().port();
+    arraysim::ArraySimulator second(options);
+    std::string error;
+    EXPECT_FALSE(second.start(error));
+    EXPECT_TRUE(contains(error, "cannot listen")) << error;
 }
 
 }  // namespace

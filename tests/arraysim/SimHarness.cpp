@@ -29,7 +29,6 @@ SimHarness::SimHarness(const std::string& seedText, const std::string& apiVersio
     options.seedText = seedText;
     options.apiVersion = apiVersion;
     options.certDirectory = certDirectory();
-    options.threads = 4;
     simulator_ = std::make_unique<arraysim::ArraySimulator>(options);
     started_ = simulator_->start(startError_);
     if (started_) {

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -33,6 +34,7 @@ struct ArraySimulator::Impl {
     ConnectionTracker tracker;  // outlives the server below
     std::unique_ptr<httplib::SSLServer> server;
     std::thread listener;
+    int listenSocket = -1;
     int port = 0;
     bool started = false;
     std::string caFile;
@@ -108,6 +110,7 @@ bool ArraySimulator::Impl::prepareCertificates(std::string& error) {
 namespace {
 
 const std::string kApiPrefix = "/zebi/api/v2/";
+constexpr int kListenBacklog = 256;
 const std::string kControlPrefix = "/control/";
 
 bool startsWith(const std::string& text, const std::string& prefix) {
@@ -363,15 +366,25 @@ bool ArraySimulator::start(std::string& error) {
         return false;
     }
     d.tracker.install(d.server->ssl_context());
-    const size_t threads = static_cast<size_t>(std::max(1, d.options.threads));
-    d.server->new_task_queue = [&d, threads] { return d.tracker.newTaskQueue(threads); };
+    const size_t workers = static_cast<size_t>(std::max(1, d.options.threads));
+    d.server->new_task_queue = [&d, workers] { return d.tracker.newTaskQueue(workers); };
     // Answers go out at once, as from an array; without this each call waits out Nagle's
     // algorithm against the client's delayed acknowledgement.
     d.server->set_tcp_nodelay(true);
     d.server->set_keep_alive_timeout(std::max(1, d.options.keepAliveSeconds));
+    d.server->set_read_timeout(std::max(1, d.options.readTimeoutSeconds), 0);
     d.server->set_keep_alive_max_count(
         static_cast<size_t>(std::max(1, d.options.keepAliveMaxRequests)));
     d.installRoutes();
+    // SO_REUSEADDR only: with the library's default SO_REUSEPORT a second simulator could bind
+    // the same port and silently take half of the connections.
+    d.server->set_socket_options([&d](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (d.listenSocket < 0) {
+            d.listenSocket = sock;
+        }
+    });
 
     if (d.options.port == 0) {
         d.port = d.server->bind_to_any_port(d.options.address);
@@ -383,6 +396,9 @@ bool ArraySimulator::start(std::string& error) {
         d.server.reset();
         return false;
     }
+    // The library listens with a backlog of 5; a burst of connections beyond that would have
+    // its handshakes dropped and retried a second later.
+    ::listen(d.listenSocket, kListenBacklog);
     d.listener = std::thread([&d] { d.server->listen_after_bind(); });
     d.started = true;
     for (int waited = 0; !d.server->is_running(); ++waited) {
@@ -402,6 +418,7 @@ void ArraySimulator::stop() {
         return;
     }
     d.started = false;
+    d.state.stopping.stop();
     d.server->stop();
     d.tracker.shutdownAll();
     if (d.listener.joinable()) {

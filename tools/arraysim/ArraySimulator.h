@@ -42,8 +42,9 @@ struct SimulatorOptions {
     std::string keyFile;
     std::string caFile;
     std::string certDirectory;
-    int threads = 8;
-    int keepAliveSeconds = 5;
+    int threads = 64;            // most connections served at once (one worker each)
+    int keepAliveSeconds = 5;    // an idle kept-alive connection is closed after this
+    int readTimeoutSeconds = 5;  // a handshake or request that stalls this long is dropped
     int keepAliveMaxRequests = 100;
     size_t maxBodyBytes = kDefaultMaxBodyBytes;
     // Called from a server thread when POST /control/shutdown arrives.
