@@ -1,15 +1,17 @@
 // Clients that send what no array client should: patterns built to crash or freeze a regular
 // expression engine, bodies over the bound or without a usable length, encodings the array does
 // not speak, over-long request lines, bytes that are not UTF-8, junk on the control routes,
-// and idle connections. Every one gets a
+// idle connections, and a certificate directory others could write to. Every one gets a
 // prompt, accurate, valid answer, and the simulator goes on serving.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "SimHarness.h"
 
@@ -170,6 +172,67 @@ TEST(ArraySimHostileInputTest, ASecondSimulatorCannotTakeAPortInUse) {
     std::string error;
     EXPECT_FALSE(second.start(error));
     EXPECT_TRUE(contains(error, "cannot listen")) << error;
+}
+
+TEST(ArraySimHostileInputTest, CertificateDirectoryMustBeTheUsersOwn) {
+    namespace fs = std::filesystem;
+    const fs::path base = fs::path(certDirectory()).parent_path() / "cert-dir-checks";
+    fs::remove_all(base);
+    fs::create_directories(base);
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path&)> make;
+        std::string fragment;
+    };
+    std::vector<Case> cases = {
+        {"group-writable",
+         [](const fs::path& p) {
+             fs::create_directory(p);
+             chmod(p.c_str(), 0770);
+         },
+         "writable by its group or by others (mode 0770)"},
+        {"world-writable",
+         [](const fs::path& p) {
+             fs::create_directory(p);
+             chmod(p.c_str(), 0707);
+         },
+         "writable by its group or by others (mode 0707)"},
+        {"symbolic link", [](const fs::path& p) { fs::create_directory_symlink("/tmp", p); },
+         "is a symbolic link"},
+        {"a file", [](const fs::path& p) { std::ofstream(p.string()) << "x"; },
+         "is not a directory"},
+    };
+    if (geteuid() == 0) {
+        cases.push_back({"another user's",
+                         [](const fs::path& p) {
+                             fs::create_directory(p);
+                             chmod(p.c_str(), 0700);
+                             EXPECT_EQ(0, chown(p.c_str(), 65534, 65534));
+                         },
+                         "belongs to user id 65534"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path directory = base / ("d-" + std::to_string(&c - cases.data()));
+        c.make(directory);
+        arraysim::SimulatorOptions options;
+        options.seedText = sampleSeedText();
+        options.certDirectory = directory.string();
+        arraysim::ArraySimulator simulator(options);
+        std::string error;
+        EXPECT_FALSE(simulator.start(error));
+        EXPECT_TRUE(contains(error, c.fragment)) << error;
+    }
+    const fs::path fresh = base / "fresh";
+    arraysim::SimulatorOptions options;
+    options.seedText = sampleSeedText();
+    options.certDirectory = fresh.string();
+    arraysim::ArraySimulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(error)) << error;
+    EXPECT_EQ(fs::perms::owner_all, fs::status(fresh).permissions());
+    simulator.stop();
+    fs::remove_all(base);
 }
 
 }  // namespace

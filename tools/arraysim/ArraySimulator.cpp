@@ -3,12 +3,11 @@
 #include <httplib.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <thread>
 
 #include "ApiEndpoint.h"
+#include "CertDirectory.h"
 #include "ConnectionTracker.h"
 #include "ControlEndpoint.h"
 #include "SeedLoader.h"
@@ -84,12 +83,12 @@ bool ArraySimulator::Impl::prepareCertificates(std::string& error) {
         caFile = options.caFile.empty() ? options.certFile : options.caFile;
         return true;
     }
-    std::string directory = options.certDirectory;
-    if (directory.empty()) {
-        std::error_code ignored;
-        directory = (std::filesystem::temp_directory_path(ignored) /
-                     ("arraysim-tls-" + std::to_string(getuid())))
-                        .string();
+    const std::string directory =
+        options.certDirectory.empty() ? defaultCertDirectory() : options.certDirectory;
+    std::string directoryError;
+    if (!preparePrivateDirectory(directory, directoryError)) {
+        error = "certificate directory: " + directoryError;
+        return false;
     }
     std::vector<std::string> names = {options.address};
     if (options.address != "localhost") {
