@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   libboost-dev libcurl4-openssl-dev libssl-dev openssl
   libgtest-dev googletest libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev libre2-dev
   binutils
 )
 

@@ -1,14 +1,20 @@
 // The arraysim program: starts on a free port, says where it is and which CA to trust, serves,
-// and stops on SIGTERM with its counters.
+// and stops on SIGTERM or SIGINT with its counters, promptly even while a worker waits.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "SimHarness.h"
 
@@ -92,6 +98,73 @@ TEST(ArraySimProgramTest, PrintsPortAndCaFileServesAndStopsOnSigterm) {
     EXPECT_EQ(1, asObject(counters.str())
                      .get<jsonxx::Object>("methods")
                      .get<jsonxx::Number>("listSystemProperties"));
+}
+
+// Reads the port and CA file the program prints first.
+bool readAddress(FILE* out, int& port, std::string& caFile) {
+    char ca[512] = {0};
+    readLine(out);
+    bool ok = std::sscanf(readLine(out).c_str(), "port: %d", &port) == 1 &&
+              std::sscanf(readLine(out).c_str(), "ca-file: %511s", ca) == 1;
+    caFile = ca;
+    return ok;
+}
+
+std::string readRest(FILE* out) {
+    std::string rest;
+    for (std::string line = readLine(out); !line.empty(); line = readLine(out)) {
+        rest += line;
+    }
+    return rest;
+}
+
+TEST(ArraySimProgramTest, StopSignalEndsItPromptlyWhileAWorkerWaits) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        Program p = launch({"--seed", ARRAYSIM_SAMPLE_SEED, "--cert-dir", certDirectory()});
+        ASSERT_NE(nullptr, p.out);
+        int port = 0;
+        std::string caFile;
+        ASSERT_TRUE(readAddress(p.out, port, caFile));
+        auto client = [&] {
+            auto c = std::make_unique<httplib::SSLClient>("127.0.0.1", port);
+            c->set_ca_cert_path(caFile.c_str());
+            c->enable_server_certificate_verification(true);
+            c->set_basic_auth("admin", "tegile");
+            c->set_read_timeout(30, 0);
+            return c;
+        };
+        ASSERT_TRUE(client()->Post("/control/faults",
+                                   "{\"method\": \"listFCTargetGroups\", \"action\": "
+                                   "\"latency\", \"ms\": 60000}",
+                                   "application/json"));
+        std::thread waiting(
+            [&] { client()->Post("/zebi/api/v2/listFCTargetGroups", "", "application/json"); });
+        auto counters = client();
+        for (int i = 0; i < 200; ++i) {
+            auto r = counters->Get("/control/counters");
+            if (r && contains(r->body, "\"listFCTargetGroups\": 1")) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        int idle = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(0, connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address));
+
+        const auto start = std::chrono::steady_clock::now();
+        kill(p.pid, signal);
+        std::string rest = readRest(p.out);
+        fclose(p.out);
+        EXPECT_EQ(0, waitExit(p.pid)) << rest;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << rest;
+        EXPECT_TRUE(contains(rest, std::string("stopped (") + strsignal(signal) + ")")) << rest;
+        waiting.join();
+        close(idle);
+    }
 }
 
 TEST(ArraySimProgramTest, RefusesAnInvalidSeedWithAReason) {

@@ -1,7 +1,13 @@
 #include "SimHarness.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -23,7 +29,6 @@ SimHarness::SimHarness(const std::string& seedText, const std::string& apiVersio
     options.seedText = seedText;
     options.apiVersion = apiVersion;
     options.certDirectory = certDirectory();
-    options.threads = 4;
     simulator_ = std::make_unique<arraysim::ArraySimulator>(options);
     started_ = simulator_->start(startError_);
     if (started_) {
@@ -64,6 +69,11 @@ CallResult SimHarness::call(const std::string& method, const std::string& body) 
     return callAs("admin", "tegile", method, body);
 }
 
+CallResult SimHarness::get(const std::string& method) {
+    httplib::Headers headers = {httplib::make_basic_authentication_header("admin", "tegile")};
+    return toResult(client_->Get(("/zebi/api/v2/" + method).c_str(), headers));
+}
+
 CallResult SimHarness::callAs(const std::string& user, const std::string& password,
                               const std::string& method, const std::string& body) {
     httplib::Headers headers;
@@ -81,6 +91,102 @@ CallResult SimHarness::control(const std::string& httpMethod, const std::string&
         return toResult(client_->Get(path.c_str()));
     }
     return toResult(client_->Post(path.c_str(), body, "application/json"));
+}
+
+namespace {
+
+// Reads until a whole answer (headers and Content-Length bytes) is in, the peer closes, or
+// the deadline passes.
+void readAnswer(SSL* ssl, int fd, std::chrono::steady_clock::time_point deadline,
+                RawAnswer& answer) {
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return;
+        }
+        timeval wait{static_cast<time_t>(left.count() / 1000000),
+                     static_cast<suseconds_t>(left.count() % 1000000)};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        int n = SSL_read(ssl, buffer, sizeof buffer);
+        if (n <= 0) {
+            answer.closed = SSL_get_error(ssl, n) != SSL_ERROR_WANT_READ;
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+        size_t end = text.find("\r\n\r\n");
+        if (end == std::string::npos) {
+            continue;
+        }
+        size_t length = 0;
+        size_t at = text.find("Content-Length: ");
+        if (at != std::string::npos && at < end) {
+            length = std::stoul(text.substr(at + 16));
+        }
+        if (text.size() >= end + 4 + length) {
+            // Whether the connection ends after the answer.
+            timeval probe{0, 100000};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &probe, sizeof probe);
+            int more = SSL_read(ssl, buffer, sizeof buffer);
+            answer.closed = more <= 0 && SSL_get_error(ssl, more) != SSL_ERROR_WANT_READ;
+            break;
+        }
+    }
+    size_t end = text.find("\r\n\r\n");
+    if (text.compare(0, 9, "HTTP/1.1 ") == 0 && end != std::string::npos) {
+        answer.status = std::atoi(text.c_str() + 9);
+        answer.headers = text.substr(0, end);
+        answer.body = text.substr(end + 4);
+    }
+}
+
+}  // namespace
+
+RawAnswer rawExchange(int port, const std::string& caFile, const std::string& request,
+                      int timeoutMs) {
+    RawAnswer answer;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    SSL* ssl = SSL_new(context);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        SSL_set_fd(ssl, fd) == 1 && SSL_connect(ssl) == 1) {
+        // The simulator may answer and close before all is sent; the answer still counts.
+        for (size_t sent = 0; sent < request.size();) {
+            int n = SSL_write(ssl, request.data() + sent,
+                              static_cast<int>(std::min<size_t>(request.size() - sent, 65536)));
+            if (n <= 0) {
+                break;
+            }
+            sent += static_cast<size_t>(n);
+        }
+        readAnswer(ssl, fd, deadline, answer);
+    } else {
+        ADD_FAILURE() << "no TLS connection to the simulator";
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    close(fd);
+    return answer;
+}
+
+std::string rawApiPost(const std::string& method, const std::string& body) {
+    return "POST /zebi/api/v2/" + method + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+           httplib::make_basic_authentication_header("admin", "tegile").first + ": " +
+           httplib::make_basic_authentication_header("admin", "tegile").second +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
 }
 
 jsonxx::Array asArray(const std::string& text) {
@@ -112,6 +218,15 @@ std::vector<std::string> asNames(const std::string& text) {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+std::string textOf(const jsonxx::Object& object, const std::string& key) {
+    return object.has<std::string>(key) ? object.get<std::string>(key) : std::string();
+}
+
+double numberOf(const jsonxx::Object& object, const std::string& key, double fallback) {
+    return object.has<jsonxx::Number>(key) ? static_cast<double>(object.get<jsonxx::Number>(key))
+                                           : fallback;
 }
 
 }  // namespace arraysim_test

@@ -23,6 +23,21 @@ std::string sampleSeedText();
 // Where the tests keep their generated certificates (shared by all test processes).
 std::string certDirectory();
 
+// What came back for a request sent byte for byte.
+struct RawAnswer {
+    int status = 0;  // 0: no complete answer
+    std::string headers;
+    std::string body;
+    bool closed = false;  // the simulator closed the connection after the answer
+};
+
+// Sends `request` exactly as given over a new TLS connection and reads one answer, waiting at
+// most `timeoutMs` in all.
+RawAnswer rawExchange(int port, const std::string& caFile, const std::string& request,
+                      int timeoutMs = 3000);
+// A raw POST of `body` to the API with the sample seed's credentials and a Content-Length.
+std::string rawApiPost(const std::string& method, const std::string& body);
+
 class SimHarness {
 public:
     explicit SimHarness(const std::string& seedText = sampleSeedText(),
@@ -34,10 +49,15 @@ public:
     arraysim::ArraySimulator& simulator() { return *simulator_; }
 
     CallResult call(const std::string& method, const std::string& body);
+    // GET of a method (with the credentials).
+    CallResult get(const std::string& method);
     CallResult callAs(const std::string& user, const std::string& password,
                       const std::string& method, const std::string& body);
     CallResult control(const std::string& httpMethod, const std::string& route,
                        const std::string& body = "");
+    RawAnswer raw(const std::string& request, int timeoutMs = 3000) {
+        return rawExchange(simulator_->port(), simulator_->caFile(), request, timeoutMs);
+    }
     // A new client with its own connection.
     std::unique_ptr<httplib::SSLClient> newClient() const;
 
@@ -54,5 +74,8 @@ jsonxx::Object asObject(const std::string& text);
 // The names in a JSON array of strings.
 std::vector<std::string> asNames(const std::string& text);
 bool contains(const std::string& text, const std::string& part);
+// A member of an object, or the fallback when it is absent or of another type.
+std::string textOf(const jsonxx::Object& object, const std::string& key);
+double numberOf(const jsonxx::Object& object, const std::string& key, double fallback);
 
 }  // namespace arraysim_test

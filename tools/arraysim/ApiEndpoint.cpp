@@ -52,6 +52,10 @@ bool base64Decode(const std::string& text, std::string& out) {
     return true;
 }
 
+std::string callName(const std::string& httpMethod, const std::string& method) {
+    return httpMethod + " /zebi/api/v2/" + method;
+}
+
 Reply faultReply(const Fault& fault, const Reply& real) {
     Reply reply;
     switch (fault.action) {
@@ -91,12 +95,12 @@ Reply dispatch(SimulatorState& state, MethodHandler handler, const std::string& 
         return handler(state.model, params);
     } catch (const std::exception& e) {
         ApiError error;
-        error.code = "EZEBI_INTERNAL";
+        error.code = "EZEBI_INTERNAL_ERROR";
         error.message = std::string("Internal error: ") + e.what();
         return errorReply(error);
     } catch (...) {
         ApiError error;
-        error.code = "EZEBI_INTERNAL";
+        error.code = "EZEBI_INTERNAL_ERROR";
         error.message = "Internal error";
         return errorReply(error);
     }
@@ -121,34 +125,48 @@ bool credentialsAccepted(const Model& model, const std::string& authorization) {
     return it != model.users.end() && it->second == decoded.substr(colon + 1);
 }
 
-ApiOutcome handleApiRequest(SimulatorState& state, const std::string& method,
-                            const std::string& body, const std::string& authorization) {
-    ApiOutcome outcome;
-    MethodHandler handler = state.methods.find(method);
-    const std::string counted = handler != nullptr ? method : "<unknown>";
-    state.counters.request(counted);
+bool credentialsAccepted(SimulatorState& state, const std::string& authorization) {
+    std::lock_guard<std::mutex> lock(state.modelMutex);
+    return credentialsAccepted(state.model, authorization);
+}
 
-    bool accepted = false;
-    {
-        std::lock_guard<std::mutex> lock(state.modelMutex);
-        accepted = credentialsAccepted(state.model, authorization);
-    }
-    if (!accepted) {
+ApiOutcome refuseApiRequest(SimulatorState& state, const std::string& httpMethod,
+                            const std::string& method, const ApiError& error) {
+    const std::string counted = state.methods.find(method) != nullptr ? method : "<unknown>";
+    state.counters.request(counted);
+    state.counters.failure(counted);
+    ApiOutcome outcome;
+    if (error.status == 401) {
         state.counters.authFailure();
-        state.counters.failure(counted);
-        outcome.reply = errorReply(errors::accessDenied());
         outcome.challenge = true;
-        return outcome;
     }
+    outcome.reply = withDetails(errorReply(error), callName(httpMethod, method));
+    return outcome;
+}
+
+ApiOutcome handleApiRequest(SimulatorState& state, const std::string& httpMethod,
+                            const std::string& method, const std::string& body,
+                            const std::string& authorization) {
+    if (!credentialsAccepted(state, authorization)) {
+        return refuseApiRequest(state, httpMethod, method, errors::accessDenied());
+    }
+    MethodHandler handler = state.methods.find(method);
     if (handler == nullptr) {
-        state.counters.failure(counted);
-        outcome.reply = errorReply(errors::unknownMethod(method));
-        return outcome;
+        return refuseApiRequest(state, httpMethod, method, errors::unknownMethod(method));
     }
+    if (httpMethod != "POST" && !state.methods.acceptsGet(method)) {
+        ApiError error;
+        error.status = 405;
+        error.code = "EZEBI_METHOD_NOT_ALLOWED";
+        error.message = method + " takes its parameters in the body of a POST";
+        return refuseApiRequest(state, httpMethod, method, error);
+    }
+    ApiOutcome outcome;
+    state.counters.request(method);
 
     FaultDecision decision = state.faults.take(method);
     if (decision.latencyMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(decision.latencyMs));
+        state.stopping.sleepFor(decision.latencyMs);
     }
     const bool before = decision.act && !decision.fault.process;
     if (decision.act) {
@@ -156,17 +174,18 @@ ApiOutcome handleApiRequest(SimulatorState& state, const std::string& method,
     }
     if (before && decision.fault.action == FaultAction::Drop) {
         outcome.dropConnection = true;
-        state.counters.failure(counted);
+        state.counters.failure(method);
         return outcome;
     }
     Reply real;
     if (!before) {
         real = dispatch(state, handler, method, body);
     }
-    outcome.reply = decision.act ? faultReply(decision.fault, real) : real;
+    outcome.reply = withDetails(decision.act ? faultReply(decision.fault, real) : real,
+                                callName(httpMethod, method));
     outcome.dropConnection = decision.act && decision.fault.action == FaultAction::Drop;
     if (outcome.dropConnection || outcome.reply.status != 200) {
-        state.counters.failure(counted);
+        state.counters.failure(method);
     }
     return outcome;
 }

@@ -2,12 +2,12 @@
 
 #include <httplib.h>
 #include <signal.h>
-#include <unistd.h>
+#include <sys/socket.h>
 
-#include <filesystem>
 #include <thread>
 
 #include "ApiEndpoint.h"
+#include "CertDirectory.h"
 #include "ConnectionTracker.h"
 #include "ControlEndpoint.h"
 #include "SeedLoader.h"
@@ -22,12 +22,18 @@ struct ArraySimulator::Impl {
     bool loadState(std::string& error);
     bool prepareCertificates(std::string& error);
     void installRoutes();
+    // Answers a request that must not get further, before its body is read; false when the
+    // request may go on.
+    bool refuseEarly(const httplib::Request& req, httplib::Response& res);
+    // Reads the body of a POST, up to the bound; false with `failure` set otherwise.
+    bool readBody(const httplib::ContentReader& reader, std::string& body, ApiError& failure);
 
     SimulatorOptions options;
     SimulatorState state;
     ConnectionTracker tracker;  // outlives the server below
     std::unique_ptr<httplib::SSLServer> server;
     std::thread listener;
+    int listenSocket = -1;
     int port = 0;
     bool started = false;
     std::string caFile;
@@ -77,12 +83,12 @@ bool ArraySimulator::Impl::prepareCertificates(std::string& error) {
         caFile = options.caFile.empty() ? options.certFile : options.caFile;
         return true;
     }
-    std::string directory = options.certDirectory;
-    if (directory.empty()) {
-        std::error_code ignored;
-        directory = (std::filesystem::temp_directory_path(ignored) /
-                     ("arraysim-tls-" + std::to_string(getuid())))
-                        .string();
+    const std::string directory =
+        options.certDirectory.empty() ? defaultCertDirectory() : options.certDirectory;
+    std::string directoryError;
+    if (!preparePrivateDirectory(directory, directoryError)) {
+        error = "certificate directory: " + directoryError;
+        return false;
     }
     std::vector<std::string> names = {options.address};
     if (options.address != "localhost") {
@@ -100,43 +106,235 @@ bool ArraySimulator::Impl::prepareCertificates(std::string& error) {
     return true;
 }
 
-void ArraySimulator::Impl::installRoutes() {
-    server->Post("/zebi/api/v2/(.+)", [this](const httplib::Request& req, httplib::Response& res) {
-        ApiOutcome outcome = handleApiRequest(state, req.matches[1].str(), req.body,
-                                              req.get_header_value("Authorization"));
-        if (outcome.dropConnection) {
-            dropConnection(req.ssl);
+namespace {
+
+const std::string kApiPrefix = "/zebi/api/v2/";
+constexpr int kListenBacklog = 256;
+const std::string kControlPrefix = "/control/";
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The decimal Content-Length, when it is one; oversized values stay above any bound.
+bool contentLength(const httplib::Request& req, unsigned long long& length) {
+    const std::string text = req.get_header_value("Content-Length");
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    length = std::stoull(text);
+    return true;
+}
+
+ApiError requestError(int status, const std::string& message) {
+    ApiError error;
+    error.status = status;
+    error.code = status == 404   ? "EZEBI_RESOURCE_NOT_FOUND"
+                 : status == 405 ? "EZEBI_METHOD_NOT_ALLOWED"
+                                 : "EZEBI_INVALID_REQUEST";
+    error.message = message;
+    return error;
+}
+
+void setReply(httplib::Response& res, const Reply& reply, bool challenge) {
+    if (challenge) {
+        res.set_header("WWW-Authenticate", "Basic realm=\"IntelliFlash\"");
+    }
+    res.status = reply.status;
+    res.set_content(reply.body, reply.contentType.c_str());
+}
+
+// Answers and then ends the connection: the content provider writes the whole answer and
+// reports failure, which makes the server close the connection instead of reading the unread
+// body as the next request.
+void setReplyAndClose(httplib::Response& res, const Reply& reply, bool challenge) {
+    if (challenge) {
+        res.set_header("WWW-Authenticate", "Basic realm=\"IntelliFlash\"");
+    }
+    res.status = reply.status;
+    res.set_header("Connection", "close");
+    auto body = std::make_shared<std::string>(reply.body);
+    res.set_content_provider(body->size(), reply.contentType.c_str(),
+                             [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 sink.write(body->data() + offset, length);
+                                 return false;
+                             });
+}
+
+void setOutcome(const httplib::Request& req, httplib::Response& res, const ApiOutcome& outcome) {
+    if (outcome.dropConnection) {
+        dropConnection(req.ssl);
+    }
+    setReply(res, outcome.reply, outcome.challenge);
+}
+
+// The message for a refusal the HTTP layer decided on before any route ran.
+std::string transportMessage(int status, size_t maxBodyBytes) {
+    switch (status) {
+        case 400:
+            return "The request could not be read: its request line, a header or its body is "
+                   "malformed, or it stalled";
+        case 413:
+            return "The request body is larger than " + std::to_string(maxBodyBytes) + " bytes";
+        case 414:
+            return "The request line is longer than 8192 bytes";
+        case 415:
+            return "The body's Content-Encoding is not supported; send it uncompressed";
+        case 416:
+            return "The Range header cannot be satisfied";
+        default:
+            return "HTTP request refused with status " + std::to_string(status);
+    }
+}
+
+}  // namespace
+
+bool ArraySimulator::Impl::refuseEarly(const httplib::Request& req, httplib::Response& res) {
+    const bool api = startsWith(req.path, kApiPrefix);
+    const bool control = startsWith(req.path, kControlPrefix);
+    const bool chunked = req.has_header("Transfer-Encoding");
+    unsigned long long length = 0;
+    const bool hasLength = req.has_header("Content-Length");
+    const bool validLength = hasLength && contentLength(req, length);
+    const bool bodyFollows = chunked || length > 0 || (hasLength && !validLength);
+
+    ApiError error;
+    const std::string encoding = toLower(req.get_header_value("Content-Encoding"));
+    const std::string transfer = toLower(req.get_header_value("Transfer-Encoding"));
+    if (req.method != "GET" && req.method != "POST") {
+        error = requestError(405, req.method +
+                                      " is not answered here; use POST (or GET for "
+                                      "the listings without parameters)");
+    } else if (!api && !control) {
+        error = requestError(404, "No route for " + req.method + " " + req.path);
+    } else if (api && !credentialsAccepted(state, req.get_header_value("Authorization"))) {
+        error = errors::accessDenied();
+    } else if (!encoding.empty() && encoding != "identity") {
+        error = requestError(
+            415, "Content-Encoding " + encoding + " is not supported; send the body uncompressed");
+    } else if (chunked && transfer != "chunked") {
+        error = requestError(501, "Transfer-Encoding " + transfer +
+                                      " is not supported; send a Content-Length or a chunked body");
+    } else if (req.method == "GET" && bodyFollows) {
+        error = requestError(400, "A GET carries no body");
+    } else if (req.method == "POST" && !hasLength && !chunked) {
+        error = requestError(411, "A POST needs a Content-Length header or a chunked body");
+    } else if (hasLength && !validLength) {
+        error = requestError(400, "The Content-Length header is not a decimal number");
+    } else if (length > options.maxBodyBytes) {
+        error = requestError(413, "The request body has " + std::to_string(length) +
+                                      " bytes; at most " + std::to_string(options.maxBodyBytes) +
+                                      " are accepted");
+    } else {
+        return false;
+    }
+    Reply reply;
+    bool challenge = false;
+    if (api) {
+        ApiOutcome outcome =
+            refuseApiRequest(state, req.method, req.path.substr(kApiPrefix.size()), error);
+        reply = outcome.reply;
+        challenge = outcome.challenge;
+    } else {
+        if (control) {
+            state.counters.controlRequest();
         }
-        if (outcome.challenge) {
-            res.set_header("WWW-Authenticate", "Basic realm=\"IntelliFlash\"");
+        error.details = req.method + " " + req.path;
+        reply = errorReply(error);
+    }
+    if (bodyFollows || (req.method == "POST" && !hasLength)) {
+        setReplyAndClose(res, reply, challenge);
+    } else {
+        setReply(res, reply, challenge);
+    }
+    return true;
+}
+
+bool ArraySimulator::Impl::readBody(const httplib::ContentReader& reader, std::string& body,
+                                    ApiError& failure) {
+    bool tooLarge = false;
+    const bool read = reader([&](const char* data, size_t length) {
+        if (body.size() + length > options.maxBodyBytes) {
+            tooLarge = true;
+            return false;
         }
-        res.status = outcome.reply.status;
-        res.set_content(outcome.reply.body, outcome.reply.contentType.c_str());
+        body.append(data, length);
+        return true;
     });
-    auto control = [this](const httplib::Request& req, httplib::Response& res) {
-        Reply reply = handleControlRequest(state, req.method, req.matches[1].str(), req.body);
-        res.status = reply.status;
-        res.set_content(reply.body, reply.contentType.c_str());
-    };
-    server->Get("/control/(.+)", control);
-    server->Post("/control/(.+)", control);
-    // Anything else (another path, or GET on the API) gets a JSON error too.
+    if (tooLarge) {
+        failure = requestError(413, transportMessage(413, options.maxBodyBytes));
+        return false;
+    }
+    if (!read) {
+        failure = requestError(400, "The request body could not be read to its end");
+        return false;
+    }
+    return true;
+}
+
+void ArraySimulator::Impl::installRoutes() {
+    server->set_payload_max_length(options.maxBodyBytes);
+    server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        return refuseEarly(req, res) ? httplib::Server::HandlerResponse::Handled
+                                     : httplib::Server::HandlerResponse::Unhandled;
+    });
+    // A client that waits for "100 Continue" is refused before it sends its body.
+    server->set_expect_100_continue_handler(
+        [this](const httplib::Request& req, httplib::Response& res) {
+            return refuseEarly(req, res) ? res.status : 100;
+        });
+
+    server->Post(kApiPrefix + "(.+)", [this](const httplib::Request& req, httplib::Response& res,
+                                             const httplib::ContentReader& reader) {
+        const std::string method = req.matches[1].str();
+        std::string body;
+        ApiError failure;
+        if (!readBody(reader, body, failure)) {
+            setReplyAndClose(res, refuseApiRequest(state, "POST", method, failure).reply, false);
+            return;
+        }
+        setOutcome(
+            req, res,
+            handleApiRequest(state, "POST", method, body, req.get_header_value("Authorization")));
+    });
+    server->Get(kApiPrefix + "(.+)", [this](const httplib::Request& req, httplib::Response& res) {
+        setOutcome(req, res,
+                   handleApiRequest(state, "GET", req.matches[1].str(), "",
+                                    req.get_header_value("Authorization")));
+    });
+
+    server->Post(
+        kControlPrefix + "(.+)", [this](const httplib::Request& req, httplib::Response& res,
+                                        const httplib::ContentReader& reader) {
+            std::string body;
+            ApiError failure;
+            if (!readBody(reader, body, failure)) {
+                state.counters.controlRequest();
+                failure.details = "POST " + req.path;
+                setReplyAndClose(res, errorReply(failure), false);
+                return;
+            }
+            setReply(res, handleControlRequest(state, "POST", req.matches[1].str(), body), false);
+        });
+    server->Get(
+        kControlPrefix + "(.+)", [this](const httplib::Request& req, httplib::Response& res) {
+            setReply(res, handleControlRequest(state, "GET", req.matches[1].str(), ""), false);
+        });
+
+    // What the HTTP layer refuses by itself (a request line too long, a malformed request)
+    // gets the error model too, with a message that says what was wrong.
+    const size_t maxBodyBytes = options.maxBodyBytes;
     server->set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request& req, httplib::Response& res) {
-            if (!res.body.empty()) {
+        [maxBodyBytes](const httplib::Request& req, httplib::Response& res) {
+            if (!res.body.empty() || res.content_length_ > 0) {
                 return httplib::Server::HandlerResponse::Unhandled;
             }
-            ApiError error;
-            error.status = res.status;
-            if (res.status == 404) {
-                error.code = "EZEBI_NOT_FOUND";
-                error.message = "No route for " + req.method + " " + req.path;
-            } else {
-                error.code = "EZEBI_INVALID_REQUEST";
-                error.message = "HTTP request refused (" + std::to_string(res.status) +
-                                "): " + req.method + " " + req.path +
-                                "; a POST needs a Content-Length or a chunked body";
-            }
+            ApiError error =
+                res.status == 404
+                    ? requestError(404, "No route for " + req.method + " " + req.path)
+                    : requestError(res.status, transportMessage(res.status, maxBodyBytes));
+            error.details = req.method.empty() ? "request" : req.method + " " + req.path;
             Reply reply = errorReply(error);
             res.set_content(reply.body, reply.contentType.c_str());
             return httplib::Server::HandlerResponse::Handled;
@@ -167,15 +365,25 @@ bool ArraySimulator::start(std::string& error) {
         return false;
     }
     d.tracker.install(d.server->ssl_context());
-    const size_t threads = static_cast<size_t>(std::max(1, d.options.threads));
-    d.server->new_task_queue = [&d, threads] { return d.tracker.newTaskQueue(threads); };
+    const size_t workers = static_cast<size_t>(std::max(1, d.options.threads));
+    d.server->new_task_queue = [&d, workers] { return d.tracker.newTaskQueue(workers); };
     // Answers go out at once, as from an array; without this each call waits out Nagle's
     // algorithm against the client's delayed acknowledgement.
     d.server->set_tcp_nodelay(true);
     d.server->set_keep_alive_timeout(std::max(1, d.options.keepAliveSeconds));
+    d.server->set_read_timeout(std::max(1, d.options.readTimeoutSeconds), 0);
     d.server->set_keep_alive_max_count(
         static_cast<size_t>(std::max(1, d.options.keepAliveMaxRequests)));
     d.installRoutes();
+    // SO_REUSEADDR only: with the library's default SO_REUSEPORT a second simulator could bind
+    // the same port and silently take half of the connections.
+    d.server->set_socket_options([&d](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (d.listenSocket < 0) {
+            d.listenSocket = sock;
+        }
+    });
 
     if (d.options.port == 0) {
         d.port = d.server->bind_to_any_port(d.options.address);
@@ -187,6 +395,9 @@ bool ArraySimulator::start(std::string& error) {
         d.server.reset();
         return false;
     }
+    // The library listens with a backlog of 5; a burst of connections beyond that would have
+    // its handshakes dropped and retried a second later.
+    ::listen(d.listenSocket, kListenBacklog);
     d.listener = std::thread([&d] { d.server->listen_after_bind(); });
     d.started = true;
     for (int waited = 0; !d.server->is_running(); ++waited) {
@@ -206,6 +417,7 @@ void ArraySimulator::stop() {
         return;
     }
     d.started = false;
+    d.state.stopping.stop();
     d.server->stop();
     d.tracker.shutdownAll();
     if (d.listener.joinable()) {

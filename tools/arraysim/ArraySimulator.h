@@ -1,6 +1,12 @@
 // ArraySimulator: the simulated IntelliFlash array as an HTTPS service on a loopback address.
-// It answers POST /zebi/api/v2/<method> (the array's REST API) and /control/... (the
-// simulator's own routes) on one port, over a model seeded from JSON.
+// It answers /zebi/api/v2/<method> (the array's REST API) and /control/... (the simulator's
+// own routes) on one port, over a model seeded from JSON.
+//
+// Before a body is read, a request is refused (with the array's error model and its own
+// message) when its credentials are wrong (API only), its body is larger than maxBodyBytes, it
+// carries a Content-Encoding or a Transfer-Encoding other than chunked, a POST has no length,
+// or it goes to another path or uses another HTTP method; a refused request whose body was not
+// read ends its connection after the answer.
 //
 // Use: construct with options, start(), talk to https://<address>:<port()>/ trusting
 // caFile(), stop() (also done by the destructor). start() may be called once. Several
@@ -12,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "Limits.h"
 #include "jsonxx.h"
 
 namespace arraysim {
@@ -35,9 +42,11 @@ struct SimulatorOptions {
     std::string keyFile;
     std::string caFile;
     std::string certDirectory;
-    int threads = 8;
-    int keepAliveSeconds = 5;
+    int threads = 64;            // most connections served at once (one worker each)
+    int keepAliveSeconds = 5;    // an idle kept-alive connection is closed after this
+    int readTimeoutSeconds = 5;  // a handshake or request that stalls this long is dropped
     int keepAliveMaxRequests = 100;
+    size_t maxBodyBytes = kDefaultMaxBodyBytes;
     // Called from a server thread when POST /control/shutdown arrives.
     std::function<void()> onShutdownRequest;
 };

@@ -2,12 +2,13 @@
 //
 // Clones are new datasets under "<pool>/Local/<project>/<name>" that remember their origin
 // snapshot; a volume clone gets its own LUN id, a share clone a mount point beside its
-// source's. Deleting a dataset refuses while any of its snapshots has clones; its own
-// snapshots go only with the "recursive" flag and its mappings only with the "force" flag.
+// source's. Clones and deletions answer nothing (an empty body); mappings and access rules
+// answer the command status 0, as the array documents them. Deleting a dataset refuses while
+// any of its snapshots has clones, and its own snapshots go only with the "recursive" flag; its
+// mappings and access rules always go with it.
 #include <arpa/inet.h>
 
 #include "MethodTable.h"
-#include "ModelJson.h"
 
 namespace arraysim {
 
@@ -70,8 +71,8 @@ Dataset makeClone(const Dataset& source, const std::string& cloneName,
     return clone;
 }
 
-// Parameters: snapshot path, clone name, two flags, and optionally a protocol ("FC",
-// "iSCSI") for the clone; a boolean in that place keeps the source's protocol.
+// Parameters: snapshot path, clone name, two flags, and optionally the clone's protocol as a
+// flag (true: iSCSI, false: FC); without it the clone keeps its source's protocol.
 Reply cloneVolumeSnapshot(Model& model, Params& params) {
     params.expectCount(4, 5);
     std::string snapshotPath = params.text(0, "snapshot path");
@@ -79,18 +80,8 @@ Reply cloneVolumeSnapshot(Model& model, Params& params) {
     params.flag(2, "flag");
     params.flag(3, "flag");
     std::string protocol;
-    if (params.ok() && params.has(4)) {
-        bool ignored = false;
-        if (!readFlag(*params.raw(4), ignored)) {
-            std::string text = toUpper(params.text(4, "protocol"));
-            if (text == "FC") {
-                protocol = "FC";
-            } else if (text == "ISCSI") {
-                protocol = "iSCSI";
-            } else if (params.ok()) {
-                params.fail("cloneVolumeSnapshot: parameter 5 (protocol) must be FC or iSCSI");
-            }
-        }
+    if (params.has(4)) {
+        protocol = params.flag(4, "protocol (true: iSCSI, false: FC)") ? "iSCSI" : "FC";
     }
     if (!params.ok()) {
         return paramError(params);
@@ -106,8 +97,8 @@ Reply cloneVolumeSnapshot(Model& model, Params& params) {
     if (!protocol.empty()) {
         clone.protocol = protocol;
     }
-    Dataset& stored = model.datasets[clonePath] = clone;
-    return jsonReply(volumeJson(stored));
+    model.datasets[clonePath] = clone;
+    return emptyReply();
 }
 
 std::string parentDirectory(const std::string& path) {
@@ -142,22 +133,25 @@ Reply cloneShareSnapshot(Model& model, Params& params) {
     }
     Dataset clone = makeClone(*source, cloneName, snapshotPath);
     clone.mountPoint = mountPoint;
-    Dataset& stored = model.datasets[clonePath] = clone;
-    return jsonReply(shareJson(stored));
+    model.datasets[clonePath] = clone;
+    return emptyReply();
 }
 
-// Parameters: dataset path, recursive (also delete its snapshots), force (also remove its
-// mappings).
+// Parameters: dataset path, recursive (also delete its snapshots), and whether a path that does
+// not exist is an error (true, the default) or a success with nothing to do (false).
 Reply deleteDataset(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(1, 3);
     std::string path = params.text(0, "dataset path");
     bool recursive = params.has(1) ? params.flag(1, "recursive") : false;
-    bool force = params.has(2) ? params.flag(2, "force") : false;
+    bool errorIfMissing = params.has(2) ? params.flag(2, "error if the path does not exist") : true;
     if (!params.ok()) {
         return paramError(params);
     }
     Dataset* dataset = model.findDataset(path);
     if (dataset == nullptr || dataset->kind != kind) {
+        if (!errorIfMissing) {
+            return emptyReply();
+        }
         return errorReply(kind == DatasetKind::Volume ? errors::noSuchVolume(path)
                                                       : errors::noSuchShare(path));
     }
@@ -166,25 +160,14 @@ Reply deleteDataset(Model& model, Params& params, DatasetKind kind) {
     for (const Snapshot& snapshot : dataset->snapshots) {
         std::vector<std::string> clones = model.clonesOf(path + "@" + snapshot.name);
         if (!clones.empty()) {
-            return errorReply(errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
-                                           what + path + " cannot be deleted: snapshot " +
-                                               snapshot.name +
-                                               " has dependent clones: " + joined(clones)));
+            return errorReply(errors::inUse(what + path + " cannot be deleted: snapshot " +
+                                            snapshot.name +
+                                            " has dependent clones: " + joined(clones)));
         }
         snapshots.push_back(snapshot.name);
     }
     if (!snapshots.empty() && !recursive) {
-        return errorReply(errors::busy("EZEBI_DATASET_HAS_SNAPSHOTS",
-                                       what + path + " has snapshots: " + joined(snapshots)));
-    }
-    std::vector<std::string> groups;
-    for (const Mapping* mapping : model.mappingsOf(path)) {
-        groups.push_back(mapping->initiatorGroup);
-    }
-    if (!groups.empty() && !force) {
-        return errorReply(
-            errors::busy("EZEBI_VOLUME_MAPPED",
-                         what + path + " is mapped to initiator groups: " + joined(groups)));
+        return errorReply(errors::inUse(what + path + " has snapshots: " + joined(snapshots)));
     }
     std::vector<Mapping> kept;
     for (const Mapping& mapping : model.mappings) {
@@ -194,15 +177,7 @@ Reply deleteDataset(Model& model, Params& params, DatasetKind kind) {
     }
     model.mappings = kept;
     model.datasets.erase(path);
-
-    jsonxx::Array deletedSnapshots;
-    for (const std::string& name : snapshots) {
-        deletedSnapshots.append(name);
-    }
-    jsonxx::Object answer;
-    answer.import("deletedSnapshots", deletedSnapshots);
-    answer.import("removedMappings", static_cast<jsonxx::Number>(groups.size()));
-    return jsonReply(answer);
+    return emptyReply();
 }
 
 Reply deleteVolume(Model& model, Params& params) {
@@ -216,13 +191,14 @@ Reply deleteShare(Model& model, Params& params) {
 constexpr long long kMaxLun = 1023;
 
 // Parameters: volume path, initiator group, target group, LUN number (-1: the array picks the
-// lowest free one for the group, or the one the volume already has in it).
+// lowest free one for the group, or the one the volume already has in it), read-only.
 Reply createMappingForVolume(Model& model, Params& params) {
-    params.expectCount(3, 4);
+    params.expectCount(3, 5);
     std::string path = params.text(0, "volume path");
     std::string groupName = params.text(1, "initiator group");
     std::string targetGroupName = params.text(2, "target group");
     long long lun = params.has(3) ? params.integer(3, "LUN") : -1;
+    bool readOnly = params.has(4) ? params.flag(4, "read-only") : false;
     if (params.ok() && (lun < -1 || lun > kMaxLun)) {
         params.fail("createMappingForVolume: LUN must be -1 or 0 to " + std::to_string(kMaxLun));
     }
@@ -252,9 +228,8 @@ Reply createMappingForVolume(Model& model, Params& params) {
             }
             sameVolumeLun = mapping.lun;
         } else if (mapping.lun == lun) {
-            return errorReply(errors::busy("EZEBI_STMF_ERROR",
-                                           "STMF_ERROR_LUN_IN_USE: LUN " + std::to_string(lun) +
-                                               " is in use in initiator group " + groupName));
+            return errorReply(errors::inUse("STMF_ERROR_LUN_IN_USE: LUN " + std::to_string(lun) +
+                                            " is in use in initiator group " + groupName));
         }
     }
     Mapping mapping;
@@ -263,9 +238,10 @@ Reply createMappingForVolume(Model& model, Params& params) {
     mapping.targetGroup = targetGroupName;
     mapping.lun = lun >= 0 ? static_cast<int>(lun)
                            : (sameVolumeLun >= 0 ? sameVolumeLun : model.freeLun(groupName));
+    mapping.readOnly = readOnly;
     mapping.hiddenForQueries = std::max(0, model.behaviour.mappingVisibilityDelay);
     model.mappings.push_back(mapping);
-    return jsonReply(mappingJson(mapping));
+    return statusReply(0);
 }
 
 Reply deleteMappingFromVolume(Model& model, Params& params) {
@@ -284,15 +260,12 @@ Reply deleteMappingFromVolume(Model& model, Params& params) {
         if (it->datasetPath == path && it->initiatorGroup == groupName &&
             it->targetGroup == targetGroupName) {
             model.mappings.erase(it);
-            jsonxx::Object answer;
-            answer.import("removedMappings", static_cast<jsonxx::Number>(1));
-            return jsonReply(answer);
+            return statusReply(0);
         }
     }
-    return errorReply(
-        errors::notFound("EZEBI_MAPPING_NOT_FOUND", "Mapping of " + path + " to initiator group " +
-                                                        groupName + " through target group " +
-                                                        targetGroupName + " does not exist"));
+    return errorReply(errors::notFound("Mapping of " + path + " to initiator group " + groupName +
+                                       " through target group " + targetGroupName +
+                                       " does not exist"));
 }
 
 bool validNetwork(const std::string& text) {
@@ -347,13 +320,7 @@ Reply addNFSNetworkACLOnShare(Model& model, Params& params) {
     rule.access = access;
     rule.rootAccess = root;
     share->accessRules.push_back(rule);
-    jsonxx::Object answer;
-    answer.import("datasetPath", path);
-    answer.import("type", kind);
-    answer.import("host", host);
-    answer.import("access", access);
-    answer.import("rootAccess", root);
-    return jsonReply(answer);
+    return statusReply(0);
 }
 
 }  // namespace

@@ -3,23 +3,75 @@
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+#include <vector>
+
 namespace arraysim {
 
 namespace {
 
-class CountingTaskQueue : public httplib::TaskQueue {
+// Starts a worker for a connection when none is idle, up to the maximum; beyond it
+// connections wait for a free worker. On shutdown the workers finish the queued connections
+// (the server has stopped, so each one is closed at once) and are joined.
+class WorkerPool : public httplib::TaskQueue {
 public:
-    CountingTaskQueue(size_t threads, Counters& counters) : pool_(threads), counters_(counters) {}
+    WorkerPool(size_t maxWorkers, Counters& counters)
+        : maxWorkers_(std::max<size_t>(1, maxWorkers)), counters_(counters) {}
+    ~WorkerPool() override { shutdown(); }
 
     void enqueue(std::function<void()> job) override {
         counters_.connection();
-        pool_.enqueue(std::move(job));
+        std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(job));
+        if (jobs_.size() > idle_ && workers_.size() < maxWorkers_) {
+            workers_.emplace_back([this] { run(); });
+        }
+        ready_.notify_one();
     }
-    void shutdown() override { pool_.shutdown(); }
+
+    void shutdown() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        // No job is queued any more once the server has stopped listening.
+        for (std::thread& worker : workers_) {
+            if (worker.joinable()) {
+                worker.join();
+            }
+        }
+    }
 
 private:
-    httplib::ThreadPool pool_;
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ++idle_;
+            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            --idle_;
+            if (jobs_.empty()) {
+                return;
+            }
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    const size_t maxWorkers_;
     Counters& counters_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> jobs_;
+    std::vector<std::thread> workers_;
+    size_t idle_ = 0;
+    bool stopping_ = false;
 };
 
 }  // namespace
@@ -35,8 +87,8 @@ void ConnectionTracker::install(SSL_CTX* context) {
     SSL_CTX_set_info_callback(context, infoCallback);
 }
 
-httplib::TaskQueue* ConnectionTracker::newTaskQueue(size_t threads) {
-    return new CountingTaskQueue(threads, counters_);
+httplib::TaskQueue* ConnectionTracker::newTaskQueue(size_t maxWorkers) {
+    return new WorkerPool(maxWorkers, counters_);
 }
 
 void ConnectionTracker::infoCallback(const SSL* ssl, int where, int /*ret*/) {
@@ -48,6 +100,9 @@ void ConnectionTracker::infoCallback(const SSL* ssl, int where, int /*ret*/) {
         SSL_set_ex_data(const_cast<SSL*>(ssl), exDataIndex(), tracker);
         std::lock_guard<std::mutex> lock(tracker->mutex_);
         tracker->live_[ssl] = SSL_get_fd(ssl);
+        if (tracker->stopping_ && SSL_get_fd(ssl) >= 0) {
+            ::shutdown(SSL_get_fd(ssl), SHUT_RDWR);
+        }
     }
     if ((where & SSL_CB_HANDSHAKE_DONE) != 0) {
         tracker->counters_.handshake();
@@ -68,6 +123,7 @@ void ConnectionTracker::forget(const SSL* ssl) {
 
 void ConnectionTracker::shutdownAll() {
     std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
     for (const auto& entry : live_) {
         if (entry.second >= 0) {
             ::shutdown(entry.second, SHUT_RDWR);

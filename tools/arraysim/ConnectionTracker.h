@@ -1,7 +1,8 @@
 // ConnectionTracker: watches the server's connections through OpenSSL and the HTTP server's
 // task queue. It counts accepted TCP connections and completed TLS handshakes, and it knows
-// the socket of every connection whose handshake has started, so that stop() can cut idle
-// kept-alive connections at once instead of waiting for their keep-alive time-out.
+// the socket of every connection whose handshake has started, so that shutdownAll() can cut
+// idle kept-alive connections at once instead of waiting for their keep-alive time-out; a
+// handshake that starts after shutdownAll() is cut as it starts.
 //
 // A socket is forgotten when its SSL object is freed, which the server does before closing
 // the socket, so shutdownAll() never touches a descriptor that was already reused. The
@@ -30,10 +31,13 @@ public:
 
     // Hooks the tracker into a server context (info callback and application data).
     void install(SSL_CTX* context);
-    // A thread pool of `threads` workers that counts every connection handed to it; the
-    // caller (the HTTP server) owns it.
-    httplib::TaskQueue* newTaskQueue(size_t threads);
-    // Shuts down (both directions) the socket of every live TLS connection.
+    // The workers that serve connections, one connection each at a time: started as
+    // connections arrive, at most `maxWorkers`, so idle clients hold no thread another client
+    // needs until that many connections are open at once. Counts every connection handed to
+    // it; the caller (the HTTP server) owns it.
+    httplib::TaskQueue* newTaskQueue(size_t maxWorkers);
+    // Shuts down (both directions) the socket of every live TLS connection, and of every one
+    // that starts its handshake later.
     void shutdownAll();
 
 private:
@@ -46,6 +50,7 @@ private:
     Counters& counters_;
     std::mutex mutex_;
     std::map<const SSL*, int> live_;
+    bool stopping_ = false;
 };
 
 // Cuts the connection that carries `ssl` (both directions); the HTTP server then fails to

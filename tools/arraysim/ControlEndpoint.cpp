@@ -1,8 +1,11 @@
 #include "ControlEndpoint.h"
 
+#include <cctype>
 #include <map>
+#include <set>
 
 #include "HostView.h"
+#include "Limits.h"
 #include "ModelJson.h"
 #include "Params.h"
 
@@ -25,22 +28,56 @@ struct Route {
 Reply controlError(int status, const std::string& message) {
     ApiError error;
     error.status = status;
-    error.code = status == 404   ? "EZEBI_NOT_FOUND"
+    error.code = status == 404   ? "EZEBI_RESOURCE_NOT_FOUND"
                  : status == 405 ? "EZEBI_METHOD_NOT_ALLOWED"
-                 : status >= 500 ? "EZEBI_INTERNAL"
+                 : status >= 500 ? "EZEBI_INTERNAL_ERROR"
                                  : "EZEBI_INVALID_ARGUMENT";
     error.message = message;
     return errorReply(error);
 }
 
-// The body as an object; an empty body is an empty object.
-bool bodyObject(const std::string& body, jsonxx::Object& object, Reply& failure) {
+// The body as an object holding no members but `allowed`; an empty body is an empty object.
+bool bodyObject(const std::string& body, const std::set<std::string>& allowed,
+                jsonxx::Object& object, Reply& failure) {
     if (body.find_first_not_of(" \t\r\n") == std::string::npos) {
         return true;
     }
     if (body[body.find_first_not_of(" \t\r\n")] != '{' || !object.parse(body)) {
         failure = controlError(400, "the body must be a JSON object");
         return false;
+    }
+    for (const auto& member : object.kv_map()) {
+        if (allowed.count(member.first) == 0) {
+            failure = controlError(400, "unknown member \"" + member.first.substr(0, 64) + "\"");
+            return false;
+        }
+    }
+    return true;
+}
+
+// A text member of 1 to `limit` characters when present; false (with `failure`) otherwise.
+bool textMember(const jsonxx::Object& object, const std::string& key, size_t limit,
+                std::string& out, Reply& failure) {
+    auto it = object.kv_map().find(key);
+    if (it == object.kv_map().end()) {
+        return true;
+    }
+    if (!it->second.is<std::string>() || it->second.get<std::string>().empty() ||
+        it->second.get<std::string>().size() > limit) {
+        failure = controlError(
+            400, "\"" + key + "\" must be a text of 1 to " + std::to_string(limit) + " characters");
+        return false;
+    }
+    out = it->second.get<std::string>();
+    return true;
+}
+
+// Version texts: digits, letters, '.' and '-'.
+bool versionText(const std::string& text) {
+    for (char c : text) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') {
+            return false;
+        }
     }
     return true;
 }
@@ -87,7 +124,10 @@ Reply clearFaults(Request& request) {
 Reply config(Request& request) {
     jsonxx::Object body;
     Reply failure;
-    if (!bodyObject(request.body, body, failure)) {
+    if (!bodyObject(request.body,
+                    {"snapshotPendingPolls", "mappingVisibilityDelay", "listSnapshotsWholeName",
+                     "apiVersion", "apiMinorVersion"},
+                    body, failure)) {
         return failure;
     }
     std::lock_guard<std::mutex> lock(request.state.modelMutex);
@@ -110,14 +150,15 @@ Reply config(Request& request) {
                 return controlError(400, key + " must be true or false");
             }
             behaviour.listSnapshotsWholeName = flag;
-        } else if (key == "apiVersion" || key == "apiMinorVersion") {
-            if (!member.second.is<std::string>()) {
-                return controlError(400, key + " must be a text");
-            }
-            (key == "apiVersion" ? system.apiVersion : system.apiMinorVersion) =
-                member.second.get<std::string>();
         } else {
-            return controlError(400, "unknown setting " + key);
+            std::string text;
+            if (!textMember(body, key, 32, text, failure)) {
+                return failure;
+            }
+            if (!versionText(text)) {
+                return controlError(400, key + " must hold only digits, letters, '.' and '-'");
+            }
+            (key == "apiVersion" ? system.apiVersion : system.apiMinorVersion) = text;
         }
     }
     model.behaviour = behaviour;
@@ -129,14 +170,20 @@ Reply config(Request& request) {
     return jsonReply(answer);
 }
 
+// "initiators": a list of FC port names (any usual spelling) and iSCSI names.
 bool initiatorList(const jsonxx::Object& body, std::vector<std::string>& out, Reply& failure) {
-    if (!body.has<jsonxx::Array>("initiators")) {
-        failure = controlError(400, "\"initiators\" must be a list of names");
+    const std::string wanted = "\"initiators\" must be a list of at most " +
+                               std::to_string(kMaxControlList) +
+                               " FC port names and iSCSI initiator names";
+    if (!body.has<jsonxx::Array>("initiators") ||
+        body.get<jsonxx::Array>("initiators").size() > kMaxControlList) {
+        failure = controlError(400, wanted);
         return false;
     }
     for (const jsonxx::Value& value : body.get<jsonxx::Array>("initiators").values()) {
-        if (!value.is<std::string>()) {
-            failure = controlError(400, "\"initiators\" must be a list of names");
+        if (!value.is<std::string>() || (!validPortName(value.get<std::string>()) &&
+                                         !validIscsiName(value.get<std::string>()))) {
+            failure = controlError(400, wanted);
             return false;
         }
         out.push_back(value.get<std::string>());
@@ -148,7 +195,8 @@ Reply hostViewRoute(Request& request) {
     jsonxx::Object body;
     Reply failure;
     std::vector<std::string> initiators;
-    if (!bodyObject(request.body, body, failure) || !initiatorList(body, initiators, failure)) {
+    if (!bodyObject(request.body, {"initiators"}, body, failure) ||
+        !initiatorList(body, initiators, failure)) {
         return failure;
     }
     request.state.counters.hostViewQuery();
@@ -159,18 +207,19 @@ Reply hostViewRoute(Request& request) {
 Reply visibility(Request& request) {
     jsonxx::Object body;
     Reply failure;
-    if (!bodyObject(request.body, body, failure)) {
+    std::string path;
+    std::string group;
+    if (!bodyObject(request.body, {"datasetPath", "queries", "initiatorGroup"}, body, failure) ||
+        !textMember(body, "datasetPath", kMaxPathLength, path, failure) ||
+        !textMember(body, "initiatorGroup", kMaxGroupNameLength, group, failure)) {
         return failure;
     }
     long long queries = 0;
     auto it = body.kv_map().find("queries");
-    if (!body.has<std::string>("datasetPath") || it == body.kv_map().end() ||
-        !readInteger(it->second, queries) || queries < 0 || queries > 1000000) {
+    if (path.empty() || it == body.kv_map().end() || !readInteger(it->second, queries) ||
+        queries < 0 || queries > 1000000) {
         return controlError(400, "needs \"datasetPath\" and a count \"queries\"");
     }
-    const std::string& path = body.get<std::string>("datasetPath");
-    const std::string group =
-        body.has<std::string>("initiatorGroup") ? body.get<std::string>("initiatorGroup") : "";
     std::lock_guard<std::mutex> lock(request.state.modelMutex);
     jsonxx::Array changed;
     for (Mapping* mapping : request.state.model.mappingsOf(path)) {
@@ -191,7 +240,8 @@ Reply initiators(Request& request) {
     jsonxx::Object body;
     Reply failure;
     std::vector<std::string> names;
-    if (!bodyObject(request.body, body, failure) || !initiatorList(body, names, failure)) {
+    if (!bodyObject(request.body, {"initiators"}, body, failure) ||
+        !initiatorList(body, names, failure)) {
         return failure;
     }
     std::lock_guard<std::mutex> lock(request.state.modelMutex);
@@ -245,16 +295,20 @@ Reply handleControlRequest(SimulatorState& state, const std::string& httpMethod,
     }
     auto it = routes().find(key);
     if (it == routes().end()) {
-        return controlError(404, "no control route /control/" + route);
+        return withDetails(controlError(404, "no control route /control/" + route),
+                           httpMethod + " /control/" + route);
     }
     if (httpMethod != it->second.httpMethod) {
-        return controlError(405, "/control/" + route + " takes " + it->second.httpMethod);
+        return withDetails(
+            controlError(405, "/control/" + route + " takes " + it->second.httpMethod),
+            httpMethod + " /control/" + route);
     }
     Request request{state, body};
+    const std::string where = httpMethod + " /control/" + route;
     try {
-        return it->second.handler(request);
+        return withDetails(it->second.handler(request), where);
     } catch (const std::exception& e) {
-        return controlError(500, std::string("internal error: ") + e.what());
+        return withDetails(controlError(500, std::string("internal error: ") + e.what()), where);
     }
 }
 

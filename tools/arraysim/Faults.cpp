@@ -1,5 +1,9 @@
 #include "Faults.h"
 
+#include <cctype>
+#include <set>
+
+#include "Limits.h"
 #include "Params.h"
 
 namespace arraysim {
@@ -26,32 +30,76 @@ const char* actionName(FaultAction action) {
     return "?";
 }
 
-bool readInt(const jsonxx::Object& object, const std::string& key, int& out, std::string& error) {
+// Reads an integer member in [min, max] when present.
+bool readInt(const jsonxx::Object& object, const std::string& key, long long min, long long max,
+             int& out, std::string& error) {
     auto it = object.kv_map().find(key);
     if (it == object.kv_map().end()) {
         return true;
     }
     long long value = 0;
-    if (!readInteger(it->second, value) || value < -1 || value > 1000000000) {
-        error = "fault member \"" + key + "\" must be an integer";
+    if (!readInteger(it->second, value) || value < min || value > max) {
+        error = "fault member \"" + key + "\" must be an integer from " + std::to_string(min) +
+                " to " + std::to_string(max);
         return false;
     }
     out = static_cast<int>(value);
     return true;
 }
 
+// Reads a text member of at most `limit` bytes when present; `allowed` (when given) says which
+// characters it may hold.
+bool readText(const jsonxx::Object& object, const std::string& key, size_t limit,
+              bool (*allowed)(char), std::string& out, std::string& error) {
+    auto it = object.kv_map().find(key);
+    if (it == object.kv_map().end()) {
+        return true;
+    }
+    if (!it->second.is<std::string>()) {
+        error = "fault member \"" + key + "\" must be a text";
+        return false;
+    }
+    const std::string& text = it->second.get<std::string>();
+    bool clean = true;
+    for (char c : text) {
+        clean = clean && (allowed == nullptr || allowed(c));
+    }
+    if (text.size() > limit || !clean) {
+        error = "fault member \"" + key + "\" must be a text of at most " + std::to_string(limit) +
+                " characters" + (allowed != nullptr ? " without control characters or blanks" : "");
+        return false;
+    }
+    out = text;
+    return true;
+}
+
+bool nameCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '*' || c == '_' || c == '-';
+}
+
+bool headerCharacter(char c) {
+    return static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
+}
+
+const std::set<std::string> kMembers = {"method",  "action", "count",       "status", "code",
+                                        "message", "body",   "contentType", "ms",     "process"};
+
 }  // namespace
 
 bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& error) {
-    Fault parsed;
-    if (description.has<std::string>("method")) {
-        parsed.method = description.get<std::string>("method");
+    for (const auto& member : description.kv_map()) {
+        if (kMembers.count(member.first) == 0) {
+            error = "unknown fault member \"" + member.first.substr(0, 64) + "\"";
+            return false;
+        }
     }
+    Fault parsed;
+    std::string action;
     if (!description.has<std::string>("action")) {
         error = "fault needs an \"action\"";
         return false;
     }
-    const std::string& action = description.get<std::string>("action");
+    action = description.get<std::string>("action");
     bool known = false;
     for (const ActionName& entry : kActions) {
         if (action == entry.name) {
@@ -60,7 +108,7 @@ bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& er
         }
     }
     if (!known) {
-        error = "unknown fault action '" + action +
+        error = "unknown fault action '" + action.substr(0, 64) +
                 "' (fail, latency, drop, malformed, truncate, respond)";
         return false;
     }
@@ -69,30 +117,24 @@ bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& er
     if (parsed.action == FaultAction::Respond) {
         parsed.status = 200;
     }
-    if (!readInt(description, "count", parsed.remaining, error) ||
-        !readInt(description, "status", parsed.status, error) ||
-        !readInt(description, "ms", parsed.latencyMs, error)) {
+    auto process = description.kv_map().find("process");
+    if (process != description.kv_map().end() && !readFlag(process->second, parsed.process)) {
+        error = "fault member \"process\" must be true or false";
         return false;
     }
-    if (parsed.remaining == 0 || parsed.status < 100 || parsed.status > 599 ||
-        parsed.latencyMs < 0) {
-        error = "fault count must be -1 or positive, status 100 to 599, ms not negative";
+    if (!readInt(description, "count", -1, 1000000000, parsed.remaining, error) ||
+        !readInt(description, "status", 100, 599, parsed.status, error) ||
+        !readInt(description, "ms", 0, kMaxLatencyMs, parsed.latencyMs, error) ||
+        !readText(description, "method", 64, nameCharacter, parsed.method, error) ||
+        !readText(description, "code", 64, nameCharacter, parsed.code, error) ||
+        !readText(description, "message", kMaxControlText, nullptr, parsed.message, error) ||
+        !readText(description, "body", kMaxControlBody, nullptr, parsed.body, error) ||
+        !readText(description, "contentType", 128, headerCharacter, parsed.contentType, error)) {
         return false;
     }
-    if (description.has<std::string>("code")) {
-        parsed.code = description.get<std::string>("code");
-    }
-    if (description.has<std::string>("message")) {
-        parsed.message = description.get<std::string>("message");
-    }
-    if (description.has<std::string>("body")) {
-        parsed.body = description.get<std::string>("body");
-    }
-    if (description.has<std::string>("contentType")) {
-        parsed.contentType = description.get<std::string>("contentType");
-    }
-    if (description.has<bool>("process")) {
-        parsed.process = description.get<bool>("process");
+    if (parsed.remaining == 0) {
+        error = "fault member \"count\" must be -1 (until cleared) or positive";
+        return false;
     }
     fault = parsed;
     return true;
@@ -131,6 +173,11 @@ void FaultSet::add(const Fault& fault) {
 
 bool FaultSet::addJson(const jsonxx::Value& description, std::string& error) {
     std::vector<Fault> parsed;
+    if (description.is<jsonxx::Array>() &&
+        description.get<jsonxx::Array>().size() > kMaxControlList) {
+        error = "at most " + std::to_string(kMaxControlList) + " faults can be added at once";
+        return false;
+    }
     if (description.is<jsonxx::Object>()) {
         Fault fault;
         if (!parseFault(description.get<jsonxx::Object>(), fault, error)) {
@@ -154,6 +201,10 @@ bool FaultSet::addJson(const jsonxx::Value& description, std::string& error) {
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
+    if (faults_.size() + parsed.size() > kMaxFaults) {
+        error = "at most " + std::to_string(kMaxFaults) + " faults can be pending";
+        return false;
+    }
     faults_.insert(faults_.end(), parsed.begin(), parsed.end());
     return true;
 }

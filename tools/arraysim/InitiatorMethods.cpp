@@ -1,9 +1,11 @@
 // Initiators and initiator groups. Several answers are bare text, compared exactly by the
-// plug-in: "0" for success, "true"/"false", and a group name in double quotes (or nothing).
+// plug-in: the command status 0 for success, "true"/"false", and a group name in double
+// quotes (or nothing).
 //
 // The array knows an FC initiator once its port has logged in (seeded, or through the control
 // endpoint) and an iSCSI initiator once it was registered; only known initiators can join a
 // group, and an initiator belongs to at most one group.
+#include "Limits.h"
 #include "MethodTable.h"
 
 namespace arraysim {
@@ -80,13 +82,20 @@ Reply initiatorGroupExists(Model& model, Params& params) {
     return textReply(model.findInitiatorGroup(name) != nullptr ? "true" : "false");
 }
 
+bool checkGroupName(Params& params, const std::string& name) {
+    if (params.ok() && !validGroupName(name)) {
+        params.fail(params.method() + ": invalid initiator group name '" + name + "': use 1 to " +
+                    std::to_string(kMaxGroupNameLength) +
+                    " letters, digits, '-', '.' and ':' (no '_', blanks, ',', '/', '\\', '@' "
+                    "or '#')");
+    }
+    return params.ok();
+}
+
 Reply createInitiatorGroup(Model& model, Params& params) {
     params.expectCount(1, 1);
     std::string name = params.text(0, "initiator group");
-    if (params.ok() && !validObjectName(name)) {
-        params.fail("createInitiatorGroup: invalid initiator group name '" + name + "'");
-    }
-    if (!params.ok()) {
+    if (!checkGroupName(params, name)) {
         return paramError(params);
     }
     if (model.findInitiatorGroup(name) != nullptr) {
@@ -95,30 +104,33 @@ Reply createInitiatorGroup(Model& model, Params& params) {
     InitiatorGroup group;
     group.name = name;
     model.initiatorGroups.push_back(group);
-    return textReply("0");
+    return statusReply(0);
 }
 
+// A group that does not exist yet is created for the initiator.
 Reply addInitiatorToInitiatorGroup(Model& model, Params& params) {
     params.expectCount(2, 2);
     std::string initiator = params.text(0, "initiator");
     std::string name = params.text(1, "initiator group");
-    if (!params.ok()) {
+    if (!checkGroupName(params, name)) {
         return paramError(params);
-    }
-    InitiatorGroup* group = model.findInitiatorGroup(name);
-    if (group == nullptr) {
-        return errorReply(errors::noSuchInitiatorGroup(name));
     }
     if (model.knownInitiators.count(initiator) == 0) {
         return errorReply(errors::noSuchInitiator(initiator));
     }
     if (InitiatorGroup* current = model.groupOfInitiator(initiator)) {
-        return errorReply(errors::busy(
-            "EZEBI_INITIATOR_IN_GROUP",
+        return errorReply(errors::inUse(
             "Initiator " + initiator + " is already a member of initiator group " + current->name));
     }
+    InitiatorGroup* group = model.findInitiatorGroup(name);
+    if (group == nullptr) {
+        InitiatorGroup created;
+        created.name = name;
+        model.initiatorGroups.push_back(created);
+        group = &model.initiatorGroups.back();
+    }
     group->initiators.push_back(initiator);
-    return textReply("0");
+    return statusReply(0);
 }
 
 // The one parameter is an object {"initiatorName": ...}; a bare name is accepted too.
@@ -131,8 +143,11 @@ Reply createIscsiInitiator(Model& model, Params& params) {
         jsonxx::Object object = params.object(0, "initiator");
         initiator = params.memberText(object, "initiatorName");
     }
-    if (params.ok() && (initiator.empty() || initiatorProtocol(initiator) != "ISCSI")) {
-        params.fail("createIscsiInitiator: '" + initiator + "' is no iSCSI initiator name");
+    if (params.ok() && !validIscsiName(initiator)) {
+        params.fail("createIscsiInitiator: '" + initiator +
+                    "' is no iSCSI initiator name (iqn., eui. or naa. and then letters, digits, "
+                    "'-', '.' and ':', at most " +
+                    std::to_string(kMaxInitiatorNameLength) + " characters)");
     }
     if (!params.ok()) {
         return paramError(params);
@@ -141,14 +156,14 @@ Reply createIscsiInitiator(Model& model, Params& params) {
         return errorReply(errors::alreadyExists("Initiator " + initiator));
     }
     model.knownInitiators.insert(initiator);
-    return textReply("0");
+    return statusReply(0);
 }
 
 }  // namespace
 
 void addInitiatorMethods(MethodTable& table) {
-    table.add("listISCSIInitiatorGroups", listISCSIInitiatorGroups);
-    table.add("listFCInitiatorGroups", listFCInitiatorGroups);
+    table.add("listISCSIInitiatorGroups", listISCSIInitiatorGroups, HttpAccess::GetOrPost);
+    table.add("listFCInitiatorGroups", listFCInitiatorGroups, HttpAccess::GetOrPost);
     table.add("listInitiatorsInInitiatorGroup", listInitiatorsInInitiatorGroup);
     table.add("getInitiatorGroup", getInitiatorGroup);
     table.add("initiatorGroupExists", initiatorGroupExists);

@@ -7,19 +7,28 @@ namespace arraysim {
 
 namespace {
 
+// commandStatus of an unknown LUN id.
+constexpr int kUnknownLunStatus = 1;
+
+// Every property the array documents and the simulator knows is answered, in the order asked;
+// the seed's "system.properties" adds or overrides names.
 Reply listSystemProperties(Model& model, Params& params) {
     params.expectCount(1, 1);
     std::vector<std::string> names = params.textList(0, "property names");
     if (!params.ok()) {
         return paramError(params);
     }
-    const std::map<std::string, std::string> properties = {
+    std::map<std::string, std::string> properties = {
         {"ZEBI_APPLIANCE_MODEL", model.system.model},
         {"ZEBI_APPLIANCE_VERSION", model.system.softwareVersion},
+        {"ZEBI_GUI_VERSION", model.system.softwareVersion},
         {"ZEBI_API_VERSION", model.system.apiVersion},
         {"ZEBI_API_MINOR_VERSION", model.system.apiMinorVersion},
         {"ZEBI_APPLIANCE_SERIAL", model.system.serial},
     };
+    for (const auto& entry : model.system.properties) {
+        properties[entry.first] = entry.second;
+    }
     jsonxx::Array values;
     for (const std::string& name : names) {
         auto it = properties.find(name);
@@ -31,20 +40,30 @@ Reply listSystemProperties(Model& model, Params& params) {
     return jsonReply(values);
 }
 
-// Only the ids the array knows are answered, in the order asked.
+// One LUN-status object per id asked, in the order asked: guid, datasetPath, size (bytes) and
+// blockSize as texts and commandStatus 0; an id the array does not know gets only its guid and
+// a non-zero commandStatus.
 Reply listLunsById(Model& model, Params& params) {
     params.expectCount(1, 1);
     std::vector<std::string> ids = params.textList(0, "LUN ids");
     if (!params.ok()) {
         return paramError(params);
     }
-    jsonxx::Array volumes;
+    jsonxx::Array statuses;
     for (const std::string& id : ids) {
-        if (Dataset* volume = model.findByLuId(id)) {
-            volumes.append(volumeJson(*volume));
+        jsonxx::Object status;
+        Dataset* volume = model.findByLuId(id);
+        status.import("guid", volume != nullptr ? volume->luId : id);
+        if (volume != nullptr) {
+            status.import("datasetPath", volume->path());
+            status.import("size", std::to_string(volume->size));
+            status.import("blockSize", volume->blockSize);
         }
+        status.import("commandStatus",
+                      static_cast<jsonxx::Number>(volume != nullptr ? 0 : kUnknownLunStatus));
+        statuses.append(status);
     }
-    return jsonReply(volumes);
+    return jsonReply(statuses);
 }
 
 // listVolumes / listShares: pool, project, local flag. The flag selects the "Local" datasets
@@ -143,8 +162,8 @@ void addLookupMethods(MethodTable& table) {
     table.add("listVolumes", listVolumes);
     table.add("listShares", listShares);
     table.add("listSharesByMountPoints", listSharesByMountPoints);
-    table.add("listISCSITargetGroups", listISCSITargetGroups);
-    table.add("listFCTargetGroups", listFCTargetGroups);
+    table.add("listISCSITargetGroups", listISCSITargetGroups, HttpAccess::GetOrPost);
+    table.add("listFCTargetGroups", listFCTargetGroups, HttpAccess::GetOrPost);
     table.add("listTargetsInTargetGroup", listTargetsInTargetGroup);
 }
 

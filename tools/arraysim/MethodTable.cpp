@@ -4,7 +4,12 @@ namespace arraysim {
 
 MethodHandler MethodTable::find(const std::string& name) const {
     auto it = handlers_.find(name);
-    return it == handlers_.end() ? nullptr : it->second;
+    return it == handlers_.end() ? nullptr : it->second.handler;
+}
+
+bool MethodTable::acceptsGet(const std::string& name) const {
+    auto it = handlers_.find(name);
+    return it != handlers_.end() && it->second.access == HttpAccess::GetOrPost;
 }
 
 std::vector<std::string> MethodTable::names() const {

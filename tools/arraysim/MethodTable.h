@@ -16,15 +16,27 @@ namespace arraysim {
 
 using MethodHandler = Reply (*)(Model& model, Params& params);
 
+// How a method may be called: every method by POST; the methods without parameters (the
+// target and initiator group listings) by GET as well.
+enum class HttpAccess { PostOnly, GetOrPost };
+
 class MethodTable {
 public:
-    void add(const std::string& name, MethodHandler handler) { handlers_[name] = handler; }
+    void add(const std::string& name, MethodHandler handler,
+             HttpAccess access = HttpAccess::PostOnly) {
+        handlers_[name] = {handler, access};
+    }
     // Null for an unknown name.
     MethodHandler find(const std::string& name) const;
+    bool acceptsGet(const std::string& name) const;
     std::vector<std::string> names() const;
 
 private:
-    std::map<std::string, MethodHandler> handlers_;
+    struct Entry {
+        MethodHandler handler;
+        HttpAccess access;
+    };
+    std::map<std::string, Entry> handlers_;
 };
 
 // Every method the array answers.

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "Limits.h"
+
 namespace arraysim {
 
 Snapshot* Dataset::findSnapshot(const std::string& snapshotName) {
@@ -180,6 +182,10 @@ std::string portNameDigits(const std::string& text) {
 
 }  // namespace
 
+bool validPortName(const std::string& text) {
+    return !portNameDigits(text).empty();
+}
+
 std::string initiatorProtocol(const std::string& initiator) {
     if (toLower(initiator.substr(0, 4)) == "wwn." || !portNameDigits(initiator).empty()) {
         return "FC";
@@ -217,6 +223,32 @@ bool validObjectName(const std::string& name) {
     for (char c : name) {
         unsigned char u = static_cast<unsigned char>(c);
         if (!std::isalnum(u) && c != '_' && c != '-' && c != '.' && c != ':' && c != ' ') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool validGroupName(const std::string& name) {
+    if (name.empty() || name.size() > kMaxGroupNameLength) {
+        return false;
+    }
+    for (char c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != ':') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool validIscsiName(const std::string& name) {
+    const std::string prefix = toLower(name.substr(0, 4));
+    if (name.size() <= 4 || name.size() > kMaxInitiatorNameLength ||
+        (prefix != "iqn." && prefix != "eui." && prefix != "naa.")) {
+        return false;
+    }
+    for (char c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != ':') {
             return false;
         }
     }

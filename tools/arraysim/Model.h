@@ -79,6 +79,7 @@ struct Mapping {
     std::string initiatorGroup;
     std::string targetGroup;
     int lun = 0;
+    bool readOnly = false;
     int hiddenForQueries = 0;  // host-view queries that still do not show it
 };
 
@@ -88,6 +89,8 @@ struct SystemInfo {
     std::string apiVersion = "2.1";
     std::string apiMinorVersion = "1";
     std::string serial = "5A3C9E21";  // 8 hex digits, part of every new LUN id
+    // Further listSystemProperties names and their values (seed "system.properties").
+    std::map<std::string, std::string> properties;
 };
 
 // Switches that tests and benchmarks turn; all can be changed at run time.
@@ -145,6 +148,9 @@ private:
     uint64_t nextLunNumber_ = 1;
 };
 
+// Whether the text is an FC port name: 16 hex digits, with or without ':' separators or the
+// prefix "wwn.".
+bool validPortName(const std::string& text);
 // "FC" for Fibre Channel port names (wwn.…, or 16 hex digits with or without ':'), else
 // "ISCSI".
 std::string initiatorProtocol(const std::string& initiator);
@@ -157,6 +163,12 @@ bool splitSnapshotPath(const std::string& path, std::string& dataset, std::strin
 // Object names follow the array's file-system rules: 1 to 255 characters out of letters,
 // digits, '_', '-', '.', ':' and ' ', and not starting with '-'.
 bool validObjectName(const std::string& name);
+// Initiator group names: 1 to 255 letters, digits, '-', '.' and ':' (no '_', blanks, ',', '/',
+// '\', '@', '#' or any other character).
+bool validGroupName(const std::string& name);
+// iSCSI initiator names: "iqn.", "eui." or "naa." and then letters, digits, '-', '.' and ':',
+// at most 223 characters.
+bool validIscsiName(const std::string& name);
 // Full dataset and snapshot paths are limited to 255 characters.
 constexpr size_t kMaxPathLength = 255;
 bool isUpperHex32(const std::string& text);

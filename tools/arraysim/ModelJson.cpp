@@ -59,6 +59,7 @@ jsonxx::Object mappingJson(const Mapping& mapping) {
     object.import("initiatorGroup", mapping.initiatorGroup);
     object.import("targetGroup", mapping.targetGroup);
     object.import("lun", static_cast<jsonxx::Number>(mapping.lun));
+    object.import("readOnly", mapping.readOnly);
     object.import("hiddenForQueries", static_cast<jsonxx::Number>(mapping.hiddenForQueries));
     return object;
 }

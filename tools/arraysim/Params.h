@@ -40,6 +40,7 @@ public:
                            bool required = true);
     bool memberFlag(const jsonxx::Object& object, const std::string& key, bool fallback);
 
+    const std::string& method() const { return method_; }
     bool ok() const { return !failed_; }
     const ApiError& error() const { return error_; }
     void fail(const std::string& message);

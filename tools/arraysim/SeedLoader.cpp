@@ -403,6 +403,19 @@ bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std:
         info.apiMinorVersion =
             reader.text(system, "system", "apiMinorVersion", info.apiMinorVersion, false);
         info.serial = reader.text(system, "system", "serial", info.serial, false);
+        auto properties = system.kv_map().find("properties");
+        if (properties != system.kv_map().end()) {
+            if (!properties->second.is<jsonxx::Object>()) {
+                reader.fail("system.properties",
+                            "an object of property names and texts is required");
+            } else {
+                const jsonxx::Object& names = properties->second.get<jsonxx::Object>();
+                for (const auto& entry : names.kv_map()) {
+                    info.properties[entry.first] =
+                        reader.text(names, "system.properties", entry.first, "", true);
+                }
+            }
+        }
     }
     if (seed.has<jsonxx::Object>("behaviour")) {
         const jsonxx::Object& b = seed.get<jsonxx::Object>("behaviour");

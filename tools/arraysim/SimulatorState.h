@@ -3,6 +3,8 @@
 // fault set and the counters lock themselves.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -13,6 +15,28 @@
 
 namespace arraysim {
 
+// Lets a wait inside a call (an injected latency) end at once when the simulator stops.
+class StopSignal {
+public:
+    // Waits `ms` milliseconds, or less when stop() comes first; false when stopped.
+    bool sleepFor(int ms) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return !cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopped_; });
+    }
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = true;
+        }
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool stopped_ = false;
+};
+
 struct SimulatorState {
     Model model;
     std::mutex modelMutex;
@@ -21,6 +45,7 @@ struct SimulatorState {
     MethodTable methods = standardMethods();
     // Called (from a server thread) when POST /control/shutdown arrives; may be empty.
     std::function<void()> onShutdownRequest;
+    StopSignal stopping;
 };
 
 }  // namespace arraysim

@@ -3,9 +3,11 @@
 // A snapshot created through the API with name N is called "Manual-V-N" (volume) or
 // "Manual-S-N" (share) on the array; the batch call names its snapshots in full. A new
 // snapshot exists at once; when the behaviour asks for it, its creation status answers
-// "in progress" for a number of polls first.
-#include <regex>
+// "in progress" for a number of polls first. The single creates answer nothing (an empty
+// body), as the array documents them.
+#include <re2/re2.h>
 
+#include "Limits.h"
 #include "MethodTable.h"
 #include "ModelJson.h"
 
@@ -68,15 +70,6 @@ bool checkNewSnapshot(const Dataset& dataset, const std::string& fullName, ApiEr
     return true;
 }
 
-jsonxx::Object snapshotJson(const Dataset& dataset, const Snapshot& snapshot) {
-    jsonxx::Object object;
-    object.import("name", snapshot.name);
-    object.import("datasetPath", dataset.path() + "@" + snapshot.name);
-    object.import("snapshotProgressStatus",
-                  static_cast<jsonxx::Number>(snapshot.pendingPolls > 0 ? 1 : 0));
-    return object;
-}
-
 Reply createSnapshot(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(2, 3);
     jsonxx::Object source = params.object(0, "source");
@@ -96,7 +89,8 @@ Reply createSnapshot(Model& model, Params& params, DatasetKind kind) {
     if (!checkNewSnapshot(*dataset, fullName, error)) {
         return errorReply(error);
     }
-    return jsonReply(snapshotJson(*dataset, model.addSnapshot(*dataset, fullName)));
+    model.addSnapshot(*dataset, fullName);
+    return emptyReply();
 }
 
 Reply createVolumeSnapshot(Model& model, Params& params) {
@@ -196,13 +190,18 @@ Reply getShareSnapshotCreationStatus(Model& model, Params& params) {
     return creationStatus(model, params, DatasetKind::Share);
 }
 
-// The second parameter is a regular expression: a snapshot is listed when it matches
-// somewhere in the full name (or the whole name, when the behaviour says so); an empty
-// expression lists all.
+// The second parameter is a regular expression from the client: a snapshot is listed when it
+// matches somewhere in the full name (or the whole name, when the behaviour says so); an empty
+// expression lists all. RE2 matches in linear time within a fixed memory budget, and patterns
+// are bounded in length, so no expression can hold the model lock for long.
 Reply listSnapshots(Model& model, Params& params) {
     params.expectCount(1, 2);
     std::string path = params.text(0, "dataset path");
     std::string pattern = params.has(1) ? params.text(1, "name pattern") : std::string();
+    if (params.ok() && pattern.size() > kMaxPatternLength) {
+        params.fail("listSnapshots: the name pattern has " + std::to_string(pattern.size()) +
+                    " characters; at most " + std::to_string(kMaxPatternLength) + " are accepted");
+    }
     if (!params.ok()) {
         return paramError(params);
     }
@@ -210,20 +209,22 @@ Reply listSnapshots(Model& model, Params& params) {
     if (dataset == nullptr) {
         return errorReply(errors::noSuchDataset(path));
     }
-    jsonxx::Array names;
-    try {
-        std::regex expression(pattern, std::regex::ECMAScript);
-        for (const Snapshot& snapshot : dataset->snapshots) {
-            bool listed = pattern.empty() || (model.behaviour.listSnapshotsWholeName
-                                                  ? std::regex_match(snapshot.name, expression)
-                                                  : std::regex_search(snapshot.name, expression));
-            if (listed) {
-                names.append(snapshot.name);
-            }
-        }
-    } catch (const std::regex_error& e) {
+    RE2::Options options;
+    options.set_log_errors(false);
+    options.set_max_mem(kPatternMemoryBytes);
+    const RE2 expression(pattern, options);
+    if (!expression.ok()) {
         return errorReply(
-            errors::badRequest("Invalid snapshot name pattern '" + pattern + "': " + e.what()));
+            errors::badRequest("listSnapshots: invalid name pattern: " + expression.error()));
+    }
+    jsonxx::Array names;
+    for (const Snapshot& snapshot : dataset->snapshots) {
+        bool listed = pattern.empty() || (model.behaviour.listSnapshotsWholeName
+                                              ? RE2::FullMatch(snapshot.name, expression)
+                                              : RE2::PartialMatch(snapshot.name, expression));
+        if (listed) {
+            names.append(snapshot.name);
+        }
     }
     return jsonReply(names);
 }
@@ -257,7 +258,9 @@ std::string joined(const std::vector<std::string>& values) {
     return out;
 }
 
-// A snapshot with clones is kept: the clones would lose their origin.
+// A snapshot with clones is kept: the clones would lose their origin. The answer lists what
+// was deleted and what was not: {"deletedList": [...], "failedToDeleteList": [...],
+// "snapshotDeletionStatus": 0 or 1}. The second parameter is read as a flag and has no effect.
 Reply deleteSnapshot(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(1, 2);
     std::string snapshotPath = params.text(0, "snapshot path");
@@ -273,20 +276,23 @@ Reply deleteSnapshot(Model& model, Params& params, DatasetKind kind) {
     if (snapshot == nullptr) {
         return errorReply(error);
     }
-    std::vector<std::string> clones = model.clonesOf(snapshotPath);
-    if (!clones.empty()) {
-        return errorReply(
-            errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
-                         "Snapshot " + snapshotPath + " has dependent clones: " + joined(clones)));
-    }
-    for (auto it = dataset->snapshots.begin(); it != dataset->snapshots.end(); ++it) {
-        if (&*it == snapshot) {
-            dataset->snapshots.erase(it);
-            break;
+    jsonxx::Array deleted;
+    jsonxx::Array failed;
+    if (model.clonesOf(snapshotPath).empty()) {
+        for (auto it = dataset->snapshots.begin(); it != dataset->snapshots.end(); ++it) {
+            if (&*it == snapshot) {
+                dataset->snapshots.erase(it);
+                break;
+            }
         }
+        deleted.append(snapshotPath);
+    } else {
+        failed.append(snapshotPath);
     }
     jsonxx::Object answer;
-    answer.import("snapshotDeletionStatus", static_cast<jsonxx::Number>(0));
+    answer.import("deletedList", deleted);
+    answer.import("failedToDeleteList", failed);
+    answer.import("snapshotDeletionStatus", static_cast<jsonxx::Number>(failed.empty() ? 0 : 1));
     return jsonReply(answer);
 }
 
@@ -299,7 +305,7 @@ Reply deleteShareSnapshot(Model& model, Params& params) {
 }
 
 // Rolling back destroys the newer snapshots, but only when the flag allows it and none of
-// them has clones; otherwise nothing changes.
+// them has clones; otherwise nothing changes. Success is the command status 0.
 Reply rollBack(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(1, 2);
     std::string snapshotPath = params.text(0, "snapshot path");
@@ -321,17 +327,15 @@ Reply rollBack(Model& model, Params& params, DatasetKind kind) {
     }
     if (!newer.empty() && !destroyNewer) {
         return errorReply(
-            errors::busy("EZEBI_NEWER_SNAPSHOTS_EXIST",
-                         "Snapshot " + snapshotPath +
-                             " is not the most recent; newer snapshots: " + joined(newer)));
+            errors::inUse("Snapshot " + snapshotPath +
+                          " is not the most recent; newer snapshots: " + joined(newer)));
     }
     for (const std::string& name : newer) {
         std::vector<std::string> clones = model.clonesOf(dataset->path() + "@" + name);
         if (!clones.empty()) {
-            return errorReply(errors::busy("EZEBI_SNAPSHOT_HAS_CLONES",
-                                           "Cannot roll back to " + snapshotPath +
-                                               ": newer snapshot " + name +
-                                               " has dependent clones: " + joined(clones)));
+            return errorReply(errors::inUse("Cannot roll back to " + snapshotPath +
+                                            ": newer snapshot " + name +
+                                            " has dependent clones: " + joined(clones)));
         }
     }
     const uint64_t sequence = target->sequence;
@@ -344,14 +348,7 @@ Reply rollBack(Model& model, Params& params, DatasetKind kind) {
     }
     dataset->snapshots = kept;
     dataset->lastRollback = targetName;
-    jsonxx::Array destroyed;
-    for (const std::string& name : newer) {
-        destroyed.append(name);
-    }
-    jsonxx::Object answer;
-    answer.import("rollbackStatus", static_cast<jsonxx::Number>(0));
-    answer.import("destroyedSnapshots", destroyed);
-    return jsonReply(answer);
+    return statusReply(0);
 }
 
 Reply rollBackToVolumeSnapshot(Model& model, Params& params) {

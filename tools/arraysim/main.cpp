@@ -1,14 +1,20 @@
 // arraysim: runs the simulated IntelliFlash array until SIGINT, SIGTERM or
-// POST /control/shutdown, then prints what it counted.
+// POST /control/shutdown, then prints what it counted. Stopping cuts every connection and
+// every injected wait; should a worker still not have finished after a grace period, or a
+// second signal arrive, the program ends at once all the same.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "ArraySimulator.h"
 
@@ -24,17 +30,45 @@ int usage() {
                  "  --cert-dir DIR           keep generated TLS certificates here\n"
                  "  --cert FILE --key FILE   use this certificate and key instead\n"
                  "  --ca FILE                CA file clients trust (with --cert)\n"
-                 "  --threads N              worker threads (8)\n"
+                 "  --threads N              most connections served at once (64)\n"
                  "  --keep-alive-seconds N   idle time before a connection is closed (5)\n"
+                 "  --read-timeout-seconds N time a stalled handshake or request is given (5)\n"
+                 "  --max-body-bytes N       largest request body accepted (1048576)\n"
                  "  --port-file FILE         write the port number to FILE\n"
                  "  --counters-file FILE     write the counters (JSON) to FILE on exit\n");
     return 2;
 }
 
+constexpr int kStopGraceMs = 3000;
+
 bool writeFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::trunc);
     out << text;
     return static_cast<bool>(out);
+}
+
+// A whole decimal number in [min, max].
+bool parseNumber(const std::string& text, long long min, long long max, long long& out) {
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    out = std::stoll(text);
+    return out >= min && out <= max;
+}
+
+// Prints the counters and writes them to `countersFile`; false when that fails.
+bool report(const arraysim::ArraySimulator& simulator, int received, const char* how,
+            const std::string& countersFile) {
+    std::string counters = simulator.counters().json();
+    std::printf("arraysim: stopped (%s%s)\ncounters: %s\n", strsignal(received), how,
+                counters.c_str());
+    std::fflush(stdout);
+    if (!countersFile.empty() && !writeFile(countersFile, counters + "\n")) {
+        std::fprintf(stderr, "arraysim: cannot write %s\n", countersFile.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -52,15 +86,19 @@ int main(int argc, char** argv) {
             out = argv[++i];
             return true;
         };
-        std::string number;
+        std::string text;
+        long long number = 0;
+        auto numberIn = [&](long long min, long long max) {
+            return value(text) && parseNumber(text, min, max, number);
+        };
         bool ok = true;
         if (arg == "--seed") {
             ok = value(options.seedFile);
         } else if (arg == "--address") {
             ok = value(options.address);
         } else if (arg == "--port") {
-            ok = value(number);
-            options.port = std::atoi(number.c_str());
+            ok = numberIn(0, 65535);
+            options.port = static_cast<int>(number);
         } else if (arg == "--api-version") {
             ok = value(options.apiVersion);
         } else if (arg == "--cert-dir") {
@@ -72,11 +110,17 @@ int main(int argc, char** argv) {
         } else if (arg == "--ca") {
             ok = value(options.caFile);
         } else if (arg == "--threads") {
-            ok = value(number);
-            options.threads = std::atoi(number.c_str());
+            ok = numberIn(1, 4096);
+            options.threads = static_cast<int>(number);
         } else if (arg == "--keep-alive-seconds") {
-            ok = value(number);
-            options.keepAliveSeconds = std::atoi(number.c_str());
+            ok = numberIn(1, 3600);
+            options.keepAliveSeconds = static_cast<int>(number);
+        } else if (arg == "--read-timeout-seconds") {
+            ok = numberIn(1, 3600);
+            options.readTimeoutSeconds = static_cast<int>(number);
+        } else if (arg == "--max-body-bytes") {
+            ok = numberIn(1024, 1LL << 30);
+            options.maxBodyBytes = static_cast<size_t>(number);
         } else if (arg == "--port-file") {
             ok = value(portFile);
         } else if (arg == "--counters-file") {
@@ -88,7 +132,7 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (options.seedFile.empty() || options.port < 0 || options.port > 65535) {
+    if (options.seedFile.empty()) {
         return usage();
     }
 
@@ -115,13 +159,25 @@ int main(int argc, char** argv) {
 
     int received = 0;
     sigwait(&stopSignals, &received);
-    simulator.stop();
 
-    std::string counters = simulator.counters().json();
-    std::printf("arraysim: stopped (%s)\ncounters: %s\n", strsignal(received), counters.c_str());
-    if (!countersFile.empty() && !writeFile(countersFile, counters + "\n")) {
-        std::fprintf(stderr, "arraysim: cannot write %s\n", countersFile.c_str());
-        return 1;
-    }
-    return 0;
+    // Stopping waits for the workers; a second signal or an overlong wait ends the program
+    // without them.
+    std::atomic<bool> stopped{false};
+    std::thread watchdog([&] {
+        const timespec slice{0, 100 * 1000 * 1000};
+        for (int waited = 0; !stopped; waited += 100) {
+            int again = sigtimedwait(&stopSignals, nullptr, &slice);
+            if (again > 0 || waited >= kStopGraceMs) {
+                bool written = report(simulator, received,
+                                      again > 0 ? "; second signal, not waiting for the workers"
+                                                : "; workers did not finish, not waiting",
+                                      countersFile);
+                _exit(written ? 0 : 1);
+            }
+        }
+    });
+    simulator.stop();
+    stopped = true;
+    watchdog.join();
+    return report(simulator, received, "", countersFile) ? 0 : 1;
 }
