@@ -49,6 +49,20 @@ TEST_F(SnapshotCreation, VolumeSnapshotBodySendsSizeAndThinProvisioningBare) {
     }
 }
 
+// A connection that dies after the array read a create must never make it reach the array
+// twice: creates go on a new connection and their failure is reported instead.
+TEST_F(SnapshotCreation, CreateOnADyingConnectionReachesTheArrayOnce) {
+    fillVolume(map);
+    reply("listSystemProperties", 200, R"([{"name":"ZEBI_API_VERSION","value":"2.1"}])");
+    server.reply("/zebi/api/v2/createVolumeSnapshot", test::Reply::hangUp());
+    api->getConfig(map);
+    EXPECT_NE(api->createCopy(map), COPY_SUCCESS);
+    const auto creates = server.requestsTo("/zebi/api/v2/createVolumeSnapshot");
+    ASSERT_EQ(creates.size(), 1u);
+    EXPECT_EQ(server.requestsTo("/zebi/api/v2/listSystemProperties").at(0).connection, 1);
+    EXPECT_EQ(creates[0].connection, 2);
+}
+
 TEST_F(SnapshotCreation, DamagedSizeIsQuotedRatherThanSplicedIntoTheBody) {
     fillVolume(map);
     map[SOURCE_DEVICE_SIZE] = R"(1,"x":2)";

@@ -294,6 +294,63 @@ TEST_F(KYLibCurlHttpsTest, HangUpOnAKeptConnectionIsRetriedOnceOnANewOne) {
     EXPECT_EQ(server.connectionsAccepted(), 3);
 }
 
+// A request sent "once" goes on a new connection, so a server that hangs up after reading it
+// sees it exactly once and the client reports the failure instead of sending it again.
+TEST_F(KYLibCurlHttpsTest, RequestSentOnceReachesTheServerOnceWhenTheConnectionDies) {
+    ScopedEnv ca("KYSNAP_TLS_CA_FILE", server.caFile().c_str());
+    server.reply(kPath, 200, "first").reply(kPath, test::Reply::hangUp());
+    server.reply(kPath, 200, "after");
+    KYLibCurl client;
+    ASSERT_TRUE(initClient(client));
+    ASSERT_TRUE(post(client, "[]"));
+    const std::string url = server.baseUrl() + kPath;
+    EXPECT_FALSE(client.KYLibCurlSendHttpReqOnce(1, url.c_str(), "[1]", 3));
+    EXPECT_EQ(server.requestCount(), 2u);
+    EXPECT_EQ(server.connectionsAccepted(), 2);
+    // The next ordinary request may use whatever connection is open, and succeeds.
+    EXPECT_TRUE(post(client, "[]"));
+    EXPECT_EQ(response(client), "after");
+}
+
+TEST_F(KYLibCurlHttpsTest, AnswersCutShortAreFailuresNotResults) {
+    ScopedEnv ca("KYSNAP_TLS_CA_FILE", server.caFile().c_str());
+    struct Case {
+        std::string bytes;
+        bool complete;
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Ty", false},
+        {"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n", false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n[1,2", false},
+        {"HTTP/1.1 200 OK", false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n[]", true},
+    };
+    for (const Case& c : cases) {
+        server.reply(kPath, test::Reply::raw(c.bytes));
+        KYLibCurl client;
+        ASSERT_TRUE(initClient(client));
+        EXPECT_EQ(post(client, "[]"), c.complete) << c.bytes;
+        if (!c.complete) {
+            EXPECT_NE(evDebug.text().find("failed"), std::string::npos);
+        } else {
+            EXPECT_EQ(response(client), "[]");
+        }
+    }
+}
+
+TEST_F(KYLibCurlHttpsTest, PlainHttpIsRefusedBeforeAnythingIsSent) {
+    KYLibCurl client;
+    ASSERT_TRUE(initClient(client));
+    ASSERT_TRUE(client.KYLibCurlAppendHeader(1, "admin:secret"));
+    const std::string url = "http://" + server.host() + kPath;
+    EXPECT_FALSE(client.KYLibCurlSendHttpReq(1, url.c_str(), "[]", 2, false, nullptr));
+    EXPECT_EQ(server.requestCount(), 0u);
+    EXPECT_EQ(server.connectionsAccepted(), 0);
+    EXPECT_NE(evDebug.text().find("only https:// URLs are sent"), std::string::npos)
+        << evDebug.text();
+    EXPECT_EQ(evDebug.text().find("secret"), std::string::npos);
+}
+
 TEST_F(KYLibCurlHttpsTest, PasswordWithColonsReachesTheServerWhole) {
     ScopedEnv ca("KYSNAP_TLS_CA_FILE", server.caFile().c_str());
     server.reply(kPath, 200, "[]");

@@ -287,6 +287,13 @@ void ScriptedHttpsServer::Impl::handle(const httplib::Request& request,
     }
     lock.unlock();
 
+    if (reply.sendRaw && request.ssl != nullptr) {
+        SSL_write(const_cast<SSL*>(request.ssl), reply.rawBytes.data(),
+                  static_cast<int>(reply.rawBytes.size()));
+        ::shutdown(SSL_get_fd(request.ssl), SHUT_RDWR);
+        response.status = 500;
+        return;
+    }
     if (reply.closeWithoutAnswer) {
         // The library's attempt to answer then fails and it closes the connection.
         if (request.ssl != nullptr) {

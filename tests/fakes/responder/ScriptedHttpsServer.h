@@ -46,11 +46,22 @@ struct Reply {
         return reply;
     }
 
+    // The server writes exactly `bytes` on the connection (no status line or header of its
+    // own) and closes it: for answers that break off or break the protocol.
+    static Reply raw(std::string bytes) {
+        Reply reply;
+        reply.rawBytes = std::move(bytes);
+        reply.sendRaw = true;
+        return reply;
+    }
+
     int status = 200;
     std::string body;  // any bytes, sent unchanged
     std::string contentType = "application/json";
     std::chrono::milliseconds delay{0};
     bool closeWithoutAnswer = false;
+    bool sendRaw = false;
+    std::string rawBytes;
 };
 
 struct RecordedRequest {
