@@ -1,4 +1,5 @@
 #include "CurlHttpTransport.h"
+#include "CurlShare.h"
 
 #include <curl/curl.h>
 
@@ -50,8 +51,9 @@ bool isHttpsUrl(const std::string& url) {
 
 class CurlHttpTransport : public HttpTransport {
 public:
-    CurlHttpTransport(CURL* handle, const HttpTransportSettings& settings)
-        : handle_(handle), settings_(settings) {}
+    CurlHttpTransport(CURL* handle, const HttpTransportSettings& settings,
+                      std::shared_ptr<CurlShare> share)
+        : share_(std::move(share)), handle_(handle), settings_(settings) {}
 
     ~CurlHttpTransport() override {
         // The password lives only as long as the transport.
@@ -163,7 +165,8 @@ private:
             curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, settings_.verifyPeer ? 1L : 0L) ==
                 CURLE_OK &&
             curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, settings_.verifyPeer ? 2L : 0L) ==
-                CURLE_OK;
+                CURLE_OK &&
+            (!share_ || curl_easy_setopt(curl, CURLOPT_SHARE, share_->handle()) == CURLE_OK);
         if (ok && !settings_.caFile.empty()) {
             // The given file replaces the system store rather than adding to it.
             ok = curl_easy_setopt(curl, CURLOPT_CAINFO, settings_.caFile.c_str()) == CURLE_OK &&
@@ -201,6 +204,8 @@ private:
         return ok;
     }
 
+    // Declared first so that it outlives the handle that uses it.
+    std::shared_ptr<CurlShare> share_;
     std::unique_ptr<CURL, EasyDeleter> handle_;
     HttpTransportSettings settings_;
     std::vector<std::string> headers_;
@@ -226,11 +231,26 @@ public:
             error = "libcurl handle allocation failed";
             return nullptr;
         }
-        return std::make_unique<CurlHttpTransport>(handle, settings);
+        return std::make_unique<CurlHttpTransport>(handle, settings, currentCurlShare());
     }
 };
 
 }  // namespace
+
+std::shared_ptr<CurlShare> CurlShare::create() {
+    CURLSH* handle = curl_share_init();
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    std::shared_ptr<CurlShare> share(new CurlShare(handle));
+    // One thread uses a share, so no locking callbacks are needed.
+    if (curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK ||
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK ||
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK) {
+        return nullptr;
+    }
+    return share;
+}
 
 HttpTransportFactory& curlHttpTransportFactory() {
     static CurlHttpTransportFactory factory;

@@ -5,6 +5,7 @@
 
 #include "CMCopyRequest.h"
 #include "EvDebug.h"
+#include "HttpSessionScope.h"
 #include "LMSleep.h"
 
 namespace batch {
@@ -218,6 +219,8 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
             requests[i]->setSnapStatus(op.failedStatus);
         }
     }
+    // Every array client of the call shares connections and TLS sessions.
+    kyplatform::HttpSessionScope sessions;
     KYSO::SnapInfo* target = requests[0];
     target->log(op.countLevel, op.header, op.countLine, static_cast<int>(count));
 

@@ -6,6 +6,7 @@
 #include "CMCopyRequest.h"
 #include "CMCopyServerTegile.h"
 #include "EvDebug.h"
+#include "HttpSessionScope.h"
 
 namespace {
 const char* const kHeader =
@@ -37,6 +38,7 @@ KYSO::ResultCode identifyDevices(KYSO::SnapInfo** requests, int16_t count, KYSO:
             return KYSO::RESULT_FAILED;
         }
     }
+    kyplatform::HttpSessionScope sessions;
     KYSO::SnapInfo* first = requests[0];
     first->log(1, kHeader, "Number of devices to be identified - [%d]", static_cast<int>(count));
     if (operation == kIdentifyProxyDevices) {

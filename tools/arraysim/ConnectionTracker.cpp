@@ -105,7 +105,7 @@ void ConnectionTracker::infoCallback(const SSL* ssl, int where, int /*ret*/) {
         }
     }
     if ((where & SSL_CB_HANDSHAKE_DONE) != 0) {
-        tracker->counters_.handshake();
+        tracker->counters_.handshake(SSL_session_reused(const_cast<SSL*>(ssl)) == 0);
     }
 }
 

@@ -55,6 +55,7 @@ jsonxx::Object Counters::json() const {
     out.import("failures", failures);
     out.import("connections", n(connections_));
     out.import("tlsHandshakes", n(handshakes_));
+    out.import("fullTlsHandshakes", n(fullHandshakes_));
     out.import("authFailures", n(authFailures_));
     out.import("faultsInjected", n(faults_));
     out.import("hostViewQueries", n(hostViewQueries_));
@@ -68,6 +69,7 @@ void Counters::reset() {
     failures_.clear();
     connections_ = 0;
     handshakes_ = 0;
+    fullHandshakes_ = 0;
     authFailures_ = 0;
     faults_ = 0;
     hostViewQueries_ = 0;

@@ -21,7 +21,13 @@ public:
     void request(const std::string& method);
     void failure(const std::string& method);
     void connection() { ++connections_; }
-    void handshake() { ++handshakes_; }
+    // A completed TLS handshake; `full` unless it resumed an earlier session.
+    void handshake(bool full) {
+        ++handshakes_;
+        if (full) {
+            ++fullHandshakes_;
+        }
+    }
     void authFailure() { ++authFailures_; }
     void faultInjected() { ++faults_; }
     void hostViewQuery() { ++hostViewQueries_; }
@@ -31,10 +37,11 @@ public:
     uint64_t totalRequests() const;
     uint64_t connections() const { return connections_; }
     uint64_t handshakes() const { return handshakes_; }
+    uint64_t fullHandshakes() const { return fullHandshakes_; }
 
     // {"requests": n, "methods": {name: n}, "failures": {name: n}, "connections": n,
-    //  "tlsHandshakes": n, "authFailures": n, "faultsInjected": n, "hostViewQueries": n,
-    //  "controlRequests": n}
+    //  "tlsHandshakes": n, "fullTlsHandshakes": n (those that resumed no session), "authFailures":
+    //  n, "faultsInjected": n, "hostViewQueries": n, "controlRequests": n}
     jsonxx::Object json() const;
     void reset();
 
@@ -44,6 +51,7 @@ private:
     std::map<std::string, uint64_t> failures_;
     std::atomic<uint64_t> connections_{0};
     std::atomic<uint64_t> handshakes_{0};
+    std::atomic<uint64_t> fullHandshakes_{0};
     std::atomic<uint64_t> authFailures_{0};
     std::atomic<uint64_t> faults_{0};
     std::atomic<uint64_t> hostViewQueries_{0};
