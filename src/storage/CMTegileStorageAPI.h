@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "CopyStatus.h"
@@ -162,6 +163,10 @@ private:
     unsigned int retryCount_;
     unsigned int retryInterval_;
     bool diagLogging_;
-    std::vector<std::string> snapshotCache_;   // dataset path + "@" + full snapshot name
+    // What getCopies has listed: dataset path + "@" + full snapshot name, and the datasets
+    // (as dataset path + "@") of which it holds at least one; hashed, so that checking many
+    // snapshots costs linear time.
+    std::unordered_set<std::string> listedSnapshots_;
+    std::unordered_set<std::string> listedDatasets_;
     std::vector<CMStorageDevice*> batchList_;  // borrowed; filled by addRequest
 };

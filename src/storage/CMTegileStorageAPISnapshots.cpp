@@ -220,17 +220,12 @@ Copy_Status CMTegileStorageAPI::getCopies(Properties& map) {
     const std::string key = prefix + fullName;
     map[TARGET_DEVICE_STATUS] = "unavailable";
 
-    bool datasetSeen = false;
-    for (const std::string& entry : snapshotCache_) {
-        if (entry.compare(0, prefix.size(), prefix) == 0) {
-            datasetSeen = true;
-        }
-        if (entry == key) {
-            map[TARGET_DEVICE_STATUS] = "available";
-            log().info(kFunction, "data set and target device found in cache [%s]", key.c_str());
-            log().info(kFunction, "target device status [%s]", "available");
-            return COPY_SUCCESS;
-        }
+    const bool datasetSeen = listedDatasets_.count(prefix) != 0;
+    if (listedSnapshots_.count(key) != 0) {
+        map[TARGET_DEVICE_STATUS] = "available";
+        log().info(kFunction, "data set and target device found in cache [%s]", key.c_str());
+        log().info(kFunction, "target device status [%s]", "available");
+        return COPY_SUCCESS;
     }
     if (datasetSeen) {
         log().info(kFunction, "data set found target device not found in cache [%s]", key.c_str());
@@ -242,8 +237,10 @@ Copy_Status CMTegileStorageAPI::getCopies(Properties& map) {
     // life, so checking many snapshots of one dataset costs one call.
     bool listed = false;
     const Copy_Status status =
-        listSnapshots(kFunction, map, "KY-", fullName, listed,
-                      [&](const std::string& name) { snapshotCache_.push_back(prefix + name); });
+        listSnapshots(kFunction, map, "KY-", fullName, listed, [&](const std::string& name) {
+            listedSnapshots_.insert(prefix + name);
+            listedDatasets_.insert(prefix);
+        });
     if (listed) {
         completed(kFunction);
     }
