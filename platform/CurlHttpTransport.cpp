@@ -1,7 +1,9 @@
 #include "CurlHttpTransport.h"
+#include "CallRecorder.h"
 #include "CurlShare.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -47,6 +49,33 @@ size_t watchHeaderBlock(char* data, size_t size, size_t count, void* target) {
 
 bool isHttpsUrl(const std::string& url) {
     return startsWithNoCase(url, "https://");
+}
+
+// The last segment of the URL's path: the array's REST method name.
+std::string methodOf(const std::string& url) {
+    const size_t end = url.find_first_of("?#");
+    const std::string path = url.substr(0, end);
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Counts each connection's handshake once, as full unless it resumed a session.
+void countHandshake(const SSL* ssl, int where, int /*ret*/) {
+    static const int counted = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    if ((where & SSL_CB_HANDSHAKE_DONE) == 0 || counted < 0 ||
+        SSL_get_ex_data(ssl, counted) != nullptr) {
+        return;
+    }
+    SSL* mutableSsl = const_cast<SSL*>(ssl);
+    SSL_set_ex_data(mutableSsl, counted, mutableSsl);
+    if (SSL_session_reused(mutableSsl) == 0) {
+        record::fullHandshake();
+    }
+}
+
+CURLcode watchHandshakes(CURL* /*curl*/, void* context, void* /*user*/) {
+    SSL_CTX_set_info_callback(static_cast<SSL_CTX*>(context), countHandshake);
+    return CURLE_OK;
 }
 
 class CurlHttpTransport : public HttpTransport {
@@ -107,12 +136,19 @@ public:
             return false;
         }
 
+        // Counting handshakes needs OpenSSL under libcurl; without it they go uncounted.
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, watchHandshakes);
         const CURLcode result = curl_easy_perform(curl);
         long status = 0;
+        long connects = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+        record::connections(connects > 0 ? static_cast<uint64_t>(connects) : 0);
         // Drop the pointers into this call's stack and response before they dangle.
         curl_easy_reset(curl);
         response.status = status > 0 ? static_cast<uint32_t>(status) : 0;
+        const bool complete = result == CURLE_OK && headerBlockComplete;
+        record::request(methodOf(request.url), !complete || response.status >= 400);
         if (result != CURLE_OK) {
             response.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
             while (!response.error.empty() && response.error.back() == '\n') {

@@ -1,4 +1,4 @@
-// The libcurl share behind an HttpSessionScope: connections, TLS sessions and DNS answers
+// The libcurl share behind a CallScope: connections, TLS sessions and DNS answers
 // shared by the easy handles of one thread. Cleaned up when the last handle using it is gone.
 #pragma once
 

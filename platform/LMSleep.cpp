@@ -1,5 +1,7 @@
 #include "LMSleep.h"
 
+#include "CallRecorder.h"
+
 #include <atomic>
 #include <cerrno>
 #include <ctime>
@@ -9,6 +11,7 @@ std::atomic<kyplatform::Sleeper*> g_sleeper{nullptr};
 }
 
 void LMSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*line*/) {
+    kyplatform::record::sleep(milliseconds);
     if (kyplatform::Sleeper* sleeper = g_sleeper.load()) {
         sleeper->sleepMs(milliseconds);
         return;

@@ -1,11 +1,13 @@
 #include "BatchOperation.h"
 
+#include <chrono>
 #include <memory>
 #include <new>
 
 #include "CMCopyRequest.h"
+#include "CallScope.h"
+#include "CallSummary.h"
 #include "EvDebug.h"
-#include "HttpSessionScope.h"
 #include "LMSleep.h"
 
 namespace batch {
@@ -163,8 +165,9 @@ const BatchOperation kReconcile = {"TEGILE KYCopyManagerTegile::kyso_reconcileSn
 namespace {
 
 // Maps the clones to the host, then retries with every device the host sees, sleeping the
-// retry interval after each failed retry. Returns the last status.
-Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, const char* header) {
+// retry interval after each failed retry. Returns the last status; counts the retries.
+Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, const char* header,
+                           unsigned int& retries) {
     unsigned int remaining = server.getRetryCount();
     const unsigned int interval = server.getRetryInterval();
     Copy_Status status = server.mapCopyToHost(false);
@@ -175,6 +178,7 @@ Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, c
     while (remaining != 0) {
         target->log(1, header, "retry count [%d] retry inteval [%d]", static_cast<int>(remaining),
                     static_cast<int>(interval));
+        ++retries;
         status = server.mapCopyToHost(true);
         if (status == COPY_SUCCESS) {
             target->log(1, header, "%s", "device found from all the devices discovered");
@@ -220,7 +224,9 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
         }
     }
     // Every array client of the call shares connections and TLS sessions.
-    kyplatform::HttpSessionScope sessions;
+    kyplatform::CallScope call;
+    const auto started = std::chrono::steady_clock::now();
+    unsigned int retries = 0;
     KYSO::SnapInfo* target = requests[0];
     target->log(op.countLevel, op.header, op.countLine, static_cast<int>(count));
 
@@ -278,7 +284,7 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
                 succeeded -= server->getNumFailedCmds();
                 break;
             case BatchOperation::Step::Mount:
-                last = mapWithRetries(*server, target, op.header);
+                last = mapWithRetries(*server, target, op.header, retries);
                 succeeded -= server->getNumFailedCmds();
                 break;
             case BatchOperation::Step::Unmount:
@@ -300,6 +306,9 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
         target->setError(op.errorCode, server->getErrorMessage(last).c_str());
     }
     server.reset();
+    target->log(1, op.header, "call summary %s",
+                callSummary(call.statistics(), std::chrono::steady_clock::now() - started, retries)
+                    .c_str());
     target->log(op.completionLevel, op.header, "%s", op.completionLine);
     return result;
 }

@@ -1,12 +1,14 @@
 #include "IdentifyDevices.h"
 
+#include <chrono>
 #include <memory>
 #include <new>
 
 #include "CMCopyRequest.h"
 #include "CMCopyServerTegile.h"
+#include "CallScope.h"
+#include "CallSummary.h"
 #include "EvDebug.h"
-#include "HttpSessionScope.h"
 
 namespace {
 const char* const kHeader =
@@ -38,7 +40,8 @@ KYSO::ResultCode identifyDevices(KYSO::SnapInfo** requests, int16_t count, KYSO:
             return KYSO::RESULT_FAILED;
         }
     }
-    kyplatform::HttpSessionScope sessions;
+    kyplatform::CallScope call;
+    const auto started = std::chrono::steady_clock::now();
     KYSO::SnapInfo* first = requests[0];
     first->log(1, kHeader, "Number of devices to be identified - [%d]", static_cast<int>(count));
     if (operation == kIdentifyProxyDevices) {
@@ -92,6 +95,9 @@ KYSO::ResultCode identifyDevices(KYSO::SnapInfo** requests, int16_t count, KYSO:
         }
         listed->second = identified;
     }
+    first->log(
+        1, kHeader, "call summary %s",
+        callSummary(call.statistics(), std::chrono::steady_clock::now() - started, 0).c_str());
     first->log(1, kHeader, "%s", "Identify devices completed");
     return KYSO::RESULT_SUCCESS;
 }

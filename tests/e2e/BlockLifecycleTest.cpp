@@ -1,6 +1,8 @@
 // Block volumes end to end: whole lifecycles on arrays of API 2.1 and 2.0, an iSCSI host the
 // array does not know, mount retries, two arrays in one call, Hyper-V unmounts, revert and
 // reconcile, partial failures and refused credentials.
+#include <algorithm>
+
 #include "Model.h"
 #include "PluginSite.h"
 
@@ -174,6 +176,17 @@ TEST_F(BlockLifecycle, CloneSeenLateIsFoundOnRetryAndZeroRetriesTryOnce) {
     EXPECT_EQ(util.rescans.size(), 3u);  // the first look and two retries
     EXPECT_EQ(sleeper.waits, std::vector<unsigned int>{5000});
     EXPECT_TRUE(late[0]->logged("device found from all the devices discovered"));
+    // The call's summary line tells where its time went.
+    const auto summary = std::find_if(late[0]->logLines.rbegin(), late[0]->logLines.rend(),
+                                      [](const testhost::LogLine& line) {
+                                          return line.text.rfind("call summary wall [", 0) == 0;
+                                      });
+    ASSERT_NE(summary, late[0]->logLines.rend());
+    EXPECT_EQ(summary->level, 1);
+    for (const char* part : {"cloneVolumeSnapshot 1", "createMappingForVolume 1", "failures [0]",
+                             "full TLS handshakes [1]", "retries [2]", "sleeps [1, 5000 ms]"}) {
+        EXPECT_NE(summary->text.find(part), std::string::npos) << summary->text;
+    }
 
     Batch once = volumes(array, {kOraLogs}, "KY-20261209T024100Z-2");
     once[0]->configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 0;
