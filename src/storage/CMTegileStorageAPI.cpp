@@ -224,9 +224,15 @@ Copy_Status CMTegileStorageAPI::perform(const ApiCall& call) {
     std::string response;
     bool answered = false;
     const Copy_Status status = send(call, response, &answered);
-    if (answered) {
-        completed(call.function);
+    if (!answered) {
+        return status;
     }
+    // A command status other than 0 is the array saying the command failed, even with 200.
+    if (answersCommandStatus(call.method) && !commandStatusSucceeded(response)) {
+        log().error(call.function, "command status [%s] reports a failure", response.c_str());
+        return COPY_FAILED;
+    }
+    completed(call.function);
     return status;
 }
 

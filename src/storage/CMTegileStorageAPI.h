@@ -110,9 +110,10 @@ private:
     // the answer text either way. `answered`, when given, tells whether the array accepted
     // the call (an error text may still have turned a refusal into success).
     Copy_Status send(const ApiCall& call, std::string& response, bool* answered = nullptr);
-    // Sends a call whose answer is not read, and logs "completed" when the array accepted it.
-    // A refusal that a recognised error text turns into success logs that text's line only:
-    // the array never said it did the work.
+    // Sends a call whose answer is only a command status or nothing, and logs "completed" when
+    // the array accepted it. A refusal that a recognised error text turns into success logs
+    // that text's line only: the array never said it did the work. An accepted call whose
+    // command status is not 0 (or not a number) fails.
     Copy_Status perform(const ApiCall& call);
     // "listLunsById" for one LUN id: the dataset path of the one volume returned.
     Copy_Status datasetPathById(const char* function, const std::string& lunId,

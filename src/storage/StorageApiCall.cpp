@@ -107,3 +107,21 @@ bool createsObjects(const std::string& method) {
     };
     return kCreating.count(method) != 0;
 }
+
+bool answersCommandStatus(const std::string& method) {
+    static const std::set<std::string> kStatusAnswers = {
+        "createMappingForVolume",   "deleteMappingFromVolume", "addNFSNetworkACLOnShare",
+        "rollBackToVolumeSnapshot", "rollBackToShareSnapshot",
+    };
+    return kStatusAnswers.count(method) != 0;
+}
+
+bool commandStatusSucceeded(const std::string& answer) {
+    const size_t first = answer.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return true;
+    }
+    const size_t last = answer.find_last_not_of(" \t\r\n");
+    const std::string number = answer.substr(first, last - first + 1);
+    return number.find_first_not_of('0') == std::string::npos;
+}

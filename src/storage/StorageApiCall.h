@@ -64,6 +64,13 @@ struct ApiCall {
 // rule, group or initiator). Such calls must reach the array at most once.
 bool createsObjects(const std::string& method);
 
+// Whether the REST method answers with a bare command status number (0 = done).
+bool answersCommandStatus(const std::string& method);
+// Whether a command status answer reports success: 0, or an empty answer (nothing said). Any
+// other number, or text that is not a number, is a failure the array reported or one that
+// cannot be told from it.
+bool commandStatusSucceeded(const std::string& answer);
+
 // How a JSON member becomes a property value.
 enum class MemberKind {
     Text,       // a JSON string, as it is

@@ -166,6 +166,23 @@ TEST_F(Mapping, EmptyTargetGroupsDefaultByProtocolAndAreWrittenBack) {
     EXPECT_TRUE(request.logged("mapping already exist [", 2));
 }
 
+// A 200 answer whose command status is not 0 is the array saying the command failed.
+TEST_F(Mapping, CommandStatusOtherThanZeroFailsTheCall) {
+    map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME] = "pool1/Local/projA/MNT_S";
+    map[TARGET_DEVICE_MAPPING_INDEX] = "0";
+    map[TARGET_DEVICE_MAPPING_PROTOCOL] = "FC";
+    map[TARGET_DEVICE_MAPPING_INITIATOR_GROUP_NAME] = "g1";
+    const std::pair<const char*, Copy_Status> answers[] = {
+        {"0", COPY_SUCCESS}, {" 0\n", COPY_SUCCESS}, {"", COPY_SUCCESS},
+        {"1", COPY_FAILED},  {"-3", COPY_FAILED},     {"{\"x\":", COPY_FAILED},
+    };
+    for (const auto& [answer, status] : answers) {
+        reply("createMappingForVolume", 200, answer);
+        EXPECT_EQ(api->mapCopyToHost(map), status) << answer;
+    }
+    EXPECT_TRUE(request.logged("command status [1] reports a failure", 2));
+}
+
 TEST_F(Mapping, ShareAccessNamesTheHostByAddressKind) {
     map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME] = "pool2/Local/nfsproj/MNT_S";
     const std::pair<const char*, const char*> hosts[] = {
