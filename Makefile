@@ -5,7 +5,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
-.PHONY: all deps configure build test test-sanitize demo format clean
+.PHONY: all deps configure build test test-sanitize sweep demo format clean
 
 all: build
 
@@ -27,6 +27,10 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(SANITIZE_DIR) $(CTEST_FLAGS)
+
+# The whole failure-path sweep (CTest runs a sample of it).
+sweep: build
+	KYSNAP_SWEEP=all $(BUILD_DIR)/tests/sweep/sweep_test
 
 demo: build
 	$(BUILD_DIR)/tools/kysnap/kysnap version

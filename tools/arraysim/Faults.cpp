@@ -81,8 +81,9 @@ bool headerCharacter(char c) {
     return static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
 }
 
-const std::set<std::string> kMembers = {"method",  "action", "count",       "status", "code",
-                                        "message", "body",   "contentType", "ms",     "process"};
+const std::set<std::string> kMembers = {"method", "action",  "count", "status",
+                                        "code",   "message", "body",  "contentType",
+                                        "ms",     "process", "skip"};
 
 }  // namespace
 
@@ -125,6 +126,7 @@ bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& er
     if (!readInt(description, "count", -1, 1000000000, parsed.remaining, error) ||
         !readInt(description, "status", 100, 599, parsed.status, error) ||
         !readInt(description, "ms", 0, kMaxLatencyMs, parsed.latencyMs, error) ||
+        !readInt(description, "skip", 0, 1000000000, parsed.skip, error) ||
         !readText(description, "method", 64, nameCharacter, parsed.method, error) ||
         !readText(description, "code", 64, nameCharacter, parsed.code, error) ||
         !readText(description, "message", kMaxControlText, nullptr, parsed.message, error) ||
@@ -145,6 +147,7 @@ jsonxx::Object faultJson(const Fault& fault) {
     object.import("method", fault.method);
     object.import("action", actionName(fault.action));
     object.import("count", static_cast<jsonxx::Number>(fault.remaining));
+    object.import("skip", static_cast<jsonxx::Number>(fault.skip));
     object.import("process", fault.process);
     switch (fault.action) {
         case FaultAction::Fail:
@@ -214,6 +217,10 @@ FaultDecision FaultSet::take(const std::string& method) {
     FaultDecision decision;
     for (Fault& fault : faults_) {
         if (fault.remaining == 0 || (fault.method != "*" && fault.method != method)) {
+            continue;
+        }
+        if (fault.skip > 0) {
+            --fault.skip;
             continue;
         }
         if (fault.action == FaultAction::Latency) {

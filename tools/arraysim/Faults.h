@@ -3,7 +3,8 @@
 // A fault is described in JSON:
 //   {"method": "createVolumeSnapshot" | "*", "action": "fail" | "latency" | "drop" |
 //    "malformed" | "truncate" | "respond", "count": 1, ...}
-// count is how many calls it affects (-1: every call until cleared). Per action:
+// count is how many calls it affects (-1: every call until cleared), after "skip" matching
+// calls (default 0) have passed untouched. Per action:
 //   fail      answer {status (500), code ("EZEBI_INJECTED"), message ("Injected failure")}
 //   latency   wait "ms" milliseconds before answering (combines with any other fault)
 //   drop      close the connection without an answer
@@ -30,6 +31,7 @@ struct Fault {
     std::string method = "*";
     FaultAction action = FaultAction::Fail;
     int remaining = 1;  // -1: unlimited
+    int skip = 0;       // matching calls let through untouched before the fault acts
     int status = 500;
     std::string code = "EZEBI_INJECTED";
     std::string message = "Injected failure";
