@@ -28,9 +28,24 @@ bool startsWithNoCase(const std::string& text, const char* prefix) {
     return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
 }
 
+// Far above any array answer (a listing of ten thousand volumes is a few megabytes), and low
+// enough that a peer that never stops sending cannot exhaust the host's memory.
+constexpr size_t kMaxAnswerBytes = 64 * 1024 * 1024;
+
+struct BodySink {
+    std::string* body;
+    bool tooLarge = false;
+};
+
 size_t appendBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    auto* sink = static_cast<BodySink*>(target);
+    const size_t length = size * count;
+    if (length > kMaxAnswerBytes - std::min(sink->body->size(), kMaxAnswerBytes)) {
+        sink->tooLarge = true;
+        return 0;  // libcurl ends the transfer with a write error
+    }
+    sink->body->append(data, length);
+    return length;
 }
 
 // Whether the header block of the (last) answer ended with its empty line. libcurl reports
@@ -125,8 +140,9 @@ public:
         bool ok = setCommonOptions(curl, request, headers.get(), errorText) &&
                   setMethodAndBody(curl, request);
         bool headerBlockComplete = false;
+        BodySink sink{&response.body};
         ok = ok && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody) == CURLE_OK &&
-             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body) == CURLE_OK &&
+             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
              curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, watchHeaderBlock) == CURLE_OK &&
              curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headerBlockComplete) == CURLE_OK &&
              curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L) ==
@@ -149,6 +165,12 @@ public:
         response.status = status > 0 ? static_cast<uint32_t>(status) : 0;
         const bool complete = result == CURLE_OK && headerBlockComplete;
         record::request(methodOf(request.url), !complete || response.status >= 400);
+        if (sink.tooLarge) {
+            response.body.clear();
+            response.error = "the answer is larger than " +
+                             std::to_string(kMaxAnswerBytes / (1024 * 1024)) + " MiB";
+            return false;
+        }
         if (result != CURLE_OK) {
             response.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
             while (!response.error.empty() && response.error.back() == '\n') {

@@ -338,6 +338,18 @@ TEST_F(KYLibCurlHttpsTest, AnswersCutShortAreFailuresNotResults) {
     }
 }
 
+// A peer that never stops sending must not exhaust the host's memory.
+TEST_F(KYLibCurlHttpsTest, AnswerBeyondSixtyFourMebibytesIsRefused) {
+    ScopedEnv ca("KYSNAP_TLS_CA_FILE", server.caFile().c_str());
+    server.reply(kPath, 200, std::string(65u << 20, 'x'));
+    KYLibCurl client;
+    ASSERT_TRUE(initClient(client));
+    EXPECT_FALSE(post(client, "[]"));
+    EXPECT_EQ(response(client), "");
+    EXPECT_NE(evDebug.text().find("the answer is larger than 64 MiB"), std::string::npos)
+        << evDebug.text();
+}
+
 TEST_F(KYLibCurlHttpsTest, PlainHttpIsRefusedBeforeAnythingIsSent) {
     KYLibCurl client;
     ASSERT_TRUE(initClient(client));
