@@ -195,10 +195,12 @@ private:
     // sure its array is known; on failure logs, sets status 2 and returns the status.
     Copy_Status identifySource(const char* header, const std::string& description,
                                std::string& lunId, std::string& targetId);
-    // buildCopyCommand of `type`; on failure logs `failure`, sets `failedStatus` (unless 0)
-    // and returns the status.
-    Copy_Status buildOrFail(const char* type, const char* header, const char* failure,
-                            int32_t failedStatus, std::unique_ptr<CMTegileCopyCommand>& command);
+    // Makes sure the copy context exists (created for `operation`; COPY_FAILED when it cannot
+    // be), then buildCopyCommand of `type`; on a build failure logs `failure`, sets
+    // `failedStatus` (unless 0) and returns the status.
+    Copy_Status startCommand(const char* operation, const char* type, const char* header,
+                             const char* failure, int32_t failedStatus,
+                             std::unique_ptr<CMTegileCopyCommand>& command);
     // Gives `command` the request and runs it; on success keeps it for the batch step, on
     // failure logs `failure` (one %d), sets `failedStatus` and destroys it.
     Copy_Status executeAndKeep(const char* header, std::unique_ptr<CMTegileCopyCommand> command,

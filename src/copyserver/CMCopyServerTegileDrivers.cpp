@@ -165,13 +165,10 @@ Copy_Status CMCopyServerTegile::prepareNFS() {
 Copy_Status CMCopyServerTegile::runPrepareCommand(const char* header, const char* sourceKey,
                                                   const std::string& sourceValue) {
     KYSO::SnapInfo* host = request();
-    if (ensureContext(header, "prepare") != COPY_SUCCESS) {
-        return COPY_FAILED;
-    }
     std::unique_ptr<CMTegileCopyCommand> command;
     Copy_Status status =
-        buildOrFail(CopyType::PREPARE, header, "prepare command object build failed",
-                    KYSO::SNAP_PREPARE_FAILED, command);
+        startCommand("prepare", CopyType::PREPARE, header, "prepare command object build failed",
+                     KYSO::SNAP_PREPARE_FAILED, command);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -193,13 +190,10 @@ Copy_Status CMCopyServerTegile::runPrepareCommand(const char* header, const char
 }
 
 Copy_Status CMCopyServerTegile::createCopy() {
-    if (ensureContext(kCreateHeader, "create") != COPY_SUCCESS) {
-        return COPY_FAILED;
-    }
     std::unique_ptr<CMTegileCopyCommand> command;
     Copy_Status status =
-        buildOrFail(CopyType::CREATE, kCreateHeader, "cerate command object build failed",
-                    KYSO::SNAP_CREATE_FAILED, command);
+        startCommand("create", CopyType::CREATE, kCreateHeader,
+                     "cerate command object build failed", KYSO::SNAP_CREATE_FAILED, command);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -212,9 +206,13 @@ Copy_Status CMCopyServerTegile::createCopy() {
                           "copy create command failed error [%d]", KYSO::SNAP_CREATE_FAILED);
 }
 
-Copy_Status CMCopyServerTegile::buildOrFail(const char* type, const char* header,
-                                            const char* failure, int32_t failedStatus,
-                                            std::unique_ptr<CMTegileCopyCommand>& command) {
+Copy_Status CMCopyServerTegile::startCommand(const char* operation, const char* type,
+                                             const char* header, const char* failure,
+                                             int32_t failedStatus,
+                                             std::unique_ptr<CMTegileCopyCommand>& command) {
+    if (ensureContext(header, operation) != COPY_SUCCESS) {
+        return COPY_FAILED;
+    }
     CMTegileCopyCommand* built = nullptr;
     const Copy_Status status = buildCopyCommand(type, built);
     command.reset(built);
@@ -295,12 +293,9 @@ void CMCopyServerTegile::processCmdList() {
 
 Copy_Status CMCopyServerTegile::runCommand(const Driver& driver) {
     KYSO::SnapInfo* host = request();
-    if (ensureContext(driver.header, driver.context) != COPY_SUCCESS) {
-        return COPY_FAILED;
-    }
     std::unique_ptr<CMTegileCopyCommand> command;
-    Copy_Status status =
-        buildOrFail(driver.type, driver.header, driver.buildFailure, driver.failedStatus, command);
+    Copy_Status status = startCommand(driver.context, driver.type, driver.header,
+                                      driver.buildFailure, driver.failedStatus, command);
     if (status != COPY_SUCCESS) {
         return status;
     }

@@ -48,6 +48,7 @@ void CMCopyServerTegile::setMappingProperties(CMStorageDevice* device) {
 }
 
 Copy_Status CMCopyServerTegile::mountCopy() {
+    // The context tells a datastore on a share from a block device.
     if (ensureContext(kMountHeader, "mount") != COPY_SUCCESS) {
         return COPY_FAILED;
     }
@@ -57,8 +58,8 @@ Copy_Status CMCopyServerTegile::mountCopy() {
     KYSO::SnapInfo* host = request();
     std::unique_ptr<CMTegileCopyCommand> command;
     Copy_Status status =
-        buildOrFail(CopyType::MOUNT, kMountHeader, "mount command object build failed",
-                    KYSO::SNAP_MOUNT_FAILED, command);
+        startCommand("mount", CopyType::MOUNT, kMountHeader, "mount command object build failed",
+                     KYSO::SNAP_MOUNT_FAILED, command);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -79,13 +80,10 @@ Copy_Status CMCopyServerTegile::mountCopy() {
 }
 
 Copy_Status CMCopyServerTegile::mountCopyNFS() {
-    if (ensureContext(kMountNfsHeader, "mount") != COPY_SUCCESS) {
-        return COPY_FAILED;
-    }
     std::unique_ptr<CMTegileCopyCommand> command;
     Copy_Status status =
-        buildOrFail(CopyType::MOUNT, kMountNfsHeader, "mount command object build failed",
-                    KYSO::SNAP_MOUNT_FAILED, command);
+        startCommand("mount", CopyType::MOUNT, kMountNfsHeader, "mount command object build failed",
+                     KYSO::SNAP_MOUNT_FAILED, command);
     if (status != COPY_SUCCESS) {
         return status;
     }
