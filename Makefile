@@ -5,7 +5,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
-.PHONY: all deps configure build test test-sanitize demo format clean
+.PHONY: all deps configure build test test-sanitize demo package format clean
 
 all: build
 
@@ -28,8 +28,14 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(SANITIZE_DIR) $(CTEST_FLAGS)
 
-demo: build
-	$(BUILD_DIR)/tools/kysnap/kysnap version
+# The whole snapshot lifecycle against an array simulator inside the kysnap process.
+demo: deps configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target kysnap
+	$(BUILD_DIR)/tools/kysnap/kysnap demo
+
+# The Debian package (build/kysnap_<version>_<arch>.deb).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
