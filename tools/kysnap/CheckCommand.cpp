@@ -159,7 +159,10 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     ArrayAccess array{configured.name, configured.address, configured.user, "", configured.caFile};
     std::string why;
     if (!readPassword(configured, array.password, why)) {
-        lines.fail(subject, "no password", why);
+        const std::string prefix = subject + ": ";
+        lines.fail(subject, why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why,
+                   "the [array " + configured.name + "] section of " + config.path +
+                       " names it");
         return;
     }
     ArrayProbe probe(array, kProbeSeconds);
@@ -283,6 +286,18 @@ int runCheck(const Options& options) {
     } else {
         lines.fail("host " + backend->hostName(), error,
                    "snapshots cannot be mapped to this host until it has an initiator");
+    }
+    std::vector<std::string> devices;
+    if (backend->arrayDevices(false, devices, error)) {
+        std::string names;
+        for (size_t i = 0; i < devices.size() && i < 4; ++i) {
+            names += (i == 0 ? ": " : ", ") + devices[i];
+        }
+        lines.ok("host " + backend->hostName(),
+                 "sees " + std::to_string(devices.size()) + " IntelliFlash device(s)" + names +
+                     (devices.size() > 4 ? ", ..." : ""));
+    } else {
+        lines.warn("host " + backend->hostName(), "its devices cannot be listed: " + error);
     }
     backend.reset();
 
