@@ -161,8 +161,7 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     if (!readPassword(configured, array.password, why)) {
         const std::string prefix = subject + ": ";
         lines.fail(subject, why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why,
-                   "the [array " + configured.name + "] section of " + config.path +
-                       " names it");
+                   "the [array " + configured.name + "] section of " + config.path + " names it");
         return;
     }
     ArrayProbe probe(array, kProbeSeconds);
@@ -293,9 +292,9 @@ int runCheck(const Options& options) {
         for (size_t i = 0; i < devices.size() && i < 4; ++i) {
             names += (i == 0 ? ": " : ", ") + devices[i];
         }
-        lines.ok("host " + backend->hostName(),
-                 "sees " + std::to_string(devices.size()) + " IntelliFlash device(s)" + names +
-                     (devices.size() > 4 ? ", ..." : ""));
+        lines.ok("host " + backend->hostName(), "sees " + std::to_string(devices.size()) +
+                                                    " IntelliFlash device(s)" + names +
+                                                    (devices.size() > 4 ? ", ..." : ""));
     } else {
         lines.warn("host " + backend->hostName(), "its devices cannot be listed: " + error);
     }
