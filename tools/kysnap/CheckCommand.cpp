@@ -234,13 +234,38 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     }
 }
 
+// Bounds the HTTP client's waits for the length of a check unless the user chose them; the
+// process's later plug-in calls (kysnap demo) get the user's settings back.
+class ShortTimeouts {
+public:
+    ShortTimeouts() {
+        set("KYSNAP_HTTP_CONNECT_TIMEOUT", kProbeSeconds);
+        set("KYSNAP_HTTP_TIMEOUT", 2 * kProbeSeconds);
+    }
+    ~ShortTimeouts() {
+        for (const std::string& name : added_) {
+            unsetenv(name.c_str());
+        }
+    }
+    ShortTimeouts(const ShortTimeouts&) = delete;
+    ShortTimeouts& operator=(const ShortTimeouts&) = delete;
+
+private:
+    void set(const char* name, int seconds) {
+        if (std::getenv(name) == nullptr) {
+            setenv(name, std::to_string(seconds).c_str(), 1);
+            added_.emplace_back(name);
+        }
+    }
+    std::vector<std::string> added_;
+};
+
 }  // namespace
 
 int runCheck(const Options& options) {
     CheckLines lines(options.json);
     // Probes through libkyplatform must not hang on a dead array either.
-    setenv("KYSNAP_HTTP_CONNECT_TIMEOUT", std::to_string(kProbeSeconds).c_str(), 0);
-    setenv("KYSNAP_HTTP_TIMEOUT", std::to_string(2 * kProbeSeconds).c_str(), 0);
+    const ShortTimeouts timeouts;
 
     const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     std::string error;
