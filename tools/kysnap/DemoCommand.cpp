@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -35,8 +36,9 @@ const char kArrayUser[] = "admin";
 const char kArrayPassword[] = "tegile";  // the sample seed's user
 
 std::string seedFile() {
-    const std::string installed = programDirectory() + "/../share/kysnap/seed/sample.json";
-    return access(installed.c_str(), R_OK) == 0 ? installed : KYSNAP_SOURCE_SEED;
+    char installed[PATH_MAX];
+    const std::string beside = programDirectory() + "/../share/kysnap/seed/sample.json";
+    return realpath(beside.c_str(), installed) != nullptr ? installed : KYSNAP_SOURCE_SEED;
 }
 
 int removeEntry(const char* path, const struct stat*, int, struct FTW*) {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -10,8 +11,10 @@ namespace kysnap {
 
 namespace {
 
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
+// `path` without "..", symbolic links or repeated '/', or "" when it does not exist.
+std::string existing(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
 }
 
 }  // namespace
@@ -75,8 +78,9 @@ std::string defaultPluginPath() {
     if (const char* chosen = std::getenv("KYSNAP_PLUGIN"); chosen != nullptr && *chosen != '\0') {
         return chosen;
     }
-    const std::string installed = programDirectory() + "/../lib/kysnap/libKySnapTegile.so";
-    if (exists(installed)) {
+    const std::string installed =
+        existing(programDirectory() + "/../lib/kysnap/libKySnapTegile.so");
+    if (!installed.empty()) {
         return installed;
     }
     return KYSNAP_BUILT_PLUGIN;
