@@ -33,7 +33,6 @@ void KysnapSite::SetUp() {
     arraysim::SimulatorOptions options;
     options.seedText = seed;
     options.certDirectory = std::string(KYSNAP_BINARY_DIR) + "/arraysim-tls";
-    options.threads = 4;
     simulator = std::make_unique<arraysim::ArraySimulator>(options);
     std::string error;
     ASSERT_TRUE(simulator->start(error)) << error;

@@ -103,7 +103,6 @@ public:
         arraysim::SimulatorOptions simulatorOptions;
         simulatorOptions.seedFile = seedFile();
         simulatorOptions.certDirectory = directory_ + "/tls";
-        simulatorOptions.threads = 4;
         arraysim::ArraySimulator simulator(simulatorOptions);
         std::string error;
         if (!simulator.start(error)) {
