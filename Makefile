@@ -5,7 +5,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
-.PHONY: all deps configure build test test-sanitize sweep demo format clean
+.PHONY: all deps configure build test test-sanitize sweep demo package format clean
 
 all: build
 
@@ -32,8 +32,14 @@ test-sanitize: deps
 sweep: build
 	KYSNAP_SWEEP=all $(BUILD_DIR)/tests/sweep/sweep_test
 
-demo: build
-	$(BUILD_DIR)/tools/kysnap/kysnap version
+# The whole snapshot lifecycle against an array simulator inside the kysnap process.
+demo: deps configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target kysnap
+	$(BUILD_DIR)/tools/kysnap/kysnap demo
+
+# The Debian package (build/kysnap_<version>_<arch>.deb).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

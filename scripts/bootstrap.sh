@@ -9,6 +9,7 @@ packages=(
   libgtest-dev googletest libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libre2-dev
   binutils
+  dpkg-dev file gzip
 )
 
 missing=()

@@ -1,54 +1,76 @@
 // kysnap: a host for the snapshot plug-in. It loads libKySnapTegile.so with dlopen, the way a
-// backup agent does, and runs its operations from the command line.
-#include <dlfcn.h>
-
+// backup agent does, gives it a host (simulated or this Linux machine) and a catalog, and runs
+// its operations from the command line.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
-#include "KysoExports.h"
+#include "BatchCommands.h"
+#include "CheckCommand.h"
+#include "CommandLine.h"
+#include "DemoCommand.h"
+#include "DeviceCommands.h"
+#include "ListCommand.h"
+#include "PluginLibrary.h"
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: kysnap [--plugin PATH] version\n"
-                 "  version   load the plug-in and print the version it reports\n");
-    return 2;
+int runVersion(const kysnap::Options& options) {
+    const std::string path = options.plugin.empty() ? kysnap::defaultPluginPath() : options.plugin;
+    std::string error;
+    auto plugin = kysnap::PluginLibrary::load(path, error);
+    if (!plugin) {
+        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
+        return kysnap::kExitCannotRun;
+    }
+    int16_t major = -1, minor = -1, patch = -1;
+    plugin->version(&major, &minor, &patch);
+    std::printf("%s: plug-in version %d.%d.%d\n", path.c_str(), major, minor, patch);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string plugin = KYSNAP_DEFAULT_PLUGIN;
-    std::string command;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) {
-            plugin = argv[++i];
-        } else if (command.empty()) {
-            command = argv[i];
-        } else {
-            return usage();
-        }
+    kysnap::Options options;
+    std::string error;
+    if (!kysnap::parseCommandLine(argc, argv, options, error)) {
+        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
+        return kysnap::kExitCannotRun;
     }
-    if (command != "version") {
-        return usage();
+    if (options.command == "help") {
+        options.help = true;
+        options.command = options.arguments.empty() ? "" : options.arguments.front();
     }
-
-    void* handle = dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        std::fprintf(stderr, "kysnap: cannot load %s: %s\n", plugin.c_str(), dlerror());
-        return 1;
+    if (!options.command.empty() && !kysnap::knownCommand(options.command)) {
+        std::fprintf(stderr, "kysnap: unknown command %s (kysnap --help lists them)\n",
+                     options.command.c_str());
+        return kysnap::kExitCannotRun;
     }
-    auto version = reinterpret_cast<KYSO::VersionFn>(dlsym(handle, "kyso_version"));
-    if (version == nullptr) {
-        std::fprintf(stderr, "kysnap: %s exports no kyso_version\n", plugin.c_str());
-        dlclose(handle);
-        return 1;
+    if (options.help || options.command.empty()) {
+        std::fputs(kysnap::helpText(options.command).c_str(), options.help ? stdout : stderr);
+        return options.help ? 0 : kysnap::kExitCannotRun;
     }
-    int16_t major = -1, minor = -1, patch = -1;
-    version(&major, &minor, &patch);
-    std::printf("%s: plug-in version %d.%d.%d\n", plugin.c_str(), major, minor, patch);
-    dlclose(handle);
-    return 0;
+    const std::string& command = options.command;
+    if (kysnap::isBatchCommand(command)) {
+        return kysnap::runBatchCommand(options);
+    }
+    if (command == "support") {
+        return kysnap::runSupport(options);
+    }
+    if (command == "inquiry") {
+        return kysnap::runInquiry(options);
+    }
+    if (command == "identify") {
+        return kysnap::runIdentify(options);
+    }
+    if (command == "list") {
+        return kysnap::runList(options);
+    }
+    if (command == "check") {
+        return kysnap::runCheck(options);
+    }
+    if (command == "demo") {
+        return kysnap::runDemo(options);
+    }
+    return runVersion(options);
 }

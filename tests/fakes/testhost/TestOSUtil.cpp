@@ -1,43 +1,6 @@
 #include "TestOSUtil.h"
 
-#include <cstring>
-
-#include "TestSnapInfo.h"
-
 namespace testhost {
-
-namespace {
-
-std::vector<std::string> toVector(const char** list) {
-    std::vector<std::string> values;
-    for (; list != nullptr && *list != nullptr; ++list) {
-        values.emplace_back(*list);
-    }
-    return values;
-}
-
-// The size-reporting convention of the OS utility: 0 when the text fits, else the size needed.
-int32_t answerSizedList(const std::string& text, int32_t size, char* buf) {
-    const int32_t needed = static_cast<int32_t>(text.size()) + 1;
-    if (buf == nullptr || size < needed) {
-        return needed;
-    }
-    std::memcpy(buf, text.c_str(), static_cast<size_t>(needed));
-    return 0;
-}
-
-}  // namespace
-
-std::string joinValues(const std::vector<std::string>& values, char separator) {
-    std::string text;
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (i > 0) {
-            text += separator;
-        }
-        text += values[i];
-    }
-    return text;
-}
 
 void TestOSUtil::script(UtilOp op, int32_t answer, std::optional<int32_t> size) {
     scripts_[op].push_back(Scripted{answer, size});
@@ -61,8 +24,11 @@ std::optional<TestOSUtil::Scripted> TestOSUtil::takeScript(UtilOp op) {
 
 bool TestOSUtil::refreshBus(const char* host, const char** initiators, const char** devices) {
     auto scripted = takeScript(UtilOp::RefreshBus);
-    RescanRecord record{host != nullptr ? host : "", toVector(initiators), toVector(devices)};
-    rescans.push_back(record);
+    const bool done = HostUtil::refreshBus(host, initiators, devices);
+    return scripted ? scripted->answer != 0 : done;
+}
+
+bool TestOSUtil::rescan(const RescanRecord& record) {
     if (!devicesAfterRescan.empty()) {
         for (auto& [name, list] : devicesAfterRescan.front()) {
             this->devices[name] = list;
@@ -72,69 +38,51 @@ bool TestOSUtil::refreshBus(const char* host, const char** initiators, const cha
     if (onRescan) {
         onRescan(record);
     }
-    return scripted ? scripted->answer != 0 : refreshBusAnswer;
+    return refreshBusAnswer;
 }
 
-int32_t TestOSUtil::getDeviceList(const char* host, const char* /*vendor*/, char separator,
+int32_t TestOSUtil::getDeviceList(const char* host, const char* vendor, char separator,
                                   int32_t size, char* buf) {
-    const std::string name = host != nullptr ? host : "";
-    deviceListQueries.push_back(name);
     if (auto scripted = takeScript(UtilOp::GetDeviceList)) {
+        deviceListQueries.push_back(host != nullptr ? host : "");
         return scripted->answer;
     }
-    auto it = devices.find(name);
-    const std::string text = it == devices.end() ? "" : joinValues(it->second, separator);
-    return answerSizedList(text, size, buf);
+    return HostUtil::getDeviceList(host, vendor, separator, size, buf);
 }
 
-int32_t TestOSUtil::getArrayListByID(const char* /*arrayType*/, char separator, int32_t size,
+bool TestOSUtil::listDevices(const std::string& host, const std::string& /*vendor*/,
+                             std::vector<std::string>& names) {
+    auto it = devices.find(host);
+    if (it != devices.end()) {
+        names = it->second;
+    }
+    return true;
+}
+
+int32_t TestOSUtil::getArrayListByID(const char* arrayType, char separator, int32_t size,
                                      char* buf) {
     if (auto scripted = takeScript(UtilOp::GetArrayListByID)) {
         return scripted->answer;
     }
-    return answerSizedList(joinValues(arrayNames, separator), size, buf);
+    return HostUtil::getArrayListByID(arrayType, separator, size, buf);
 }
 
-int32_t TestOSUtil::hbaList(const std::vector<Initiator>& list, char* names, int16_t& namesLength,
-                            char* flags, int16_t& flagsLength, int16_t& count) {
-    std::vector<std::string> nameList;
-    std::string flagBytes;
-    for (const Initiator& initiator : list) {
-        nameList.push_back(initiator.name);
-        flagBytes += initiator.iscsi ? '\1' : '\0';
-    }
-    const std::string text = joinValues(nameList, ',');
-    count = static_cast<int16_t>(list.size());
-    if (list.empty()) {
-        namesLength = 0;
-        flagsLength = 0;
-        return 1;
-    }
-    const int16_t neededNames = static_cast<int16_t>(text.size() + 1);
-    const int16_t neededFlags = static_cast<int16_t>(flagBytes.size());
-    if (names == nullptr || flags == nullptr || namesLength < neededNames ||
-        flagsLength < neededFlags) {
-        namesLength = neededNames;
-        flagsLength = neededFlags;
-        return 0;
-    }
-    std::memcpy(names, text.c_str(), text.size() + 1);
-    std::memcpy(flags, flagBytes.data(), flagBytes.size());
-    namesLength = neededNames;
-    flagsLength = neededFlags;
-    return 0;
-}
-
-int32_t TestOSUtil::getLocalHbaList(const char* /*reserved*/, const char* /*arrayHost*/,
-                                    char* names, int16_t& namesLength, char* flags,
-                                    int16_t& flagsLength, int16_t& count) {
+int32_t TestOSUtil::getLocalHbaList(const char* reserved, const char* arrayHost, char* names,
+                                    int16_t& namesLength, char* flags, int16_t& flagsLength,
+                                    int16_t& count) {
     if (auto scripted = takeScript(UtilOp::GetLocalHbaList)) {
         if (scripted->size) {
             namesLength = static_cast<int16_t>(*scripted->size);
         }
         return scripted->answer;
     }
-    return hbaList(localInitiators, names, namesLength, flags, flagsLength, count);
+    return HostUtil::getLocalHbaList(reserved, arrayHost, names, namesLength, flags, flagsLength,
+                                     count);
+}
+
+bool TestOSUtil::listLocalInitiators(std::vector<Initiator>& initiators) {
+    initiators = localInitiators;
+    return true;
 }
 
 int32_t TestOSUtil::getArrayInfoByName(const char* arrayName, char* buf, int16_t& size) {
@@ -144,16 +92,10 @@ int32_t TestOSUtil::getArrayInfoByName(const char* arrayName, char* buf, int16_t
         }
         return scripted->answer;
     }
-    auto it = arrayInfoByName.find(arrayName != nullptr ? arrayName : "");
-    if (it == arrayInfoByName.end()) {
-        return -1;
-    }
-    const int32_t answer = answerBufferGet(it->second, buf, size);
-    // The OS utility reports "too small" as a positive answer with the size written back.
-    return answer == KYSO::BUFFER_TOO_SMALL ? size : (answer == KYSO::BUFFER_OK ? 0 : -1);
+    return HostUtil::getArrayInfoByName(arrayName, buf, size);
 }
 
-int32_t TestOSUtil::getRemoteHbaList(const char* esxHost, const char* /*arrayHost*/, char* names,
+int32_t TestOSUtil::getRemoteHbaList(const char* esxHost, const char* arrayHost, char* names,
                                      int16_t& namesLength, char* flags, int16_t& flagsLength,
                                      int16_t& count) {
     if (auto scripted = takeScript(UtilOp::GetRemoteHbaList)) {
@@ -162,10 +104,17 @@ int32_t TestOSUtil::getRemoteHbaList(const char* esxHost, const char* /*arrayHos
         }
         return scripted->answer;
     }
-    auto it = remoteInitiators.find(esxHost != nullptr ? esxHost : "");
-    static const std::vector<Initiator> kNone;
-    return hbaList(it == remoteInitiators.end() ? kNone : it->second, names, namesLength, flags,
-                   flagsLength, count);
+    return HostUtil::getRemoteHbaList(esxHost, arrayHost, names, namesLength, flags, flagsLength,
+                                      count);
+}
+
+bool TestOSUtil::listRemoteInitiators(const std::string& esxHost,
+                                      std::vector<Initiator>& initiators) {
+    auto it = remoteInitiators.find(esxHost);
+    if (it != remoteInitiators.end()) {
+        initiators = it->second;
+    }
+    return true;
 }
 
 }  // namespace testhost

@@ -1,0 +1,119 @@
+#include "KysnapRunner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace kysnap_test {
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+KysnapRunner::KysnapRunner(std::string directory, std::map<std::string, std::string> env)
+    : environment(std::move(env)), directory_(std::move(directory)) {}
+
+std::vector<std::string> KysnapRunner::environmentList() const {
+    std::vector<std::string> list;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (environment.count(text.substr(0, text.find('='))) == 0) {
+            list.push_back(text);
+        }
+    }
+    for (const auto& [name, value] : environment) {
+        if (!value.empty()) {
+            list.push_back(name + "=" + value);
+        }
+    }
+    return list;
+}
+
+namespace {
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (std::string& text : texts) {
+        list.push_back(text.data());
+    }
+    list.push_back(nullptr);
+    return list;
+}
+
+}  // namespace
+
+pid_t KysnapRunner::start(const std::vector<std::string>& arguments, int slot) {
+    std::vector<std::string> argv = {KYSNAP_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args = pointers(argv);
+    std::vector<std::string> env = environmentList();
+    std::vector<char*> envp = pointers(env);
+    const std::string out = directory_ + "/out." + std::to_string(slot);
+    const std::string err = directory_ + "/err." + std::to_string(slot);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, KYSNAP_PROGRAM, &actions, nullptr, args.data(), envp.data()) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+CliRun KysnapRunner::finish(pid_t pid, int slot) {
+    CliRun result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    result.out = readFile(directory_ + "/out." + std::to_string(slot));
+    result.err = readFile(directory_ + "/err." + std::to_string(slot));
+    return result;
+}
+
+CliRun KysnapRunner::runWithFileSizeLimit(const std::vector<std::string>& arguments, long bytes) {
+    std::vector<std::string> argv = {KYSNAP_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args = pointers(argv);
+    std::vector<std::string> env = environmentList();
+    std::vector<char*> envp = pointers(env);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec: the test process has threads.
+        const rlimit size{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+        const rlimit core{0, 0};
+        setrlimit(RLIMIT_FSIZE, &size);
+        setrlimit(RLIMIT_CORE, &core);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execve(KYSNAP_PROGRAM, args.data(), envp.data());
+        _exit(127);
+    }
+    CliRun result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return result;
+}
+
+CliRun KysnapRunner::run(const std::vector<std::string>& arguments) {
+    return finish(start(arguments, 0), 0);
+}
+
+}  // namespace kysnap_test

@@ -1,0 +1,42 @@
+// Runs the kysnap program as a subprocess, as a person or a script would, against array
+// simulators in the test process. Standard output and error are captured through files.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kysnap_test {
+
+struct CliRun {
+    int status = -1;  // exit status, or 128 + signal when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+class KysnapRunner {
+public:
+    // `directory` holds the captured output; `environment` is added to (or, with an empty
+    // value, removed from) this process's environment for every run.
+    KysnapRunner(std::string directory, std::map<std::string, std::string> environment);
+
+    CliRun run(const std::vector<std::string>& arguments);
+    // Starts a run and returns at once; finish() waits for it.
+    pid_t start(const std::vector<std::string>& arguments, int slot);
+    CliRun finish(pid_t pid, int slot);
+    // Runs with the size of files it may write limited to `bytes` (and no core dump), with its
+    // output thrown away: a write past the limit ends it with SIGXFSZ.
+    CliRun runWithFileSizeLimit(const std::vector<std::string>& arguments, long bytes);
+
+    std::map<std::string, std::string> environment;
+
+private:
+    std::vector<std::string> environmentList() const;
+    std::string directory_;
+};
+
+std::string readFile(const std::string& path);
+
+}  // namespace kysnap_test

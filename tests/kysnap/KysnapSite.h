@@ -1,0 +1,45 @@
+// A site for kysnap's end-to-end tests: the sample array simulated in the test process on a
+// loopback port, a host configuration for the sim backend that sees it (one FC port in the
+// array's group db-host-fc), a password file and a catalog in a fresh directory, and a runner
+// whose environment points kysnap at all of them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ArraySimulator.h"
+#include "KysnapRunner.h"
+#include "jsonxx.h"
+
+namespace kysnap_test {
+
+inline const char* const kOraData = "/dev/sim/600144F0C8A7B3D1E45F4A2B00010001";
+inline const char* const kOraLogs = "/dev/sim/600144F0C8A7B3D1E45F4A2B00010002";
+inline const char* const kHomeShare = "nfs:127.0.0.1:/export/files/home";
+// The array user's password: it must never appear in any output.
+inline const char* const kPassword = "Pw-7f3kq9-secret";
+
+class KysnapSite : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes the host configuration with `extra` appended to its [host] section (or, when
+    // `whole` is given, that text instead).
+    void writeConfig(const std::string& hostExtra = "", const std::string& whole = "");
+    std::string path(const std::string& name) const { return directory + "/" + name; }
+
+    // Runs kysnap and fails the test when it does not exit with `expected`.
+    CliRun expectRun(const std::vector<std::string>& arguments, int expected = 0);
+    // The catalog as `kysnap list --json` shows it.
+    jsonxx::Object catalog();
+
+    std::string directory;
+    std::unique_ptr<arraysim::ArraySimulator> simulator;
+    std::unique_ptr<KysnapRunner> runner;
+};
+
+}  // namespace kysnap_test

@@ -1,0 +1,380 @@
+#include "BatchCommands.h"
+
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <limits>
+#include <set>
+
+#include "CliRequest.h"
+#include "DeviceNames.h"
+#include "Report.h"
+#include "Session.h"
+#include "SnapshotNames.h"
+
+namespace kysnap {
+
+namespace {
+
+struct Operation {
+    const char* name;
+    bool onSnapshots;  // items are catalog snapshots, else devices
+    KYSO::BatchFn PluginLibrary::*call;
+    int32_t success;  // the status of a request that succeeded (0: none)
+};
+
+const Operation kOperations[] = {
+    {"vpd", false, &PluginLibrary::processVPDInfo, 0},
+    {"prepare", false, &PluginLibrary::prepareDevices, KYSO::SNAP_PREPARED},
+    {"unprepare", false, &PluginLibrary::unprepareDevices, KYSO::SNAP_UNPREPARED},
+    {"snap", false, &PluginLibrary::snapDevices, KYSO::SNAP_CREATED},
+    {"map", true, &PluginLibrary::mapSnaps, KYSO::SNAP_MOUNTED},
+    {"unmap", true, &PluginLibrary::unmapSnaps, KYSO::SNAP_UNMOUNTED},
+    {"delete", true, &PluginLibrary::deleteSnaps, KYSO::SNAP_DELETED},
+    {"revert", true, &PluginLibrary::revertSnaps, KYSO::SNAP_REVERTED},
+    {"reconcile", true, &PluginLibrary::reconcileSnaps, 0},
+};
+
+const Operation* findOperation(const std::string& name) {
+    for (const Operation& operation : kOperations) {
+        if (name == operation.name) {
+            return &operation;
+        }
+    }
+    return nullptr;
+}
+
+// One request of the run, with what it is about.
+struct Item {
+    DeviceName device;
+    std::string snapshot;  // the host's snapshot id ("" for vpd, prepare, unprepare)
+    std::unique_ptr<CliRequest> request;
+};
+
+int cannotRun(const std::string& message) {
+    std::fprintf(stderr, "kysnap: %s\n", message.c_str());
+    return kExitCannotRun;
+}
+
+std::string hostIdentifier(const Session& session) {
+    const std::string esx =
+        !session.config.esxName.empty() ? session.config.esxName : session.backend->hostName();
+    return "{hostType:esx,esxname:" + esx + "}";
+}
+
+// Fills what every request of the run shares: the host's settings and identity.
+void fillShared(Session& session, CliRequest& request, int32_t id) {
+    const HostConfig& config = session.config;
+    if (config.retryCount) {
+        request.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = *config.retryCount;
+    }
+    if (config.retryInterval) {
+        request.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = *config.retryInterval;
+    }
+    if (config.diagnosticLogging) {
+        request.configInts["SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING"] =
+            *config.diagnosticLogging ? 1 : 0;
+    }
+    if (config.targetGroup) {
+        request.configStrings["SMCONFIG_NAME_TARGET_GROUP"] = *config.targetGroup;
+    }
+    request.hostIdentifier = hostIdentifier(session);
+    request.snapId = id;
+    PluginLog* log = session.log.get();
+    request.onLog = [log](const hostkit::LogLine& line) { log->request(line); };
+}
+
+// The array a device request starts with: --array, else for an NFS datastore the array of its
+// server; block devices are left to the plug-in's search by target.
+bool deviceArray(Session& session, const DeviceName& device, std::string& array,
+                 std::string& error) {
+    const ArrayDirectory& arrays = *session.directory;
+    if (!session.options.array.empty()) {
+        if (arrays.find(session.options.array) == nullptr) {
+            error = "--array " + session.options.array + " is not in " + session.config.path;
+            return false;
+        }
+        array = session.options.array;
+        return true;
+    }
+    if (device.nfs) {
+        const ArrayAccess* server = arrays.forServer(device.server);
+        if (server == nullptr) {
+            server = arrays.only();
+        }
+        if (server == nullptr) {
+            error = "no configured array answers to NFS server " + device.server +
+                    ": name it with --array";
+            return false;
+        }
+        array = server->name;
+    }
+    return true;
+}
+
+bool makeItems(Session& session, const Operation& operation, std::vector<Item>& items,
+               std::string& error) {
+    Catalog& catalog = session.catalog;
+    std::vector<std::string> names = session.options.arguments;
+    if (names.empty() && std::string(operation.name) == "reconcile") {
+        for (const SnapshotRecord& record : catalog.snapshots) {
+            names.push_back(record.name);
+        }
+        if (names.empty()) {
+            error = "the catalog holds no snapshot to reconcile";
+            return false;
+        }
+    }
+    if (names.empty()) {
+        error = std::string(operation.name) + " needs at least one " +
+                (operation.onSnapshots ? "snapshot" : "device") + " (kysnap " + operation.name +
+                " --help)";
+        return false;
+    }
+    if (names.size() > static_cast<size_t>(std::numeric_limits<int16_t>::max())) {
+        error = "too many requests for one call";
+        return false;
+    }
+    std::set<std::string> seen;
+    std::set<std::string> newNames;
+    const std::time_t now = std::time(nullptr);
+    for (const std::string& name : names) {
+        if (!seen.insert(name).second) {
+            error = name + " is named twice";
+            return false;
+        }
+        Item item;
+        std::string array;
+        std::string metadata;
+        std::string transMetadata;
+        std::string mounted;
+        int32_t status = 0;
+        if (operation.onSnapshots) {
+            const SnapshotRecord* record = catalog.findSnapshot(name);
+            if (record == nullptr) {
+                error = "no snapshot " + name + " in the catalog (kysnap list shows them)";
+                return false;
+            }
+            if (!parseDeviceName(record->device, item.device, error)) {
+                return false;
+            }
+            item.snapshot = record->name;
+            array = record->array;
+            metadata = record->metadata;
+            transMetadata = record->transMetadata;
+            mounted = record->mountedDevice;
+            status = record->status;
+        } else {
+            if (!parseDeviceName(name, item.device, error)) {
+                return false;
+            }
+            auto prepared = catalog.devices.find(name);
+            const std::string op = operation.name;
+            if (op == "snap" || op == "unprepare") {
+                if (prepared == catalog.devices.end() ||
+                    prepared->second.status != KYSO::SNAP_PREPARED) {
+                    error = name + " is not prepared (kysnap prepare " + name + ")";
+                    return false;
+                }
+                array = prepared->second.array;
+                metadata = prepared->second.metadata;
+                transMetadata = prepared->second.transMetadata;
+                status = prepared->second.status;
+            } else if (!deviceArray(session, item.device, array, error)) {
+                return false;
+            }
+            if (op == "snap") {
+                item.snapshot = newSnapshotName(now, [&](const std::string& candidate) {
+                    return catalog.findSnapshot(candidate) != nullptr ||
+                           newNames.count(candidate) != 0;
+                });
+                newNames.insert(item.snapshot);
+            }
+        }
+        item.request = std::make_unique<CliRequest>(*session.directory, array);
+        CliRequest& request = *item.request;
+        fillShared(session, request, static_cast<int32_t>(items.size() + 1));
+        request.device = item.device.description;
+        request.snapUUID = item.snapshot;
+        request.metaData = metadata;
+        request.transMetaData = transMetadata;
+        request.snapDevice = mounted;
+        request.status = status;
+        items.push_back(std::move(item));
+    }
+    return true;
+}
+
+bool succeeded(const Operation& operation, const Item& item) {
+    const CliRequest& request = *item.request;
+    if (operation.success != 0) {
+        return request.status == operation.success;
+    }
+    if (std::string(operation.name) == "vpd") {
+        return !request.lunIdsSet.empty();
+    }
+    // A reconcile sets no status when the snapshot is still there; its failure line tells.
+    return !request.logged("CopyRequest reconcile failed");
+}
+
+// Writes what the plug-in told the host about `item` into the catalog.
+void record(Session& session, const Operation& operation, const Item& item, bool ok) {
+    Catalog& catalog = session.catalog;
+    const CliRequest& request = *item.request;
+    const std::string op = operation.name;
+    if (op == "vpd") {
+        return;
+    }
+    if (op == "prepare" || op == "unprepare") {
+        if (op == "unprepare") {
+            catalog.devices.erase(item.device.given);
+        } else if (ok) {
+            catalog.devices[item.device.given] = PreparedDevice{
+                request.arrayName(), request.metaData, request.transMetaData, request.status};
+        }
+        return;
+    }
+    if (op == "snap") {
+        if (ok) {
+            SnapshotRecord created;
+            created.name = item.snapshot;
+            created.device = item.device.given;
+            created.array = request.arrayName();
+            created.metadata = request.metaData;
+            created.transMetadata = request.transMetaData;
+            created.status = request.status;
+            created.created = isoTime(std::time(nullptr));
+            catalog.snapshots.push_back(created);
+        }
+        return;
+    }
+    SnapshotRecord* kept = catalog.findSnapshot(item.snapshot);
+    if (kept == nullptr) {
+        return;
+    }
+    if (op == "delete" && ok) {
+        catalog.eraseSnapshot(item.snapshot);
+        return;
+    }
+    if (!request.metaDataWrites.empty()) {
+        kept->metadata = request.metaData;
+    }
+    if (!request.transMetaDataWrites.empty()) {
+        kept->transMetadata = request.transMetaData;
+    }
+    kept->status = request.status;
+    kept->mountedDevice = op == "unmap" && ok ? "" : request.snapDevice;
+}
+
+std::string detail(const Operation& operation, const Item& item, bool ok) {
+    const CliRequest& request = *item.request;
+    const std::string op = operation.name;
+    if (op == "vpd" && ok) {
+        return "LUN " + request.lunIdsSet.back() +
+               (request.targetIdsSet.empty() ? "" : " target " + request.targetIdsSet.back()) +
+               " array " + request.arrayName();
+    }
+    if ((op == "prepare" || op == "snap") && ok) {
+        return "on array " + request.arrayName();
+    }
+    if (op == "map" && ok) {
+        const std::string& device = request.snapDevice;
+        const size_t start = device.find_first_not_of(' ');
+        return start == std::string::npos ? std::string() : "-> " + device.substr(start);
+    }
+    if (op == "reconcile" && ok && request.status != KYSO::SNAP_UNAVAILABLE) {
+        return "(still on the array)";
+    }
+    if (!ok && !request.problem().empty()) {
+        return "(" + request.problem() + ")";
+    }
+    return std::string();
+}
+
+// The first failure lines the plug-in logged for `request`: usually the cause, before the lines
+// of the layers above that pass the failure on.
+std::vector<std::string> failureLines(const Session& session, const CliRequest& request) {
+    constexpr size_t kShown = 2;
+    std::vector<std::string> lines;
+    for (const hostkit::LogLine& line : request.logLines) {
+        if (line.level == 2 && lines.size() < kShown) {
+            lines.push_back(session.log->mask(line.text));
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+bool isBatchCommand(const std::string& command) {
+    return findOperation(command) != nullptr;
+}
+
+int runBatchCommand(const Options& options) {
+    const Operation* operation = findOperation(options.command);
+    if (operation == nullptr) {
+        return cannotRun("unknown command " + options.command);
+    }
+    std::string error;
+    std::unique_ptr<Session> session = Session::open(options, {false, true, true, true}, error);
+    if (!session) {
+        return cannotRun(error);
+    }
+    std::vector<Item> items;
+    if (!makeItems(*session, *operation, items, error)) {
+        return cannotRun(error);
+    }
+
+    // The plug-in decides a call's protocol from its first request, so block devices and NFS
+    // datastores go in separate calls, each in the order given.
+    OperationReport report;
+    report.operation = operation->name;
+    std::vector<int32_t> results;
+    for (const bool nfs : {false, true}) {
+        std::vector<KYSO::SnapInfo*> batch;
+        for (Item& item : items) {
+            if (item.device.nfs == nfs) {
+                batch.push_back(item.request.get());
+            }
+        }
+        if (batch.empty()) {
+            continue;
+        }
+        const KYSO::ResultCode result = (session->plugin.get()->*operation->call)(
+            batch.data(), static_cast<int16_t>(batch.size()), session->backend.get());
+        results.push_back(result);
+    }
+    report.result = combinedResult(results);
+
+    for (const Item& item : items) {
+        const bool ok = succeeded(*operation, item);
+        record(*session, *operation, item, ok);
+        RequestOutcome outcome;
+        outcome.snapshot = item.snapshot;
+        outcome.device = item.device.given;
+        outcome.status = item.request->status;
+        outcome.hasStatus = std::string(operation->name) != "vpd";
+        if (!outcome.hasStatus) {
+            outcome.state = ok ? "identified" : "not identified";
+        }
+        outcome.succeeded = ok;
+        outcome.detail = detail(*operation, item, ok);
+        if (!ok) {
+            outcome.failures = failureLines(*session, *item.request);
+        }
+        report.requests.push_back(outcome);
+        for (const hostkit::ErrorReport& reported : item.request->errors) {
+            report.errors.push_back(
+                hostkit::ErrorReport{reported.code, session->log->mask(reported.message)});
+        }
+    }
+    report.hostProblems = session->backend->problems();
+    const bool saved = session->saveCatalog(error);
+    printReport(report, options.json, options.verbose);
+    if (!saved) {
+        return cannotRun("the catalog was not updated: " + error);
+    }
+    return report.exitStatus();
+}
+
+}  // namespace kysnap

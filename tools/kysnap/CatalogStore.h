@@ -1,0 +1,55 @@
+// CatalogStore: the catalog's file. Holding a CatalogStore holds its lock (flock on
+// "<file>.lock"): exclusive for a run that may write, shared for one that only reads, so
+// concurrent runs take turns and none loses another's records. A save writes a temporary file
+// beside the catalog, flushes it to disk and renames it over the old one (then flushes the
+// directory), so an interrupted run leaves either the old catalog or the new one, never a
+// mixture.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Catalog.h"
+
+namespace kysnap {
+
+class CatalogStore {
+public:
+    enum class Access { Read, Write };
+
+    // Takes the lock of the catalog at `path`, creating its directory (mode 0700) when
+    // missing. When another run holds the lock, `waiting` is called once and the lock is
+    // awaited. Null with `error` set when the lock file cannot be opened. A writer removes
+    // temporary files that an interrupted run left behind.
+    static std::unique_ptr<CatalogStore> open(const std::string& path, Access access,
+                                              const std::function<void()>& waiting,
+                                              std::string& error);
+    ~CatalogStore();  // releases the lock
+    CatalogStore(const CatalogStore&) = delete;
+    CatalogStore& operator=(const CatalogStore&) = delete;
+
+    // The catalog on disk; an empty catalog when there is no file yet. False with `error` set
+    // when the file cannot be read or is not a catalog (it is then left untouched).
+    bool load(Catalog& catalog, std::string& error);
+    // Replaces the file atomically. Only for Access::Write. False with `error` set (the old
+    // catalog then stays in place).
+    bool save(const Catalog& catalog, std::string& error);
+
+    const std::string& path() const { return path_; }
+
+private:
+    CatalogStore(std::string path, int lockFd, Access access)
+        : path_(std::move(path)), lockFd_(lockFd), access_(access) {}
+    void removeStaleTemporaries();
+
+    std::string path_;
+    int lockFd_;
+    Access access_;
+};
+
+// The catalog used without --state: $KYSNAP_STATE, else $XDG_STATE_HOME/kysnap/catalog.json,
+// else ~/.local/state/kysnap/catalog.json.
+std::string defaultStatePath();
+
+}  // namespace kysnap

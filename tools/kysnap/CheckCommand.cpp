@@ -1,0 +1,335 @@
+#include "CheckCommand.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ArrayProbe.h"
+#include "HostBackend.h"
+#include "HostConfig.h"
+#include "Passwords.h"
+#include "PluginLibrary.h"
+#include "jsonxx.h"
+
+namespace kysnap {
+
+namespace {
+
+// Each probe waits at most this long, so that a whole check stays well under half a minute.
+constexpr int kProbeSeconds = 5;
+
+class CheckLines {
+public:
+    explicit CheckLines(bool json) : json_(json) {}
+
+    void ok(const std::string& subject, const std::string& message) {
+        add("ok", subject, message, "");
+    }
+    void warn(const std::string& subject, const std::string& message,
+              const std::string& remedy = "") {
+        add("warn", subject, message, remedy);
+    }
+    void fail(const std::string& subject, const std::string& message, const std::string& remedy) {
+        failed_ = true;
+        add("FAIL", subject, message, remedy);
+    }
+    bool failed() const { return failed_; }
+
+    void finish() {
+        if (json_) {
+            jsonxx::Object root;
+            root.import("checks", checks_);
+            root.import("failed", failed_);
+            std::printf("%s\n", root.json().c_str());
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    void add(const char* verdict, const std::string& subject, const std::string& message,
+             const std::string& remedy) {
+        if (json_) {
+            jsonxx::Object check;
+            check.import("result", std::string(verdict) == "FAIL" ? "fail" : verdict);
+            check.import("subject", subject);
+            check.import("message", message);
+            if (!remedy.empty()) {
+                check.import("remedy", remedy);
+            }
+            checks_.append(check);
+            return;
+        }
+        std::printf("%-4s  %s: %s%s%s\n", verdict, subject.c_str(), message.c_str(),
+                    remedy.empty() ? "" : "; ", remedy.c_str());
+        std::fflush(stdout);
+    }
+
+    bool json_;
+    bool failed_ = false;
+    jsonxx::Array checks_;
+};
+
+// The name the plug-in gives the array for a host initiator.
+std::string arrayInitiatorName(const hostkit::Initiator& initiator) {
+    if (initiator.iscsi) {
+        std::string name = initiator.name;
+        for (char& c : name) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return name;
+    }
+    std::string name = "wwn.";
+    for (char c : initiator.name) {
+        if (c != ':') {
+            name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+    }
+    return name;
+}
+
+std::string quoted(const std::string& text) {
+    return "[\"" + text + "\"]";
+}
+
+// A bare-text answer without its quotes and blanks ("\"db-host-fc\"" -> db-host-fc).
+std::string bareText(const std::string& body) {
+    std::string text;
+    for (char c : body) {
+        if (c != '"' && c != ' ' && c != '\n' && c != '\r' && c != '\t') {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::string joined(const jsonxx::Array& list) {
+    std::string text;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (list.has<jsonxx::String>(i)) {
+            text += (text.empty() ? "" : ", ") + list.get<jsonxx::String>(i);
+        }
+    }
+    return text.empty() ? "none" : text;
+}
+
+void checkTargetGroups(CheckLines& lines, const std::string& subject, const ArrayProbe& probe,
+                       const HostConfig& config) {
+    bool configuredFound = !config.targetGroup || config.targetGroup->empty();
+    for (const char* protocol : {"FC", "ISCSI"}) {
+        const ApiAnswer groups = probe.call(
+            std::string(protocol) == "FC" ? "listFCTargetGroups" : "listISCSITargetGroups", "");
+        jsonxx::Array names;
+        if (groups.status != 200 || !names.parse(groups.body)) {
+            lines.fail(subject, std::string("the ") + protocol + " target groups cannot be read",
+                       "the array answered HTTP " + std::to_string(groups.status));
+            continue;
+        }
+        if (names.size() == 0) {
+            lines.warn(subject, std::string("no ") + protocol + " target group");
+        }
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (!names.has<jsonxx::String>(i)) {
+                continue;
+            }
+            const std::string group = names.get<jsonxx::String>(i);
+            configuredFound = configuredFound || group == *config.targetGroup;
+            const ApiAnswer targets = probe.call("listTargetsInTargetGroup", quoted(group));
+            jsonxx::Array members;
+            if (targets.status == 200 && members.parse(targets.body)) {
+                lines.ok(subject,
+                         std::string(protocol) + " target group " + group + ": " + joined(members));
+            } else {
+                lines.fail(subject, "the targets of " + group + " cannot be read",
+                           "the array answered HTTP " + std::to_string(targets.status));
+            }
+        }
+    }
+    if (!configuredFound) {
+        lines.fail(
+            subject, "target-group " + *config.targetGroup + " does not exist",
+            "set target-group in [host] of " + config.path + " to one listed above, or remove it");
+    }
+}
+
+void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConfig& config,
+                const std::vector<hostkit::Initiator>& initiators) {
+    const std::string subject = "array " + configured.name;
+    ArrayAccess array{configured.name, configured.address, configured.user, "", configured.caFile};
+    std::string why;
+    if (!readPassword(configured, array.password, why)) {
+        const std::string prefix = subject + ": ";
+        lines.fail(subject, why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why,
+                   "the [array " + configured.name + "] section of " + config.path + " names it");
+        return;
+    }
+    ArrayProbe probe(array, kProbeSeconds);
+    if (!probe.reach(why)) {
+        lines.fail(subject, "cannot connect to " + array.address + ": " + why,
+                   "check address in " + config.path +
+                       " and that the array's HTTPS port is "
+                       "reachable from this host");
+        return;
+    }
+    lines.ok(subject, "reachable at " + array.address);
+    bool insecure = false;
+    if (!probe.verifyCertificate(insecure, why)) {
+        lines.fail(subject, "its certificate does not verify: " + why,
+                   "export the array's certificate (openssl s_client -connect " + array.address +
+                       " -showcerts) into a PEM file and set KYSNAP_TLS_CA_FILE to it; the "
+                       "certificate must name the host as configured");
+        return;
+    }
+    if (insecure) {
+        lines.warn(subject, "certificate checks are off (KYSNAP_TLS_INSECURE=1)",
+                   "use KYSNAP_TLS_CA_FILE instead outside an isolated test network");
+    } else {
+        lines.ok(subject, "certificate verifies for " + addressHost(array.address));
+    }
+    const ApiAnswer version =
+        probe.call("listSystemProperties", "[[\"ZEBI_API_VERSION\",\"ZEBI_API_MINOR_VERSION\"]]");
+    if (version.status == 401 || version.body.find("Access Denied") != std::string::npos) {
+        lines.fail(subject, "the credentials of user " + array.user + " are refused",
+                   "check user and the password (" +
+                       (configured.passwordFile.empty() ? "variable " + configured.passwordEnv
+                                                        : "file " + configured.passwordFile) +
+                       ") in " + config.path);
+        return;
+    }
+    jsonxx::Array values;
+    if (version.status != 200 || !values.parse(version.body) || !values.has<jsonxx::String>(0)) {
+        lines.fail(subject,
+                   "no API version in its answer (HTTP " + std::to_string(version.status) + ")",
+                   "make sure the address is an IntelliFlash array's management interface");
+        return;
+    }
+    lines.ok(subject, "credentials of user " + array.user + " accepted");
+    const std::string api = values.get<jsonxx::String>(0);
+    const double number = std::atof(api.c_str());
+    if (number < 2.0) {
+        lines.fail(subject, "API version " + api + " is not supported",
+                   "upgrade the array: volumes need API 2.0, shares 2.1");
+    } else if (number < 2.1) {
+        lines.warn(subject, "API version " + api + ": volumes supported, NFS shares not",
+                   "shares need API 2.1");
+    } else {
+        lines.ok(subject, "API version " + api + ": volumes and NFS shares supported");
+    }
+    checkTargetGroups(lines, subject, probe, config);
+    for (const hostkit::Initiator& initiator : initiators) {
+        const std::string name = arrayInitiatorName(initiator);
+        const ApiAnswer group = probe.call("getInitiatorGroup", quoted(name));
+        if (group.status != 200) {
+            lines.warn(subject, "cannot tell the group of initiator " + name + " (HTTP " +
+                                    std::to_string(group.status) + ")");
+        } else if (bareText(group.body).empty()) {
+            lines.ok(subject, "initiator " + name +
+                                  " is in no initiator group yet; the plug-in makes one "
+                                  "when it first maps a snapshot");
+        } else {
+            lines.ok(subject,
+                     "initiator " + name + " is in initiator group " + bareText(group.body));
+        }
+    }
+}
+
+// Bounds the HTTP client's waits for the length of a check unless the user chose them; the
+// process's later plug-in calls (kysnap demo) get the user's settings back.
+class ShortTimeouts {
+public:
+    ShortTimeouts() {
+        set("KYSNAP_HTTP_CONNECT_TIMEOUT", kProbeSeconds);
+        set("KYSNAP_HTTP_TIMEOUT", 2 * kProbeSeconds);
+    }
+    ~ShortTimeouts() {
+        for (const std::string& name : added_) {
+            unsetenv(name.c_str());
+        }
+    }
+    ShortTimeouts(const ShortTimeouts&) = delete;
+    ShortTimeouts& operator=(const ShortTimeouts&) = delete;
+
+private:
+    void set(const char* name, int seconds) {
+        if (std::getenv(name) == nullptr) {
+            setenv(name, std::to_string(seconds).c_str(), 1);
+            added_.emplace_back(name);
+        }
+    }
+    std::vector<std::string> added_;
+};
+
+}  // namespace
+
+int runCheck(const Options& options) {
+    CheckLines lines(options.json);
+    // Probes through libkyplatform must not hang on a dead array either.
+    const ShortTimeouts timeouts;
+
+    const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    std::string error;
+    if (auto plugin = PluginLibrary::load(pluginPath, error)) {
+        int16_t major = 0, minor = 0, patch = 0;
+        plugin->version(&major, &minor, &patch);
+        lines.ok("plug-in", pluginPath + " loads, version " + std::to_string(major) + "." +
+                                std::to_string(minor) + "." + std::to_string(patch));
+    } else {
+        lines.fail("plug-in", error, "give --plugin PATH or set KYSNAP_PLUGIN");
+    }
+
+    HostConfig config;
+    const std::string configPath = options.config.empty() ? defaultConfigPath() : options.config;
+    if (!loadHostConfig(configPath, config, error)) {
+        lines.fail("configuration", error,
+                   "give --config FILE or set KYSNAP_CONFIG (format in kysnap(1))");
+        lines.finish();
+        return 1;
+    }
+    lines.ok("configuration", configPath + ": " + std::to_string(config.arrays.size()) +
+                                  " array(s), backend " +
+                                  (config.backend == BackendKind::Sim ? "sim" : "linux"));
+    if (config.arrays.empty()) {
+        lines.fail("configuration", "no array configured", "add an [array NAME] section");
+    }
+
+    // The host, without passwords: the sim backend's view is not needed for these checks.
+    std::vector<ArrayAccess> unnamed;
+    for (const ArrayConfig& array : config.arrays) {
+        unnamed.push_back(ArrayAccess{array.name, array.address, array.user, "", array.caFile});
+    }
+    std::unique_ptr<HostBackend> backend = makeBackend(config, unnamed);
+    std::vector<hostkit::Initiator> initiators;
+    if (backend->initiators(initiators, error)) {
+        std::string names;
+        for (const hostkit::Initiator& initiator : initiators) {
+            names += (names.empty() ? "" : ", ") + initiator.name +
+                     (initiator.iscsi ? " (iSCSI)" : " (FC)");
+        }
+        lines.ok("host " + backend->hostName(), backend->kind() + " backend, initiators " + names);
+    } else {
+        lines.fail("host " + backend->hostName(), error,
+                   "snapshots cannot be mapped to this host until it has an initiator");
+    }
+    std::vector<std::string> devices;
+    if (backend->arrayDevices(false, devices, error)) {
+        std::string names;
+        for (size_t i = 0; i < devices.size() && i < 4; ++i) {
+            names += (i == 0 ? ": " : ", ") + devices[i];
+        }
+        lines.ok("host " + backend->hostName(), "sees " + std::to_string(devices.size()) +
+                                                    " IntelliFlash device(s)" + names +
+                                                    (devices.size() > 4 ? ", ..." : ""));
+    } else {
+        lines.warn("host " + backend->hostName(), "its devices cannot be listed: " + error);
+    }
+    backend.reset();
+
+    for (const ArrayConfig& array : config.arrays) {
+        checkArray(lines, array, config, initiators);
+    }
+    lines.finish();
+    return lines.failed() ? 1 : 0;
+}
+
+}  // namespace kysnap

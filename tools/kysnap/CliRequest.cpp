@@ -1,0 +1,50 @@
+#include "CliRequest.h"
+
+#include "BufferAnswers.h"
+#include "KYSOTypes.h"
+
+namespace kysnap {
+
+CliRequest::CliRequest(ArrayDirectory& arrays, std::string arrayName)
+    : arrays_(arrays), arrayName_(std::move(arrayName)) {}
+
+int32_t CliRequest::findArrayHost(const char* target) {
+    const std::string text = target != nullptr ? target : "";
+    findArrayHostQueries.push_back(text);
+    const size_t bar = text.find('|');
+    if (bar != std::string::npos) {
+        // "array|target": the plug-in found the array that serves the target.
+        const std::string array = text.substr(0, bar);
+        if (arrays_.find(array) == nullptr) {
+            return 1;
+        }
+        arrays_.pair(text.substr(bar + 1), array);
+        arrayName_ = array;
+        return 0;
+    }
+    const ArrayAccess* known = arrays_.forTarget(text);
+    if (known == nullptr) {
+        return 1;
+    }
+    if (arrayName_.empty()) {
+        arrayName_ = known->name;
+    }
+    return 0;
+}
+
+int32_t CliRequest::getArrayInfo(char* buf, int16_t& size) {
+    const ArrayAccess* array = nullptr;
+    if (!arrayName_.empty()) {
+        array = arrays_.find(arrayName_);
+    } else if ((array = arrays_.only()) != nullptr) {
+        arrayName_ = array->name;
+    }
+    if (array == nullptr) {
+        problem_ = arrayName_.empty() ? "no array is known for this device: name one with --array"
+                                      : "array " + arrayName_ + " is not in the host configuration";
+        return KYSO::BUFFER_FAILED;
+    }
+    return hostkit::answerBufferGet(ArrayDirectory::infoText(*array), buf, size);
+}
+
+}  // namespace kysnap

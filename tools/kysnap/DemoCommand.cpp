@@ -1,0 +1,271 @@
+#include "DemoCommand.h"
+
+#include <ftw.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ArraySimulator.h"
+#include "BatchCommands.h"
+#include "CatalogStore.h"
+#include "CheckCommand.h"
+#include "ListCommand.h"
+#include "PluginLibrary.h"
+
+namespace kysnap {
+
+namespace {
+
+// The sample array's two Oracle volumes, as the simulated host names their devices, and its
+// home share as an NFS datastore; the host port is in the array's group db-host-fc.
+const char* const kVolumes[] = {"/dev/sim/600144F0C8A7B3D1E45F4A2B00010001",
+                                "/dev/sim/600144F0C8A7B3D1E45F4A2B00010002"};
+const char kShare[] = "nfs:127.0.0.1:/export/files/home";
+const char kHostPorts[] = "21:00:00:24:ff:3d:2a:10, 21:00:00:24:ff:3d:2a:11";
+const char kArrayUser[] = "admin";
+const char kArrayPassword[] = "tegile";  // the sample seed's user
+
+std::string seedFile() {
+    char installed[PATH_MAX];
+    const std::string beside = programDirectory() + "/../share/kysnap/seed/sample.json";
+    return realpath(beside.c_str(), installed) != nullptr ? installed : KYSNAP_SOURCE_SEED;
+}
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+    return remove(path);
+}
+
+void removeTree(const std::string& directory) {
+    nftw(directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Ends the process cleanly on Ctrl-C: the simulator runs in this process, so leaving is enough
+// to stop it; the demo's files go too. Signals are blocked in every thread but the watcher's.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(std::string directory) : directory_(std::move(directory)) {
+        sigemptyset(&signals_);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
+            sigaddset(&signals_, signal);
+        }
+        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+        watcher_ = std::thread([this] {
+            int signal = 0;
+            sigwait(&signals_, &signal);
+            if (signal == SIGUSR1) {
+                return;  // the demo ended by itself
+            }
+            static const char kMessage[] = "\nkysnap demo: interrupted; stopping the simulator\n";
+            (void)!write(2, kMessage, sizeof kMessage - 1);
+            removeTree(directory_);
+            _exit(130);
+        });
+    }
+    ~InterruptWatch() {
+        pthread_kill(watcher_.native_handle(), SIGUSR1);
+        watcher_.join();
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+private:
+    std::string directory_;
+    sigset_t signals_{};
+    sigset_t previous_{};
+    std::thread watcher_;
+};
+
+bool writeFile(const std::string& path, const std::string& text, mode_t mode) {
+    std::ofstream file(path);
+    file << text;
+    file.close();
+    return file.good() && chmod(path.c_str(), mode) == 0;
+}
+
+class Demo {
+public:
+    Demo(const Options& options, std::string directory)
+        : given_(options), directory_(std::move(directory)) {}
+
+    int run() {
+        const auto start = std::chrono::steady_clock::now();
+        arraysim::SimulatorOptions simulatorOptions;
+        simulatorOptions.seedFile = seedFile();
+        simulatorOptions.certDirectory = directory_ + "/tls";
+        arraysim::ArraySimulator simulator(simulatorOptions);
+        std::string error;
+        if (!simulator.start(error)) {
+            std::fprintf(stderr, "kysnap demo: the array simulator did not start: %s\n",
+                         error.c_str());
+            return 1;
+        }
+        setenv("KYSNAP_TLS_CA_FILE", simulator.caFile().c_str(), 1);
+        const std::string address = "127.0.0.1:" + std::to_string(simulator.port());
+        if (!writeSetup(address)) {
+            std::fprintf(stderr, "kysnap demo: cannot write its files in %s\n", directory_.c_str());
+            return 1;
+        }
+        std::printf(
+            "kysnap demo: array simulator on https://%s (seed %s)\n"
+            "             its CA in KYSNAP_TLS_CA_FILE=%s\n"
+            "             host configuration %s, catalog %s\n",
+            address.c_str(), simulatorOptions.seedFile.c_str(), simulator.caFile().c_str(),
+            configPath().c_str(), statePath().c_str());
+
+        const std::vector<std::string> devices = {kVolumes[0], kVolumes[1], kShare};
+        bool ok = step("check", "is everything in place?", {}, runCheck) &&
+                  step("prepare", "find the volumes and the share on the array", devices) &&
+                  step("snap", "snapshot all three in one batch", devices);
+        const std::vector<std::string> snapshots =
+            ok ? snapshotNames() : std::vector<std::string>{};
+        ok = ok && step("map", "clone each snapshot and show it to this host", snapshots) &&
+             step("list", "the host's catalog", {}, runList) &&
+             step("unmap", "remove the clones and their devices", snapshots) &&
+             step("reconcile", "are the snapshots still on the array?", {}) &&
+             step("delete", "delete the snapshots", snapshots) &&
+             step("list", "the catalog afterwards", {}, runList);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        summary(simulator.counters(), seconds, ok);
+        simulator.stop();
+        return ok ? 0 : 1;
+    }
+
+private:
+    std::string configPath() const { return directory_ + "/kysnap.conf"; }
+    std::string statePath() const { return directory_ + "/catalog.json"; }
+
+    bool writeSetup(const std::string& address) {
+        const std::string passwordFile = directory_ + "/demo-array.password";
+        const std::string config =
+            "# written by kysnap demo\n"
+            "[host]\n"
+            "backend = sim\n"
+            "name = demo-host\n"
+            "fc-initiators = " +
+            std::string(kHostPorts) +
+            "\n"
+            "esx-name = esx01\n"
+            "retry-count = 3\n"
+            "retry-interval = 1\n"
+            "\n"
+            "[array demo-array]\n"
+            "address = " +
+            address +
+            "\n"
+            "user = " +
+            kArrayUser +
+            "\n"
+            "password-file = " +
+            passwordFile + "\n";
+        return writeFile(passwordFile, std::string(kArrayPassword) + "\n", 0600) &&
+               writeFile(configPath(), config, 0600);
+    }
+
+    bool step(const std::string& command, const std::string& purpose,
+              const std::vector<std::string>& arguments,
+              int (*run)(const Options&) = runBatchCommand) {
+        ++number_;
+        std::string shown = "kysnap " + command;
+        for (const std::string& argument : arguments) {
+            shown += " " + argument;
+        }
+        std::printf("\n== %d. %s: %s\n", number_, purpose.c_str(), shown.c_str());
+        std::fflush(stdout);
+        Options options;
+        options.command = command;
+        options.arguments = arguments;
+        options.config = configPath();
+        options.state = statePath();
+        options.plugin = given_.plugin;
+        options.verbose = given_.verbose;
+        const int status = run(options);
+        std::fflush(stdout);
+        if (status != 0) {
+            std::printf("kysnap demo: step %d (%s) ended with status %d\n", number_,
+                        command.c_str(), status);
+            return false;
+        }
+        return true;
+    }
+
+    std::vector<std::string> snapshotNames() const {
+        std::vector<std::string> names;
+        std::string error;
+        auto store = CatalogStore::open(statePath(), CatalogStore::Access::Read, {}, error);
+        Catalog catalog;
+        if (store && store->load(catalog, error)) {
+            for (const SnapshotRecord& record : catalog.snapshots) {
+                names.push_back(record.name);
+            }
+        }
+        return names;
+    }
+
+    static long count(const jsonxx::Object& object, const std::string& key) {
+        return object.has<jsonxx::Number>(key) ? static_cast<long>(object.get<jsonxx::Number>(key))
+                                               : 0;
+    }
+
+    void summary(const jsonxx::Object& counters, double seconds, bool ok) const {
+        std::printf("\n== summary: %s in %.1f s\n", ok ? "lifecycle complete" : "FAILED", seconds);
+        std::printf("REST requests to the array: %ld\n", count(counters, "requests"));
+        if (counters.has<jsonxx::Object>("methods")) {
+            for (const auto& [method, value] : counters.get<jsonxx::Object>("methods").kv_map()) {
+                if (value.is<jsonxx::Number>()) {
+                    std::printf("  %-34s %ld\n", method.c_str(),
+                                static_cast<long>(value.get<jsonxx::Number>()));
+                }
+            }
+        }
+        long failed = 0;
+        if (counters.has<jsonxx::Object>("failures")) {
+            for (const auto& entry : counters.get<jsonxx::Object>("failures").kv_map()) {
+                failed += entry.second.is<jsonxx::Number>()
+                              ? static_cast<long>(entry.second.get<jsonxx::Number>())
+                              : 0;
+            }
+        }
+        std::printf("TLS connections: %ld (handshakes %ld); answers other than 200: %ld\n",
+                    count(counters, "connections"), count(counters, "tlsHandshakes"), failed);
+        std::printf("host-view queries (the simulated host's rescans): %ld\n",
+                    count(counters, "hostViewQueries"));
+        std::fflush(stdout);
+    }
+
+    const Options& given_;
+    std::string directory_;
+    int number_ = 0;
+};
+
+}  // namespace
+
+int runDemo(const Options& options) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/kysnap-demo-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("kysnap demo: cannot make a temporary directory");
+        return kExitCannotRun;
+    }
+    int status = 1;
+    {
+        InterruptWatch watch(pattern);
+        status = Demo(options, pattern).run();
+    }
+    removeTree(pattern);
+    return status;
+}
+
+}  // namespace kysnap

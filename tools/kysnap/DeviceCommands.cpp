@@ -1,0 +1,246 @@
+#include "DeviceCommands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <set>
+
+#include "CliRequest.h"
+#include "DeviceNames.h"
+#include "KyDeviceTree.h"
+#include "Report.h"
+#include "ScsiInquiry.h"
+#include "Session.h"
+#include "jsonxx.h"
+
+namespace kysnap {
+
+namespace {
+
+// The key under which a host lists the array family's devices for identification: vendor and
+// product padded to their INQUIRY field widths.
+const char kFamilyKey[] = "TEGILE  |::|INTELLIFLASH    ";
+constexpr int32_t kIdentifyOperation = 3;
+constexpr unsigned int kInquiryTimeoutSeconds = 10;
+
+int cannotRun(const std::string& message) {
+    std::fprintf(stderr, "kysnap: %s\n", message.c_str());
+    return kExitCannotRun;
+}
+
+bool needArguments(const Options& options, const char* what, std::string& error) {
+    if (options.arguments.empty()) {
+        error = options.command + " needs at least one " + what + " (kysnap " + options.command +
+                " --help)";
+        return false;
+    }
+    return true;
+}
+
+// Sends one INQUIRY to `device` through libkyplatform's device provider.
+bool inquire(const std::string& device, bool evpd, unsigned int page,
+             std::vector<unsigned char>& data, std::string& why) {
+    data.assign(scsi::kInquiryLength, 0);
+    CLmError failure;
+    SP<KyDevice> handle = KyDeviceTree::getDevice(device, &failure);
+    if (!handle) {
+        why = failure.AsString();
+        return false;
+    }
+    auto* iface = static_cast<KyDeviceScsiIface*>(handle->getInterface(KY_DEVICE_SCSI_IFACE));
+    if (iface == nullptr) {
+        why = device + " is not a SCSI device";
+        return false;
+    }
+    const auto cdb = scsi::inquiryCdb(evpd, page, scsi::kInquiryLength);
+    failure.Success();
+    try {
+        if (iface->sendCommand(cdb.data(), static_cast<unsigned int>(cdb.size()), data.data(),
+                               scsi::kInquiryLength, 0, KyDeviceScsiIface::DIRECTION_IN, 0, 0,
+                               kInquiryTimeoutSeconds, &failure) != 0) {
+            why = failure.AsString();
+            return false;
+        }
+    } catch (const std::exception& e) {
+        why = e.what();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runSupport(const Options& options) {
+    std::string error;
+    auto session = Session::open(options, {false, false, true, true}, error);
+    if (!session) {
+        return cannotRun(error);
+    }
+    if (!needArguments(options, "device", error)) {
+        return cannotRun(error);
+    }
+    OperationReport report;
+    report.operation = "support";
+    std::vector<int32_t> results;
+    for (const std::string& device : options.arguments) {
+        const size_t before = session->log->debugErrors().size();
+        const KYSO::ResultCode result =
+            session->plugin->isSupported(device.c_str(), 0, session->backend.get(), nullptr, 0);
+        results.push_back(result);
+        RequestOutcome outcome;
+        outcome.device = device;
+        outcome.hasStatus = false;
+        outcome.succeeded = result == KYSO::RESULT_SUCCESS;
+        outcome.state = outcome.succeeded ? "supported" : "not supported";
+        const auto& reasons = session->log->debugErrors();
+        if (!outcome.succeeded && reasons.size() > before) {
+            outcome.detail = "(" + reasons.back() + ")";
+        }
+        report.requests.push_back(outcome);
+    }
+    report.result = combinedResult(results);
+    report.hostProblems = session->backend->problems();
+    printReport(report, options.json, options.verbose);
+    return report.exitStatus();
+}
+
+int runInquiry(const Options& options) {
+    std::string error;
+    auto session = Session::open(options, {false, false, true, false}, error);
+    if (!session) {
+        return cannotRun(error);
+    }
+    if (options.arguments.size() != 1) {
+        return cannotRun("inquiry takes one device (kysnap inquiry --help)");
+    }
+    const std::string& device = options.arguments.front();
+    std::vector<unsigned char> standard;
+    std::vector<unsigned char> page83;
+    std::string why;
+    if (!inquire(device, false, scsi::kPageStandard, standard, why)) {
+        for (const std::string& problem : session->backend->problems()) {
+            std::fprintf(stderr, "kysnap: host: %s\n", problem.c_str());
+        }
+        std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", device.c_str(), why.c_str());
+        return 1;
+    }
+    const std::string vendor = scsi::vendorId(standard.data(), standard.size());
+    const std::string product = scsi::productId(standard.data(), standard.size());
+    std::string pageProblem;
+    const bool identified =
+        inquire(device, true, scsi::kPageDeviceIdentification, page83, pageProblem);
+    const std::string lun = identified ? scsi::lunId(page83.data(), page83.size()) : "";
+    const std::string target = identified ? scsi::targetId(page83.data(), page83.size()) : "";
+    const bool supported = vendor == scsi::kVendorTegile && product == scsi::kProductIntelliFlash;
+    if (options.json) {
+        jsonxx::Object answer;
+        answer.import("device", device);
+        answer.import("vendor", vendor);
+        answer.import("product", product);
+        answer.import("lunId", lun);
+        answer.import("targetId", target);
+        answer.import("supported", supported);
+        if (!identified) {
+            answer.import("page83Error", pageProblem);
+        }
+        std::printf("%s\n", answer.json().c_str());
+    } else {
+        std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", device.c_str(), vendor.c_str(),
+                    product.c_str());
+        if (identified) {
+            std::printf("LUN id:    %s\ntarget id: %s\n", lun.c_str(), target.c_str());
+        } else {
+            std::printf("page 0x83: not answered (%s)\n", pageProblem.c_str());
+        }
+        std::printf("supported: %s\n", supported ? "yes (IntelliFlash volume)" : "no");
+    }
+    return 0;
+}
+
+int runIdentify(const Options& options) {
+    std::string error;
+    auto session = Session::open(options, {true, false, true, true}, error);
+    if (!session) {
+        return cannotRun(error);
+    }
+    if (!needArguments(options, "device", error)) {
+        return cannotRun(error);
+    }
+    // The snapshots whose mounted copies are looked for: those named, else all mounted ones.
+    std::vector<const SnapshotRecord*> records;
+    for (const SnapshotRecord& record : session->catalog.snapshots) {
+        const bool named = options.snapshots.empty()
+                               ? record.status == KYSO::SNAP_MOUNTED
+                               : std::find(options.snapshots.begin(), options.snapshots.end(),
+                                           record.name) != options.snapshots.end();
+        if (named) {
+            records.push_back(&record);
+        }
+    }
+    if (records.empty()) {
+        return cannotRun(options.snapshots.empty() ? "no mounted snapshot in the catalog"
+                                                   : "no such snapshot in the catalog");
+    }
+    // The proxy tells which targets it sees: those its devices answer with.
+    std::string seen = session->backend->hostName();
+    std::set<std::string> targets;
+    for (const std::string& device : options.arguments) {
+        std::vector<unsigned char> page;
+        std::string why;
+        if (inquire(device, true, scsi::kPageDeviceIdentification, page, why)) {
+            const std::string target = scsi::targetId(page.data(), page.size());
+            if (!target.empty() && targets.insert(target).second) {
+                seen += " " + target;
+            }
+        }
+    }
+    std::deque<CliRequest> requests;
+    std::vector<KYSO::SnapInfo*> batch;
+    for (const SnapshotRecord* record : records) {
+        DeviceName device;
+        parseDeviceName(record->device, device, error);
+        requests.emplace_back(*session->directory, record->array);
+        CliRequest& request = requests.back();
+        request.device = device.description;
+        request.snapUUID = record->name;
+        request.metaData = record->metadata;
+        request.transMetaData = record->transMetadata;
+        request.snapDevice = record->mountedDevice;
+        request.status = record->status;
+        request.snapId = static_cast<int32_t>(requests.size());
+        request.snapProperties[KYSO::SNAP_PROPERTY_PROXY] = seen;
+        PluginLog* log = session->log.get();
+        request.onLog = [log](const hostkit::LogLine& line) { log->request(line); };
+        batch.push_back(&request);
+    }
+    KYSO::DeviceMap devices;
+    devices[kFamilyKey] =
+        std::list<std::string>(options.arguments.begin(), options.arguments.end());
+    int16_t reserved = 0;
+    const KYSO::ResultCode result =
+        session->plugin->identifyDevices(batch.data(), static_cast<int16_t>(batch.size()), devices,
+                                         kIdentifyOperation, reserved, session->backend.get());
+    OperationReport report;
+    report.operation = "identify";
+    report.result = result;
+    const std::list<std::string>& found = devices[kFamilyKey];
+    for (const std::string& device : options.arguments) {
+        RequestOutcome outcome;
+        outcome.device = device;
+        outcome.hasStatus = false;
+        outcome.succeeded = result == KYSO::RESULT_SUCCESS &&
+                            std::find(found.begin(), found.end(), device) != found.end();
+        outcome.detail = outcome.succeeded ? "(shows a mounted copy)" : "(no mounted copy)";
+        report.requests.push_back(outcome);
+    }
+    for (const CliRequest& request : requests) {
+        report.errors.insert(report.errors.end(), request.errors.begin(), request.errors.end());
+    }
+    report.hostProblems = session->backend->problems();
+    printReport(report, options.json, options.verbose);
+    return report.exitStatus();
+}
+
+}  // namespace kysnap

@@ -1,0 +1,51 @@
+// HostBackend: the host's OS utility as kysnap provides it, over a simulated host (sim) or
+// this machine (linux). Besides answering the plug-in, a backend says what it met: every
+// failure it could not hide from the plug-in becomes one message in problems(), which kysnap
+// prints with the operation's result.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ArrayDirectory.h"
+#include "HostConfig.h"
+#include "HostUtil.h"
+
+namespace kysnap {
+
+class HostBackend : public hostkit::HostUtil {
+public:
+    // Messages for the person running kysnap, in the order met, without repeats.
+    const std::vector<std::string>& problems() const { return problems_; }
+
+    // The backend's name ("sim" or "linux") and the host's name.
+    virtual std::string kind() const = 0;
+    virtual std::string hostName() const = 0;
+    // The host's initiators; false with `why` set when it has none or they cannot be read.
+    virtual bool initiators(std::vector<hostkit::Initiator>& list, std::string& why) = 0;
+    // The host's devices of the array family, after a rescan when `rescanFirst`; false with
+    // `why` set when they cannot be listed.
+    virtual bool arrayDevices(bool rescanFirst, std::vector<std::string>& devices,
+                              std::string& why) = 0;
+
+protected:
+    void problem(const std::string& message);
+    // True when `host`, as the plug-in names it, is this host: empty, or its own name (the
+    // plug-in passes the system's host name when it rescans for itself).
+    bool isLocal(const std::string& host) const;
+
+    bool listLocalInitiators(std::vector<hostkit::Initiator>& list) override;
+
+private:
+    std::vector<std::string> problems_;
+};
+
+// The backend the configuration names; for sim, its host view reaches `arrays`.
+std::unique_ptr<HostBackend> makeBackend(const HostConfig& config,
+                                         const std::vector<ArrayAccess>& arrays);
+
+// The system's host name ("" when it has none).
+std::string systemHostName();
+
+}  // namespace kysnap

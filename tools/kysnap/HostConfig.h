@@ -1,0 +1,68 @@
+// HostConfig: the host configuration file of kysnap, an INI-style text:
+//
+//   [host]
+//   backend = sim                 # sim (the array simulator's view) or linux (this machine)
+//   name = db01                   # default: the system's host name
+//   fc-initiators = 21:00:00:24:ff:3d:2a:10, 21:00:00:24:ff:3d:2a:11   # sim only
+//   iscsi-initiators = iqn.1994-05.com.redhat:db01                      # sim only
+//   esx-name = esx01              # host NFS share clones are exported to (default: name)
+//   retry-count = 3               # mapping retries and array polling (plug-in default 30)
+//   retry-interval = 5            # seconds between them (plug-in default 60)
+//   diagnostic-logging = no       # whole array answers in the plug-in's log
+//   target-group = default-fc-target-group   # target group to map clones through
+//
+//   [array ora1]
+//   address = 10.0.0.5            # host or host:port, as the plug-in addresses the array
+//   user = admin
+//   password-file = /etc/kysnap/ora1.password   # mode 0600 or stricter
+//   password-env = KYSNAP_ORA1_PASSWORD         # or: the variable holding the password
+//   ca-file = /path/ca.pem        # sim only: how the host view trusts the simulator
+//
+// '#' starts a comment (at the start of a line or after a blank); blank lines are ignored.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kysnap {
+
+enum class BackendKind { Sim, Linux };
+
+struct ArrayConfig {
+    std::string name;
+    std::string address;
+    std::string user;
+    std::string passwordFile;
+    std::string passwordEnv;
+    std::string caFile;
+};
+
+struct HostConfig {
+    std::string path;  // where it was read from, for messages
+    BackendKind backend = BackendKind::Sim;
+    std::string hostName;
+    std::vector<std::string> fcInitiators;
+    std::vector<std::string> iscsiInitiators;
+    std::string esxName;
+    std::optional<int> retryCount;
+    std::optional<int> retryInterval;
+    std::optional<bool> diagnosticLogging;
+    std::optional<std::string> targetGroup;
+    std::vector<ArrayConfig> arrays;
+
+    const ArrayConfig* findArray(const std::string& name) const;
+};
+
+// Parses configuration text. False with `error` naming the place ("<path>:<line>: ..." or the
+// section and key) of the first problem.
+bool parseHostConfig(const std::string& text, const std::string& path, HostConfig& config,
+                     std::string& error);
+// Reads and parses the file at `path`.
+bool loadHostConfig(const std::string& path, HostConfig& config, std::string& error);
+
+// The file used without --config: $KYSNAP_CONFIG, else $XDG_CONFIG_HOME/kysnap/kysnap.conf
+// (~/.config/...) when it exists, else /etc/kysnap/kysnap.conf.
+std::string defaultConfigPath();
+
+}  // namespace kysnap

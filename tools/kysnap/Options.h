@@ -1,0 +1,25 @@
+// The options of one kysnap run, wherever they stood on the command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kysnap {
+
+struct Options {
+    std::string command;
+    std::vector<std::string> arguments;
+    std::string plugin;                  // empty: defaultPluginPath()
+    std::string config;                  // empty: defaultConfigPath()
+    std::string state;                   // empty: defaultStatePath()
+    std::string array;                   // --array: the array serving the named devices
+    std::vector<std::string> snapshots;  // --snapshot (identify)
+    bool json = false;
+    bool verbose = false;
+    bool help = false;
+};
+
+// Exit statuses besides the result codes 0 (all succeeded), 1 (none) and 2 (some).
+constexpr int kExitCannotRun = 3;  // usage, configuration, catalog or plug-in problem
+
+}  // namespace kysnap

@@ -1,0 +1,140 @@
+#include "Report.h"
+
+#include <cstdio>
+
+#include "StatusNames.h"
+#include "jsonxx.h"
+
+namespace kysnap {
+
+namespace {
+
+size_t failures(const OperationReport& report) {
+    size_t failed = 0;
+    for (const RequestOutcome& outcome : report.requests) {
+        failed += outcome.succeeded ? 0 : 1;
+    }
+    return failed;
+}
+
+void printJson(const OperationReport& report) {
+    jsonxx::Object root;
+    root.import("operation", report.operation);
+    root.import("result", static_cast<jsonxx::Number>(report.result));
+    root.import("resultName", resultName(report.result));
+    root.import("exitStatus", static_cast<jsonxx::Number>(report.exitStatus()));
+    jsonxx::Array requests;
+    for (const RequestOutcome& outcome : report.requests) {
+        jsonxx::Object entry;
+        if (!outcome.snapshot.empty()) {
+            entry.import("snapshot", outcome.snapshot);
+        }
+        entry.import("device", outcome.device);
+        if (outcome.hasStatus) {
+            entry.import("status", static_cast<jsonxx::Number>(outcome.status));
+            entry.import("statusName", statusName(outcome.status));
+        } else if (!outcome.state.empty()) {
+            entry.import("state", outcome.state);
+        }
+        entry.import("succeeded", outcome.succeeded);
+        if (!outcome.detail.empty()) {
+            entry.import("detail", outcome.detail);
+        }
+        if (!outcome.failures.empty()) {
+            jsonxx::Array lines;
+            for (const std::string& line : outcome.failures) {
+                lines.append(line);
+            }
+            entry.import("pluginFailures", lines);
+        }
+        requests.append(entry);
+    }
+    root.import("requests", requests);
+    jsonxx::Array errors;
+    for (const hostkit::ErrorReport& error : report.errors) {
+        jsonxx::Object entry;
+        entry.import("code", static_cast<jsonxx::Number>(error.code));
+        entry.import("message", error.message);
+        errors.append(entry);
+    }
+    root.import("errors", errors);
+    jsonxx::Array problems;
+    for (const std::string& problem : report.hostProblems) {
+        problems.append(problem);
+    }
+    root.import("hostProblems", problems);
+    std::printf("%s\n", root.json().c_str());
+}
+
+void printText(const OperationReport& report, bool verbose) {
+    for (const RequestOutcome& outcome : report.requests) {
+        std::string subject = outcome.snapshot.empty()
+                                  ? outcome.device
+                                  : outcome.snapshot + " (" + outcome.device + ")";
+        const std::string state =
+            outcome.hasStatus
+                ? statusName(outcome.status) + " (" + std::to_string(outcome.status) + ")"
+                : (!outcome.state.empty() ? outcome.state
+                                          : (outcome.succeeded ? "done" : "failed"));
+        std::printf("%-9s %s: %s%s%s\n", report.operation.c_str(), subject.c_str(), state.c_str(),
+                    outcome.detail.empty() ? "" : " ", outcome.detail.c_str());
+    }
+    for (const RequestOutcome& outcome : report.requests) {
+        for (const std::string& line : outcome.failures) {
+            std::printf("%-9s plug-in: %s\n", report.operation.c_str(), line.c_str());
+        }
+    }
+    if (report.result != 0) {
+        for (const hostkit::ErrorReport& error : report.errors) {
+            std::printf("%-9s error %d: %s\n", report.operation.c_str(), error.code,
+                        error.message.c_str());
+        }
+    }
+    for (const std::string& problem : report.hostProblems) {
+        std::printf("%-9s host: %s\n", report.operation.c_str(), problem.c_str());
+    }
+    std::printf("%-9s result: %s (%d)\n", report.operation.c_str(),
+                resultName(report.result).c_str(), report.result);
+    if (report.exitStatus() != report.result) {
+        std::printf("%-9s but %zu of %zu requests did not succeed: kysnap exits with %d\n",
+                    report.operation.c_str(), failures(report), report.requests.size(),
+                    report.exitStatus());
+    }
+    if (report.exitStatus() != 0 && !verbose) {
+        std::printf("%-9s (--verbose shows the plug-in's whole log)\n", report.operation.c_str());
+    }
+}
+
+}  // namespace
+
+void printReport(const OperationReport& report, bool json, bool verbose) {
+    if (json) {
+        printJson(report);
+    } else {
+        printText(report, verbose);
+    }
+    std::fflush(stdout);
+}
+
+int32_t OperationReport::exitStatus() const {
+    const size_t failed = failures(*this);
+    if (result != 0 || failed == 0) {
+        return result;
+    }
+    return failed == requests.size() ? 1 : 2;
+}
+
+int32_t combinedResult(const std::vector<int32_t>& results) {
+    bool all0 = true;
+    bool all1 = true;
+    for (int32_t result : results) {
+        all0 = all0 && result == 0;
+        all1 = all1 && result == 1;
+    }
+    if (results.empty() || all0) {
+        return 0;
+    }
+    return all1 ? 1 : 2;
+}
+
+}  // namespace kysnap

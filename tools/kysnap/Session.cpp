@@ -1,0 +1,93 @@
+#include "Session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Passwords.h"
+
+namespace kysnap {
+
+namespace {
+
+// The plug-in's own defaults when the host has no value.
+constexpr int kDefaultRetryCount = 30;
+
+}  // namespace
+
+std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std::string& error) {
+    std::unique_ptr<Session> session(new Session(options));
+    const std::string configPath = options.config.empty() ? defaultConfigPath() : options.config;
+    if (!loadHostConfig(configPath, session->config, error)) {
+        if (options.config.empty() && std::getenv("KYSNAP_CONFIG") == nullptr) {
+            error += " (give --config FILE or set KYSNAP_CONFIG; kysnap --help shows the format)";
+        }
+        return nullptr;
+    }
+    if (needs.catalog || needs.writeCatalog) {
+        const std::string statePath = options.state.empty() ? defaultStatePath() : options.state;
+        session->store = CatalogStore::open(
+            statePath,
+            needs.writeCatalog ? CatalogStore::Access::Write : CatalogStore::Access::Read,
+            [&] {
+                std::fprintf(stderr, "kysnap: waiting for another kysnap run to release %s\n",
+                             statePath.c_str());
+            },
+            error);
+        if (!session->store || !session->store->load(session->catalog, error)) {
+            return nullptr;
+        }
+    }
+    if (!needs.host && !needs.plugin) {
+        return session;
+    }
+    std::vector<std::string> secrets;
+    for (const ArrayConfig& array : session->config.arrays) {
+        std::string password;
+        if (!readPassword(array, password, error)) {
+            return nullptr;
+        }
+        secrets.push_back(password);
+        session->arrays.push_back(
+            ArrayAccess{array.name, array.address, array.user, password, array.caFile});
+    }
+    session->directory =
+        std::make_unique<ArrayDirectory>(session->arrays, session->catalog.targets);
+    session->backend = makeBackend(session->config, session->arrays);
+    for (const ArrayAccess& array : session->arrays) {
+        session->backend->arrayNames.push_back(array.name);
+        session->backend->arrayInfoByName[array.name] = ArrayDirectory::infoText(array);
+    }
+    if (!needs.plugin) {
+        return session;
+    }
+    const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    session->plugin = PluginLibrary::load(pluginPath, error);
+    if (!session->plugin) {
+        return nullptr;
+    }
+    session->log = std::make_unique<PluginLog>(options.verbose, secrets);
+    session->progress = std::make_unique<RetryProgress>(session->retryCount(), isatty(2) == 1);
+    session->log->onRequestLine = [progress = session->progress.get()](const std::string& text) {
+        progress->logged(text);
+    };
+    return session;
+}
+
+Session::~Session() {
+    // The hooks go before the backend's device provider and the plug-in.
+    progress.reset();
+    log.reset();
+    backend.reset();
+}
+
+bool Session::saveCatalog(std::string& error) {
+    return store->save(catalog, error);
+}
+
+int Session::retryCount() const {
+    return config.retryCount.value_or(kDefaultRetryCount);
+}
+
+}  // namespace kysnap

@@ -1,0 +1,58 @@
+// Session: what one kysnap run works with, set up in order and torn down in reverse: the host
+// configuration, the catalog (locked for the run), the arrays with their passwords, the host
+// backend, the plug-in, and the log and wait hooks the plug-in reaches through libkyplatform.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ArrayDirectory.h"
+#include "Catalog.h"
+#include "CatalogStore.h"
+#include "HostBackend.h"
+#include "HostConfig.h"
+#include "Options.h"
+#include "PluginLibrary.h"
+#include "PluginLog.h"
+#include "RetryProgress.h"
+
+namespace kysnap {
+
+class Session {
+public:
+    // What a command needs besides the configuration.
+    struct Needs {
+        bool catalog = false;       // the catalog, locked shared (read-only)
+        bool writeCatalog = false;  // the catalog, locked exclusive
+        bool host = false;          // the arrays with their passwords, and the backend
+        bool plugin = false;        // the plug-in and the log and wait hooks (needs host)
+    };
+
+    // Null with `error` set (one clear message) when a part cannot be set up.
+    static std::unique_ptr<Session> open(const Options& options, Needs needs, std::string& error);
+    ~Session();
+
+    // Saves the catalog; false with `error` set.
+    bool saveCatalog(std::string& error);
+
+    const Options options;
+    HostConfig config;
+    Catalog catalog;
+    std::vector<ArrayAccess> arrays;
+    // Declared so that the plug-in is unloaded last and the hooks go first.
+    std::unique_ptr<PluginLibrary> plugin;
+    std::unique_ptr<CatalogStore> store;
+    std::unique_ptr<ArrayDirectory> directory;
+    std::unique_ptr<HostBackend> backend;
+    std::unique_ptr<PluginLog> log;
+    std::unique_ptr<RetryProgress> progress;
+
+    // The configuration's retry settings as the plug-in will use them.
+    int retryCount() const;
+
+private:
+    explicit Session(Options given) : options(std::move(given)) {}
+};
+
+}  // namespace kysnap

@@ -1,0 +1,31 @@
+#include "SnapshotNames.h"
+
+namespace kysnap {
+
+namespace {
+
+std::string formatUtc(std::time_t now, const char* format) {
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, format, &utc);
+    return text;
+}
+
+}  // namespace
+
+std::string newSnapshotName(std::time_t now, const std::function<bool(const std::string&)>& taken) {
+    const std::string stem = "KY-" + formatUtc(now, "%Y%m%dT%H%M%SZ") + "-";
+    for (unsigned counter = 1;; ++counter) {
+        std::string name = stem + std::to_string(counter);
+        if (!taken(name)) {
+            return name;
+        }
+    }
+}
+
+std::string isoTime(std::time_t now) {
+    return formatUtc(now, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+}  // namespace kysnap

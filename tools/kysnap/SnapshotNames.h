@@ -1,0 +1,17 @@
+// The snapshot ids kysnap gives the plug-in: "KY-" + the UTC time + "-" + a counter, for
+// example KY-20250301T101500Z-1. The counter makes names of one second unique in the catalog.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace kysnap {
+
+// The first name of time `now` for which `taken` answers false.
+std::string newSnapshotName(std::time_t now, const std::function<bool(const std::string&)>& taken);
+
+// `now` as "2025-03-01T10:15:00Z".
+std::string isoTime(std::time_t now);
+
+}  // namespace kysnap
