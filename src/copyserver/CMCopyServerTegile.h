@@ -158,8 +158,9 @@ public:
     Copy_Status mountCopy();
     Copy_Status mountCopyNFS();
     // Finds the host devices of the kept mount commands' clones (only the new ones unless
-    // `useAllDevices`) and reports them to their requests. COPY_FAILED when the rescan fails
-    // or some clone was not found (counted in getNumFailedCmds).
+    // `useAllDevices`) and reports them to their requests. COPY_FAILED when some clone was not
+    // found, or when the rescan or device listing fails (statuses then unchanged); either way
+    // getNumFailedCmds counts the clones not shown to the host.
     Copy_Status mapCopyToHost(bool useAllDevices);
     // Has the host rescan so that unmapped clones disappear. Always COPY_SUCCESS.
     Copy_Status unmapCopyFromHost();
@@ -241,6 +242,8 @@ private:
     Copy_Status handRequestTo(CMTegileCopyCommand* command, const char* header);
     void setMappingProperties(CMStorageDevice* device);
     Copy_Status mapNfsCopiesToHost();
+    // mapCopyToHost when the host could not rescan or list its devices.
+    Copy_Status failWhole();
     // Builds and runs the prepare command with `sourceKey` set to `sourceValue`, and reports
     // its records and status to the host.
     Copy_Status runPrepareCommand(const char* header, const char* sourceKey,

@@ -109,12 +109,12 @@ Copy_Status CMCopyServerTegile::mapCopyToHost(bool useAllDevices) {
     const std::string hostName = context_->getHostName();
     if (!osUtil_->refreshBus(hostName.c_str(), initiators.data(), nullptr)) {
         error(kMapHeader, "OS util refresh bus failed");
-        return COPY_FAILED;
+        return failWhole();
     }
     std::list<std::string> scanned;
     if (scanDevices(vmware ? hostName : std::string(), scanned) != COPY_SUCCESS) {
         error(kMapHeader, "scan devices failed");
-        return COPY_FAILED;
+        return failWhole();
     }
     std::list<std::string> candidates;
     if (useAllDevices) {
@@ -178,6 +178,18 @@ Copy_Status CMCopyServerTegile::mapCopyToHost(bool useAllDevices) {
         owner->getObject()->setSnapStatus(KYSO::SNAP_MOUNTED);
     }
     return failedCmds_ != 0 ? COPY_FAILED : COPY_SUCCESS;
+}
+
+Copy_Status CMCopyServerTegile::failWhole() {
+    // Statuses stay as they are; but every copy the host has not been shown is a failed
+    // command, so that the call is not reported done when no device could be looked for.
+    failedCmds_ = 0;
+    for (const auto& command : commands_) {
+        if (command->getCopyRequest()->getObject()->getSnapStatus() != KYSO::SNAP_MOUNTED) {
+            ++failedCmds_;
+        }
+    }
+    return COPY_FAILED;
 }
 
 Copy_Status CMCopyServerTegile::mapNfsCopiesToHost() {

@@ -203,6 +203,22 @@ TEST_F(BlockLifecycle, CloneSeenLateIsFoundOnRetryAndZeroRetriesTryOnce) {
               "snap operation failed. please check logs for more details");
 }
 
+// A host that cannot rescan never shows the clones: the mount must not be reported done.
+TEST_F(BlockLifecycle, MountWhoseRescanAlwaysFailsIsNotReportedDone) {
+    site::SiteArray& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    Batch batch = volumes(array, {kOraData, kOraLogs});
+    step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
+    step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
+    util.refreshBusAnswer = false;
+    ASSERT_EQ(call("kyso_mapSnaps", batch), KYSO::RESULT_FAILED);
+    EXPECT_EQ(statuses(batch), std::vector<int32_t>(2, KYSO::SNAP_MOUNT_FAILED));
+    EXPECT_TRUE(batch[0]->snapDevicesSet.empty());
+    ASSERT_EQ(batch[1]->errors.size(), 1u);
+    EXPECT_EQ(batch[1]->errors[0].code, KYSO::ERROR_MOUNT);
+    EXPECT_TRUE(batch[0]->logged("OS util refresh bus failed", 2));
+}
+
 TEST_F(BlockLifecycle, OneCreateCallOnTwoArraysBatchesEachArray) {
     site::SiteArray& first = startArray("first");
     site::SiteArray& second = startArray("second");
