@@ -28,8 +28,7 @@ void KysnapSite::SetUp() {
         readFile(std::string(KYSNAP_SOURCE_DIR) + "/tools/arraysim/seed/sample.json");
     const std::string given = "\"password\": \"tegile\"";
     ASSERT_NE(seed.find(given), std::string::npos);
-    seed.replace(seed.find(given), given.size(),
-                 "\"password\": \"" + std::string(kPassword) + "\"");
+    seed.replace(seed.find(given), given.size(), "\"password\": \"" + password + "\"");
     arraysim::SimulatorOptions options;
     options.seedText = seed;
     options.certDirectory = std::string(KYSNAP_BINARY_DIR) + "/arraysim-tls";
@@ -37,7 +36,7 @@ void KysnapSite::SetUp() {
     std::string error;
     ASSERT_TRUE(simulator->start(error)) << error;
 
-    std::ofstream(path("array.password")) << kPassword << "\n";
+    std::ofstream(path("array.password")) << password << "\n";
     chmod(path("array.password").c_str(), 0600);
     writeConfig();
     runner =

@@ -37,6 +37,8 @@ protected:
     // The catalog as `kysnap list --json` shows it.
     jsonxx::Object catalog();
 
+    // The array user's password; a fixture may choose another before SetUp.
+    std::string password = kPassword;
     std::string directory;
     std::unique_ptr<arraysim::ArraySimulator> simulator;
     std::unique_ptr<KysnapRunner> runner;
