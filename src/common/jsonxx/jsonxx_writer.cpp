@@ -1,45 +1,37 @@
 #include "jsonxx_writer.h"
 
-#include <mutex>
-
 #include "jsonxx_number.h"
 
 namespace jsonxx {
 
 namespace {
 
-// Escape text per byte value; an empty entry means the byte is written as it is. Plain arrays
-// and a once_flag are constant-initialised, so call_once is the only synchronisation here.
-using EscapeTable = char[256][8];
+// Escape text per byte value; an empty entry means the byte is written as it is. Built at
+// compile time, so it needs no synchronisation.
+struct EscapeTable {
+    char entries[256][8];
 
-const EscapeTable& escapeTable() {
-    static EscapeTable table;
-    static std::once_flag built;
-    std::call_once(built, [] {
-        static const char kHex[] = "0123456789abcdef";
+    constexpr EscapeTable() : entries{} {
+        const char hex[] = "0123456789abcdef";
         for (unsigned c = 0; c < 0x20; ++c) {
-            char* entry = table[c];
-            entry[0] = '\\';
-            entry[1] = 'u';
-            entry[2] = '0';
-            entry[3] = '0';
-            entry[4] = kHex[c >> 4];
-            entry[5] = kHex[c & 0xF];
-            entry[6] = '\0';
+            const char unicode[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+            for (unsigned i = 0; i < sizeof(unicode); ++i) {
+                entries[c][i] = unicode[i];
+            }
         }
-        const struct {
-            unsigned char byte;
-            const char* text;
-        } kShort[] = {{'"', "\\\""}, {'\\', "\\\\"}, {'/', "\\/"},  {'\b', "\\b"},
-                      {'\f', "\\f"}, {'\n', "\\n"},  {'\r', "\\r"}, {'\t', "\\t"}};
-        for (const auto& e : kShort) {
-            table[e.byte][0] = e.text[0];
-            table[e.byte][1] = e.text[1];
-            table[e.byte][2] = '\0';
+        const char shortForms[][3] = {{'"', '\\', '"'},  {'\\', '\\', '\\'}, {'/', '\\', '/'},
+                                      {'\b', '\\', 'b'}, {'\f', '\\', 'f'},  {'\n', '\\', 'n'},
+                                      {'\r', '\\', 'r'}, {'\t', '\\', 't'}};
+        for (const auto& form : shortForms) {
+            char* entry = entries[static_cast<unsigned char>(form[0])];
+            entry[0] = form[1];
+            entry[1] = form[2];
+            entry[2] = '\0';
         }
-    });
-    return table;
-}
+    }
+};
+
+constexpr EscapeTable kEscapes;
 
 void indent(std::string& out, int level) {
     out.append(static_cast<size_t>(level), '\t');
@@ -108,16 +100,18 @@ void Writer::quoted(std::string& out, const std::string& text) {
 }
 
 void Writer::escaped(std::string& out, const std::string& text) {
-    const EscapeTable& table = escapeTable();
-    out.reserve(out.size() + text.size());
-    for (const char c : text) {
-        const char* entry = table[static_cast<unsigned char>(c)];
-        if (entry[0] == '\0') {
-            out += c;
-        } else {
+    // Bytes that need no escape are copied in runs.
+    const char* run = text.data();
+    const char* const end = run + text.size();
+    for (const char* at = run; at != end; ++at) {
+        const char* entry = kEscapes.entries[static_cast<unsigned char>(*at)];
+        if (entry[0] != '\0') {
+            out.append(run, at);
             out += entry;
+            run = at + 1;
         }
     }
+    out.append(run, end);
 }
 
 std::string escapeString(const std::string& text) {
