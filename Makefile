@@ -5,7 +5,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
-.PHONY: all deps configure build test test-sanitize sweep demo format clean
+.PHONY: all deps configure build test test-sanitize sweep demo bench format clean
 
 all: build
 
@@ -35,8 +35,12 @@ sweep: build
 demo: build
 	$(BUILD_DIR)/tools/kysnap/kysnap version
 
+# The benchmarks in full, in release mode (build-bench/); writes docs/performance.md.
+bench: deps
+	bench/run
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-bench
