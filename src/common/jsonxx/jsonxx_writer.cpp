@@ -6,27 +6,29 @@ namespace jsonxx {
 
 namespace {
 
-// Escape text per byte value; an empty entry means the byte is written as it is. Built at
-// compile time, so it needs no synchronisation.
+// Escape text per byte value, and its length; a length of 0 means the byte is written as it
+// is. Built at compile time, so it needs no synchronisation.
 struct EscapeTable {
-    char entries[256][8];
+    char entries[256][6];
+    unsigned char lengths[256];
 
-    constexpr EscapeTable() : entries{} {
+    constexpr EscapeTable() : entries{}, lengths{} {
         const char hex[] = "0123456789abcdef";
         for (unsigned c = 0; c < 0x20; ++c) {
             const char unicode[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
             for (unsigned i = 0; i < sizeof(unicode); ++i) {
                 entries[c][i] = unicode[i];
             }
+            lengths[c] = sizeof(unicode);
         }
         const char shortForms[][3] = {{'"', '\\', '"'},  {'\\', '\\', '\\'}, {'/', '\\', '/'},
                                       {'\b', '\\', 'b'}, {'\f', '\\', 'f'},  {'\n', '\\', 'n'},
                                       {'\r', '\\', 'r'}, {'\t', '\\', 't'}};
         for (const auto& form : shortForms) {
-            char* entry = entries[static_cast<unsigned char>(form[0])];
-            entry[0] = form[1];
-            entry[1] = form[2];
-            entry[2] = '\0';
+            const auto byte = static_cast<unsigned char>(form[0]);
+            entries[byte][0] = form[1];
+            entries[byte][1] = form[2];
+            lengths[byte] = 2;
         }
     }
 };
@@ -100,14 +102,16 @@ void Writer::quoted(std::string& out, const std::string& text) {
 }
 
 void Writer::escaped(std::string& out, const std::string& text) {
+    out.reserve(out.size() + text.size());
     // Bytes that need no escape are copied in runs.
     const char* run = text.data();
     const char* const end = run + text.size();
     for (const char* at = run; at != end; ++at) {
-        const char* entry = kEscapes.entries[static_cast<unsigned char>(*at)];
-        if (entry[0] != '\0') {
+        const auto byte = static_cast<unsigned char>(*at);
+        const unsigned length = kEscapes.lengths[byte];
+        if (length != 0) {
             out.append(run, at);
-            out += entry;
+            out.append(kEscapes.entries[byte], length);
             run = at + 1;
         }
     }
