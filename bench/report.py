@@ -149,10 +149,11 @@ class Report:
             row = self.overhead[f"Overhead/{n}/manual_time"]
             cells = [n]
             for op in OPERATIONS:
-                cells.append(f"{fmt(row[op + '_us_per_call'], 1)} ({fmt(row[op + '_calls'], 0)})")
+                cells.append(f"{fmt(row[op + '_us_per_call'], 1)} ({fmt(row[op + '_calls'], 0)}, "
+                             f"{fmt(row[op + '_kb_per_call'], 1)} kB)")
             cells.append(fmt(row["us_per_call"], 1))
             rows.append(cells)
-        return table(["volumes"] + [f"{op} µs/call (calls)" for op in OPERATIONS] +
+        return table(["volumes"] + [f"{op} µs/call (calls, answer kB/call)" for op in OPERATIONS] +
                      ["all µs/call"], rows)
 
     # ---- lifecycle ----
@@ -264,11 +265,22 @@ class Report:
                     after = large[op + "_ms"] * large[f"{op}_{part}_pct"] / 100
                     grew = f"{fmt(after / before, 1)}×" if before > 0 else "from nothing"
                     parts.append(f"{part} {fmt(before, 1)} → {fmt(after, 1)} ms ({grew})")
+                answers = ""
+                sizes = sorted(int(name.split("/")[1]) for name in self.overhead)
+                if len(sizes) >= 2:
+                    first = self.overhead[f"Overhead/{sizes[0]}/manual_time"]
+                    last = self.overhead[f"Overhead/{sizes[-1]}/manual_time"]
+                    answers = (f" The answers the plug-in reads per call grow with N: "
+                               f"{fmt(first[op + '_kb_per_call'], 1)} kB at N={sizes[0]}, "
+                               f"{fmt(last[op + '_kb_per_call'], 1)} kB at N={sizes[-1]} "
+                               f"(per-call benchmark), so the work per volume, at the array and "
+                               f"in the plug-in, grows with the number of volumes.")
                 self.notes.append(
                     f"**{op} scales by {fmt(ratios[op], 1)}** from 16 to 512 volumes "
                     f"(32× the volumes). Where the time went, N=16 → N=512: "
                     + "; ".join(parts) + f". Requests per volume: "
-                    f"{fmt(small[op + '_req_per_vol'])} → {fmt(large[op + '_req_per_vol'])}.")
+                    f"{fmt(small[op + '_req_per_vol'])} → {fmt(large[op + '_req_per_vol'])}."
+                    + answers)
         # Plug-in share at N = 512.
         if large is not None:
             share = large["plugin_pct"]

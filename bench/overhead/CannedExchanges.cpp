@@ -67,6 +67,7 @@ void CannedExchanges::perform(const kyplatform::HttpRequest& request,
         if (next_ < kept_.size() && kept_[next_].url == request.url && kept_[next_].body == body) {
             response.status = kept_[next_].status;
             response.body = kept_[next_].answer;
+            answerBytes_ += response.body.size();
             ++next_;
             return;
         }
@@ -91,6 +92,7 @@ void CannedExchanges::perform(const kyplatform::HttpRequest& request,
     }
     response.status = static_cast<uint32_t>(status);
     response.body = answer;
+    answerBytes_ += answer.size();
     kept_.push_back(Exchange{request.url, body, response.status, answer});
 }
 

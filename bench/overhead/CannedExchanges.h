@@ -34,6 +34,8 @@ public:
                  kyplatform::HttpResponse& response);
 
     size_t exchanges() const { return exchanges_; }
+    // Bytes of all answers given so far.
+    size_t answerBytes() const { return answerBytes_; }
     size_t mismatches() const { return mismatches_; }
 
 private:
@@ -49,6 +51,7 @@ private:
     std::vector<Exchange> kept_;
     size_t next_ = 0;
     size_t exchanges_ = 0;
+    size_t answerBytes_ = 0;
     size_t mismatches_ = 0;
 };
 

@@ -98,10 +98,12 @@ public:
         return requests();
     }
 
-    // Runs one operation; `seconds` is its wall time without the host's rescans.
+    // Runs one operation; `seconds` is its wall time without the host's rescans, `calls` the
+    // REST calls it made and `answerBytes` the bytes of their answers.
     bool run(const Operation& op, const Batch& batch, double* seconds = nullptr,
-             size_t* calls = nullptr) {
+             size_t* calls = nullptr, size_t* answerBytes = nullptr) {
         const size_t before = canned_.exchanges();
+        const size_t bytesBefore = canned_.answerBytes();
         rescanSeconds_ = 0;
         const Clock::time_point start = Clock::now();
         const KYSO::ResultCode result = plugin_.batch(op.name, batch, &util_);
@@ -111,6 +113,9 @@ public:
         }
         if (calls != nullptr) {
             *calls = canned_.exchanges() - before;
+        }
+        if (answerBytes != nullptr) {
+            *answerBytes = canned_.answerBytes() - bytesBefore;
         }
         debugLog_.lines.clear();
         for (testhost::TestSnapInfo* request : batch) {
@@ -195,19 +200,23 @@ void Overhead(benchmark::State& state) {
     }
     double seconds[5] = {};
     double calls[5] = {};
+    double bytes[5] = {};
     for (auto _ : state) {
         const Batch batch = site.replay();
         double iteration = 0;
         for (int op = 0; op < 5; ++op) {
             double opSeconds = 0;
             size_t opCalls = 0;
-            if (!site.run(kLifecycle[op], batch, &opSeconds, &opCalls) || site.mismatches() != 0) {
+            size_t opBytes = 0;
+            if (!site.run(kLifecycle[op], batch, &opSeconds, &opCalls, &opBytes) ||
+                site.mismatches() != 0) {
                 state.SkipWithError(
                     (std::string(kLifecycle[op].name) + " did not replay as recorded").c_str());
                 return;
             }
             seconds[op] += opSeconds;
             calls[op] += static_cast<double>(opCalls);
+            bytes[op] += static_cast<double>(opBytes);
             iteration += opSeconds;
         }
         state.SetIterationTime(iteration);
@@ -220,6 +229,8 @@ void Overhead(benchmark::State& state) {
             benchmark::Counter(calls[op], benchmark::Counter::kAvgIterations);
         state.counters[label + "_us_per_call"] =
             benchmark::Counter(calls[op] > 0 ? 1e6 * seconds[op] / calls[op] : 0);
+        state.counters[label + "_kb_per_call"] =
+            benchmark::Counter(calls[op] > 0 ? bytes[op] / calls[op] / 1e3 : 0);
         allSeconds += seconds[op];
         allCalls += calls[op];
     }
