@@ -235,6 +235,7 @@ bool Value::parse(const std::string& text) {
 
 std::string Value::json() const {
     std::string out;
+    out.reserve(Writer::length(*this, 0));
     Writer::value(out, *this, 0);
     return out;
 }
@@ -320,6 +321,7 @@ bool Object::parse(const std::string& text) {
 
 std::string Object::json() const {
     std::string out;
+    out.reserve(Writer::length(*this, 0));
     Writer::object(out, *this, 0);
     return out;
 }
@@ -400,6 +402,7 @@ bool Array::parse(const std::string& text) {
 
 std::string Array::json() const {
     std::string out;
+    out.reserve(Writer::length(*this, 0));
     Writer::array(out, *this, 0);
     return out;
 }

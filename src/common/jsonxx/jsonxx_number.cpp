@@ -120,6 +120,20 @@ void writeInteger(std::string& out, Number value) {
 
 }  // namespace
 
+size_t writtenNumberLength(Number value) {
+    // "-" + 21 significant digits + "." + "e-4951", or "null".
+    constexpr size_t kLongest = 32;
+    if (!std::isfinite(value) || std::trunc(value) != value || !(std::fabs(value) < kUint64Bound)) {
+        return kLongest;
+    }
+    size_t length = std::signbit(value) ? 2 : 1;
+    for (uint64_t magnitude = static_cast<uint64_t>(std::fabs(value)); magnitude >= 10;
+         magnitude /= 10) {
+        ++length;
+    }
+    return length;
+}
+
 bool readNumber(const char* begin, const char* end, Number& out) {
     if (readInteger(begin, end, out)) {
         return true;

@@ -118,6 +118,50 @@ void Writer::escaped(std::string& out, const std::string& text) {
     out.append(run, end);
 }
 
+size_t Writer::length(const Value& value, int level) {
+    switch (value.type_) {
+        case Value::NULL_:
+        case Value::BOOL_:
+            return 5;
+        case Value::NUMBER_:
+            return detail::writtenNumberLength(value.number_);
+        case Value::STRING_:
+            return 2 + escapedLength(value.string_);
+        case Value::OBJECT_:
+            return length(*value.object_, level);
+        case Value::ARRAY_:
+            return length(*value.array_, level);
+    }
+    return 0;
+}
+
+// "{\n", then per member a line of indent, key, ": ", value and ",\n"; then the closing line.
+size_t Writer::length(const Object& object, int level) {
+    size_t total = 2 + static_cast<size_t>(level) + 1;
+    for (const auto& member : object.kv_map()) {
+        total += static_cast<size_t>(level) + 1 + 2 + escapedLength(member.first) + 2 +
+                 length(member.second, level + 1) + 2;
+    }
+    return total;
+}
+
+size_t Writer::length(const Array& array, int level) {
+    size_t total = 2 + static_cast<size_t>(level) + 1;
+    for (const Value& element : array.values()) {
+        total += static_cast<size_t>(level) + 1 + length(element, level + 1) + 2;
+    }
+    return total;
+}
+
+size_t Writer::escapedLength(const std::string& text) {
+    size_t total = text.size();
+    for (const char c : text) {
+        const unsigned length = kEscapes.lengths[static_cast<unsigned char>(c)];
+        total += length != 0 ? length - 1 : 0;
+    }
+    return total;
+}
+
 std::string escapeString(const std::string& text) {
     std::string out;
     Writer::escaped(out, text);

@@ -2,6 +2,7 @@
 // jsonxx library; escapeString() is the public face of its string escaping.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "jsonxx.h"
@@ -18,6 +19,14 @@ public:
     static void quoted(std::string& out, const std::string& text);
     // Appends `text` escaped, without quotes.
     static void escaped(std::string& out, const std::string& text);
+
+    // What value(), object() and array() append, in bytes, or a little more: a number that is
+    // not a plain integer is counted at the longest a number can be written. Reserving it first
+    // lets a large document be written into one allocation.
+    static size_t length(const Value& value, int level);
+    static size_t length(const Object& object, int level);
+    static size_t length(const Array& array, int level);
+    static size_t escapedLength(const std::string& text);
 };
 
 }  // namespace jsonxx
