@@ -42,6 +42,7 @@ ScaleSite::ScaleSite(int arrays, int volumesPerArray) : volumesPerArray_(volumes
 }
 
 void ScaleSite::rescan() {
+    hostCounts_.resize(site_.arrays.size());
     std::vector<Counts> before;
     for (const site::SiteArray& array : site_.arrays) {
         before.push_back(countsOf(array));

@@ -235,7 +235,7 @@ bool Value::parse(const std::string& text) {
 
 std::string Value::json() const {
     std::string out;
-    out.reserve(Writer::length(*this, 0));
+    out.reserve(Writer::room(*this));
     Writer::value(out, *this, 0);
     return out;
 }
@@ -321,7 +321,7 @@ bool Object::parse(const std::string& text) {
 
 std::string Object::json() const {
     std::string out;
-    out.reserve(Writer::length(*this, 0));
+    out.reserve(Writer::room(*this));
     Writer::object(out, *this, 0);
     return out;
 }
@@ -402,7 +402,7 @@ bool Array::parse(const std::string& text) {
 
 std::string Array::json() const {
     std::string out;
-    out.reserve(Writer::length(*this, 0));
+    out.reserve(Writer::room(*this));
     Writer::array(out, *this, 0);
     return out;
 }

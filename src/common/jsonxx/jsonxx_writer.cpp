@@ -126,7 +126,7 @@ size_t Writer::length(const Value& value, int level) {
         case Value::NUMBER_:
             return detail::writtenNumberLength(value.number_);
         case Value::STRING_:
-            return 2 + escapedLength(value.string_);
+            return 2 + value.string_.size();
         case Value::OBJECT_:
             return length(*value.object_, level);
         case Value::ARRAY_:
@@ -139,7 +139,7 @@ size_t Writer::length(const Value& value, int level) {
 size_t Writer::length(const Object& object, int level) {
     size_t total = 2 + static_cast<size_t>(level) + 1;
     for (const auto& member : object.kv_map()) {
-        total += static_cast<size_t>(level) + 1 + 2 + escapedLength(member.first) + 2 +
+        total += static_cast<size_t>(level) + 1 + 2 + member.first.size() + 2 +
                  length(member.second, level + 1) + 2;
     }
     return total;
@@ -149,15 +149,6 @@ size_t Writer::length(const Array& array, int level) {
     size_t total = 2 + static_cast<size_t>(level) + 1;
     for (const Value& element : array.values()) {
         total += static_cast<size_t>(level) + 1 + length(element, level + 1) + 2;
-    }
-    return total;
-}
-
-size_t Writer::escapedLength(const std::string& text) {
-    size_t total = text.size();
-    for (const char c : text) {
-        const unsigned length = kEscapes.lengths[static_cast<unsigned char>(c)];
-        total += length != 0 ? length - 1 : 0;
     }
     return total;
 }

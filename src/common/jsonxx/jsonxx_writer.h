@@ -20,13 +20,19 @@ public:
     // Appends `text` escaped, without quotes.
     static void escaped(std::string& out, const std::string& text);
 
-    // What value(), object() and array() append, in bytes, or a little more: a number that is
-    // not a plain integer is counted at the longest a number can be written. Reserving it first
-    // lets a large document be written into one allocation.
+    // About what value(), object() and array() append, in bytes: strings are counted as they
+    // are, without their escapes, and a number that is not a plain integer at the longest a
+    // number can be written. Reserving it (with some room for escapes) first lets a large
+    // document be written into one allocation.
     static size_t length(const Value& value, int level);
     static size_t length(const Object& object, int level);
     static size_t length(const Array& array, int level);
-    static size_t escapedLength(const std::string& text);
+    // Room to reserve for writing `value` at level 0.
+    template <typename Item>
+    static size_t room(const Item& item) {
+        const size_t estimate = length(item, 0);
+        return estimate + estimate / 8;
+    }
 };
 
 }  // namespace jsonxx
