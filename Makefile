@@ -5,7 +5,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
-.PHONY: all deps configure build test test-sanitize sweep demo package format clean
+.PHONY: all deps configure build test test-sanitize sweep demo package bench format clean
 
 all: build
 
@@ -41,8 +41,12 @@ demo: deps configure
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
+# The benchmarks in full, in release mode (build-bench/); writes docs/performance.md.
+bench: deps
+	bench/run
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-bench

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, and only when one is missing,
 # so that a machine that already has everything is not touched (and needs no network).
+#
+#   scripts/bootstrap.sh           what the build and the tests need
+#   scripts/bootstrap.sh --bench   that, and what bench/run needs besides: the JSON libraries the
+#                                  benchmark compares jsonxx with, and gnuplot for the chart
 set -euo pipefail
 
 packages=(
@@ -11,6 +15,9 @@ packages=(
   binutils
   dpkg-dev file gzip
 )
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(nlohmann-json3-dev libsimdjson-dev gnuplot-nox python3)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

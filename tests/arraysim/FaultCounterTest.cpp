@@ -132,6 +132,7 @@ TEST_F(ArraySimFaultCounterTest, CountersSeeRequestsConnectionsAndHandshakes) {
     EXPECT_EQ(1, counters.get<jsonxx::Object>("failures").get<jsonxx::Number>("<unknown>"));
     EXPECT_EQ(1, counters.get<jsonxx::Number>("connections"));  // kept alive throughout
     EXPECT_EQ(1, counters.get<jsonxx::Number>("tlsHandshakes"));
+    EXPECT_GT(counters.get<jsonxx::Number>("serviceNanoseconds"), 0);
 
     auto other = sim.newClient();
     ASSERT_TRUE(other->Get("/control/counters"));
@@ -140,6 +141,7 @@ TEST_F(ArraySimFaultCounterTest, CountersSeeRequestsConnectionsAndHandshakes) {
     EXPECT_EQ(2, before.get<jsonxx::Number>("tlsHandshakes"));
     EXPECT_EQ(0, counter("requests"));
     EXPECT_EQ(0, counter("connections"));
+    EXPECT_EQ(0, counter("serviceNanoseconds"));
 }
 
 TEST_F(ArraySimFaultCounterTest, ConcurrentClientsSeeOneConsistentModel) {

@@ -147,6 +147,7 @@ ApiOutcome refuseApiRequest(SimulatorState& state, const std::string& httpMethod
 ApiOutcome handleApiRequest(SimulatorState& state, const std::string& httpMethod,
                             const std::string& method, const std::string& body,
                             const std::string& authorization) {
+    const ServiceTimer timer(state.counters);
     if (!credentialsAccepted(state, authorization)) {
         return refuseApiRequest(state, httpMethod, method, errors::accessDenied());
     }

@@ -60,6 +60,7 @@ jsonxx::Object Counters::json() const {
     out.import("faultsInjected", n(faults_));
     out.import("hostViewQueries", n(hostViewQueries_));
     out.import("controlRequests", n(controlRequests_));
+    out.import("serviceNanoseconds", n(serviceNanoseconds_));
     return out;
 }
 
@@ -74,6 +75,7 @@ void Counters::reset() {
     faults_ = 0;
     hostViewQueries_ = 0;
     controlRequests_ = 0;
+    serviceNanoseconds_ = 0;
 }
 
 }  // namespace arraysim

@@ -1,12 +1,15 @@
 // Counters: what the simulated array has seen, for tests and benchmarks to assert on. Counts
 // API requests per method (names the array does not know are counted under "<unknown>"),
 // failures per method (answers other than 200), TCP connections accepted, TLS handshakes
-// completed, rejected credentials, injected faults, host-view queries and control requests.
+// completed, rejected credentials, injected faults, host-view queries and control requests,
+// and the time spent answering API requests (so a benchmark can tell the array's share of a
+// call's wall time from the client's).
 //
 // Thread-safe.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -32,6 +35,7 @@ public:
     void faultInjected() { ++faults_; }
     void hostViewQuery() { ++hostViewQueries_; }
     void controlRequest() { ++controlRequests_; }
+    void serviced(std::chrono::nanoseconds time) { serviceNanoseconds_ += time.count(); }
 
     uint64_t requests(const std::string& method) const;
     uint64_t totalRequests() const;
@@ -41,7 +45,8 @@ public:
 
     // {"requests": n, "methods": {name: n}, "failures": {name: n}, "connections": n,
     //  "tlsHandshakes": n, "fullTlsHandshakes": n (those that resumed no session), "authFailures":
-    //  n, "faultsInjected": n, "hostViewQueries": n, "controlRequests": n}
+    //  n, "faultsInjected": n, "hostViewQueries": n, "controlRequests": n,
+    //  "serviceNanoseconds": n}
     jsonxx::Object json() const;
     void reset();
 
@@ -56,6 +61,21 @@ private:
     std::atomic<uint64_t> faults_{0};
     std::atomic<uint64_t> hostViewQueries_{0};
     std::atomic<uint64_t> controlRequests_{0};
+    std::atomic<uint64_t> serviceNanoseconds_{0};
+};
+
+// Adds the time between its construction and its destruction to the service time.
+class ServiceTimer {
+public:
+    explicit ServiceTimer(Counters& counters)
+        : counters_(counters), start_(std::chrono::steady_clock::now()) {}
+    ~ServiceTimer() { counters_.serviced(std::chrono::steady_clock::now() - start_); }
+    ServiceTimer(const ServiceTimer&) = delete;
+    ServiceTimer& operator=(const ServiceTimer&) = delete;
+
+private:
+    Counters& counters_;
+    std::chrono::steady_clock::time_point start_;
 };
 
 }  // namespace arraysim

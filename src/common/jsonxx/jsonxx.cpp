@@ -2,6 +2,7 @@
 // points. Reading and writing live in jsonxx_parser.cpp and jsonxx_writer.cpp.
 #include "jsonxx.h"
 
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -36,7 +37,13 @@ constexpr Value::Type kindOf() {
 template <typename T>
 T& fallback() {
     thread_local T value;
-    value = T();
+    if constexpr (std::is_same_v<T, Object> || std::is_same_v<T, Array>) {
+        // Clearing is what assigning an empty one does, and spares GCC 12 at -O3 a false
+        // dangling-pointer warning about the temporary container.
+        value.reset();
+    } else {
+        value = T();
+    }
     return value;
 }
 
@@ -44,24 +51,34 @@ T& fallback() {
 
 // ---- Value ----
 
-Value::Value() = default;
+Value::Value() {}
 
-Value::Value(const Value& other)
-    : type_(other.type_),
-      bool_(other.bool_),
-      number_(other.number_),
-      string_(other.string_),
-      object_(other.object_ ? std::make_unique<Object>(*other.object_) : nullptr),
-      array_(other.array_ ? std::make_unique<Array>(*other.array_) : nullptr) {}
+Value::Value(const Value& other) : type_(NULL_) {
+    switch (other.type_) {
+        case NULL_:
+            break;
+        case BOOL_:
+            becomeBool() = other.bool_;
+            break;
+        case NUMBER_:
+            becomeNumber() = other.number_;
+            break;
+        case STRING_:
+            becomeString() = other.string_;
+            break;
+        case OBJECT_:
+            object_ = new Object(*other.object_);
+            type_ = OBJECT_;
+            break;
+        case ARRAY_:
+            array_ = new Array(*other.array_);
+            type_ = ARRAY_;
+            break;
+    }
+}
 
-Value::Value(Value&& other) noexcept
-    : type_(other.type_),
-      bool_(other.bool_),
-      number_(other.number_),
-      string_(std::move(other.string_)),
-      object_(std::move(other.object_)),
-      array_(std::move(other.array_)) {
-    other.reset();
+Value::Value(Value&& other) noexcept {
+    take(other);
 }
 
 // Both assignments build the new content before releasing the old, so assigning a value that
@@ -76,32 +93,102 @@ Value& Value::operator=(const Value& other) {
 Value& Value::operator=(Value&& other) noexcept {
     if (this != &other) {
         Value taken(std::move(other));
-        std::swap(type_, taken.type_);
-        std::swap(bool_, taken.bool_);
-        std::swap(number_, taken.number_);
-        string_.swap(taken.string_);
-        object_.swap(taken.object_);
-        array_.swap(taken.array_);
+        reset();
+        take(taken);
     }
     return *this;
 }
 
-Value::~Value() = default;
+Value::~Value() {
+    reset();
+}
 
 Value::Value(bool b) : type_(BOOL_), bool_(b) {}
 Value::Value(Number n) : type_(NUMBER_), number_(n) {}
 Value::Value(const std::string& s) : type_(STRING_), string_(s) {}
 Value::Value(const char* s) : type_(STRING_), string_(s ? s : "") {}
-Value::Value(const Object& o) : type_(OBJECT_), object_(std::make_unique<Object>(o)) {}
-Value::Value(const Array& a) : type_(ARRAY_), array_(std::make_unique<Array>(a)) {}
+Value::Value(const Object& o) : type_(OBJECT_), object_(new Object(o)) {}
+Value::Value(const Array& a) : type_(ARRAY_), array_(new Array(a)) {}
 
 void Value::reset() {
+    switch (type_) {
+        case STRING_:
+            string_.~basic_string();
+            break;
+        case OBJECT_:
+            delete object_;
+            break;
+        case ARRAY_:
+            delete array_;
+            break;
+        default:
+            break;
+    }
     type_ = NULL_;
     bool_ = false;
+}
+
+bool& Value::becomeBool() {
+    reset();
+    type_ = BOOL_;
+    return bool_;
+}
+
+Number& Value::becomeNumber() {
+    reset();
     number_ = 0;
-    string_.clear();
-    object_.reset();
-    array_.reset();
+    type_ = NUMBER_;
+    return number_;
+}
+
+std::string& Value::becomeString() {
+    reset();
+    new (&string_) std::string();
+    type_ = STRING_;
+    return string_;
+}
+
+// The type is set only once the container exists, so a failed allocation leaves a null value.
+Object& Value::becomeObject() {
+    reset();
+    object_ = new Object();
+    type_ = OBJECT_;
+    return *object_;
+}
+
+Array& Value::becomeArray() {
+    reset();
+    array_ = new Array();
+    type_ = ARRAY_;
+    return *array_;
+}
+
+void Value::take(Value& from) noexcept {
+    const Type type = from.type_;
+    switch (type) {
+        case NULL_:
+            bool_ = false;
+            break;
+        case BOOL_:
+            bool_ = from.bool_;
+            break;
+        case NUMBER_:
+            number_ = from.number_;
+            break;
+        case STRING_:
+            new (&string_) std::string(std::move(from.string_));
+            break;
+        case OBJECT_:
+            object_ = from.object_;
+            from.type_ = NULL_;  // the container belongs here now
+            break;
+        case ARRAY_:
+            array_ = from.array_;
+            from.type_ = NULL_;
+            break;
+    }
+    type_ = type;
+    from.reset();
 }
 
 template <typename T>
@@ -148,6 +235,7 @@ bool Value::parse(const std::string& text) {
 
 std::string Value::json() const {
     std::string out;
+    out.reserve(Writer::room(*this));
     Writer::value(out, *this, 0);
     return out;
 }
@@ -233,6 +321,7 @@ bool Object::parse(const std::string& text) {
 
 std::string Object::json() const {
     std::string out;
+    out.reserve(Writer::room(*this));
     Writer::object(out, *this, 0);
     return out;
 }
@@ -313,6 +402,7 @@ bool Array::parse(const std::string& text) {
 
 std::string Array::json() const {
     std::string out;
+    out.reserve(Writer::room(*this));
     Writer::array(out, *this, 0);
     return out;
 }

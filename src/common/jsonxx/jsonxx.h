@@ -32,7 +32,6 @@
 
 #include <cstddef>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,14 +84,29 @@ public:
 private:
     friend class Parser;
     friend class Writer;
+    // Releases the payload; the value becomes null.
     void reset();
+    // Each makes this value an empty one of its kind (releasing the old payload first) and
+    // returns the new payload, for the parser to fill in place.
+    bool& becomeBool();
+    Number& becomeNumber();
+    std::string& becomeString();
+    Object& becomeObject();
+    Array& becomeArray();
+    // Takes over the payload of `from`, which becomes null; this value must be null.
+    void take(Value& from) noexcept;
 
     Type type_ = NULL_;
-    bool bool_ = false;
-    Number number_ = 0;
-    std::string string_;
-    std::unique_ptr<Object> object_;
-    std::unique_ptr<Array> array_;
+    // The payload of type_ alone, so the kinds share their storage: a smaller value makes
+    // smaller object members, and a large answer is parsed with less memory to allocate and
+    // free (48 bytes instead of 80 on x86-64).
+    union {
+        bool bool_ = false;
+        Number number_;
+        std::string string_;
+        Object* object_;  // owned
+        Array* array_;    // owned
+    };
 };
 
 class Object {

@@ -21,5 +21,9 @@ bool readNumber(const char* begin, const char* end, Number& out);
 // a NaN or infinity (not representable in JSON) as null.
 void writeNumber(std::string& out, Number value);
 
+// The length of what writeNumber() appends for `value`, or more: exact for integral values
+// below 2^64 in magnitude, the longest any number can be written for the others.
+size_t writtenNumberLength(Number value);
+
 }  // namespace detail
 }  // namespace jsonxx

@@ -35,6 +35,15 @@ void appendUtf8(std::string& out, unsigned code) {
     }
 }
 
+// The member `key` of `members`, added as null when absent. Members often arrive in key order
+// (jsonxx writes them so), and then the end is the place to add them without a search.
+Value& memberOf(Object::Container& members, std::string&& key) {
+    if (members.empty() || members.rbegin()->first < key) {
+        return members.emplace_hint(members.end(), std::move(key), Value())->second;
+    }
+    return members[std::move(key)];
+}
+
 bool isHighSurrogate(unsigned code) {
     return code >= 0xD800 && code <= 0xDBFF;
 }
@@ -73,33 +82,23 @@ bool Parser::value(Value& out, int depth) {
     }
     switch (*pos_) {
         case '{':
-            out.reset();
-            out.object_ = std::make_unique<Object>();
-            out.type_ = Value::OBJECT_;
-            return object(out.object_->members_, depth);
+            return object(out.becomeObject().members_, depth);
         case '[':
-            out.reset();
-            out.array_ = std::make_unique<Array>();
-            out.type_ = Value::ARRAY_;
-            return array(out.array_->values_, depth);
+            return array(out.becomeArray().values_, depth);
         case '"':
         case '\'':
-            out.reset();
-            out.type_ = Value::STRING_;
-            return string(out.string_);
+            return string(out.becomeString());
         case 't':
-        case 'f':
-            out.reset();
-            out.type_ = Value::BOOL_;
-            out.bool_ = *pos_ == 't';
-            return literal(out.bool_ ? "true" : "false");
+        case 'f': {
+            const bool truth = *pos_ == 't';
+            out.becomeBool() = truth;
+            return literal(truth ? "true" : "false");
+        }
         case 'n':
             out.reset();
             return literal("null");
         default:
-            out.reset();
-            out.type_ = Value::NUMBER_;
-            return number(out.number_);
+            return number(out.becomeNumber());
     }
 }
 
@@ -144,12 +143,10 @@ bool Parser::object(Object::Container& out, int depth) {
         }
         ++pos_;
         skipSpace();
-        Value member;
-        if (!value(member, depth + 1)) {
+        // Read straight into the member; a repeated key's later value replaces the earlier one.
+        if (!value(memberOf(out, std::move(key)), depth + 1)) {
             return false;
         }
-        // A repeated key keeps the later value.
-        out[std::move(key)] = std::move(member);
         const Next next = afterItem('}');
         if (next != Next::More) {
             return next == Next::Closed;

@@ -1,45 +1,39 @@
 #include "jsonxx_writer.h"
 
-#include <mutex>
-
 #include "jsonxx_number.h"
 
 namespace jsonxx {
 
 namespace {
 
-// Escape text per byte value; an empty entry means the byte is written as it is. Plain arrays
-// and a once_flag are constant-initialised, so call_once is the only synchronisation here.
-using EscapeTable = char[256][8];
+// Escape text per byte value, and its length; a length of 0 means the byte is written as it
+// is. Built at compile time, so it needs no synchronisation.
+struct EscapeTable {
+    char entries[256][6];
+    unsigned char lengths[256];
 
-const EscapeTable& escapeTable() {
-    static EscapeTable table;
-    static std::once_flag built;
-    std::call_once(built, [] {
-        static const char kHex[] = "0123456789abcdef";
+    constexpr EscapeTable() : entries{}, lengths{} {
+        const char hex[] = "0123456789abcdef";
         for (unsigned c = 0; c < 0x20; ++c) {
-            char* entry = table[c];
-            entry[0] = '\\';
-            entry[1] = 'u';
-            entry[2] = '0';
-            entry[3] = '0';
-            entry[4] = kHex[c >> 4];
-            entry[5] = kHex[c & 0xF];
-            entry[6] = '\0';
+            const char unicode[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+            for (unsigned i = 0; i < sizeof(unicode); ++i) {
+                entries[c][i] = unicode[i];
+            }
+            lengths[c] = sizeof(unicode);
         }
-        const struct {
-            unsigned char byte;
-            const char* text;
-        } kShort[] = {{'"', "\\\""}, {'\\', "\\\\"}, {'/', "\\/"},  {'\b', "\\b"},
-                      {'\f', "\\f"}, {'\n', "\\n"},  {'\r', "\\r"}, {'\t', "\\t"}};
-        for (const auto& e : kShort) {
-            table[e.byte][0] = e.text[0];
-            table[e.byte][1] = e.text[1];
-            table[e.byte][2] = '\0';
+        const char shortForms[][3] = {{'"', '\\', '"'},  {'\\', '\\', '\\'}, {'/', '\\', '/'},
+                                      {'\b', '\\', 'b'}, {'\f', '\\', 'f'},  {'\n', '\\', 'n'},
+                                      {'\r', '\\', 'r'}, {'\t', '\\', 't'}};
+        for (const auto& form : shortForms) {
+            const auto byte = static_cast<unsigned char>(form[0]);
+            entries[byte][0] = form[1];
+            entries[byte][1] = form[2];
+            lengths[byte] = 2;
         }
-    });
-    return table;
-}
+    }
+};
+
+constexpr EscapeTable kEscapes;
 
 void indent(std::string& out, int level) {
     out.append(static_cast<size_t>(level), '\t');
@@ -108,16 +102,55 @@ void Writer::quoted(std::string& out, const std::string& text) {
 }
 
 void Writer::escaped(std::string& out, const std::string& text) {
-    const EscapeTable& table = escapeTable();
     out.reserve(out.size() + text.size());
-    for (const char c : text) {
-        const char* entry = table[static_cast<unsigned char>(c)];
-        if (entry[0] == '\0') {
-            out += c;
-        } else {
-            out += entry;
+    // Bytes that need no escape are copied in runs.
+    const char* run = text.data();
+    const char* const end = run + text.size();
+    for (const char* at = run; at != end; ++at) {
+        const auto byte = static_cast<unsigned char>(*at);
+        const unsigned length = kEscapes.lengths[byte];
+        if (length != 0) {
+            out.append(run, at);
+            out.append(kEscapes.entries[byte], length);
+            run = at + 1;
         }
     }
+    out.append(run, end);
+}
+
+size_t Writer::length(const Value& value, int level) {
+    switch (value.type_) {
+        case Value::NULL_:
+        case Value::BOOL_:
+            return 5;
+        case Value::NUMBER_:
+            return detail::writtenNumberLength(value.number_);
+        case Value::STRING_:
+            return 2 + value.string_.size();
+        case Value::OBJECT_:
+            return length(*value.object_, level);
+        case Value::ARRAY_:
+            return length(*value.array_, level);
+    }
+    return 0;
+}
+
+// "{\n", then per member a line of indent, key, ": ", value and ",\n"; then the closing line.
+size_t Writer::length(const Object& object, int level) {
+    size_t total = 2 + static_cast<size_t>(level) + 1;
+    for (const auto& member : object.kv_map()) {
+        total += static_cast<size_t>(level) + 1 + 2 + member.first.size() + 2 +
+                 length(member.second, level + 1) + 2;
+    }
+    return total;
+}
+
+size_t Writer::length(const Array& array, int level) {
+    size_t total = 2 + static_cast<size_t>(level) + 1;
+    for (const Value& element : array.values()) {
+        total += static_cast<size_t>(level) + 1 + length(element, level + 1) + 2;
+    }
+    return total;
 }
 
 std::string escapeString(const std::string& text) {
