@@ -237,10 +237,14 @@ private:
                               : 0;
             }
         }
-        std::printf("TLS connections: %ld (handshakes %ld); answers other than 200: %ld\n",
-                    count(counters, "connections"), count(counters, "tlsHandshakes"), failed);
-        std::printf("host-view queries (the simulated host's rescans): %ld\n",
-                    count(counters, "hostViewQueries"));
+        std::printf(
+            "TLS connections: %ld (handshakes %ld, of which full %ld); answers other than 200: "
+            "%ld\n",
+            count(counters, "connections"), count(counters, "tlsHandshakes"),
+            count(counters, "fullTlsHandshakes"), failed);
+        std::printf(
+            "host-view queries (the simulated host's rescans, one full handshake each): %ld\n",
+            count(counters, "hostViewQueries"));
         std::fflush(stdout);
     }
 
