@@ -6,6 +6,7 @@
 // platform library keep no unguarded state between calls of different threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "ArraySite.h"
+#include "EvDebug.h"
 #include "LMSleep.h"
 #include "LoadedPlugin.h"
 
@@ -33,6 +35,26 @@ public:
 
 private:
     kyplatform::Sleeper* previous_;
+};
+
+// Keeps the debug log's lines, from any thread.
+class LockedDebugSink : public kyplatform::EvDebugSink {
+public:
+    LockedDebugSink() : previous_(kyplatform::setEvDebugSink(this)) {}
+    ~LockedDebugSink() override { kyplatform::setEvDebugSink(previous_); }
+    void write(int, const std::string&, const std::string& message) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(message);
+    }
+    size_t count(const std::string& message) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return static_cast<size_t>(std::count(messages_.begin(), messages_.end(), message));
+    }
+
+private:
+    kyplatform::EvDebugSink* previous_;
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
 };
 
 // Lets the threads enter each exported call together, so that their calls overlap.
@@ -103,6 +125,11 @@ protected:
             {"kyso_mapSnaps", KYSO::SNAP_MOUNTED},        {"kyso_unmapSnaps", KYSO::SNAP_UNMOUNTED},
             {"kyso_deleteSnaps", KYSO::SNAP_DELETED},
         };
+        // A call the plug-in refuses before touching a request writes the debug log.
+        together_.arriveAndWait();
+        if (plugin.batch("kyso_prepareDevices", batch, nullptr) != KYSO::RESULT_FAILED) {
+            thread.failures << "a call without an OS utility was not refused\n";
+        }
         bool failed = false;
         for (const auto& [name, status] : steps) {
             together_.arriveAndWait();
@@ -128,6 +155,7 @@ protected:
 
     site::LoadedPlugin plugin;
     CountingSleeper sleeper;
+    LockedDebugSink debugLog;
     std::mutex rescanMutex_;
     StepBarrier together_{2};
 };
@@ -155,6 +183,7 @@ TEST_F(ConcurrentCalls, TwoThreadsRunWholeLifecyclesOnDifferentVolumesAtOnce) {
 
     EXPECT_EQ(first.failures.str(), "");
     EXPECT_EQ(second.failures.str(), "");
+    EXPECT_EQ(debugLog.count("Snap util object is null"), 4u);
     // Both threads cleaned up after themselves: no clone, mapping or snapshot of theirs left.
     const std::string whole = state(array).json();
     EXPECT_EQ(whole.find("MNT_KY-"), std::string::npos) << whole;
