@@ -3,6 +3,7 @@
 // hold any byte. Missing fields are empty.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -4,6 +4,8 @@
 // method, the device (block or NFS share, Hyper-V or not, polling or not), which answers carry
 // an error status and which one; the rest are the answers, separated by "\n----\n" (the last
 // repeats). No answer may crash, leak, hang or read outside what it was given.
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
