@@ -169,7 +169,8 @@ TEST_F(ConcurrentCalls, TwoThreadsRunWholeLifecyclesOnDifferentVolumesAtOnce) {
     HostThread second;
     configure(first);
     configure(second);
-    // Each thread runs two lifecycles in a row, so that calls overlap in different phases.
+    // Two lifecycles each: the second ones start after the first calls' clients and scopes
+    // are gone on both threads.
     std::thread a([&] {
         lifecycle(first, array, site::kOraData, "KY-20261209T024100Z-A1");
         lifecycle(first, array, site::kOraData, "KY-20261209T024100Z-A2");
