@@ -2,10 +2,14 @@
 # project needs are installed (scripts/bootstrap.sh does nothing when they are).
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
+TSAN_DIR ?= build-tsan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
-.PHONY: all deps configure build test test-sanitize sweep demo package bench format clean
+.PHONY: all deps configure build test test-sanitize test-valgrind test-thread fuzz-build \
+	fuzz-smoke sweep demo package bench format clean
 
 all: build
 
@@ -28,6 +32,25 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(SANITIZE_DIR) $(CTEST_FLAGS)
 
+# The end-to-end suite under Valgrind memcheck, on the ordinary build.
+test-valgrind: build
+	ctest --test-dir $(BUILD_DIR) -C memcheck -R '^memcheck\.' --output-on-failure
+
+# The concurrency test under ThreadSanitizer; only what it needs is built.
+test-thread: deps
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYSNAP_SANITIZE_THREAD=ON
+	cmake --build $(TSAN_DIR) --target thread_test -j$(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --test-dir $(TSAN_DIR) -R '^threads\.' $(CTEST_FLAGS)
+
+# The fuzz targets (clang, libFuzzer) and a short run of each from its seed corpus.
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYSNAP_FUZZ=ON
+	cmake --build $(FUZZ_DIR) --target fuzz_targets -j$(JOBS)
+
+fuzz-smoke: fuzz-build
+	FUZZ_BUILD_DIR=$(FUZZ_DIR) fuzz/run $(FUZZ_SECONDS)
+
 # The whole failure-path sweep (CTest runs a sample of it).
 sweep: build
 	KYSNAP_SWEEP=all $(BUILD_DIR)/tests/sweep/sweep_test
@@ -49,4 +72,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-bench
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR) build-bench

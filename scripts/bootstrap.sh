@@ -14,6 +14,8 @@ packages=(
   libcpp-httplib-dev libre2-dev
   binutils
   dpkg-dev file gzip
+  # the fuzz targets (clang with libFuzzer) and the memcheck run of the end-to-end suite
+  clang libclang-rt-dev valgrind
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(nlohmann-json3-dev libsimdjson-dev gnuplot-nox python3)

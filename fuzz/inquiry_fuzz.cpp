@@ -1,0 +1,89 @@
+// libFuzzer target for INQUIRY decoding: standard data and page 0x83 as a device answers them
+// (through simulated devices installed as the device provider) and as the host caches them,
+// decoded by the copy server and by the decoding functions over buffers of the exact size.
+// Fields: control bits, standard data, page 0x83, a LUN id to match. Nothing may be read
+// outside a buffer (AddressSanitizer watches) and a LUN id is empty or 32 hex digits.
+#include <string>
+#include <vector>
+
+#include "CMCopyRequest.h"
+#include "CMCopyServerTegile.h"
+#include "FuzzFields.h"
+#include "PropertyNames.h"
+#include "ScsiInquiry.h"
+#include "SimulatedDevices.h"
+#include "TestOSUtil.h"
+#include "TestSnapInfo.h"
+
+namespace {
+
+const char kTarget[] = "inquiry_fuzz";
+const char kDevice[] = "/dev/fuzz0";
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+void checkLunId(const std::string& lunId) {
+    if (!lunId.empty() &&
+        (lunId.size() != 32 || lunId.find_first_not_of("0123456789ABCDEF") != std::string::npos)) {
+        fuzz::fail(kTarget, "LUN id is not 32 upper-case hex digits: " + lunId);
+    }
+}
+
+// The decoding functions over buffers exactly as long as the data.
+void decodeExact(const Bytes& standard, const Bytes& page) {
+    scsi::vendorId(standard.data(), standard.size());
+    scsi::productId(standard.data(), standard.size());
+    checkLunId(scsi::lunId(page.data(), page.size()));
+    const std::string target = scsi::targetId(page.data(), page.size());
+    if (target.size() > page.size()) {
+        fuzz::fail(kTarget, "target id longer than its page");
+    }
+    scsi::targetIdFixed(page.data(), page.size());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::vector<std::string> in = fuzz::fields(data, size, 4);
+    const unsigned control = in[0].empty() ? 0u : static_cast<unsigned char>(in[0][0]);
+    const Bytes standard = bytesOf(in[1]);
+    const Bytes page = bytesOf(in[2]);
+    decodeExact(standard, page);
+
+    simhost::SimulatedDevice device;
+    device.standard = standard;
+    device.page83 = page;
+    device.scsi = (control & 0x01) == 0;
+    device.failCommands = (control & 0x02) != 0;
+    device.throwFromCommands = (control & 0x04) != 0;
+    simhost::SimulatedDevices devices;
+    devices.setDevice(kDevice, device);
+    simhost::SimulatedDevices::Installation installed(devices);
+
+    testhost::TestSnapInfo request;
+    if ((control & 0x08) != 0) {
+        request.inquiryData[0] = standard;
+        request.inquiryData[0x83] = page;
+    }
+    testhost::TestOSUtil util;
+    CMCopyServerTegile server(&util);
+    CMCopyRequest wrapper(&request);
+    server.setLogger(&request);
+    server.setCopyRequest(&wrapper);
+
+    std::string lunId;
+    std::string targetId;
+    server.getSCSIDeviceProperties(kDevice, lunId, targetId, (control & 0x10) != 0);
+    checkLunId(lunId);
+    CMStorageDevice::Properties properties;
+    server.getSCSIDeviceData(kDevice, false, 0, properties);
+    server.getSCSIDeviceData(kDevice, true, 0x83, properties);
+    checkLunId(properties[DEVICE_LUN_ID]);
+    bool mapped = false;
+    server.isDeviceMappedToHost(kDevice, in[3], mapped);
+    return 0;
+}
