@@ -7,19 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "CMCopyRequest.h"
-#include "CMCopyServerTegile.h"
 #include "CMStorageDevice.h"
+#include "CopyServerHarness.h"
 #include "FuzzFields.h"
 #include "PropertyNames.h"
-#include "TestOSUtil.h"
-#include "TestSnapInfo.h"
 
 namespace fuzz {
 
 inline void buildRecord(const uint8_t* data, size_t size, bool nfs, const char* target) {
     const std::vector<std::string> in = fields(data, size, 6);
-    testhost::TestSnapInfo request;
+    CopyServerHarness harness;
+    testhost::TestSnapInfo& request = harness.request;
     request.arrayInfo = in[0];
     request.device = in[1];
     request.snapUUID = in[2];
@@ -27,11 +25,6 @@ inline void buildRecord(const uint8_t* data, size_t size, bool nfs, const char* 
     request.transMetaData = in[4];
     request.snapDevice = in[5];
     request.snapId = 1;
-    testhost::TestOSUtil util;
-    CMCopyServerTegile server(&util);
-    CMCopyRequest wrapper(&request);
-    server.setLogger(&request);
-    server.setCopyRequest(&wrapper);
 
     CMStorageDevice device;
     if (nfs) {
@@ -40,7 +33,7 @@ inline void buildRecord(const uint8_t* data, size_t size, bool nfs, const char* 
     std::string host;
     std::string user;
     std::string password;
-    if (server.buildCopyDevices(&device, host, user, password) != COPY_SUCCESS) {
+    if (harness.server.buildCopyDevices(&device, host, user, password) != COPY_SUCCESS) {
         return;
     }
     // A record that was built names its snapshot: the host's name for it when it has one.

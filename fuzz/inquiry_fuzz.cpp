@@ -6,14 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "CMCopyRequest.h"
-#include "CMCopyServerTegile.h"
+#include "CopyServerHarness.h"
 #include "FuzzFields.h"
 #include "PropertyNames.h"
 #include "ScsiInquiry.h"
 #include "SimulatedDevices.h"
-#include "TestOSUtil.h"
-#include "TestSnapInfo.h"
 
 namespace {
 
@@ -64,16 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     devices.setDevice(kDevice, device);
     simhost::SimulatedDevices::Installation installed(devices);
 
-    testhost::TestSnapInfo request;
+    fuzz::CopyServerHarness harness;
     if ((control & 0x08) != 0) {
-        request.inquiryData[0] = standard;
-        request.inquiryData[0x83] = page;
+        harness.request.inquiryData[0] = standard;
+        harness.request.inquiryData[0x83] = page;
     }
-    testhost::TestOSUtil util;
-    CMCopyServerTegile server(&util);
-    CMCopyRequest wrapper(&request);
-    server.setLogger(&request);
-    server.setCopyRequest(&wrapper);
+    CMCopyServerTegile& server = harness.server;
 
     std::string lunId;
     std::string targetId;

@@ -5,12 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "CMCopyRequest.h"
-#include "CMCopyServerTegile.h"
+#include "CopyServerHarness.h"
 #include "FuzzFields.h"
 #include "ScsiInquiry.h"
-#include "TestOSUtil.h"
-#include "TestSnapInfo.h"
 
 namespace {
 
@@ -46,12 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string> in = fuzz::fields(data, size, 3);
     checkDecoders(in[1], in[2]);
 
-    testhost::TestSnapInfo request;
-    testhost::TestOSUtil util;
-    CMCopyServerTegile server(&util);
-    CMCopyRequest wrapper(&request);
-    server.setLogger(&request);
-    server.setCopyRequest(&wrapper);
+    fuzz::CopyServerHarness harness;
+    CMCopyServerTegile& server = harness.server;
 
     std::string lunId;
     std::string targetId;

@@ -103,26 +103,34 @@ bool lunIdFromUuid(const std::string& uuid, std::string& lunId) {
     return true;
 }
 
+size_t hexToBytes(const std::string& hex, size_t maxBytes, std::vector<unsigned char>& bytes) {
+    bytes.clear();
+    const size_t digits = std::min(hex.size() / 2, maxBytes) * 2;
+    bytes.reserve(digits / 2);
+    for (size_t i = 0; i < digits; i += 2) {
+        const int high = hexDigit(hex[i]);
+        const int low = hexDigit(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            return high < 0 ? i : i + 1;
+        }
+        bytes.push_back(static_cast<unsigned char>(high * 16 + low));
+    }
+    return std::string::npos;
+}
+
 bool decodeHexInquiry(const std::string& hex, std::vector<unsigned char>& bytes, std::string& why) {
-    bytes.assign(kHexInquiryBytes, 0);
     if (hex.size() % 2 != 0) {
         why = "odd number of hex digits";
     } else if (hex.size() < kMinHexDigits) {
         why = "shorter than the vendor and product fields";
+    } else if (const size_t bad = hexToBytes(hex, kHexInquiryBytes, bytes);
+               bad != std::string::npos) {
+        why = "not hexadecimal at position " + std::to_string(bad);
     } else {
-        const size_t digits = std::min(hex.size(), 2 * kHexInquiryBytes);
-        for (size_t i = 0; i < digits; i += 2) {
-            const int high = hexDigit(hex[i]);
-            const int low = hexDigit(hex[i + 1]);
-            if (high < 0 || low < 0) {
-                why = "not hexadecimal at position " + std::to_string(high < 0 ? i : i + 1);
-                bytes.assign(kHexInquiryBytes, 0);
-                return false;
-            }
-            bytes[i / 2] = static_cast<unsigned char>(high * 16 + low);
-        }
+        bytes.resize(kHexInquiryBytes, 0);
         return true;
     }
+    bytes.assign(kHexInquiryBytes, 0);
     return false;
 }
 

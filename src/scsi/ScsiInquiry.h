@@ -41,6 +41,12 @@ std::string targetIdFixed(const unsigned char* page, size_t length);
 // `lunId` empty) when the text is too short to hold them.
 bool lunIdFromUuid(const std::string& uuid, std::string& lunId);
 
+// Decodes hex text, two digits a byte (either case), into `bytes`: at most `maxBytes` bytes
+// from the start of `hex`, whose length must be even. Returns std::string::npos when every
+// digit read is hex; otherwise the position of the first that is not, with `bytes` holding
+// the bytes before it.
+size_t hexToBytes(const std::string& hex, size_t maxBytes, std::vector<unsigned char>& bytes);
+
 // Decodes VMware "standardinqury" hex text, two digits a byte, into `bytes` (resized to
 // kHexInquiryBytes, zero-filled). Digits beyond that size are not decoded. Returns false with
 // `why` set when the text is empty, of odd length, holds a non-hex character, or is too short

@@ -1,5 +1,7 @@
 #include "SimulatedDevices.h"
 
+#include "ScsiInquiry.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -40,16 +42,6 @@ private:
     bool scsi_;
     SimulatedScsiIface iface_;
 };
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 void putPadded(std::vector<unsigned char>& buffer, size_t offset, size_t width,
                const std::string& text) {
@@ -168,18 +160,9 @@ std::vector<unsigned char> identificationPageData(const std::string& lunId,
 }
 
 bool hexBytes(const std::string& hex, std::vector<unsigned char>& bytes) {
-    bytes.clear();
-    if (hex.size() % 2 != 0) {
+    if (hex.size() % 2 != 0 || scsi::hexToBytes(hex, hex.size(), bytes) != std::string::npos) {
+        bytes.clear();
         return false;
-    }
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = hexValue(hex[i]);
-        const int low = hexValue(hex[i + 1]);
-        if (high < 0 || low < 0) {
-            bytes.clear();
-            return false;
-        }
-        bytes.push_back(static_cast<unsigned char>(high * 16 + low));
     }
     return true;
 }
