@@ -1,9 +1,19 @@
 // The array password, and the base64 of the credentials that carry it, appear nowhere but in
 // the password file: not in any output of kysnap or the plug-in (with --verbose, and with the
 // plug-in's diagnostic logging off and on), not in the stored metadata, not in the catalog or
-// any other file the CLI writes.
+// any other file the CLI writes; and once an array is done with, its password is nowhere in
+// kysnap's memory.
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <fstream>
 
 #include <string>
@@ -101,6 +111,93 @@ TEST_F(Secrets, PasswordNeverLeavesItsFileWhateverTheLogging) {
         }
         EXPECT_EQ(shown.find(wrong), std::string::npos);
         EXPECT_NE(shown.find("hostPassword:******"), std::string::npos);
+    }
+}
+
+// An array that takes connections and never answers: a kysnap run that reaches it waits there,
+// in its TLS handshake, for as long as its time-out allows.
+class SilentArray {
+public:
+    SilentArray() : listener_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            listen(listener_, 4) == 0 &&
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            port_ = ntohs(address.sin_port);
+        }
+    }
+    ~SilentArray() { close(listener_); }
+
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // Whether a connection arrived within `seconds`.
+    bool reached(int seconds) const {
+        pollfd connection{listener_, POLLIN, 0};
+        return port_ != 0 && poll(&connection, 1, seconds * 1000) == 1;
+    }
+
+private:
+    int listener_;
+    int port_ = 0;
+};
+
+// Every readable byte of the process's memory, region after region; empty when it may not be
+// read (another user's non-dumpable process, without CAP_SYS_PTRACE).
+std::string memoryOf(pid_t pid) {
+    const std::string base = "/proc/" + std::to_string(pid);
+    std::ifstream maps(base + "/maps");
+    const int memory = open((base + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
+    std::string all;
+    std::string line;
+    while (memory >= 0 && std::getline(maps, line)) {
+        unsigned long start = 0, end = 0;
+        char read = '-';
+        if (std::sscanf(line.c_str(), "%lx-%lx %c", &start, &end, &read) != 3 || read != 'r') {
+            continue;
+        }
+        std::string region(end - start, '\0');
+        const ssize_t got = pread(memory, region.data(), region.size(), static_cast<off_t>(start));
+        if (got > 0) {
+            all.append(region.data(), static_cast<size_t>(got));
+        }
+    }
+    if (memory >= 0) {
+        close(memory);
+    }
+    return all;
+}
+
+TEST_F(Secrets, PasswordIsZeroedOnceTheArrayIsDoneWith) {
+    // check talks to the simulator with its password (connection, certificate, credentials,
+    // API version, target groups), then waits on a second array that never answers: by then
+    // nothing in kysnap, the plug-in, libkyplatform or libcurl holds the first password.
+    const SilentArray silent;
+    const std::string otherPassword = "Other-array-pw-31";
+    std::ofstream(path("other.password")) << otherPassword << "\n";
+    chmod(path("other.password").c_str(), 0600);
+    mkdir(path("empty-root").c_str(), 0700);
+    runner->environment["KYSNAP_LINUX_ROOT"] = path("empty-root");
+    writeConfig("", "[host]\nbackend = linux\n[array arr]\naddress = 127.0.0.1:" +
+                        std::to_string(simulator->port()) + "\nuser = admin\npassword-file = " +
+                        path("array.password") + "\n[array silent]\naddress = " + silent.address() +
+                        "\nuser = admin\npassword-file = " + path("other.password") + "\n");
+
+    const pid_t run = runner->start({"check"}, 1);
+    const bool reached = silent.reached(30);
+    const std::string memory = reached ? memoryOf(run) : std::string();
+    kill(run, SIGKILL);
+    const CliRun killed = runner->finish(run, 1);
+    ASSERT_TRUE(reached) << killed.out << killed.err;
+    if (memory.empty()) {
+        GTEST_SKIP() << "this test may not read kysnap's memory (it needs CAP_SYS_PTRACE)";
+    }
+    // The first array was asked with the password before the second was reached.
+    EXPECT_GT(simulator->counters().get<jsonxx::Number>("requests"), 0);
+    ASSERT_NE(memory.find(otherPassword), std::string::npos) << "the memory read is not kysnap's";
+    for (const std::string& leak : {password, base64(password), base64("admin:" + password)}) {
+        EXPECT_EQ(memory.find(leak), std::string::npos) << leak;
     }
 }
 
