@@ -1,15 +1,16 @@
 // The array password, and the base64 of the credentials that carry it, appear nowhere but in
 // the password file: not in any output of kysnap or the plug-in (with --verbose, and with the
 // plug-in's diagnostic logging off and on), not in the stored metadata, not in the catalog or
-// any other file the CLI writes; and once an array is done with, its password is nowhere in
-// kysnap's memory.
+// any other file the CLI writes; and a run that holds it leaves no core file when it crashes.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -143,6 +144,25 @@ private:
     int port_ = 0;
 };
 
+// Whether a process of this test that aborts, working in `directory`, gets a core file: the
+// machine's core_pattern and hard limit decide.
+bool coreDumpsAreWritten(const std::string& directory) {
+    const pid_t child = fork();
+    if (child == 0) {
+        rlimit core{};
+        getrlimit(RLIMIT_CORE, &core);
+        core.rlim_cur = core.rlim_max;
+        setrlimit(RLIMIT_CORE, &core);
+        if (chdir(directory.c_str()) == 0) {
+            abort();
+        }
+        _exit(1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+           WCOREDUMP(status);
+}
+
 // Every readable byte of the process's memory, region after region; empty when it may not be
 // read (another user's non-dumpable process, without CAP_SYS_PTRACE).
 std::string memoryOf(pid_t pid) {
@@ -167,6 +187,28 @@ std::string memoryOf(pid_t pid) {
         close(memory);
     }
     return all;
+}
+
+TEST_F(Secrets, RunHoldingThePasswordDumpsNoCoreWhenItCrashes) {
+    if (!coreDumpsAreWritten(directory)) {
+        GTEST_SKIP() << "this machine writes no core files (core_pattern or the hard limit)";
+    }
+    remove(path("core").c_str());
+    const SilentArray silent;
+    writeConfig("", "[host]\nfc-initiators = 21:00:00:24:ff:3d:2a:10\n[array arr]\naddress = " +
+                        silent.address() +
+                        "\nuser = admin\npassword-file = " + path("array.password") + "\n");
+
+    // kysnap has read the password and waits for the array when it is aborted.
+    const pid_t run = runner->startAllowingCoreDump({"check"}, 1);
+    const bool reached = silent.reached(30);
+    kill(run, SIGABRT);
+    const CliRun aborted = runner->finish(run, 1);
+    ASSERT_TRUE(reached) << aborted.out << aborted.err;
+    EXPECT_EQ(aborted.status, 128 + SIGABRT);
+    EXPECT_FALSE(aborted.coreDumped)
+        << "the core file holds the password: "
+        << (readFile(path("core")).find(password) != std::string::npos ? "yes" : "no");
 }
 
 TEST_F(Secrets, PasswordIsZeroedOnceTheArrayIsDoneWith) {
