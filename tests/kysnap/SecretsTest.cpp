@@ -46,6 +46,14 @@ class Secrets : public KysnapSite {
 protected:
     Secrets() { password = "Zq:7-secret:pW9x"; }
 
+    // The [host] section of a linux host with no devices: a run contacts no array before it
+    // checks the arrays, one after the other.
+    std::string hostWithoutDevices() {
+        mkdir(path("empty-root").c_str(), 0700);
+        runner->environment["KYSNAP_LINUX_ROOT"] = path("empty-root");
+        return "[host]\nbackend = linux\n";
+    }
+
     // Every file in the test's directory but the password file itself.
     std::string everyOtherFile() {
         std::string all;
@@ -195,8 +203,7 @@ TEST_F(Secrets, RunHoldingThePasswordDumpsNoCoreWhenItCrashes) {
     }
     remove(path("core").c_str());
     const SilentArray silent;
-    writeConfig("", "[host]\nfc-initiators = 21:00:00:24:ff:3d:2a:10\n[array arr]\naddress = " +
-                        silent.address() +
+    writeConfig("", hostWithoutDevices() + "[array arr]\naddress = " + silent.address() +
                         "\nuser = admin\npassword-file = " + path("array.password") + "\n");
 
     // kysnap has read the password and waits for the array when it is aborted.
@@ -219,11 +226,10 @@ TEST_F(Secrets, PasswordIsZeroedOnceTheArrayIsDoneWith) {
     const std::string otherPassword = "Other-array-pw-31";
     std::ofstream(path("other.password")) << otherPassword << "\n";
     chmod(path("other.password").c_str(), 0600);
-    mkdir(path("empty-root").c_str(), 0700);
-    runner->environment["KYSNAP_LINUX_ROOT"] = path("empty-root");
-    writeConfig("", "[host]\nbackend = linux\n[array arr]\naddress = 127.0.0.1:" +
-                        std::to_string(simulator->port()) + "\nuser = admin\npassword-file = " +
-                        path("array.password") + "\n[array silent]\naddress = " + silent.address() +
+    writeConfig("", hostWithoutDevices() +
+                        "[array arr]\naddress = 127.0.0.1:" + std::to_string(simulator->port()) +
+                        "\nuser = admin\npassword-file = " + path("array.password") +
+                        "\n[array silent]\naddress = " + silent.address() +
                         "\nuser = admin\npassword-file = " + path("other.password") + "\n");
 
     const pid_t run = runner->start({"check"}, 1);
