@@ -1,6 +1,8 @@
 #include "CurlHttpTransport.h"
 #include "CallRecorder.h"
+#include "CurlMemory.h"
 #include "CurlShare.h"
+#include "SecretMemory.h"
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
@@ -101,7 +103,7 @@ public:
 
     ~CurlHttpTransport() override {
         // The password lives only as long as the transport.
-        std::fill(password_.begin(), password_.end(), '\0');
+        wipeSecret(password_);
     }
 
     bool addHeader(const std::string& line) override {
@@ -115,6 +117,7 @@ public:
     bool setCredentials(const std::string& user, const std::string& password) override {
         hasCredentials_ = true;
         user_ = user;
+        wipeSecret(password_);
         password_ = password;
         return true;
     }
@@ -279,7 +282,7 @@ public:
                                           std::string& error) override {
         static std::once_flag once;
         static CURLcode initResult = CURLE_OK;
-        std::call_once(once, [] { initResult = curl_global_init(CURL_GLOBAL_DEFAULT); });
+        std::call_once(once, [] { initResult = initCurlWithWipingMemory(CURL_GLOBAL_DEFAULT); });
         if (initResult != CURLE_OK) {
             error = std::string("libcurl initialisation failed: ") + curl_easy_strerror(initResult);
             return nullptr;

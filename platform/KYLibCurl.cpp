@@ -1,5 +1,6 @@
 #include "KYLibCurl.h"
 
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "EvDebug.h"
 #include "HttpEnvironment.h"
 #include "HttpTransport.h"
+#include "SecretMemory.h"
 
 namespace {
 
@@ -103,17 +105,18 @@ bool KYLibCurl::KYLibCurlAppendHeader(int kind, const char* text) {
         return false;
     }
     try {
-        const std::string value = text;
         if (kind == kHeaderLine) {
+            const std::string value = text;
             return isHeaderLine(value) && state_->transport->addHeader(value);
         }
         if (kind == kCredentials) {
-            const size_t colon = value.find(':');
-            if (colon == std::string::npos) {
-                return state_->transport->setCredentials(value, std::string());
-            }
-            return state_->transport->setCredentials(value.substr(0, colon),
-                                                     value.substr(colon + 1));
+            // "user:password"; the transport keeps its own copy, these are zeroed.
+            const char* colon = std::strchr(text, ':');
+            const std::string user(text, colon == nullptr ? std::strlen(text) : colon - text);
+            std::string password = colon == nullptr ? std::string() : std::string(colon + 1);
+            const bool set = state_->transport->setCredentials(user, password);
+            kyplatform::wipeSecret(password);
+            return set;
         }
     } catch (...) {
     }

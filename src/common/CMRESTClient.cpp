@@ -4,6 +4,7 @@
 #include <new>
 
 #include "CopyStatus.h"
+#include "SecretMemory.h"
 
 const char* const CM_CONTENT_TYPE = "application / json";
 
@@ -67,12 +68,13 @@ int CMRESTClient::init(const std::string& user, const std::string& password) {
         std::string text;
         std::string logged;  // what a failure line shows
     };
-    const Header headers[] = {
+    Header headers[] = {
         {kHeaderLine, "Content-Type: application/json", "Content-Type: application/json"},
         {kHeaderLine, "User-Agent: KySnapNutanix", "User-Agent: KySnapNutanix"},
-        // The password never reaches the log.
+        // The password never reaches the log; KYLibCurl keeps its own copy, this one is zeroed.
         {kCredentialsHeader, user + ":" + password, user + ":******"},
     };
+    const kyplatform::WipeAtScopeEnd credentials(headers[2].text);
     for (const Header& header : headers) {
         if (!http_->KYLibCurlAppendHeader(header.kind, header.text.c_str())) {
             if (logger_ != nullptr) {

@@ -3,12 +3,18 @@
 #include <cstring>
 
 #include "KYSOTypes.h"
+#include "SecretMemory.h"
 
 HostBuffer::HostBuffer(int16_t initialSize) {
     resize(initialSize > 0 ? initialSize : 1);
 }
 
+HostBuffer::~HostBuffer() {
+    kyplatform::wipeSecret(data_.data(), data_.size());
+}
+
 void HostBuffer::resize(int16_t size) {
+    kyplatform::wipeSecret(data_.data(), data_.size());
     data_.assign(size > 0 ? static_cast<size_t>(size) : 1, '\0');
 }
 

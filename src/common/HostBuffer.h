@@ -12,6 +12,11 @@
 class HostBuffer {
 public:
     explicit HostBuffer(int16_t initialSize);
+    // Host texts may hold a password (the array information): the memory is zeroed when the
+    // buffer is replaced or destroyed.
+    ~HostBuffer();
+    HostBuffer(const HostBuffer&) = delete;
+    HostBuffer& operator=(const HostBuffer&) = delete;
 
     char* data() { return data_.data(); }
     int16_t size() const { return static_cast<int16_t>(data_.size()); }

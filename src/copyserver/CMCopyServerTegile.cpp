@@ -122,21 +122,27 @@ Copy_Status CMCopyServerTegile::arrayAccessFrom(const char* header, const std::s
                                                          {"hostUserName", &access.user},
                                                          {"hostPassword", &access.password}};
     const char* const lines[] = {missing.host, missing.user, missing.password};
-    for (size_t i = 0; i < 3; ++i) {
+    Copy_Status status = COPY_SUCCESS;
+    for (size_t i = 0; i < 3 && status == COPY_SUCCESS; ++i) {
         auto found = values.find(keys[i].first);
         if (found == values.end()) {
             error(header, lines[i]);
-            return COPY_FAILED;
+            status = COPY_FAILED;
+        } else {
+            *keys[i].second = found->second;
         }
-        *keys[i].second = found->second;
     }
-    return COPY_SUCCESS;
+    if (auto secret = values.find("hostPassword"); secret != values.end()) {
+        kyplatform::wipeSecret(secret->second);
+    }
+    return status;
 }
 
 Copy_Status CMCopyServerTegile::readArrayInfo(const char* header, const char* regrowFormat,
                                               const MissingKeyLines& missing, ArrayAccess& access) {
     KYSO::SnapInfo* host = request();
     std::string text;
+    const kyplatform::WipeAtScopeEnd wiped(text);
     const int answer = readRequestText(
         [host](char* buffer, int16_t& size) { return host->getArrayInfo(buffer, size); }, header,
         regrowFormat, text);

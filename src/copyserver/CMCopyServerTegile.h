@@ -31,6 +31,7 @@
 #include "CopyStatus.h"
 #include "HostBuffer.h"
 #include "KYOSUtil.h"
+#include "SecretMemory.h"
 #include "SnapInfo.h"
 
 class CMStorageServerTegile;
@@ -222,7 +223,8 @@ private:
     struct ArrayAccess {
         std::string host;
         std::string user;
-        std::string password;
+        std::string password;  // zeroed when the access is destroyed
+        ~ArrayAccess() { kyplatform::wipeSecret(password); }
     };
     struct MissingKeyLines {
         const char* host;

@@ -89,6 +89,7 @@ Copy_Status CMCopyServerTegile::findStorageServer(const std::string& targetId, b
 
     for (const std::string& name : names) {
         std::string arrayInfo;
+        const kyplatform::WipeAtScopeEnd wiped(arrayInfo);
         int32_t rawAnswer = 0;
         const int32_t infoAnswer = readUtilText(
             kArrayInfoSize,
@@ -352,6 +353,7 @@ Copy_Status CMCopyServerTegile::createCopyContext(const std::string& operation) 
     }
 
     std::string arrayInfo;
+    const kyplatform::WipeAtScopeEnd wiped(arrayInfo);
     if (readRequestText(
             [host](char* buffer, int16_t& size) { return host->getArrayInfo(buffer, size); },
             kContextHeader, "getArrayInfo  received buf size [%d] status [%d]",
@@ -362,6 +364,9 @@ Copy_Status CMCopyServerTegile::createCopyContext(const std::string& operation) 
     logArrayInfo(kContextHeader, arrayInfo);
     CMParser::KeyValues arrayValues;
     CMParser().getKeyValues(arrayInfo, arrayValues);
+    if (auto secret = arrayValues.find("hostPassword"); secret != arrayValues.end()) {
+        kyplatform::wipeSecret(secret->second);  // only the array's id is needed here
+    }
     auto arrayId = arrayValues.find("arrayId");
     if (arrayId == arrayValues.end()) {
         error(kContextHeader, "array host name not found in array info");

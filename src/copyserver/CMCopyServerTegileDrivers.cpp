@@ -66,6 +66,7 @@ Copy_Status CMCopyServerTegile::buildCopyCommand(const std::string& type,
         map[SNAP_CONFIG_PROTOCOL] = PROTOCOL_NFS;
     }
     std::string hostName, userName, password;
+    const kyplatform::WipeAtScopeEnd wiped(password);
     Copy_Status status = buildCopyDevices(device.get(), hostName, userName, password);
     if (status != COPY_SUCCESS) {
         error(kBuildHeader, "buildCopyDevices failed error [%d]", static_cast<int>(status));

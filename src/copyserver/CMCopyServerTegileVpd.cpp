@@ -56,6 +56,7 @@ Copy_Status CMCopyServerTegile::getHBXProxyDevices(const ProxyDeviceMap& proxies
         return COPY_NO_MEMORY;
     }
     std::string hostName, userName, password;
+    const kyplatform::WipeAtScopeEnd wiped(password);
     if (buildCopyDevices(device.get(), hostName, userName, password) != COPY_SUCCESS) {
         return COPY_SUCCESS;
     }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "SecretMemory.h"
+
 namespace {
 constexpr int kMaxRegrows = 8;
 }
@@ -10,6 +12,11 @@ int32_t readUtilText(int32_t initialSize, const UtilGet& get, const UtilRegrowNo
                      std::string& text) {
     text.clear();
     std::vector<char> buffer(static_cast<size_t>(initialSize > 0 ? initialSize : 1), '\0');
+    // The array information holds the password: the buffer is zeroed whenever it is let go.
+    struct Wiped {
+        std::vector<char>& buffer;
+        ~Wiped() { kyplatform::wipeSecret(buffer.data(), buffer.size()); }
+    } wiped{buffer};
     for (int regrows = 0;; ++regrows) {
         const int32_t size = static_cast<int32_t>(buffer.size());
         const int32_t answer = get(size, buffer.data());
@@ -26,6 +33,7 @@ int32_t readUtilText(int32_t initialSize, const UtilGet& get, const UtilRegrowNo
         if (answer <= size || answer > kMaxUtilTextSize || regrows >= kMaxRegrows) {
             return -1;
         }
+        kyplatform::wipeSecret(buffer.data(), buffer.size());
         buffer.assign(static_cast<size_t>(answer), '\0');
     }
 }

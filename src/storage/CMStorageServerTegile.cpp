@@ -8,6 +8,7 @@
 #include "CMParser.h"
 #include "CMStorageDevice.h"
 #include "PropertyNames.h"
+#include "SecretMemory.h"
 
 namespace {
 
@@ -26,7 +27,9 @@ CMStorageServerTegile::CMStorageServerTegile(std::string& hostName, std::string&
       retryInterval_(retryInterval),
       diagLogging_(diagLogging) {}
 
-CMStorageServerTegile::~CMStorageServerTegile() = default;
+CMStorageServerTegile::~CMStorageServerTegile() {
+    kyplatform::wipeSecret(password_);
+}
 
 std::string CMStorageServerTegile::header(const char* function) {
     return std::string("Tegile CMStorageServerTegile::") + function + "() -";

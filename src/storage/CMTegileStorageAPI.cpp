@@ -10,6 +10,7 @@
 #include "CMStorageDevice.h"
 #include "LMSleep.h"
 #include "PropertyNames.h"
+#include "SecretMemory.h"
 
 CMTegileStorageAPI::CMTegileStorageAPI(std::string& hostName, std::string& userName,
                                        std::string& password, unsigned int retryCount,
@@ -21,7 +22,9 @@ CMTegileStorageAPI::CMTegileStorageAPI(std::string& hostName, std::string& userN
       retryInterval_(retryInterval),
       diagLogging_(diagLogging) {}
 
-CMTegileStorageAPI::~CMTegileStorageAPI() = default;
+CMTegileStorageAPI::~CMTegileStorageAPI() {
+    kyplatform::wipeSecret(password_);
+}
 
 void CMTegileStorageAPI::setLogger(KYSO::SnapInfo* logger) {
     logger_ = logger;

@@ -170,6 +170,15 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
     const std::string linuxConfig =
         "[host]\nbackend = linux\n[array arr]\naddress = 127.0.0.1:" + port +
         "\nuser = admin\npassword-file = " + path("array.password") + "\n";
+    const std::string config = path("kysnap.conf");
+    // A configuration whose only array has `address`, on line 3.
+    const auto arrayAt = [&](const std::string& address) {
+        return [&, address] {
+            writeConfig("", "[host]\n[array arr]\naddress = " + address +
+                                "\nuser = admin\npassword-file = " + path("array.password") + "\n");
+        };
+    };
+    const std::string withNul = std::string("name = db", 9) + '\0' + "01\n";
     const std::vector<Case> cases = {
         {"missing plug-in",
          [&] { runner->environment["KYSNAP_PLUGIN"] = path("nowhere/libKySnapTegile.so"); },
@@ -182,15 +191,77 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          3,
          "is not a snapshot plug-in: it lacks kyso_version, "},
         {"malformed configuration",
-         [&] { writeConfig("retry-count = soon\n"); },
+         [&] { writeConfig("", "[host]\nretry-count = soon\n"); },
          {"list"},
          3,
-         "kysnap.conf:7: retry-count must be a whole number"},
+         "kysnap.conf:2: retry-count must be a whole number"},
         {"unknown configuration key",
          [&] { writeConfig("colour = blue\n"); },
          {"check"},
          1,
          "kysnap.conf:7: unknown key 'colour' in [host]"},
+        {"second [host] section",
+         [&] { writeConfig("[host]\nname = other\n"); },
+         {"check"},
+         1,
+         "kysnap.conf:7: [host] is given a second time (first at " + config + ":1); give it once"},
+        {"same array section twice",
+         [&] { writeConfig("[array arr]\nuser = other\n"); },
+         {"list"},
+         3,
+         "kysnap.conf:10: [array arr] is given a second time (first at " + config + ":7)"},
+        {"key given twice in a section",
+         [&] { writeConfig("retry-count = 5\n"); },
+         {"list"},
+         3,
+         "kysnap.conf:7: 'retry-count' in [host] is given a second time (first at " + config +
+             ":5)"},
+        {"address with an empty port",
+         arrayAt("127.0.0.1:"),
+         {"list"},
+         3,
+         "kysnap.conf:3: the port of address '127.0.0.1:' must be a number from 1 to 65535 "
+         "after ':'"},
+        {"address with a port over 65535",
+         arrayAt("127.0.0.1:99999"),
+         {"list"},
+         3,
+         "kysnap.conf:3: the port of address '127.0.0.1:99999' must be a number from 1 to "
+         "65535, not '99999'"},
+        {"address with port 0", arrayAt("127.0.0.1:0"), {"list"}, 3, "not '0'"},
+        {"address with a named port", arrayAt("array.example:https"), {"list"}, 3, "not 'https'"},
+        {"bare IPv6 address",
+         arrayAt("fd00::5"),
+         {"list"},
+         3,
+         "an IPv6 address goes in brackets, as [ADDRESS] or [ADDRESS]:PORT"},
+        {"NUL byte in a line",
+         [&] { writeConfig(withNul); },
+         {"list"},
+         3,
+         "kysnap.conf:7: a NUL byte at column 10: a configuration holds only text"},
+        {"control character in a line",
+         [&] { writeConfig("target-group = fc\x1b[2J\n"); },
+         {"list"},
+         3,
+         "kysnap.conf:7: the control character \\x1b at column 18"},
+        {"byte order mark at the start is accepted",
+         [&] {
+             writeConfig();
+             writeConfig("", "\xEF\xBB\xBF" + readFile(config));
+         },
+         {"snap", kOraLogs},
+         3,
+         kOraLogs + std::string(" is not prepared")},
+        {"invisible character shown escaped",
+         [&] {
+             writeConfig(
+                 "\xEF\xBB\xBF"
+                 "colour = blue\n");
+         },
+         {"list"},
+         3,
+         "kysnap.conf:7: unknown key '\\u{FEFF}colour' in [host]"},
         {"password file others can read",
          [&] { chmod(path("array.password").c_str(), 0644); },
          {"prepare", kOraData},

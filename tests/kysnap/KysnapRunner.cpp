@@ -78,38 +78,61 @@ CliRun KysnapRunner::finish(pid_t pid, int slot) {
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid) {
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.coreDumped = WIFSIGNALED(status) && WCOREDUMP(status);
     }
     result.out = readFile(directory_ + "/out." + std::to_string(slot));
     result.err = readFile(directory_ + "/err." + std::to_string(slot));
     return result;
 }
 
-CliRun KysnapRunner::runWithFileSizeLimit(const std::vector<std::string>& arguments, long bytes) {
+pid_t KysnapRunner::forkRun(const std::vector<std::string>& arguments, int slot,
+                            const std::vector<std::pair<int, struct rlimit>>& limits) {
     std::vector<std::string> argv = {KYSNAP_PROGRAM};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> args = pointers(argv);
     std::vector<std::string> env = environmentList();
     std::vector<char*> envp = pointers(env);
+    const bool kept = slot >= 0;
+    const std::string out = kept ? directory_ + "/out." + std::to_string(slot) : "/dev/null";
+    const std::string err = kept ? directory_ + "/err." + std::to_string(slot) : "/dev/null";
     const pid_t pid = fork();
     if (pid == 0) {
         // Only async-signal-safe calls between fork and exec: the test process has threads.
-        const rlimit size{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-        const rlimit core{0, 0};
-        setrlimit(RLIMIT_FSIZE, &size);
-        setrlimit(RLIMIT_CORE, &core);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
+        for (const auto& [resource, limit] : limits) {
+            setrlimit(resource, &limit);
+        }
+        if (kept && chdir(directory_.c_str()) != 0) {
+            _exit(127);
+        }
+        const int input = open("/dev/null", O_RDONLY);
+        const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int errors = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(input, 0);
+        dup2(output, 1);
+        dup2(errors, 2);
         execve(KYSNAP_PROGRAM, args.data(), envp.data());
         _exit(127);
     }
+    return pid;
+}
+
+CliRun KysnapRunner::runWithFileSizeLimit(const std::vector<std::string>& arguments, long bytes) {
+    const rlimit size{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+    const rlimit core{0, 0};
+    const pid_t pid = forkRun(arguments, -1, {{RLIMIT_FSIZE, size}, {RLIMIT_CORE, core}});
     CliRun result;
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid) {
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return result;
+}
+
+pid_t KysnapRunner::startAllowingCoreDump(const std::vector<std::string>& arguments, int slot) {
+    rlimit core{};
+    getrlimit(RLIMIT_CORE, &core);
+    core.rlim_cur = core.rlim_max;
+    return forkRun(arguments, slot, {{RLIMIT_CORE, core}});
 }
 
 CliRun KysnapRunner::run(const std::vector<std::string>& arguments) {

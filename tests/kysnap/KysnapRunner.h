@@ -2,16 +2,19 @@
 // simulators in the test process. Standard output and error are captured through files.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kysnap_test {
 
 struct CliRun {
-    int status = -1;  // exit status, or 128 + signal when a signal ended it
+    int status = -1;          // exit status, or 128 + signal when a signal ended it
+    bool coreDumped = false;  // a signal ended it and the kernel wrote a core file
     std::string out;
     std::string err;
 };
@@ -29,11 +32,18 @@ public:
     // Runs with the size of files it may write limited to `bytes` (and no core dump), with its
     // output thrown away: a write past the limit ends it with SIGXFSZ.
     CliRun runWithFileSizeLimit(const std::vector<std::string>& arguments, long bytes);
+    // Starts a run that may dump core (its core file limit raised to the hard limit), working
+    // in the runner's directory so that a core file lands there; finish() waits for it.
+    pid_t startAllowingCoreDump(const std::vector<std::string>& arguments, int slot);
 
     std::map<std::string, std::string> environment;
 
 private:
     std::vector<std::string> environmentList() const;
+    // Forks and runs kysnap with `limits` set in the child; with `slot` >= 0 its output goes to
+    // that slot's files and it works in the runner's directory, else its output is discarded.
+    pid_t forkRun(const std::vector<std::string>& arguments, int slot,
+                  const std::vector<std::pair<int, struct rlimit>>& limits);
     std::string directory_;
 };
 

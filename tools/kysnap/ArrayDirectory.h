@@ -8,14 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "SecretMemory.h"
+
 namespace kysnap {
 
 struct ArrayAccess {
     std::string name;
     std::string address;  // host or host:port
     std::string user;
-    std::string password;
-    std::string caFile;  // sim backend only
+    std::string password;  // zeroed when the access is destroyed
+    std::string caFile;    // sim backend only
+    ~ArrayAccess() { kyplatform::wipeSecret(password); }
 };
 
 class ArrayDirectory {

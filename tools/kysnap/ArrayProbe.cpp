@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "KYLibCurl.h"
+#include "SecretMemory.h"
 
 namespace kysnap {
 
@@ -159,8 +160,10 @@ bool ArrayProbe::verifyCertificate(bool& insecure, std::string& why) const {
 ApiAnswer ArrayProbe::call(const std::string& method, const std::string& body) const {
     ApiAnswer answer;
     KYLibCurl client;
+    std::string credentials = array_.user + ":" + array_.password;
+    const kyplatform::WipeAtScopeEnd wiped(credentials);
     if (!client.KYLibCurlInit("application/json", false, false, nullptr) ||
-        !client.KYLibCurlAppendHeader(1, (array_.user + ":" + array_.password).c_str())) {
+        !client.KYLibCurlAppendHeader(1, credentials.c_str())) {
         return answer;
     }
     // The URL the plug-in builds: the address exactly as configured.

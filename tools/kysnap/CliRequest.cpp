@@ -2,6 +2,7 @@
 
 #include "BufferAnswers.h"
 #include "KYSOTypes.h"
+#include "SecretMemory.h"
 
 namespace kysnap {
 
@@ -44,7 +45,9 @@ int32_t CliRequest::getArrayInfo(char* buf, int16_t& size) {
                                       : "array " + arrayName_ + " is not in the host configuration";
         return KYSO::BUFFER_FAILED;
     }
-    return hostkit::answerBufferGet(ArrayDirectory::infoText(*array), buf, size);
+    std::string info = ArrayDirectory::infoText(*array);
+    const kyplatform::WipeAtScopeEnd wiped(info);
+    return hostkit::answerBufferGet(info, buf, size);
 }
 
 }  // namespace kysnap

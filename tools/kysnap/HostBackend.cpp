@@ -5,9 +5,16 @@
 #include <algorithm>
 
 #include "LinuxBackend.h"
+#include "SecretMemory.h"
 #include "SimBackend.h"
 
 namespace kysnap {
+
+HostBackend::~HostBackend() {
+    for (auto& [name, info] : arrayInfoByName) {
+        kyplatform::wipeSecret(info);
+    }
+}
 
 void HostBackend::problem(const std::string& message) {
     if (std::find(problems_.begin(), problems_.end(), message) == problems_.end()) {

@@ -16,6 +16,9 @@ namespace kysnap {
 
 class HostBackend : public hostkit::HostUtil {
 public:
+    // The array information texts hold the passwords: they are zeroed.
+    ~HostBackend() override;
+
     // Messages for the person running kysnap, in the order met, without repeats.
     const std::vector<std::string>& problems() const { return problems_; }
 

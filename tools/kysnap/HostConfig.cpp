@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+#include "VisibleText.h"
 
 namespace kysnap {
 
@@ -63,12 +66,75 @@ bool hasSeparator(const std::string& text, const char* separators) {
     return text.find_first_of(separators) != std::string::npos;
 }
 
+// What is wrong with an array address ("host", "host:port" or "[IPv6]:port"), or nothing.
+std::string addressProblem(const std::string& address) {
+    if (address.empty() || hasSeparator(address, ",|{} \t/@?#")) {
+        return "address must be a host name or address, with ':port' if not 443";
+    }
+    std::string host = address;
+    std::string port;
+    bool hasPort = false;
+    if (address.front() == '[') {
+        const size_t close = address.find(']');
+        if (close == std::string::npos ||
+            (close + 1 < address.size() && address[close + 1] != ':')) {
+            return "address '" + visibleText(address) +
+                   "' must be [IPv6 address] or [IPv6 address]:port";
+        }
+        host = address.substr(1, close - 1);
+        hasPort = close + 1 < address.size();
+        port = hasPort ? address.substr(close + 2) : "";
+    } else if (const size_t colon = address.find(':'); colon != std::string::npos) {
+        if (address.find(':', colon + 1) != std::string::npos) {
+            return "address '" + visibleText(address) +
+                   "': an IPv6 address goes in brackets, as [ADDRESS] or [ADDRESS]:PORT";
+        }
+        host = address.substr(0, colon);
+        port = address.substr(colon + 1);
+        hasPort = true;
+    }
+    if (host.empty()) {
+        return "address '" + visibleText(address) + "' has no host before the port";
+    }
+    if (hasPort) {
+        const bool digits = !port.empty() && port.size() <= 5 &&
+                            port.find_first_not_of("0123456789") == std::string::npos;
+        const long number = digits ? std::strtol(port.c_str(), nullptr, 10) : 0;
+        if (number < 1 || number > 65535) {
+            return "the port of address '" + visibleText(address) +
+                   "' must be a number from 1 to 65535" +
+                   (port.empty() ? std::string(" after ':'") : ", not '" + visibleText(port) + "'");
+        }
+    }
+    return std::string();
+}
+
+// The first byte of `line` that no configuration text holds: a control character other than a
+// tab (a line's final '\r', from a file written with CRLF line ends, is allowed).
+size_t forbiddenByte(const std::string& line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        const bool finalReturn = c == '\r' && i + 1 == line.size();
+        if ((c < 0x20 && c != '\t' && !finalReturn) || c == 0x7f) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
 class Parser {
 public:
     Parser(const std::string& path, HostConfig& config) : path_(path), config_(config) {}
 
     bool line(int number, const std::string& raw, std::string& error) {
         number_ = number;
+        if (const size_t at = forbiddenByte(raw); at != std::string::npos) {
+            return fail(
+                error,
+                (raw[at] == '\0' ? std::string("a NUL byte")
+                                 : "the control character " + visibleText(raw.substr(at, 1))) +
+                    " at column " + std::to_string(at + 1) + ": a configuration holds only text");
+        }
         const std::string text = trim(withoutComment(raw));
         if (text.empty()) {
             return true;
@@ -78,7 +144,8 @@ public:
         }
         const size_t equals = text.find('=');
         if (equals == std::string::npos) {
-            return fail(error, "expected 'key = value' or a [section], found '" + text + "'");
+            return fail(error,
+                        "expected 'key = value' or a [section], found '" + visibleText(text) + "'");
         }
         const std::string key = trim(text.substr(0, equals));
         const std::string value = trim(text.substr(equals + 1));
@@ -86,7 +153,11 @@ public:
             return fail(error, "a key is missing before '='");
         }
         if (section_.empty()) {
-            return fail(error, "'" + key + "' comes before any [host] or [array NAME] section");
+            return fail(error, "'" + visibleText(key) +
+                                   "' comes before any [host] or [array NAME] section");
+        }
+        if (!firstTime(keyLines_, key, "'" + visibleText(key) + "' in " + sectionTitle_, error)) {
+            return false;
         }
         return section_ == "host" ? hostKey(key, value, error) : arrayKey(key, value, error);
     }
@@ -115,8 +186,32 @@ public:
 
 private:
     bool fail(std::string& error, const std::string& message) {
-        error = path_ + ":" + std::to_string(number_) + ": " + message;
+        error = where(number_) + ": " + message;
         return false;
+    }
+
+    std::string where(int number) const { return path_ + ":" + std::to_string(number); }
+
+    // Records that `name` (a section or a key) is given on this line; false with `error` naming
+    // both lines when it was given before. A repeated one would silently merge or override.
+    bool firstTime(std::map<std::string, int>& seen, const std::string& name,
+                   const std::string& what, std::string& error) {
+        const auto [earlier, added] = seen.emplace(name, number_);
+        if (!added) {
+            return fail(error, what + " is given a second time (first at " +
+                                   where(earlier->second) + "); give it once");
+        }
+        return true;
+    }
+
+    bool enter(const std::string& name, const std::string& title, std::string& error) {
+        if (!firstTime(sectionLines_, name, title, error)) {
+            return false;
+        }
+        section_ = name == "host" ? "host" : "array";
+        sectionTitle_ = title;
+        keyLines_.clear();
+        return true;
     }
 
     bool section(const std::string& text, std::string& error) {
@@ -125,24 +220,23 @@ private:
         }
         const std::string inner = trim(text.substr(1, text.size() - 2));
         if (inner == "host") {
-            section_ = "host";
-            return true;
+            return enter("host", "[host]", error);
         }
         if (inner.rfind("array", 0) == 0 && inner.size() > 5 &&
             (inner[5] == ' ' || inner[5] == '\t')) {
             const std::string name = trim(inner.substr(5));
             if (!safeName(name)) {
-                return fail(error, "array name '" + name +
+                return fail(error, "array name '" + visibleText(name) +
                                        "' may hold only letters, digits, '-', '_' and '.'");
             }
-            if (config_.findArray(name) != nullptr) {
-                return fail(error, "array '" + name + "' is configured twice");
+            if (!enter("array " + name, "[array " + name + "]", error)) {
+                return false;
             }
             config_.arrays.push_back(ArrayConfig{name, "", "", "", "", ""});
-            section_ = "array";
             return true;
         }
-        return fail(error, "unknown section [" + inner + "]: use [host] or [array NAME]");
+        return fail(error,
+                    "unknown section [" + visibleText(inner) + "]: use [host] or [array NAME]");
     }
 
     bool number(const std::string& key, const std::string& value, int low, int high,
@@ -152,7 +246,8 @@ private:
         const long parsed = std::strtol(value.c_str(), &end, 10);
         if (value.empty() || *end != '\0' || errno != 0 || parsed < low || parsed > high) {
             return fail(error, key + " must be a whole number from " + std::to_string(low) +
-                                   " to " + std::to_string(high) + ", not '" + value + "'");
+                                   " to " + std::to_string(high) + ", not '" + visibleText(value) +
+                                   "'");
         }
         out = static_cast<int>(parsed);
         return true;
@@ -161,7 +256,8 @@ private:
     bool hostKey(const std::string& key, const std::string& value, std::string& error) {
         if (key == "backend") {
             if (value != "sim" && value != "linux") {
-                return fail(error, "backend must be 'sim' or 'linux', not '" + value + "'");
+                return fail(error,
+                            "backend must be 'sim' or 'linux', not '" + visibleText(value) + "'");
             }
             config_.backend = value == "sim" ? BackendKind::Sim : BackendKind::Linux;
         } else if (key == "name") {
@@ -188,12 +284,13 @@ private:
             } else if (value == "no" || value == "off" || value == "false" || value == "0") {
                 config_.diagnosticLogging = false;
             } else {
-                return fail(error, "diagnostic-logging must be yes or no, not '" + value + "'");
+                return fail(error, "diagnostic-logging must be yes or no, not '" +
+                                       visibleText(value) + "'");
             }
         } else if (key == "target-group") {
             config_.targetGroup = value;
         } else {
-            return fail(error, "unknown key '" + key + "' in [host]");
+            return fail(error, "unknown key '" + visibleText(key) + "' in [host]");
         }
         return true;
     }
@@ -201,10 +298,8 @@ private:
     bool arrayKey(const std::string& key, const std::string& value, std::string& error) {
         ArrayConfig& array = config_.arrays.back();
         if (key == "address") {
-            if (value.empty() || hasSeparator(value, ",|{} \t/@?#")) {
-                return fail(error,
-                            "address must be a host name or address, with ':port' if "
-                            "not 443");
+            if (const std::string problem = addressProblem(value); !problem.empty()) {
+                return fail(error, problem);
             }
             array.address = value;
         } else if (key == "user") {
@@ -223,16 +318,23 @@ private:
                         "passwords are not kept in the configuration: use password-file "
                         "(mode 0600) or password-env");
         } else {
-            return fail(error, "unknown key '" + key + "' in [array " + array.name + "]");
+            return fail(error,
+                        "unknown key '" + visibleText(key) + "' in [array " + array.name + "]");
         }
         return true;
     }
 
     const std::string& path_;
     HostConfig& config_;
-    std::string section_;
+    std::string section_;                      // "host", "array" or none yet
+    std::string sectionTitle_;                 // as written in messages: "[host]", "[array NAME]"
+    std::map<std::string, int> sectionLines_;  // the line of each section given so far
+    std::map<std::string, int> keyLines_;      // the line of each key of the current section
     int number_ = 0;
 };
+
+// Editors may start a UTF-8 file with a byte order mark; it is not part of the text.
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -250,7 +352,8 @@ bool parseHostConfig(const std::string& text, const std::string& path, HostConfi
     config = HostConfig();
     config.path = path;
     Parser parser(path, config);
-    std::istringstream in(text);
+    const bool marked = text.compare(0, 3, kUtf8ByteOrderMark) == 0;
+    std::istringstream in(marked ? text.substr(3) : text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!parser.line(number, line, error)) {

@@ -19,6 +19,12 @@
 //   ca-file = /path/ca.pem        # sim only: how the host view trusts the simulator
 //
 // '#' starts a comment (at the start of a line or after a blank); blank lines are ignored.
+// Strict, so that a mistake is never silently read as something else: each section and each key
+// of a section is given once (a repeat is an error naming both lines); an address's port, when
+// given, is a number from 1 to 65535 and an IPv6 address goes in brackets; a NUL byte or another
+// control character but a tab is refused with its line and column. A UTF-8 byte order mark at
+// the start, which some editors write, is skipped. Text quoted in a message shows invisible and
+// control characters escaped.
 #pragma once
 
 #include <optional>
@@ -55,7 +61,7 @@ struct HostConfig {
 };
 
 // Parses configuration text. False with `error` naming the place ("<path>:<line>: ..." or the
-// section and key) of the first problem.
+// section and key) of the first problem; a repeat names the first line too.
 bool parseHostConfig(const std::string& text, const std::string& path, HostConfig& config,
                      std::string& error);
 // Reads and parses the file at `path`.

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "SecretMemory.h"
+
 namespace kysnap {
 
 namespace {
@@ -47,6 +49,9 @@ bool readFile(const ArrayConfig& array, std::string& password, std::string& erro
         text.append(buffer, static_cast<size_t>(got));
     }
     close(fd);
+    // The read buffers held the password too.
+    kyplatform::wipeSecret(buffer, sizeof buffer);
+    const kyplatform::WipeAtScopeEnd wiped(text);
     if (got < 0) {
         error = where + ": " + std::strerror(errno);
         return false;
@@ -81,7 +86,7 @@ bool readPassword(const ArrayConfig& array, std::string& password, std::string& 
         password = value;
     }
     if (password.find_first_of(",{}\r\n") != std::string::npos) {
-        password.clear();
+        kyplatform::wipeSecret(password);
         error = "array " + array.name +
                 ": the password holds ',', '{', '}' or a line break, which the array "
                 "information the plug-in reads cannot carry; choose another password";

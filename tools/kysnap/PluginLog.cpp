@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "SecretMemory.h"
+
 namespace kysnap {
 
 PluginLog::PluginLog(bool verbose, std::vector<std::string> secrets)
@@ -11,6 +13,9 @@ PluginLog::PluginLog(bool verbose, std::vector<std::string> secrets)
 
 PluginLog::~PluginLog() {
     kyplatform::setEvDebugSink(previous_);
+    for (std::string& secret : secrets_) {
+        kyplatform::wipeSecret(secret);
+    }
 }
 
 std::string PluginLog::mask(std::string text) const {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Passwords.h"
+#include "SecretMemory.h"
 
 namespace kysnap {
 
@@ -42,9 +43,20 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
     if (!needs.host && !needs.plugin) {
         return session;
     }
+    // Every copy of a password made here is zeroed when it is let go; the session's own go
+    // with it.
     std::vector<std::string> secrets;
+    struct WipedSecrets {
+        std::vector<std::string>& list;
+        ~WipedSecrets() {
+            for (std::string& secret : list) {
+                kyplatform::wipeSecret(secret);
+            }
+        }
+    } wipedSecrets{secrets};
     for (const ArrayConfig& array : session->config.arrays) {
         std::string password;
+        const kyplatform::WipeAtScopeEnd wiped(password);
         if (!readPassword(array, password, error)) {
             return nullptr;
         }

@@ -11,6 +11,7 @@
 #include "DeviceCommands.h"
 #include "ListCommand.h"
 #include "PluginLibrary.h"
+#include "SecretProtection.h"
 
 namespace {
 
@@ -49,6 +50,11 @@ int main(int argc, char** argv) {
     if (options.help || options.command.empty()) {
         std::fputs(kysnap::helpText(options.command).c_str(), options.help ? stdout : stderr);
         return options.help ? 0 : kysnap::kExitCannotRun;
+    }
+    // Before any command reads a password, whichever it is: no core file or debugger shows it.
+    if (!kysnap::protectSecretsOfThisProcess(error)) {
+        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
+        return kysnap::kExitCannotRun;
     }
     const std::string& command = options.command;
     if (kysnap::isBatchCommand(command)) {

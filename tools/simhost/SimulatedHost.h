@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "SecretMemory.h"
 #include "SimulatedDevices.h"
 
 namespace simhost {
@@ -19,7 +20,8 @@ struct ArrayEndpoint {
     int port = 0;
     std::string caFile;
     std::string user = "admin";
-    std::string password;
+    std::string password;  // zeroed when the endpoint is destroyed
+    ~ArrayEndpoint() { kyplatform::wipeSecret(password); }
 };
 
 // One LUN the host sees: its device name, LUN id, the target presenting it and its standard
