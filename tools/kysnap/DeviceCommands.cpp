@@ -13,6 +13,7 @@
 #include "Report.h"
 #include "ScsiInquiry.h"
 #include "Session.h"
+#include "TerminalText.h"
 #include "jsonxx.h"
 
 namespace kysnap {
@@ -147,12 +148,14 @@ int runInquiry(const Options& options) {
         }
         std::printf("%s\n", answer.json().c_str());
     } else {
-        std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", device.c_str(), vendor.c_str(),
-                    product.c_str());
+        // What the device answers comes from the array.
+        std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", terminalText(device).c_str(),
+                    terminalText(vendor).c_str(), terminalText(product).c_str());
         if (identified) {
-            std::printf("LUN id:    %s\ntarget id: %s\n", lun.c_str(), target.c_str());
+            std::printf("LUN id:    %s\ntarget id: %s\n", terminalText(lun).c_str(),
+                        terminalText(target).c_str());
         } else {
-            std::printf("page 0x83: not answered (%s)\n", pageProblem.c_str());
+            std::printf("page 0x83: not answered (%s)\n", terminalText(pageProblem).c_str());
         }
         std::printf("supported: %s\n", supported ? "yes (IntelliFlash volume)" : "no");
     }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "TerminalText.h"
+
 namespace kysnap {
 
 PluginLog::PluginLog(bool verbose, std::vector<std::string> secrets)
@@ -29,8 +31,9 @@ std::string PluginLog::mask(std::string text) const {
 void PluginLog::request(const hostkit::LogLine& line) {
     const std::string text = mask(line.text);
     if (verbose_) {
-        std::fprintf(stderr, "plug-in [%d] %s %s\n", line.level, mask(line.header).c_str(),
-                     text.c_str());
+        // Lines quote the array's answers: printed only as terminal-safe text.
+        std::fprintf(stderr, "plug-in [%d] %s %s\n", line.level,
+                     terminalText(mask(line.header)).c_str(), terminalText(text).c_str());
     }
     if (onRequestLine) {
         onRequestLine(text);
@@ -43,8 +46,9 @@ void PluginLog::write(int level, const std::string& header, const std::string& m
         debugErrors_.push_back(text);
     }
     if (verbose_) {
-        std::fprintf(stderr, "%s\n",
-                     kyplatform::formatEvDebugLine(level, mask(header), text).c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            terminalText(kyplatform::formatEvDebugLine(level, mask(header), text)).c_str());
     }
 }
 

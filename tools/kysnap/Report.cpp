@@ -3,11 +3,30 @@
 #include <cstdio>
 
 #include "StatusNames.h"
+#include "TerminalText.h"
 #include "jsonxx.h"
 
 namespace kysnap {
 
 namespace {
+
+// Whether the array refused the credentials in a failed request: the plug-in says so where a
+// method reads the refusal, and otherwise only its HTTP failure line shows it (discovery, for
+// one, passes any failure on as its own).
+bool credentialsRefused(const OperationReport& report) {
+    static const char* const kSigns[] = {"access to array denied", "answered HTTP 401",
+                                         "error code [401]", "Access Denied"};
+    for (const RequestOutcome& outcome : report.requests) {
+        for (const std::string& line : outcome.failures) {
+            for (const char* sign : kSigns) {
+                if (line.find(sign) != std::string::npos) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
 
 size_t failures(const OperationReport& report) {
     size_t failed = 0;
@@ -76,22 +95,28 @@ void printText(const OperationReport& report, bool verbose) {
                 ? statusName(outcome.status) + " (" + std::to_string(outcome.status) + ")"
                 : (!outcome.state.empty() ? outcome.state
                                           : (outcome.succeeded ? "done" : "failed"));
-        std::printf("%-9s %s: %s%s%s\n", report.operation.c_str(), subject.c_str(), state.c_str(),
-                    outcome.detail.empty() ? "" : " ", outcome.detail.c_str());
+        std::printf("%-9s %s: %s%s%s\n", report.operation.c_str(), terminalText(subject).c_str(),
+                    state.c_str(), outcome.detail.empty() ? "" : " ",
+                    terminalText(outcome.detail).c_str());
     }
+    // The plug-in's lines and errors quote the array's answers.
     for (const RequestOutcome& outcome : report.requests) {
         for (const std::string& line : outcome.failures) {
-            std::printf("%-9s plug-in: %s\n", report.operation.c_str(), line.c_str());
+            std::printf("%-9s plug-in: %s\n", report.operation.c_str(), terminalText(line).c_str());
         }
     }
     if (report.result != 0) {
         for (const hostkit::ErrorReport& error : report.errors) {
             std::printf("%-9s error %d: %s\n", report.operation.c_str(), error.code,
-                        error.message.c_str());
+                        terminalText(error.message).c_str());
+        }
+        if (credentialsRefused(report)) {
+            std::printf("%-9s the array refused the credentials; run kysnap check\n",
+                        report.operation.c_str());
         }
     }
     for (const std::string& problem : report.hostProblems) {
-        std::printf("%-9s host: %s\n", report.operation.c_str(), problem.c_str());
+        std::printf("%-9s host: %s\n", report.operation.c_str(), terminalText(problem).c_str());
     }
     std::printf("%-9s result: %s (%d)\n", report.operation.c_str(),
                 resultName(report.result).c_str(), report.result);
