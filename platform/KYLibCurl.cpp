@@ -13,23 +13,6 @@ namespace {
 constexpr int kHeaderLine = 0;
 constexpr int kCredentials = 1;
 
-// Why an answer that arrived is no success: only a 2xx status is one. A redirect is not
-// followed (it would send the credentials and the request somewhere else), so it is named with
-// its target.
-std::string statusFailure(uint32_t status, const std::string& location) {
-    const std::string code = "HTTP " + std::to_string(status);
-    if (status >= 300 && status < 400) {
-        return "the array answered with a redirect (" + code + ") " +
-               (location.empty() ? "without a location" : "to " + location) +
-               "; it was not followed and nothing was done";
-    }
-    return "the array answered " + code + ", which is no success";
-}
-
-void logLine(const char* function, int level, const std::string& text) {
-    EvDebug(nullptr).DebugLvl(function, level, "%s", text.c_str());
-}
-
 // The URL without any "user:password@" part, for log lines.
 std::string urlForLog(const char* url) {
     std::string text = url;
@@ -41,6 +24,23 @@ std::string urlForLog(const char* url) {
         text.erase(start, at + 1 - start);
     }
     return text;
+}
+
+// Why an answer that arrived is no success: only a 2xx status is one. A redirect is not
+// followed (it would send the credentials and the request somewhere else), so it is named with
+// its target.
+std::string statusFailure(uint32_t status, const std::string& location) {
+    const std::string code = "HTTP " + std::to_string(status);
+    if (status >= 300 && status < 400) {
+        return "the array answered with a redirect (" + code + ") " +
+               (location.empty() ? "without a location" : "to " + urlForLog(location.c_str())) +
+               "; it was not followed and nothing was done";
+    }
+    return "the array answered " + code + ", which is no success";
+}
+
+void logLine(const char* function, int level, const std::string& text) {
+    EvDebug(nullptr).DebugLvl(function, level, "%s", text.c_str());
 }
 
 // "Name: value" with a token as name and no line break anywhere.
