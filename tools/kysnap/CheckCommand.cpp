@@ -52,8 +52,13 @@ public:
     }
 
 private:
-    void add(const char* verdict, const std::string& subject, const std::string& message,
-             const std::string& remedy) {
+    // Messages quote the array's names and versions: nothing it sends may reach the terminal
+    // as a control sequence, in either form.
+    void add(const char* verdict, const std::string& rawSubject, const std::string& rawMessage,
+             const std::string& rawRemedy) {
+        const std::string subject = terminalText(rawSubject);
+        const std::string message = terminalText(rawMessage);
+        const std::string remedy = terminalText(rawRemedy);
         if (json_) {
             jsonxx::Object check;
             check.import("result", std::string(verdict) == "FAIL" ? "fail" : verdict);
@@ -65,11 +70,8 @@ private:
             checks_.append(check);
             return;
         }
-        // Messages quote the array's names and versions: nothing it sends may reach the
-        // terminal as a control sequence.
-        std::printf("%-4s  %s: %s%s%s\n", verdict, terminalText(subject).c_str(),
-                    terminalText(message).c_str(), remedy.empty() ? "" : "; ",
-                    terminalText(remedy).c_str());
+        std::printf("%-4s  %s: %s%s%s\n", verdict, subject.c_str(), message.c_str(),
+                    remedy.empty() ? "" : "; ", remedy.c_str());
         std::fflush(stdout);
     }
 

@@ -122,9 +122,10 @@ int runInquiry(const Options& options) {
     std::string why;
     if (!inquire(device, false, scsi::kPageStandard, standard, why)) {
         for (const std::string& problem : session->backend->problems()) {
-            std::fprintf(stderr, "kysnap: host: %s\n", problem.c_str());
+            std::fprintf(stderr, "kysnap: host: %s\n", terminalText(problem).c_str());
         }
-        std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", device.c_str(), why.c_str());
+        std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", terminalText(device).c_str(),
+                     terminalText(why).c_str());
         return 1;
     }
     const std::string vendor = scsi::vendorId(standard.data(), standard.size());

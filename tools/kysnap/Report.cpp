@@ -36,6 +36,8 @@ size_t failures(const OperationReport& report) {
     return failed;
 }
 
+// Texts that may quote the array are terminal-safe in JSON too: the report is often read on a
+// terminal.
 void printJson(const OperationReport& report) {
     jsonxx::Object root;
     root.import("operation", report.operation);
@@ -57,12 +59,12 @@ void printJson(const OperationReport& report) {
         }
         entry.import("succeeded", outcome.succeeded);
         if (!outcome.detail.empty()) {
-            entry.import("detail", outcome.detail);
+            entry.import("detail", terminalText(outcome.detail));
         }
         if (!outcome.failures.empty()) {
             jsonxx::Array lines;
             for (const std::string& line : outcome.failures) {
-                lines.append(line);
+                lines.append(terminalText(line));
             }
             entry.import("pluginFailures", lines);
         }
@@ -73,13 +75,13 @@ void printJson(const OperationReport& report) {
     for (const hostkit::ErrorReport& error : report.errors) {
         jsonxx::Object entry;
         entry.import("code", static_cast<jsonxx::Number>(error.code));
-        entry.import("message", error.message);
+        entry.import("message", terminalText(error.message));
         errors.append(entry);
     }
     root.import("errors", errors);
     jsonxx::Array problems;
     for (const std::string& problem : report.hostProblems) {
-        problems.append(problem);
+        problems.append(terminalText(problem));
     }
     root.import("hostProblems", problems);
     std::printf("%s\n", root.json().c_str());
