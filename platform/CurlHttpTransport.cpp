@@ -161,24 +161,37 @@ public:
         long status = 0;
         long connects = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 300 && status < 400) {
+            // Where libcurl would have gone, had it followed redirects: the caller says it.
+            const char* location = nullptr;
+            if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+                location != nullptr) {
+                response.location = location;
+            }
+        }
         curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+        const bool wasConnected = connected(curl);
         record::connections(connects > 0 ? static_cast<uint64_t>(connects) : 0);
         // Drop the pointers into this call's stack and response before they dangle.
         curl_easy_reset(curl);
         response.status = status > 0 ? static_cast<uint32_t>(status) : 0;
         const bool complete = result == CURLE_OK && headerBlockComplete;
-        record::request(methodOf(request.url), !complete || response.status >= 400);
+        record::request(methodOf(request.url),
+                        !complete || response.status < 200 || response.status >= 300);
         if (sink.tooLarge) {
             response.body.clear();
-            response.error = "the answer is larger than " +
-                             std::to_string(kMaxAnswerBytes / (1024 * 1024)) + " MiB";
+            response.error =
+                "the answer exceeded " + std::to_string(kMaxAnswerBytes / (1024 * 1024)) + " MiB";
             return false;
         }
         if (result != CURLE_OK) {
-            response.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
-            while (!response.error.empty() && response.error.back() == '\n') {
-                response.error.pop_back();
+            std::string detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+            while (!detail.empty() && detail.back() == '\n') {
+                detail.pop_back();
             }
+            response.error = result == CURLE_OPERATION_TIMEDOUT
+                                 ? timeOutText(wasConnected) + ": " + detail
+                                 : detail;
             return false;
         }
         if (!headerBlockComplete) {
@@ -189,6 +202,24 @@ public:
     }
 
 private:
+    // Whether the last transfer got past connecting (TCP and TLS): it sent its request.
+    static bool connected(CURL* curl) {
+        long requestBytes = 0;
+        return curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &requestBytes) == CURLE_OK &&
+               requestBytes > 0;
+    }
+
+    // A time-out names the limit that ran out and the variable that sets it.
+    std::string timeOutText(bool wasConnected) const {
+        return wasConnected ? "time-out: no complete answer within " +
+                                  std::to_string(settings_.totalTimeoutSeconds) +
+                                  " seconds (KYSNAP_HTTP_TIMEOUT)"
+                            : "time-out: no connection within " +
+                                  std::to_string(std::min(settings_.connectTimeoutSeconds,
+                                                          settings_.totalTimeoutSeconds)) +
+                                  " seconds (KYSNAP_HTTP_CONNECT_TIMEOUT)";
+    }
+
     bool buildHeaders(SlistPtr& list) {
         std::vector<std::string> lines;
         if (!hasContentType_) {

@@ -14,11 +14,6 @@ namespace {
 
 constexpr int kHeaderLine = 0;
 constexpr int kCredentials = 1;
-constexpr uint32_t kFirstErrorStatus = 400;
-
-void logLine(const char* function, int level, const std::string& text) {
-    EvDebug(nullptr).DebugLvl(function, level, "%s", text.c_str());
-}
 
 // The URL without any "user:password@" part, for log lines.
 std::string urlForLog(const char* url) {
@@ -31,6 +26,23 @@ std::string urlForLog(const char* url) {
         text.erase(start, at + 1 - start);
     }
     return text;
+}
+
+// Why an answer that arrived is no success: only a 2xx status is one. A redirect is not
+// followed (it would send the credentials and the request somewhere else), so it is named with
+// its target.
+std::string statusFailure(uint32_t status, const std::string& location) {
+    const std::string code = "HTTP " + std::to_string(status);
+    if (status >= 300 && status < 400) {
+        return "the array answered with a redirect (" + code + ") " +
+               (location.empty() ? "without a location" : "to " + urlForLog(location.c_str())) +
+               "; it was not followed and nothing was done";
+    }
+    return "the array answered " + code + ", which is no success";
+}
+
+void logLine(const char* function, int level, const std::string& text) {
+    EvDebug(nullptr).DebugLvl(function, level, "%s", text.c_str());
 }
 
 // "Name: value" with a token as name and no line break anywhere.
@@ -56,10 +68,12 @@ struct KYLibCurl::State {
     WriteCallback writeCallback = nullptr;
     uint32_t status = 0;
     std::string body;
+    std::string failure;
 
     void forgetAnswer() {
         status = 0;
         body.clear();
+        failure.clear();
     }
 };
 
@@ -139,14 +153,12 @@ bool KYLibCurl::send(int type, const char* url, const char* body, size_t length,
     try {
         state_->forgetAnswer();
         if (!state_->transport) {
-            logLine(kFunction, EvDebug::LEVEL_ERROR, "request refused: not initialised");
-            return false;
+            return fail(kFunction, "request refused: not initialised");
         }
         if (url == nullptr || *url == '\0' || type < 0 || type > 3 ||
             (body == nullptr && length > 0) || reservedSet) {
-            logLine(kFunction, EvDebug::LEVEL_ERROR,
-                    "request refused: invalid arguments (type " + std::to_string(type) + ")");
-            return false;
+            return fail(kFunction,
+                        "request refused: invalid arguments (type " + std::to_string(type) + ")");
         }
         kyplatform::HttpRequest request;
         request.method = static_cast<kyplatform::HttpMethod>(type);
@@ -160,22 +172,44 @@ bool KYLibCurl::send(int type, const char* url, const char* body, size_t length,
         state_->status = response.status;
         state_->body.swap(response.body);
         if (!exchanged) {
-            logLine(kFunction, EvDebug::LEVEL_ERROR,
-                    "request to " + urlForLog(url) + " failed: " + response.error);
-            return false;
+            return fail(kFunction, "request to " + urlForLog(url) + " failed: " + response.error,
+                        response.error);
         }
         if (state_->writeCallback != nullptr && !state_->body.empty() &&
             state_->writeCallback(state_->body.data(), 1, state_->body.size(), this) !=
                 state_->body.size()) {
+            state_->failure = "the answer was refused by the write callback";
             return false;
         }
-        return state_->status != 0 && state_->status < kFirstErrorStatus;
+        if (state_->status < 200 || state_->status >= 300) {
+            state_->failure = statusFailure(state_->status, response.location);
+            // Error statuses are the array's refusals, which the caller reads and logs; a status
+            // that only looks like success is this layer's finding.
+            if (state_->status < 400) {
+                logLine(kFunction, EvDebug::LEVEL_ERROR,
+                        "request to " + urlForLog(url) + " failed: " + state_->failure);
+            }
+            return false;
+        }
+        return true;
     } catch (const std::exception& e) {
-        logLine(kFunction, EvDebug::LEVEL_ERROR, std::string("request failed: ") + e.what());
+        return fail(kFunction, std::string("request failed: ") + e.what());
     } catch (...) {
-        logLine(kFunction, EvDebug::LEVEL_ERROR, "request failed");
+        return fail(kFunction, "request failed");
+    }
+}
+
+bool KYLibCurl::fail(const char* function, const std::string& line, const std::string& why) {
+    try {
+        logLine(function, EvDebug::LEVEL_ERROR, line);
+        state_->failure = why.empty() ? line : why;
+    } catch (...) {
     }
     return false;
+}
+
+const char* KYLibCurl::GetLastError() const {
+    return state_->failure.c_str();
 }
 
 uint32_t KYLibCurl::GetHttpErrorCode() {

@@ -49,6 +49,9 @@ struct HttpResponse {
     std::string body;
     // Why perform() failed; never contains credentials.
     std::string error;
+    // Where a redirect (3xx) answer points (its Location, resolved against the request's
+    // URL), as the server sent it; empty for other answers or when it named none.
+    std::string location;
 };
 
 class KYPLATFORM_API HttpTransport {

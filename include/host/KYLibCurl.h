@@ -50,10 +50,11 @@ public:
 
     // Sends one request synchronously: type 0 GET, 1 POST, 2 PUT, 3 DELETE to `url`, with
     // `length` bytes of `body` (null when `length` is 0: no body is sent). `reserved` and
-    // `reservedText` must be false and null. Returns true when an answer with a status below
-    // 400 was received. Returns false when no exchange took place (status then 0, unless a status
-    // line arrived before the failure) or the answer's status is 400 or above; the status and
-    // the body received stay available either way.
+    // `reservedText` must be false and null. Returns true when an answer with a 2xx status was
+    // received. Returns false when no exchange took place (status then 0, unless a status line
+    // arrived before the failure) or the answer's status is anything else: a redirect (3xx) is
+    // not followed and counts as a failure like an error status. The status and the body
+    // received stay available either way, and GetLastError() says why the request failed.
     bool KYLibCurlSendHttpReq(int type, const char* url, const char* body, size_t length,
                               bool reserved, const char* reservedText);
 
@@ -71,9 +72,18 @@ public:
     // `copy` is accepted for the host library's interface and has no effect.
     const char* GetHttpResponse(size_t& length, bool copy);
 
+    // Why the last send returned false, as one line for a person (e.g. "time-out: no complete
+    // answer within 10 seconds (KYSNAP_HTTP_TIMEOUT): ...", "the answer exceeded 64 MiB", "the
+    // array answered with a redirect (HTTP 302) to https://...; it was not followed and nothing
+    // was done"); "" after a success. Owned by this object, valid until the next send, init or
+    // destruction. It may quote the server's text, but never the credentials.
+    const char* GetLastError() const;
+
 private:
     bool send(int type, const char* url, const char* body, size_t length, bool fresh,
               bool reservedSet);
+    // Logs `line` at error level, keeps `why` (or the line) as the last error; returns false.
+    bool fail(const char* function, const std::string& line, const std::string& why = "");
 
     struct State;
     std::unique_ptr<State> state_;

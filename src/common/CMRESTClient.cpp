@@ -138,8 +138,12 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
                   : http_->KYLibCurlSendHttpReq(type, url.c_str(), data, body.size(), false,
                                                 nullptr));
         if (!sent) {
+            // The library's reason (a time-out, an answer too large, a redirect) is what a
+            // person reading the host's log needs; an error status is logged by the caller.
+            const char* why = http_ != nullptr ? http_->GetLastError() : "";
             if (logger_ != nullptr) {
-                logger_->log(2, kSendHeader, "http request failed");
+                logger_->log(2, kSendHeader, "http request failed%s%s", *why != '\0' ? ": " : "",
+                             why);
             }
             result = COPY_FAILED;
         }

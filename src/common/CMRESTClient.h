@@ -48,8 +48,8 @@ public:
     int del(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
 
-    // Sends the request once. Returns 0 when an answer with a status below 400 arrived; 1 when
-    // the library reported failure (no exchange, or an error status; `response` and
+    // Sends the request once. Returns 0 when an answer with a 2xx status arrived; 1 when the
+    // library reported failure (no exchange, a redirect or an error status; `response` and
     // `httpStatus` then hold whatever the library still has); 3 for a type outside 0 to 3
     // (nothing is sent and the out-parameters are left untouched). Also 1 when init has not
     // succeeded. `response` holds the answer's bytes as received.

@@ -1,10 +1,10 @@
 // Storage server: set-up, version policy, source lookup and snapshot creation.
 #include "CMStorageServerTegile.h"
 
-#include <cstdlib>
 #include <new>
 #include <vector>
 
+#include "ApiVersion.h"
 #include "CMParser.h"
 #include "CMStorageDevice.h"
 #include "PropertyNames.h"
@@ -69,14 +69,15 @@ Copy_Status CMStorageServerTegile::prepare(CMStorageDevice* device) {
         error(kFunction, "storage API get config failed error [%d]", static_cast<int>(status));
         return status;
     }
+    // Read strictly: text that is no plain version number (an exponent, a NUL, stray bytes)
+    // is never taken for a supported one.
     const std::string& versionText = map[STORAGE_SERVER_API_VERSION];
-    const double version = std::atof(versionText.c_str());
     const bool share = map[SNAP_CONFIG_PROTOCOL] == PROTOCOL_NFS;
-    if (share && version < 2.1) {
+    if (share && !apiVersionAtLeast(versionText, "2.1")) {
         error(kFunction, "storage server version not supported for NFS  [%s]", versionText.c_str());
         return COPY_NOT_SUPPORTED;
     }
-    if (version < 2.0) {
+    if (!apiVersionAtLeast(versionText, "2.0")) {
         error(kFunction, "storage server version not supported version [%s]", versionText.c_str());
         return COPY_NOT_SUPPORTED;
     }

@@ -34,8 +34,9 @@ public:
 
     // ---- set-up, prepare and snapshot creation ----
     // Checks the array's API version (2.0 for volumes, 2.1 for shares; COPY_NOT_SUPPORTED
-    // below) and fills the source properties: a volume by its LUN id, a share by walking up
-    // its mount point until a share is found.
+    // below, and for any text that is no plain version number, see ApiVersion.h) and fills the
+    // source properties: a volume by its LUN id, a share by walking up its mount point until a
+    // share is found.
     Copy_Status prepare(CMStorageDevice* device);
     // Creates one snapshot now. COPY_PATH_TOO_LONG, without an array call, when its dataset
     // path would exceed 255 characters.

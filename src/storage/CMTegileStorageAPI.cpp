@@ -106,6 +106,12 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     const int result = createsObjects(call.method)
                            ? restClient_->postOnce(url, call.body, response, httpCode)
                            : restClient_->post(url, call.body, response, httpCode);
+    // Such an answer came from something other than the array (a login page, a proxy): the
+    // call is not known to be done.
+    if (result == 0 && answersNothing(call.method) && !nothingOrJson(response)) {
+        log().error(call.function, "JSON parsing failed");
+        return COPY_FAILED;
+    }
     if (answered != nullptr) {
         *answered = result == 0;
     }

@@ -108,6 +108,24 @@ bool createsObjects(const std::string& method) {
     return kCreating.count(method) != 0;
 }
 
+bool answersNothing(const std::string& method) {
+    static const std::set<std::string> kNothing = {
+        "createVolumeSnapshot", "createShareSnapshot", "cloneVolumeSnapshot",
+        "cloneShareSnapshot",   "deleteVolume",        "deleteShare",
+    };
+    return kNothing.count(method) != 0;
+}
+
+bool nothingOrJson(const std::string& answer) {
+    if (answer.find_first_not_of(" \t\r\n") == std::string::npos) {
+        return true;
+    }
+    // The parser ignores what follows a complete value; inside brackets it must find the
+    // closing one right after the value, so text after it fails the parse.
+    jsonxx::Array wrapped;
+    return wrapped.parse("[" + answer + "]") && wrapped.size() == 1;
+}
+
 bool answersCommandStatus(const std::string& method) {
     static const std::set<std::string> kStatusAnswers = {
         "createMappingForVolume",   "deleteMappingFromVolume", "addNFSNetworkACLOnShare",

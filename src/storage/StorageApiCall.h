@@ -64,6 +64,14 @@ struct ApiCall {
 // rule, group or initiator). Such calls must reach the array at most once.
 bool createsObjects(const std::string& method);
 
+// Whether the REST method answers with nothing when it is done (the snapshot and clone
+// creations and the clone deletions).
+bool answersNothing(const std::string& method);
+// Whether `answer` can be what such a method says: nothing (blanks at most), or one JSON value
+// and nothing after it. An HTML page or any other text is not the array's answer, whatever the
+// HTTP status: a proxy or a login page said it, and the call is not known to be done.
+bool nothingOrJson(const std::string& answer);
+
 // Whether the REST method answers with a bare command status number (0 = done).
 bool answersCommandStatus(const std::string& method);
 // Whether a command status answer reports success: 0, or an empty answer (nothing said). Any

@@ -1,6 +1,7 @@
 // Every exported operation against an array that misbehaves: error answers with and without a
-// text the plug-in recognises, malformed and truncated JSON, dropped connections, stalls past
-// the request time-out, refused credentials and a certificate the host does not trust. Each
+// text the plug-in recognises, malformed and truncated JSON, redirects and HTML pages in place
+// of the array's answer, dropped connections, stalls past the request time-out, refused
+// credentials and a certificate the host does not trust. Each
 // must end with the operation's failure status and error for the host, within the time-outs,
 // without a metadata write, and leave the process fit for the next call.
 #include <chrono>
@@ -39,6 +40,11 @@ enum class Misbehaviour {
     Stall,
     WrongPassword,
     UntrustedCertificate,
+    Redirect301,
+    Redirect301WithPage,
+    Redirect302,
+    Redirect302WithPage,
+    HtmlPage,
 };
 
 const std::pair<Misbehaviour, const char*> kMisbehaviours[] = {
@@ -50,7 +56,15 @@ const std::pair<Misbehaviour, const char*> kMisbehaviours[] = {
     {Misbehaviour::Stall, "stall past the time-out"},
     {Misbehaviour::WrongPassword, "refused credentials"},
     {Misbehaviour::UntrustedCertificate, "untrusted certificate"},
+    {Misbehaviour::Redirect301, "HTTP 301 without body"},
+    {Misbehaviour::Redirect301WithPage, "HTTP 301 with an HTML body"},
+    {Misbehaviour::Redirect302, "HTTP 302 without body"},
+    {Misbehaviour::Redirect302WithPage, "HTTP 302 with an HTML body"},
+    {Misbehaviour::HtmlPage, "HTTP 200 with an HTML page"},
 };
+
+// What a login page or a proxy in front of the array answers.
+const char* const kHtmlPage = "<html><head><title>Sign in</title></head><body>0</body></html>";
 
 class FaultInjection : public PluginSite {
 protected:
@@ -129,6 +143,24 @@ protected:
             case Misbehaviour::UntrustedCertificate:
                 setenv("KYSNAP_TLS_CA_FILE", untrustedCa.c_str(), 1);
                 return;
+            // Something in front of the array answers instead of it: the array does nothing.
+            case Misbehaviour::Redirect301:
+            case Misbehaviour::Redirect301WithPage:
+            case Misbehaviour::Redirect302:
+            case Misbehaviour::Redirect302WithPage:
+            case Misbehaviour::HtmlPage: {
+                const bool page =
+                    what != Misbehaviour::Redirect301 && what != Misbehaviour::Redirect302;
+                fault.action = arraysim::FaultAction::Respond;
+                fault.status =
+                    what == Misbehaviour::HtmlPage ? 200
+                    : what == Misbehaviour::Redirect301 || what == Misbehaviour::Redirect301WithPage
+                        ? 301
+                        : 302;
+                fault.body = page ? kHtmlPage : "";
+                fault.contentType = "text/html";
+                break;
+            }
         }
         array->simulator->faults().add(fault);
     }
@@ -205,11 +237,12 @@ TEST_F(FaultInjection, Map) {
     sweep({"map", "kyso_mapSnaps", KYSO::SNAP_MOUNT_FAILED, KYSO::ERROR_MOUNT}, false);
 }
 
-// Deleting the clone answers nothing the plug-in reads: a broken answer after the array did
-// it is a done unmount.
+// Deleting the clone answers nothing: an answer cut to nothing after the array did it is a
+// done unmount, but text that is not JSON is no answer of the array's (the next unmap finds the
+// clone gone and succeeds).
 TEST_F(FaultInjection, Unmap) {
     sweep({"unmap", "kyso_unmapSnaps", KYSO::SNAP_UNMOUNT_FAILED, KYSO::ERROR_UNMOUNT}, true,
-          {Misbehaviour::MalformedJson, Misbehaviour::TruncatedJson});
+          {Misbehaviour::TruncatedJson});
 }
 
 TEST_F(FaultInjection, Delete) {

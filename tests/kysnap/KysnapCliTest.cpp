@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 
+#include "Faults.h"
 #include "KysnapSite.h"
 #include "Model.h"
 
@@ -164,7 +165,26 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         Strings arguments;
         int exit;
         std::string says;
+        std::string never = "";  // must not reach the terminal
     };
+    // What the array says, as a hostile array or something in its place says it.
+    const auto fault = [&](const char* method, arraysim::FaultAction action, int latencyMs,
+                           std::string body) {
+        arraysim::Fault added;
+        added.method = method;
+        added.action = action;
+        added.remaining = -1;
+        added.status = 200;
+        added.latencyMs = latencyMs;
+        added.body = std::move(body);
+        simulator->faults().add(added);
+    };
+    const auto apiVersion = [&](const std::string& version) {
+        simulator->withModel([&](arraysim::Model& model) { model.system.apiVersion = version; });
+    };
+    std::string originalVersion;
+    simulator->withModel(
+        [&](arraysim::Model& model) { originalVersion = model.system.apiVersion; });
     const std::string emptyRoot = path("empty-root");
     mkdir(emptyRoot.c_str(), 0700);
     const std::string linuxConfig =
@@ -299,6 +319,69 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"inquiry", emptyRoot + "/dev/sdq"},
          1,
          "/dev/sdq: No such file or directory"},
+        {"time-out in check",
+         [&] {
+             runner->environment["KYSNAP_HTTP_TIMEOUT"] = "1";
+             fault("listSystemProperties", arraysim::FaultAction::Latency, 2500, "");
+         },
+         {"check"},
+         1,
+         "FAIL  array arr: its API version cannot be read: time-out: no complete answer within 1 "
+         "seconds (KYSNAP_HTTP_TIMEOUT)"},
+        {"answer over 64 MiB in check",
+         [&] {
+             fault("listSystemProperties", arraysim::FaultAction::Respond, 0,
+                   std::string((64u << 20) + 1, ' '));
+         },
+         {"check"},
+         1,
+         "FAIL  array arr: its API version cannot be read: the answer exceeded 64 MiB"},
+        {"answer over 64 MiB in prepare",
+         [&] {
+             fault("listSystemProperties", arraysim::FaultAction::Respond, 0,
+                   std::string((64u << 20) + 1, ' '));
+         },
+         {"prepare", kOraData},
+         1,
+         "http request failed: the answer exceeded 64 MiB"},
+        {"certificate refused with the sim backend",
+         [&] { runner->environment["KYSNAP_TLS_CA_FILE"] = "/etc/ssl/certs/ca-certificates.crt"; },
+         {"prepare", kOraData},
+         1,
+         "the certificate of the array simulator at 127.0.0.1:" + port + " was refused",
+         "No such device"},
+        {"wrong password on the host's first prepare",
+         [&] {
+             // No catalog: the plug-in must first find the array that serves the device.
+             unlink(path("catalog.json").c_str());
+             std::ofstream(path("array.password")) << "not-the-password\n";
+         },
+         {"prepare", kOraData},
+         1,
+         "prepare   the array refused the credentials; run kysnap check"},
+        {"escape sequences in the API version",
+         [&] { apiVersion("\x1b]0;owned\x07\x1b[2J2.1"); },
+         {"check"},
+         1,
+         "FAIL  array arr: API version \"\\x1b]0;owned\\x07\\x1b[2J2.1\" is no version number "
+         "(digits and one dot); not supported",
+         "\x1b"},
+        {"exponent as API version",
+         [&] { apiVersion("1e999"); },
+         {"check"},
+         1,
+         "FAIL  array arr: API version \"1e999\" is no version number"},
+        {"NUL in the API version",
+         [&] { apiVersion(std::string("2.1\0", 4)); },
+         {"check"},
+         1,
+         "FAIL  array arr: API version \"2.1\\x00\" is no version number"},
+        // The simulator answers bytes that are no UTF-8 as the text \xNN.
+        {"invalid UTF-8 in the API version",
+         [&] { apiVersion("2.1\xff\xc0"); },
+         {"check"},
+         1,
+         "FAIL  array arr: API version \"2.1\\xFF\\xC0\" is no version number"},
     };
     const auto environment = runner->environment;
     for (const Case& c : cases) {
@@ -307,7 +390,13 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         const CliRun run = expectRun(c.arguments, c.exit);
         EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
         EXPECT_EQ((run.out + run.err).find(kPassword), std::string::npos);
+        if (!c.never.empty()) {
+            EXPECT_EQ((run.out + run.err).find(c.never), std::string::npos) << run.out << run.err;
+        }
         runner->environment = environment;
+        simulator->faults().clear();
+        apiVersion(originalVersion);
+        std::ofstream(path("array.password")) << password << "\n";
         chmod(path("array.password").c_str(), 0600);
         writeConfig();
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Report.h"
+#include "VisibleText.h"
 
 namespace kysnap_test {
 namespace {
@@ -27,6 +28,32 @@ TEST(KysnapReport, ExitStatusNeverReportsAFailedRequestAsSuccess) {
             report.requests.push_back(outcome);
         }
         EXPECT_EQ(report.exitStatus(), c.exit) << "result " << c.result;
+    }
+}
+
+// Array text reaches the terminal without anything a terminal would obey.
+TEST(KysnapReport, ArrayTextIsEscapedBeforeATerminalSeesIt) {
+    struct Case {
+        std::string text;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"\x1b]0;owned\x07 2.1", "\\x1b]0;owned\\x07 2.1"},
+        {"line\r\nforged\tline\x7f", "line\\r\\nforged\\tline\\x7f"},
+        {std::string("2.1\0", 4), "2.1\\x00"},
+        {"\xc2\x9b"
+         "31m",
+         "\\u{009B}31m"},  // C1 CSI
+        {"\xe2\x80\xae"
+         "evil\xef\xbb\xbf",
+         "\\u{202E}evil\\u{FEFF}"},  // bidi override, BOM
+        {"bad \xff\xc0\x80 \xed\xa0\x80 end", "bad \\xff\\xc0\\x80 \\xed\\xa0\\x80 end"},
+        {"cut \xe2\x82", "cut \\xe2\\x82"},
+        {"pool-\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa6",
+         "pool-\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa6"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kysnap::visibleText(c.text), c.shown);
     }
 }
 

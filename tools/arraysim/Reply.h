@@ -12,6 +12,7 @@
 // UTF-8 sequence is written as the four characters \xNN.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace jsonxx {
@@ -51,6 +52,10 @@ Reply withDetails(const Reply& reply, const std::string& where);
 
 // `text` with every byte that is not part of valid UTF-8 written as "\xNN".
 std::string escapeInvalidUtf8(const std::string& text);
+
+// The length of the valid UTF-8 sequence that starts at text[i] (1 for ASCII), or 0 when none
+// does: no overlong forms, no surrogates, nothing above U+10FFFF. `i` must be below the size.
+size_t utf8SequenceLength(const std::string& text, size_t i);
 
 // The array's error vocabulary. Each returns a complete ApiError (details left empty).
 namespace errors {

@@ -164,12 +164,14 @@ ApiAnswer ArrayProbe::call(const std::string& method, const std::string& body) c
     const kyplatform::WipeAtScopeEnd wiped(credentials);
     if (!client.KYLibCurlInit("application/json", false, false, nullptr) ||
         !client.KYLibCurlAppendHeader(1, credentials.c_str())) {
+        answer.failure = "the HTTP client cannot be set up";
         return answer;
     }
     // The URL the plug-in builds: the address exactly as configured.
     const std::string url = "https://" + array_.address + "/zebi/api/v2/" + method;
-    client.KYLibCurlSendHttpReq(1, url.c_str(), body.empty() ? nullptr : body.data(), body.size(),
-                                false, nullptr);
+    answer.ok = client.KYLibCurlSendHttpReq(1, url.c_str(), body.empty() ? nullptr : body.data(),
+                                            body.size(), false, nullptr);
+    answer.failure = client.GetLastError();
     answer.status = client.GetHttpErrorCode();
     size_t length = 0;
     const char* text = client.GetHttpResponse(length, false);

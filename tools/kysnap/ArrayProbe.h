@@ -12,8 +12,10 @@
 namespace kysnap {
 
 struct ApiAnswer {
+    bool ok = false;      // a 2xx answer arrived
     uint32_t status = 0;  // HTTP status, 0 when no answer arrived
     std::string body;
+    std::string failure;  // why not, as the HTTP client says it (time-out, size, redirect)
 };
 
 class ArrayProbe {

@@ -3,14 +3,18 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "ApiVersion.h"
 #include "ArrayProbe.h"
+#include "EvDebug.h"
 #include "HostBackend.h"
 #include "HostConfig.h"
 #include "Passwords.h"
 #include "PluginLibrary.h"
+#include "VisibleText.h"
 #include "jsonxx.h"
 
 namespace kysnap {
@@ -48,8 +52,13 @@ public:
     }
 
 private:
-    void add(const char* verdict, const std::string& subject, const std::string& message,
-             const std::string& remedy) {
+    // Messages quote the array's names and versions: nothing it sends may reach the terminal
+    // as a control sequence, in either form.
+    void add(const char* verdict, const std::string& rawSubject, const std::string& rawMessage,
+             const std::string& rawRemedy) {
+        const std::string subject = visibleText(rawSubject);
+        const std::string message = visibleText(rawMessage);
+        const std::string remedy = visibleText(rawRemedy);
         if (json_) {
             jsonxx::Object check;
             check.import("result", std::string(verdict) == "FAIL" ? "fail" : verdict);
@@ -104,6 +113,15 @@ std::string bareText(const std::string& body) {
     return text;
 }
 
+// Why a probe got no usable answer: what the HTTP client met (a time-out, an answer over the
+// size limit, a redirect), or the array's error status.
+std::string whyFailed(const ApiAnswer& answer) {
+    if (!answer.failure.empty() && answer.status < 400) {
+        return answer.failure;
+    }
+    return "the array answered HTTP " + std::to_string(answer.status);
+}
+
 std::string joined(const jsonxx::Array& list) {
     std::string text;
     for (size_t i = 0; i < list.size(); ++i) {
@@ -121,9 +139,9 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
         const ApiAnswer groups = probe.call(
             std::string(protocol) == "FC" ? "listFCTargetGroups" : "listISCSITargetGroups", "");
         jsonxx::Array names;
-        if (groups.status != 200 || !names.parse(groups.body)) {
+        if (!groups.ok || !names.parse(groups.body)) {
             lines.fail(subject, std::string("the ") + protocol + " target groups cannot be read",
-                       "the array answered HTTP " + std::to_string(groups.status));
+                       whyFailed(groups));
             continue;
         }
         if (names.size() == 0) {
@@ -137,12 +155,12 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
             configuredFound = configuredFound || group == *config.targetGroup;
             const ApiAnswer targets = probe.call("listTargetsInTargetGroup", quoted(group));
             jsonxx::Array members;
-            if (targets.status == 200 && members.parse(targets.body)) {
+            if (targets.ok && members.parse(targets.body)) {
                 lines.ok(subject,
                          std::string(protocol) + " target group " + group + ": " + joined(members));
             } else {
                 lines.fail(subject, "the targets of " + group + " cannot be read",
-                           "the array answered HTTP " + std::to_string(targets.status));
+                           whyFailed(targets));
             }
         }
     }
@@ -197,8 +215,14 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
                        ") in " + config.path);
         return;
     }
+    if (!version.ok && !version.failure.empty() && version.status < 400) {
+        lines.fail(subject, "its API version cannot be read: " + version.failure,
+                   "make sure the address is the array's management interface and that it "
+                   "answers in time");
+        return;
+    }
     jsonxx::Array values;
-    if (version.status != 200 || !values.parse(version.body) || !values.has<jsonxx::String>(0)) {
+    if (!version.ok || !values.parse(version.body) || !values.has<jsonxx::String>(0)) {
         lines.fail(subject,
                    "no API version in its answer (HTTP " + std::to_string(version.status) + ")",
                    "make sure the address is an IntelliFlash array's management interface");
@@ -206,11 +230,16 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     }
     lines.ok(subject, "credentials of user " + array.user + " accepted");
     const std::string api = values.get<jsonxx::String>(0);
-    const double number = std::atof(api.c_str());
-    if (number < 2.0) {
+    if (!isApiVersion(api)) {
+        lines.fail(subject,
+                   "API version \"" + api +
+                       "\" is no version number (digits and one dot); not "
+                       "supported",
+                   "make sure the address is an IntelliFlash array's management interface");
+    } else if (!apiVersionAtLeast(api, "2.0")) {
         lines.fail(subject, "API version " + api + " is not supported",
                    "upgrade the array: volumes need API 2.0, shares 2.1");
-    } else if (number < 2.1) {
+    } else if (!apiVersionAtLeast(api, "2.1")) {
         lines.warn(subject, "API version " + api + ": volumes supported, NFS shares not",
                    "shares need API 2.1");
     } else {
@@ -220,9 +249,9 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     for (const hostkit::Initiator& initiator : initiators) {
         const std::string name = arrayInitiatorName(initiator);
         const ApiAnswer group = probe.call("getInitiatorGroup", quoted(name));
-        if (group.status != 200) {
-            lines.warn(subject, "cannot tell the group of initiator " + name + " (HTTP " +
-                                    std::to_string(group.status) + ")");
+        if (!group.ok) {
+            lines.warn(subject, "cannot tell the group of initiator " + name + " (" +
+                                    whyFailed(group) + ")");
         } else if (bareText(group.body).empty()) {
             lines.ok(subject, "initiator " + name +
                                   " is in no initiator group yet; the plug-in makes one "
@@ -233,6 +262,29 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
         }
     }
 }
+
+// The HTTP client's own log lines during a check. Its request failures are what the check
+// lines already say, so they are not repeated; its warnings (a setting it ignored) are printed
+// once each, as terminal-safe text, since they may quote what the array sent.
+class ProbeLog : private kyplatform::EvDebugSink {
+public:
+    ProbeLog() : previous_(kyplatform::setEvDebugSink(this)) {}
+    ~ProbeLog() override { kyplatform::setEvDebugSink(previous_); }
+    ProbeLog(const ProbeLog&) = delete;
+    ProbeLog& operator=(const ProbeLog&) = delete;
+
+private:
+    void write(int level, const std::string& header, const std::string& message) override {
+        if (message.rfind("warning: ", 0) != 0 || !shown_.insert(message).second) {
+            return;
+        }
+        std::fprintf(stderr, "%s\n",
+                     visibleText(kyplatform::formatEvDebugLine(level, header, message)).c_str());
+    }
+
+    kyplatform::EvDebugSink* previous_;
+    std::set<std::string> shown_;
+};
 
 // Bounds the HTTP client's waits for the length of a check unless the user chose them; the
 // process's later plug-in calls (kysnap demo) get the user's settings back.
@@ -266,6 +318,7 @@ int runCheck(const Options& options) {
     CheckLines lines(options.json);
     // Probes through libkyplatform must not hang on a dead array either.
     const ShortTimeouts timeouts;
+    const ProbeLog probeLog;
 
     const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     std::string error;

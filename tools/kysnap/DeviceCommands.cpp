@@ -13,6 +13,7 @@
 #include "Report.h"
 #include "ScsiInquiry.h"
 #include "Session.h"
+#include "VisibleText.h"
 #include "jsonxx.h"
 
 namespace kysnap {
@@ -121,9 +122,10 @@ int runInquiry(const Options& options) {
     std::string why;
     if (!inquire(device, false, scsi::kPageStandard, standard, why)) {
         for (const std::string& problem : session->backend->problems()) {
-            std::fprintf(stderr, "kysnap: host: %s\n", problem.c_str());
+            std::fprintf(stderr, "kysnap: host: %s\n", visibleText(problem).c_str());
         }
-        std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", device.c_str(), why.c_str());
+        std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", visibleText(device).c_str(),
+                     visibleText(why).c_str());
         return 1;
     }
     const std::string vendor = scsi::vendorId(standard.data(), standard.size());
@@ -147,12 +149,14 @@ int runInquiry(const Options& options) {
         }
         std::printf("%s\n", answer.json().c_str());
     } else {
-        std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", device.c_str(), vendor.c_str(),
-                    product.c_str());
+        // What the device answers comes from the array.
+        std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", visibleText(device).c_str(),
+                    visibleText(vendor).c_str(), visibleText(product).c_str());
         if (identified) {
-            std::printf("LUN id:    %s\ntarget id: %s\n", lun.c_str(), target.c_str());
+            std::printf("LUN id:    %s\ntarget id: %s\n", visibleText(lun).c_str(),
+                        visibleText(target).c_str());
         } else {
-            std::printf("page 0x83: not answered (%s)\n", pageProblem.c_str());
+            std::printf("page 0x83: not answered (%s)\n", visibleText(pageProblem).c_str());
         }
         std::printf("supported: %s\n", supported ? "yes (IntelliFlash volume)" : "no");
     }

@@ -4,6 +4,7 @@
 
 #include "Session.h"
 #include "StatusNames.h"
+#include "VisibleText.h"
 
 namespace kysnap {
 
@@ -22,20 +23,23 @@ int runList(const Options& options) {
     std::printf("catalog %s\n", session->store->path().c_str());
     std::printf("prepared devices: %zu\n", catalog.devices.size());
     for (const auto& [device, prepared] : catalog.devices) {
-        std::printf("  %s on %s: %s\n", device.c_str(), prepared.array.c_str(),
-                    statusName(prepared.status).c_str());
+        std::printf("  %s on %s: %s\n", visibleText(device).c_str(),
+                    visibleText(prepared.array).c_str(), statusName(prepared.status).c_str());
     }
     std::printf("snapshots: %zu\n", catalog.snapshots.size());
     for (const SnapshotRecord& record : catalog.snapshots) {
-        std::printf("  %s  %s on %s: %s", record.name.c_str(), record.device.c_str(),
-                    record.array.c_str(), statusName(record.status).c_str());
+        std::printf("  %s  %s on %s: %s", visibleText(record.name).c_str(),
+                    visibleText(record.device).c_str(), visibleText(record.array).c_str(),
+                    statusName(record.status).c_str());
         if (!record.mountedDevice.empty()) {
             const size_t start = record.mountedDevice.find_first_not_of(' ');
             std::printf(
                 ", mounted as %s",
-                record.mountedDevice.substr(start == std::string::npos ? 0 : start).c_str());
+                visibleText(record.mountedDevice.substr(start == std::string::npos ? 0 : start))
+                    .c_str());
         }
-        std::printf("\n      metadata: %s\n", record.metadata.c_str());
+        // The metadata holds the array's names.
+        std::printf("\n      metadata: %s\n", visibleText(record.metadata).c_str());
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "SecretMemory.h"
+#include "VisibleText.h"
 
 namespace kysnap {
 
@@ -34,8 +35,9 @@ std::string PluginLog::mask(std::string text) const {
 void PluginLog::request(const hostkit::LogLine& line) {
     const std::string text = mask(line.text);
     if (verbose_) {
-        std::fprintf(stderr, "plug-in [%d] %s %s\n", line.level, mask(line.header).c_str(),
-                     text.c_str());
+        // Lines quote the array's answers: printed only as terminal-safe text.
+        std::fprintf(stderr, "plug-in [%d] %s %s\n", line.level,
+                     visibleText(mask(line.header)).c_str(), visibleText(text).c_str());
     }
     if (onRequestLine) {
         onRequestLine(text);
@@ -48,8 +50,9 @@ void PluginLog::write(int level, const std::string& header, const std::string& m
         debugErrors_.push_back(text);
     }
     if (verbose_) {
-        std::fprintf(stderr, "%s\n",
-                     kyplatform::formatEvDebugLine(level, mask(header), text).c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            visibleText(kyplatform::formatEvDebugLine(level, mask(header), text)).c_str());
     }
 }
 

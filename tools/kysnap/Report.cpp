@@ -3,11 +3,30 @@
 #include <cstdio>
 
 #include "StatusNames.h"
+#include "VisibleText.h"
 #include "jsonxx.h"
 
 namespace kysnap {
 
 namespace {
+
+// Whether the array refused the credentials in a failed request: the plug-in says so where a
+// method reads the refusal, and otherwise only its HTTP failure line shows it (discovery, for
+// one, passes any failure on as its own).
+bool credentialsRefused(const OperationReport& report) {
+    static const char* const kSigns[] = {"access to array denied", "answered HTTP 401",
+                                         "error code [401]", "Access Denied"};
+    for (const RequestOutcome& outcome : report.requests) {
+        for (const std::string& line : outcome.failures) {
+            for (const char* sign : kSigns) {
+                if (line.find(sign) != std::string::npos) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
 
 size_t failures(const OperationReport& report) {
     size_t failed = 0;
@@ -17,6 +36,8 @@ size_t failures(const OperationReport& report) {
     return failed;
 }
 
+// Texts that may quote the array are terminal-safe in JSON too: the report is often read on a
+// terminal.
 void printJson(const OperationReport& report) {
     jsonxx::Object root;
     root.import("operation", report.operation);
@@ -38,12 +59,12 @@ void printJson(const OperationReport& report) {
         }
         entry.import("succeeded", outcome.succeeded);
         if (!outcome.detail.empty()) {
-            entry.import("detail", outcome.detail);
+            entry.import("detail", visibleText(outcome.detail));
         }
         if (!outcome.failures.empty()) {
             jsonxx::Array lines;
             for (const std::string& line : outcome.failures) {
-                lines.append(line);
+                lines.append(visibleText(line));
             }
             entry.import("pluginFailures", lines);
         }
@@ -54,13 +75,13 @@ void printJson(const OperationReport& report) {
     for (const hostkit::ErrorReport& error : report.errors) {
         jsonxx::Object entry;
         entry.import("code", static_cast<jsonxx::Number>(error.code));
-        entry.import("message", error.message);
+        entry.import("message", visibleText(error.message));
         errors.append(entry);
     }
     root.import("errors", errors);
     jsonxx::Array problems;
     for (const std::string& problem : report.hostProblems) {
-        problems.append(problem);
+        problems.append(visibleText(problem));
     }
     root.import("hostProblems", problems);
     std::printf("%s\n", root.json().c_str());
@@ -76,22 +97,28 @@ void printText(const OperationReport& report, bool verbose) {
                 ? statusName(outcome.status) + " (" + std::to_string(outcome.status) + ")"
                 : (!outcome.state.empty() ? outcome.state
                                           : (outcome.succeeded ? "done" : "failed"));
-        std::printf("%-9s %s: %s%s%s\n", report.operation.c_str(), subject.c_str(), state.c_str(),
-                    outcome.detail.empty() ? "" : " ", outcome.detail.c_str());
+        std::printf("%-9s %s: %s%s%s\n", report.operation.c_str(), visibleText(subject).c_str(),
+                    state.c_str(), outcome.detail.empty() ? "" : " ",
+                    visibleText(outcome.detail).c_str());
     }
+    // The plug-in's lines and errors quote the array's answers.
     for (const RequestOutcome& outcome : report.requests) {
         for (const std::string& line : outcome.failures) {
-            std::printf("%-9s plug-in: %s\n", report.operation.c_str(), line.c_str());
+            std::printf("%-9s plug-in: %s\n", report.operation.c_str(), visibleText(line).c_str());
         }
     }
     if (report.result != 0) {
         for (const hostkit::ErrorReport& error : report.errors) {
             std::printf("%-9s error %d: %s\n", report.operation.c_str(), error.code,
-                        error.message.c_str());
+                        visibleText(error.message).c_str());
+        }
+        if (credentialsRefused(report)) {
+            std::printf("%-9s the array refused the credentials; run kysnap check\n",
+                        report.operation.c_str());
         }
     }
     for (const std::string& problem : report.hostProblems) {
-        std::printf("%-9s host: %s\n", report.operation.c_str(), problem.c_str());
+        std::printf("%-9s host: %s\n", report.operation.c_str(), visibleText(problem).c_str());
     }
     std::printf("%-9s result: %s (%d)\n", report.operation.c_str(),
                 resultName(report.result).c_str(), report.result);

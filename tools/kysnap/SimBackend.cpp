@@ -1,5 +1,6 @@
 #include "SimBackend.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace kysnap {
@@ -54,7 +55,13 @@ bool SimBackend::scan(std::string& why) {
 SP<KyDevice> SimBackend::getDevice(const std::string& name, CLmError* error) {
     std::string why;
     if (!scanned_ && !scan(why)) {
+        // Without a scan no device is known: the reason the scan failed is the answer, not
+        // "No such device".
         problem(why);
+        if (error != nullptr) {
+            error->Set(ENOENT, name + ": " + why);
+        }
+        return SP<KyDevice>();
     }
     return host_->devices().getDevice(name, error);
 }

@@ -1,4 +1,5 @@
-// VisibleText: text from a file or the command line made safe to quote in a message. A
+// VisibleText: text from a file, the command line or an array (names, versions, error answers,
+// the plug-in's log lines that quote them) made safe to print on a terminal. A
 // control character, an invisible or line-breaking code point (a byte order mark, a zero-width
 // space, a no-break space, a bidirectional override) and a byte that is not UTF-8 would
 // otherwise show as nothing, or rearrange or garble the terminal; each is written escaped.

@@ -31,8 +31,13 @@ bool SimulatedHost::rescan(std::string& error) {
         auto answer = client.Post("/control/hostview", body, "application/json");
         const std::string where = array.address + ":" + std::to_string(array.port);
         if (!answer) {
-            error = "array simulator at " + where +
-                    " cannot be reached: " + httplib::to_string(answer.error());
+            // A refused certificate is a set-up matter with its own remedy, not an outage.
+            error = answer.error() == httplib::Error::SSLServerVerification
+                        ? "the certificate of the array simulator at " + where +
+                              " was refused (it does not verify against " + array.caFile +
+                              "); set KYSNAP_TLS_CA_FILE or ca-file to the simulator's CA file"
+                        : "array simulator at " + where +
+                              " cannot be reached: " + httplib::to_string(answer.error());
             return false;
         }
         jsonxx::Object view;
