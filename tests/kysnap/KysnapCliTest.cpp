@@ -220,6 +220,30 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"check"},
          1,
          "this machine has no FC HBA (nothing in /sys/class/fc_host)"},
+        {"configuration that is a FIFO",
+         [&] {
+             mkfifo(path("fifo").c_str(), 0600);
+             runner->environment["KYSNAP_CONFIG"] = path("fifo");
+         },
+         {"list"},
+         3,
+         "the configuration " + path("fifo") + " is not a regular file (it is a FIFO)"},
+        {"configuration without end",
+         [&] { runner->environment["KYSNAP_CONFIG"] = "/dev/zero"; },
+         {"list"},
+         3,
+         "the configuration /dev/zero is not a regular file (it is a character device)"},
+        {"password file that is a FIFO",
+         [&] {
+             mkfifo(path("fifo").c_str(), 0600);
+             writeConfig("",
+                         "[host]\nfc-initiators = 21:00:00:24:ff:3d:2a:10\n[array arr]\n"
+                         "address = 127.0.0.1:" +
+                             port + "\nuser = admin\npassword-file = " + path("fifo") + "\n");
+         },
+         {"prepare", kOraData},
+         3,
+         "password file " + path("fifo") + " is not a regular file (it is a FIFO)"},
         {"linux host without the device",
          [&] {
              writeConfig("", linuxConfig);
@@ -233,10 +257,12 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         c.arrange();
-        const CliRun run = expectRun(c.arguments, c.exit);
+        const CliRun run = runner->run(c.arguments, 20);
+        EXPECT_EQ(run.status, c.exit) << run.out << run.err;
         EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
         EXPECT_EQ((run.out + run.err).find(kPassword), std::string::npos);
         runner->environment = environment;
+        unlink(path("fifo").c_str());
         chmod(path("array.password").c_str(), 0600);
         writeConfig();
     }
