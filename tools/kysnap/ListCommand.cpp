@@ -29,6 +29,9 @@ int runList(const Options& options) {
     for (const SnapshotRecord& record : catalog.snapshots) {
         std::printf("  %s  %s on %s: %s", record.name.c_str(), record.device.c_str(),
                     record.array.c_str(), statusName(record.status).c_str());
+        if (record.state != RecordState::Created) {
+            std::printf(" [%s: kysnap reconcile settles it]", stateName(record.state));
+        }
         if (!record.mountedDevice.empty()) {
             const size_t start = record.mountedDevice.find_first_not_of(' ');
             std::printf(
