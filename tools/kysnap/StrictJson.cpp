@@ -100,18 +100,13 @@ private:
                 return broken();
             }
             ++pos_;
-            if (!value(depth + 1)) {
+            bool closed = false;
+            if (!value(depth + 1) || !next('}', closed)) {
                 return false;
             }
-            space();
-            if (peek() == '}') {
-                ++pos_;
+            if (closed) {
                 return true;
             }
-            if (peek() != ',') {
-                return broken();
-            }
-            ++pos_;
         }
     }
 
@@ -123,19 +118,26 @@ private:
             return true;
         }
         for (;;) {
-            if (!value(depth + 1)) {
+            bool closed = false;
+            if (!value(depth + 1) || !next(']', closed)) {
                 return false;
             }
-            space();
-            if (peek() == ']') {
-                ++pos_;
+            if (closed) {
                 return true;
             }
-            if (peek() != ',') {
-                return broken();
-            }
-            ++pos_;
         }
+    }
+
+    // After a member or element: consumes `close` (`closed` set) or ','; anything else is
+    // broken.
+    bool next(char close, bool& closed) {
+        space();
+        closed = peek() == close;
+        if (!closed && peek() != ',') {
+            return broken();
+        }
+        ++pos_;
+        return true;
     }
 
     const std::string& text_;
