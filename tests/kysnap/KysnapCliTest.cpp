@@ -415,6 +415,31 @@ TEST_F(KysnapCli, ASnapshotWhoseAnswerWasLostIsRecordedSettledAndItsNameNeverReu
     EXPECT_EQ(snapshotsOnArray(volume), before - 1);
 }
 
+// Another host sharing the array made a snapshot of the same volume under the id this run
+// picks: the array refuses the create, and the snapshot there is not this host's to adopt or
+// delete, so kysnap drops the record at once and says why.
+TEST_F(KysnapCli, ASnapshotIdTakenByAnotherHostIsNotAdopted) {
+    const std::string volume = "pool-a/Local/oracle/ora-data";
+    expectRun({"prepare", kOraData});
+    const std::time_t now = std::time(nullptr);
+    simulator->withModel([&](arraysim::Model& model) {
+        for (std::time_t t = now; t < now + 10; ++t) {
+            char stamp[32];
+            std::tm utc{};
+            gmtime_r(&t, &utc);
+            std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+            model.addSnapshot(*model.findDataset(volume),
+                              std::string("Manual-V-KY-") + stamp + "-1");
+        }
+    });
+    const int before = snapshotsOnArray(volume);
+    EXPECT_NE(expectRun({"snap", kOraData}, 1).out.find("not this host's: no record kept"),
+              std::string::npos);
+    EXPECT_TRUE(snapshotNames().empty());
+    expectRun({"reconcile"}, 3);  // nothing to reconcile, so nothing adopted
+    EXPECT_EQ(snapshotsOnArray(volume), before);
+}
+
 // A catalog that cannot be saved after the array acted: the run says which snapshots the
 // catalog lacks and exits 4, and they are on disk as "creating" for reconcile to settle.
 TEST_F(KysnapCli, AFullDiskNamesEverySnapshotTheCatalogDoesNotRecord) {

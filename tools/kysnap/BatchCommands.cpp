@@ -247,6 +247,19 @@ bool recordIntents(Session& session, const std::vector<Item>& items, std::string
     return session.saveCatalog(error);
 }
 
+// True when the array refused to create `item`'s snapshot because one of that name exists.
+// The id was new to this catalog, so that snapshot is another host's (or an older catalog's),
+// not one this record may adopt or delete.
+bool nameTakenOnArray(const Item& item) {
+    for (const hostkit::LogLine& line : item.request->logLines) {
+        if (line.text.find(item.snapshot) != std::string::npos &&
+            line.text.find("already exists") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool succeeded(const Operation& operation, const Item& item) {
     const CliRequest& request = *item.request;
     if (operation.success != 0) {
@@ -283,6 +296,10 @@ void record(Session& session, const Operation& operation, const Item& item, bool
     if (op == "snap") {
         // The intent record keeps the prepared device's metadata until the plug-in has
         // written the snapshot's own.
+        if (!ok && nameTakenOnArray(item)) {
+            catalog.eraseSnapshot(item.snapshot);
+            return;
+        }
         kept->status = request.status;
         kept->state = ok ? RecordState::Created : RecordState::Failed;
         if (ok) {
@@ -332,6 +349,9 @@ std::string detail(const Operation& operation, const Item& item, bool ok) {
         const std::string& device = request.snapDevice;
         const size_t start = device.find_first_not_of(' ');
         return start == std::string::npos ? std::string() : "-> " + device.substr(start);
+    }
+    if (op == "snap" && !ok && nameTakenOnArray(item)) {
+        return "(the array holds another snapshot of this id, not this host's: no record kept)";
     }
     if (op == "reconcile" && ok && item.state != RecordState::Created) {
         return request.status == KYSO::SNAP_UNAVAILABLE
