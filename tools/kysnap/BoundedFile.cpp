@@ -67,27 +67,33 @@ bool readBoundedFile(const std::string& path, const std::string& what, Links lin
         close(fd);
         return false;
     }
-    // A regular file that grows while it is read is still cut at the limit.
-    char buffer[65536];
+    // A regular file that grows while it is read is still cut at the limit. The text may be
+    // a password: one allocation up front and a wiped buffer leave no stray copies of it.
+    read.text.reserve(static_cast<size_t>(read.info.st_size) + 1);
+    char buffer[4096];
+    bool ok = true;
     ssize_t got = 0;
-    while ((got = ::read(fd, buffer, sizeof buffer)) != 0) {
+    while (ok && (got = ::read(fd, buffer, sizeof buffer)) != 0) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
             error = what + ": " + std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        read.text.append(buffer, static_cast<size_t>(got));
-        if (read.text.size() > limit) {
+            ok = false;
+        } else if (read.text.size() + static_cast<size_t>(got) > limit) {
             error = what + " is larger than " + std::to_string(limit) + " bytes";
-            close(fd);
-            return false;
+            ok = false;
+        } else {
+            read.text.append(buffer, static_cast<size_t>(got));
         }
     }
+    explicit_bzero(buffer, sizeof buffer);
     close(fd);
-    return true;
+    if (!ok) {
+        explicit_bzero(read.text.data(), read.text.size());
+        read.text.clear();
+    }
+    return ok;
 }
 
 }  // namespace kysnap
