@@ -194,6 +194,11 @@ TEST_F(KysnapCli, InterruptedCatalogWriteLeavesTheOldCatalogIntact) {
     EXPECT_EQ(runner->runWithFileSizeLimit({"unprepare", kOraData}, 32).status, 128 + SIGXFSZ);
     EXPECT_EQ(readFile(path("catalog.json")), before);
     EXPECT_EQ(catalog().get<jsonxx::Object>("devices").size(), 1u);
+    // A snap killed while it records the snapshot it is about to make has not asked the array.
+    const int onArray = snapshotsOnArray("pool-a/Local/oracle/ora-data");
+    EXPECT_EQ(runner->runWithFileSizeLimit({"snap", kOraData}, 32).status, 128 + SIGXFSZ);
+    EXPECT_EQ(snapshotsOnArray("pool-a/Local/oracle/ora-data"), onArray);
+    EXPECT_EQ(readFile(path("catalog.json")), before);
     // The next writer finishes the job and sweeps the interrupted run's temporary file away.
     expectRun({"unprepare", kOraData});
     EXPECT_EQ(catalog().get<jsonxx::Object>("devices").size(), 0u);
