@@ -418,6 +418,20 @@ TEST_F(KysnapCli, ASnapshotWhoseAnswerWasLostIsRecordedSettledAndItsNameNeverReu
     expectRun({"delete", snapshotNames().back()});
     EXPECT_EQ(snapshotStates(), (Strings{"created", "created"}));
     EXPECT_EQ(snapshotsOnArray(volume), before - 1);
+
+    // The same for an NFS datastore, whose metadata has another form.
+    const std::string share = "pool-b/Local/files/home";
+    expectRun({"prepare", kHomeShare});
+    const int shareBefore = snapshotsOnArray(share);
+    faultOnCreate(arraysim::FaultAction::Drop, true);
+    expectRun({"snap", kHomeShare}, 1);
+    const std::string lostShare = snapshotNames().back();
+    EXPECT_EQ(snapshotStates().back(), "failed");
+    EXPECT_EQ(snapshotsOnArray(share), shareBefore + 1);
+    expectRun({"reconcile", lostShare});
+    EXPECT_EQ(snapshotStates().back(), "created");
+    expectRun({"delete", lostShare});
+    EXPECT_EQ(snapshotsOnArray(share), shareBefore);
 }
 
 // Another host sharing the array made a snapshot of the same volume under the id this run
