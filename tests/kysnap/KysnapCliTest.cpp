@@ -1,14 +1,20 @@
 // kysnap end to end: its subcommands as subprocesses against an array simulator, the catalog
 // across invocations, concurrent and interrupted runs, and the failures a new user meets.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "Faults.h"
 #include "KysnapSite.h"
@@ -38,16 +44,57 @@ protected:
         });
         return count;
     }
-    Strings snapshotNames() {
-        Strings names;
+    Strings snapshotNames() { return snapshotField("name"); }
+    Strings snapshotStates() { return snapshotField("state"); }
+    Strings snapshotField(const char* member) {
+        Strings values;
         const jsonxx::Object kept = catalog();
         const jsonxx::Array& list = kept.get<jsonxx::Array>("snapshots");
         for (size_t i = 0; i < list.size(); ++i) {
-            names.push_back(request(list, i).get<jsonxx::String>("name"));
+            values.push_back(request(list, i).get<jsonxx::String>(member));
         }
-        return names;
+        return values;
+    }
+    // Makes the array's next createSnapshots call behave as `action` says.
+    void faultOnCreate(arraysim::FaultAction action, bool process, int latencyMs = 0) {
+        arraysim::Fault fault;
+        fault.method = "createSnapshots";
+        fault.action = action;
+        fault.process = process;
+        fault.latencyMs = latencyMs;
+        simulator->faults().add(fault);
+    }
+    // Waits until the array has taken every injected fault (a call reached it).
+    void awaitFaultsTaken() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!simulator->faults().describe().empty() &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(simulator->faults().describe().empty());
     }
 };
+
+// What is at `path`, without following a link or blocking on a FIFO.
+std::string describeFile(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        return "nothing";
+    }
+    if (S_ISLNK(info.st_mode)) {
+        char target[4096];
+        const ssize_t size = readlink(path.c_str(), target, sizeof target);
+        return "link to " + std::string(target, size > 0 ? static_cast<size_t>(size) : 0);
+    }
+    if (S_ISREG(info.st_mode)) {
+        const std::string content = readFile(path);
+        return content.size() < 4096
+                   ? "file " + content
+                   : "file of " + std::to_string(content.size()) + " bytes, hash " +
+                         std::to_string(std::hash<std::string>()(content));
+    }
+    return "mode " + std::to_string(info.st_mode);
+}
 
 TEST_F(KysnapCli, EverySubcommandRunsAgainstTheSimulatorAndTheCatalogCarriesTheLifecycle) {
     // inquiry decodes what the plug-in's VPD processing reports.
@@ -147,6 +194,11 @@ TEST_F(KysnapCli, InterruptedCatalogWriteLeavesTheOldCatalogIntact) {
     EXPECT_EQ(runner->runWithFileSizeLimit({"unprepare", kOraData}, 32).status, 128 + SIGXFSZ);
     EXPECT_EQ(readFile(path("catalog.json")), before);
     EXPECT_EQ(catalog().get<jsonxx::Object>("devices").size(), 1u);
+    // A snap killed while it records the snapshot it is about to make has not asked the array.
+    const int onArray = snapshotsOnArray("pool-a/Local/oracle/ora-data");
+    EXPECT_EQ(runner->runWithFileSizeLimit({"snap", kOraData}, 32).status, 128 + SIGXFSZ);
+    EXPECT_EQ(snapshotsOnArray("pool-a/Local/oracle/ora-data"), onArray);
+    EXPECT_EQ(readFile(path("catalog.json")), before);
     // The next writer finishes the job and sweeps the interrupted run's temporary file away.
     expectRun({"unprepare", kOraData});
     EXPECT_EQ(catalog().get<jsonxx::Object>("devices").size(), 0u);
@@ -155,6 +207,300 @@ TEST_F(KysnapCli, InterruptedCatalogWriteLeavesTheOldCatalogIntact) {
         EXPECT_EQ(std::string(entry->d_name).find(".tmp."), std::string::npos) << entry->d_name;
     }
     closedir(dir);
+}
+
+// The catalog is the only record of what the array holds for this host: kysnap refuses a
+// catalog it cannot trust and a place where others could redirect its writes, says which
+// member or file is wrong, and changes nothing.
+TEST_F(KysnapCli, DamagedOrUnsafeCatalogsAreRefusedAndLeftAsTheyAre) {
+    expectRun({"prepare", kOraData});
+    const std::string good = readFile(path("catalog.json"));
+    const std::string victim = path("victim");
+    std::ofstream(victim) << "precious\n";
+    const auto snapshot = [](const std::string& name, const std::string& status) {
+        return "{\"name\": \"" + name + "\", \"device\": \"" + kOraData +
+               "\", \"array\": \"arr\", \"metadata\": \"\", \"transMetadata\": \"\", "
+               "\"status\": " +
+               status + ", \"mountedDevice\": \"\", \"created\": \"2025-03-01T10:15:00Z\"}";
+    };
+    const std::string one = snapshot("KY-20250301T101500Z-1", "5");
+    const auto oldCatalog = [](const std::string& snapshots) {
+        return "{\"format\": 1, \"targets\": {}, \"devices\": {}, \"snapshots\": " + snapshots +
+               "}\n";
+    };
+    struct Case {
+        const char* what;
+        std::string text;  // the catalog's content ("" for none)
+        std::function<void(const std::string& dir, const std::string& state)> arrange;
+        Strings arguments;
+        int exit;
+        std::string says;
+        Strings unchanged = {};  // beside the catalog (which, unless `exit` is 0, stays too)
+        std::function<void(pid_t)> during = nullptr;  // while the run goes on
+    };
+    const Strings prepare = {"prepare", kOraLogs};
+    const auto none = [](const std::string&, const std::string&) {};
+    const std::vector<Case> cases = {
+        {"snapshots given as an object", oldCatalog("{\"0\": " + one + "}"), none, prepare, 3,
+         "is damaged: snapshots is not an array"},
+        {"status beyond any integer", oldCatalog("[" + snapshot("KY-1", "1e999") + "]"), none,
+         prepare, 3, "snapshots[0].status is not a whole number in the 32-bit range"},
+        {"status as a word", oldCatalog("[" + snapshot("KY-1", "\"five\"") + "]"), none, prepare, 3,
+         "snapshots[0].status is not a number"},
+        {"text after the document", oldCatalog("[" + one + "]") + "}garbage", none, prepare, 3,
+         "there is text after the JSON document"},
+        {"one snapshot name twice", oldCatalog("[" + one + ", " + one + "]"), none, prepare, 3,
+         "snapshots[1].name \"KY-20250301T101500Z-1\" is given twice"},
+        {"a member given twice",
+         "{\"format\": 1, \"targets\": {}, \"devices\": {}, \"snapshots\": [" + one +
+             "], \"snapshots\": []}",
+         none, prepare, 3, "the key \"snapshots\" appears twice"},
+        {"catalog that is a FIFO",
+         "",
+         [](const std::string&, const std::string& state) { mkfifo(state.c_str(), 0600); },
+         {"list"},
+         3,
+         "catalog.json is not a regular file (it is a FIFO)"},
+        {"catalog without end",
+         "",
+         [&](const std::string&, const std::string&) {
+             runner->environment["KYSNAP_STATE"] = "/dev/zero";
+         },
+         {"list"},
+         3,
+         "the catalog /dev/zero is not a regular file (it is a character device)"},
+        {"catalog beyond the size limit", good,
+         [](const std::string&, const std::string& state) {
+             EXPECT_EQ(truncate(state.c_str(), (64 << 20) + 1), 0);
+         },
+         prepare, 3, "catalog.json is larger than 67108864 bytes"},
+        {"catalog that is a symbolic link",
+         "",
+         [&](const std::string& dir, const std::string& state) {
+             std::ofstream(dir + "/real.json") << good;
+             symlink((dir + "/real.json").c_str(), state.c_str());
+         },
+         prepare,
+         3,
+         "catalog.json is a symbolic link, which kysnap does not follow",
+         {"real.json"}},
+        {"lock that is a symbolic link",
+         good,
+         [&](const std::string&, const std::string& state) {
+             symlink(victim.c_str(), (state + ".lock").c_str());
+         },
+         prepare,
+         3,
+         "the catalog lock",
+         {"catalog.json.lock", victim}},
+        {"directory others can write", good,
+         [](const std::string& dir, const std::string&) { chmod(dir.c_str(), 0777); }, prepare, 3,
+         "can be written by group or others (mode 0777); run: chmod go-w"},
+        {"directory of another user", good,
+         [](const std::string& dir, const std::string&) {
+             EXPECT_EQ(chown(dir.c_str(), 4242, 4242), 0) << "the suite runs as root";
+         },
+         prepare, 3, "belongs to another user (uid 4242)"},
+        {"catalog of another user", good,
+         [](const std::string&, const std::string& state) {
+             EXPECT_EQ(chown(state.c_str(), 4242, 4242), 0) << "the suite runs as root";
+         },
+         prepare, 3, "catalog.json belongs to another user (uid 4242)"},
+        {"link planted as the temporary file while the run waits on the array",
+         good,
+         [&](const std::string&, const std::string&) {
+             faultOnCreate(arraysim::FaultAction::Latency, false, 1500);
+         },
+         {"snap", kOraData},
+         0,
+         "snapshot created",
+         {victim},
+         [&](pid_t pid) {
+             awaitFaultsTaken();
+             // The name a run might use; an exclusive creation under a random name defeats it.
+             symlink(victim.c_str(),
+                     (path("row") + "/catalog.json.tmp." + std::to_string(pid)).c_str());
+         }},
+    };
+    const auto environment = runner->environment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = path("row");
+        const std::string state = dir + "/catalog.json";
+        ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+        if (!c.text.empty()) {
+            std::ofstream(state) << c.text;
+        }
+        runner->environment["KYSNAP_STATE"] = state;
+        c.arrange(dir, state);
+        Strings kept = c.unchanged;
+        if (c.exit != 0) {
+            kept.push_back("catalog.json");
+        }
+        std::map<std::string, std::string> before;
+        for (std::string& name : kept) {
+            name = name.front() == '/' ? name : dir + "/" + name;
+            before[name] = describeFile(name);
+        }
+        const pid_t pid = runner->start(c.arguments, 1);
+        if (c.during) {
+            c.during(pid);
+        }
+        const CliRun run = runner->finish(pid, 1, 20);
+        EXPECT_EQ(run.status, c.exit) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+        for (const auto& [name, description] : before) {
+            EXPECT_EQ(describeFile(name), description) << name;
+        }
+        runner->environment = environment;
+        simulator->faults().clear();
+        chmod(dir.c_str(), 0700);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    // A catalog written before records had a state still loads, each record as created.
+    std::ofstream(path("catalog.json")) << oldCatalog("[" + one + "]");
+    expectRun({"prepare", kOraData});
+    EXPECT_EQ(snapshotStates(), Strings{"created"});
+}
+
+// The array made the snapshot but its answer was lost (or the run died during the call): the
+// record written before the call lets reconcile and delete settle it, and a retry gets a new
+// name instead of colliding with it.
+TEST_F(KysnapCli, ASnapshotWhoseAnswerWasLostIsRecordedSettledAndItsNameNeverReused) {
+    const std::string volume = "pool-a/Local/oracle/ora-data";
+    expectRun({"prepare", kOraData});
+    ASSERT_EQ(snapshotsOnArray(volume), 2);  // the seed's
+
+    faultOnCreate(arraysim::FaultAction::Drop, true);
+    expectRun({"snap", kOraData}, 1);
+    const Strings lost = snapshotNames();
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(snapshotStates(), Strings{"failed"});
+    EXPECT_EQ(snapshotsOnArray(volume), 3);
+    EXPECT_NE(expectRun({"map", lost[0]}, 3).err.find("was not made completely"),
+              std::string::npos);
+
+    expectRun({"snap", kOraData});  // at once, in the same second as likely as not
+    const Strings both = snapshotNames();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_NE(both[1], lost[0]);
+    EXPECT_EQ(snapshotsOnArray(volume), 4);
+
+    EXPECT_NE(expectRun({"reconcile", lost[0]}).out.find("it is on the array: now recorded"),
+              std::string::npos);
+    EXPECT_EQ(snapshotStates(), (Strings{"created", "created"}));
+    // A normal record now: the prepared device's metadata and the id find it on the array.
+    expectRun({"map", lost[0]});
+    expectRun({"unmap", lost[0]});
+    expectRun({"delete", lost[0]});
+    EXPECT_EQ(snapshotsOnArray(volume), 3);
+
+    // Refused before the array acted: reconcile finds nothing and drops the record.
+    faultOnCreate(arraysim::FaultAction::Fail, false);
+    expectRun({"snap", kOraData}, 1);
+    const std::string refused = snapshotNames().back();
+    EXPECT_NE(expectRun({"reconcile", refused}).out.find("not on the array: record removed"),
+              std::string::npos);
+    EXPECT_EQ(snapshotNames(), Strings{both[1]});
+    expectRun({"snap", kOraData});
+    EXPECT_NE(snapshotNames().back(), refused);
+
+    // A run killed while the array works leaves the record "creating"; delete removes both.
+    faultOnCreate(arraysim::FaultAction::Latency, false, 1000);
+    const pid_t pid = runner->start({"snap", kOraData}, 1);
+    awaitFaultsTaken();
+    kill(pid, SIGKILL);
+    runner->finish(pid, 1);
+    EXPECT_EQ(snapshotStates().back(), "creating");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the array finishes
+    const int before = snapshotsOnArray(volume);
+    expectRun({"delete", snapshotNames().back()});
+    EXPECT_EQ(snapshotStates(), (Strings{"created", "created"}));
+    EXPECT_EQ(snapshotsOnArray(volume), before - 1);
+
+    // The same for an NFS datastore, whose metadata has another form.
+    const std::string share = "pool-b/Local/files/home";
+    expectRun({"prepare", kHomeShare});
+    const int shareBefore = snapshotsOnArray(share);
+    faultOnCreate(arraysim::FaultAction::Drop, true);
+    expectRun({"snap", kHomeShare}, 1);
+    const std::string lostShare = snapshotNames().back();
+    EXPECT_EQ(snapshotStates().back(), "failed");
+    EXPECT_EQ(snapshotsOnArray(share), shareBefore + 1);
+    expectRun({"reconcile", lostShare});
+    EXPECT_EQ(snapshotStates().back(), "created");
+    expectRun({"delete", lostShare});
+    EXPECT_EQ(snapshotsOnArray(share), shareBefore);
+}
+
+// Another host sharing the array made a snapshot of the same volume under the id this run
+// picks: the array refuses the create, and the snapshot there is not this host's to adopt or
+// delete, so kysnap drops the record at once and says why.
+TEST_F(KysnapCli, ASnapshotIdTakenByAnotherHostIsNotAdopted) {
+    const std::string volume = "pool-a/Local/oracle/ora-data";
+    expectRun({"prepare", kOraData});
+    const std::time_t now = std::time(nullptr);
+    simulator->withModel([&](arraysim::Model& model) {
+        for (std::time_t t = now; t < now + 10; ++t) {
+            char stamp[32];
+            std::tm utc{};
+            gmtime_r(&t, &utc);
+            std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+            model.addSnapshot(*model.findDataset(volume),
+                              std::string("Manual-V-KY-") + stamp + "-1");
+        }
+    });
+    const int before = snapshotsOnArray(volume);
+    EXPECT_NE(expectRun({"snap", kOraData}, 1).out.find("not this host's: no record kept"),
+              std::string::npos);
+    EXPECT_TRUE(snapshotNames().empty());
+    expectRun({"reconcile"}, 3);  // nothing to reconcile, so nothing adopted
+    EXPECT_EQ(snapshotsOnArray(volume), before);
+}
+
+// A catalog that cannot be saved after the array acted: the run says which snapshots the
+// catalog lacks and exits 4, and they are on disk as "creating" for reconcile to settle.
+TEST_F(KysnapCli, AFullDiskNamesEverySnapshotTheCatalogDoesNotRecord) {
+    const std::string small = path("small");
+    mkdir(small.c_str(), 0700);
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                     << "); the full-disk case needs one";
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{small};
+    runner->environment["KYSNAP_STATE"] = small + "/catalog.json";
+    expectRun({"prepare", kOraData, kOraLogs});
+    faultOnCreate(arraysim::FaultAction::Latency, false, 1000);
+    const pid_t pid = runner->start({"snap", kOraData, kOraLogs, "--json"}, 1);
+    awaitFaultsTaken();
+    {
+        // Fills the file system while the array works.
+        std::ofstream filler(small + "/filler");
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+    }
+    const CliRun run = runner->finish(pid, 1);
+    EXPECT_EQ(run.status, 4) << run.out << run.err;
+    jsonxx::Object report;
+    ASSERT_TRUE(report.parse(run.out)) << run.out;
+    EXPECT_EQ(report.get<jsonxx::Number>("exitStatus"), 4);
+    EXPECT_NE(report.get<jsonxx::String>("catalogError").find("No space left on device"),
+              std::string::npos);
+    ASSERT_EQ(report.get<jsonxx::Array>("unrecorded").size(), 2u);
+    std::remove((small + "/filler").c_str());
+    const Strings names = snapshotNames();
+    ASSERT_EQ(names.size(), 2u);
+    for (const std::string& name : names) {
+        EXPECT_NE(run.err.find(" " + name), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(snapshotStates(), (Strings{"creating", "creating"}));
+    expectRun({"reconcile"});
+    EXPECT_EQ(snapshotStates(), (Strings{"created", "created"}));
 }
 
 TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
@@ -311,6 +657,30 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"check"},
          1,
          "this machine has no FC HBA (nothing in /sys/class/fc_host)"},
+        {"configuration that is a FIFO",
+         [&] {
+             mkfifo(path("fifo").c_str(), 0600);
+             runner->environment["KYSNAP_CONFIG"] = path("fifo");
+         },
+         {"list"},
+         3,
+         "the configuration " + path("fifo") + " is not a regular file (it is a FIFO)"},
+        {"configuration without end",
+         [&] { runner->environment["KYSNAP_CONFIG"] = "/dev/zero"; },
+         {"list"},
+         3,
+         "the configuration /dev/zero is not a regular file (it is a character device)"},
+        {"password file that is a FIFO",
+         [&] {
+             mkfifo(path("fifo").c_str(), 0600);
+             writeConfig("",
+                         "[host]\nfc-initiators = 21:00:00:24:ff:3d:2a:10\n[array arr]\n"
+                         "address = 127.0.0.1:" +
+                             port + "\nuser = admin\npassword-file = " + path("fifo") + "\n");
+         },
+         {"prepare", kOraData},
+         3,
+         "password file " + path("fifo") + " is not a regular file (it is a FIFO)"},
         {"linux host without the device",
          [&] {
              writeConfig("", linuxConfig);
@@ -387,7 +757,8 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         c.arrange();
-        const CliRun run = expectRun(c.arguments, c.exit);
+        const CliRun run = runner->run(c.arguments, 20);
+        EXPECT_EQ(run.status, c.exit) << run.out << run.err;
         EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
         EXPECT_EQ((run.out + run.err).find(kPassword), std::string::npos);
         if (!c.never.empty()) {
@@ -397,6 +768,7 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         simulator->faults().clear();
         apiVersion(originalVersion);
         std::ofstream(path("array.password")) << password << "\n";
+        unlink(path("fifo").c_str());
         chmod(path("array.password").c_str(), 0600);
         writeConfig();
     }

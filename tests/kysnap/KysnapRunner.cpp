@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -73,15 +76,29 @@ pid_t KysnapRunner::start(const std::vector<std::string>& arguments, int slot) {
     return pid;
 }
 
-CliRun KysnapRunner::finish(pid_t pid, int slot) {
+CliRun KysnapRunner::finish(pid_t pid, int slot, int deadlineSeconds) {
     CliRun result;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
+    pid_t waited = 0;
+    while (pid > 0 && (waited = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const bool hung = pid > 0 && waited == 0;
+    if (hung) {
+        kill(pid, SIGKILL);
+        waited = waitpid(pid, &status, 0);
+    }
+    if (pid > 0 && waited == pid) {
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         result.coreDumped = WIFSIGNALED(status) && WCOREDUMP(status);
     }
     result.out = readFile(directory_ + "/out." + std::to_string(slot));
     result.err = readFile(directory_ + "/err." + std::to_string(slot));
+    if (hung) {
+        result.err += "(killed: still running after " + std::to_string(deadlineSeconds) + " s)\n";
+    }
     return result;
 }
 
@@ -135,8 +152,8 @@ pid_t KysnapRunner::startAllowingCoreDump(const std::vector<std::string>& argume
     return forkRun(arguments, slot, {{RLIMIT_CORE, core}});
 }
 
-CliRun KysnapRunner::run(const std::vector<std::string>& arguments) {
-    return finish(start(arguments, 0), 0);
+CliRun KysnapRunner::run(const std::vector<std::string>& arguments, int deadlineSeconds) {
+    return finish(start(arguments, 0), 0, deadlineSeconds);
 }
 
 }  // namespace kysnap_test

@@ -21,14 +21,18 @@ struct CliRun {
 
 class KysnapRunner {
 public:
+    static constexpr int kDeadline = 120;
+
     // `directory` holds the captured output; `environment` is added to (or, with an empty
     // value, removed from) this process's environment for every run.
     KysnapRunner(std::string directory, std::map<std::string, std::string> environment);
 
-    CliRun run(const std::vector<std::string>& arguments);
+    // A run still going after `deadlineSeconds` is killed (status 128 + SIGKILL), so that a
+    // kysnap that hangs fails its test instead of stalling the suite.
+    CliRun run(const std::vector<std::string>& arguments, int deadlineSeconds = kDeadline);
     // Starts a run and returns at once; finish() waits for it.
     pid_t start(const std::vector<std::string>& arguments, int slot);
-    CliRun finish(pid_t pid, int slot);
+    CliRun finish(pid_t pid, int slot, int deadlineSeconds = kDeadline);
     // Runs with the size of files it may write limited to `bytes` (and no core dump), with its
     // output thrown away: a write past the limit ends it with SIGXFSZ.
     CliRun runWithFileSizeLimit(const std::vector<std::string>& arguments, long bytes);

@@ -35,6 +35,13 @@ const Operation kOperations[] = {
     {"reconcile", true, &PluginLibrary::reconcileSnaps, 0},
 };
 
+// Delete and reconcile are the operations that settle a record of a snapshot whose creation
+// was not completed.
+bool settles(const Operation& operation) {
+    const std::string op = operation.name;
+    return op == "delete" || op == "reconcile";
+}
+
 const Operation* findOperation(const std::string& name) {
     for (const Operation& operation : kOperations) {
         if (name == operation.name) {
@@ -48,6 +55,7 @@ const Operation* findOperation(const std::string& name) {
 struct Item {
     DeviceName device;
     std::string snapshot;  // the host's snapshot id ("" for vpd, prepare, unprepare)
+    RecordState state = RecordState::Created;  // of the snapshot's record before the call
     std::unique_ptr<CliRequest> request;
 };
 
@@ -136,7 +144,7 @@ bool makeItems(Session& session, const Operation& operation, std::vector<Item>& 
         return false;
     }
     std::set<std::string> seen;
-    std::set<std::string> newNames;
+    std::vector<std::string> newNames;
     const std::time_t now = std::time(nullptr);
     for (const std::string& name : names) {
         if (!seen.insert(name).second) {
@@ -155,10 +163,22 @@ bool makeItems(Session& session, const Operation& operation, std::vector<Item>& 
                 error = "no snapshot " + name + " in the catalog (kysnap list shows them)";
                 return false;
             }
+            if (record->state != RecordState::Created && !settles(operation)) {
+                error = name + " was not made completely (its record is \"" +
+                        stateName(record->state) + "\"): kysnap reconcile " + name +
+                        " settles it, kysnap delete " + name + " removes it";
+                return false;
+            }
+            if (record->state != RecordState::Created && record->metadata.empty()) {
+                error = "the catalog holds no metadata for " + name +
+                        ", so the plug-in cannot be asked about it; remove the record by hand";
+                return false;
+            }
             if (!parseDeviceName(record->device, item.device, error)) {
                 return false;
             }
             item.snapshot = record->name;
+            item.state = record->state;
             array = record->array;
             metadata = record->metadata;
             transMetadata = record->transMetadata;
@@ -184,11 +204,11 @@ bool makeItems(Session& session, const Operation& operation, std::vector<Item>& 
                 return false;
             }
             if (op == "snap") {
-                item.snapshot = newSnapshotName(now, [&](const std::string& candidate) {
-                    return catalog.findSnapshot(candidate) != nullptr ||
-                           newNames.count(candidate) != 0;
+                const std::string& last = newNames.empty() ? catalog.lastName : newNames.back();
+                item.snapshot = newSnapshotName(now, last, [&](const std::string& candidate) {
+                    return catalog.findSnapshot(candidate) != nullptr;
                 });
-                newNames.insert(item.snapshot);
+                newNames.push_back(item.snapshot);
             }
         }
         item.request = std::make_unique<CliRequest>(*session.directory, array);
@@ -203,6 +223,41 @@ bool makeItems(Session& session, const Operation& operation, std::vector<Item>& 
         items.push_back(std::move(item));
     }
     return true;
+}
+
+// Records each snapshot about to be made, as "creating", and saves the catalog before the
+// plug-in is called: whatever becomes of the call, the array's snapshot has a record.
+bool recordIntents(Session& session, const std::vector<Item>& items, std::string& error) {
+    Catalog& catalog = session.catalog;
+    const std::string now = isoTime(std::time(nullptr));
+    for (const Item& item : items) {
+        const PreparedDevice& prepared = catalog.devices.at(item.device.given);
+        SnapshotRecord intent;
+        intent.name = item.snapshot;
+        intent.device = item.device.given;
+        intent.array = prepared.array;
+        intent.metadata = prepared.metadata;
+        intent.transMetadata = prepared.transMetadata;
+        intent.status = prepared.status;
+        intent.created = now;
+        intent.state = RecordState::Creating;
+        catalog.snapshots.push_back(intent);
+        catalog.lastName = item.snapshot;
+    }
+    return session.saveCatalog(error);
+}
+
+// True when the array refused to create `item`'s snapshot because one of that name exists.
+// The id was new to this catalog, so that snapshot is another host's (or an older catalog's),
+// not one this record may adopt or delete.
+bool nameTakenOnArray(const Item& item) {
+    for (const hostkit::LogLine& line : item.request->logLines) {
+        if (line.text.find(item.snapshot) != std::string::npos &&
+            line.text.find("already exists") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool succeeded(const Operation& operation, const Item& item) {
@@ -234,22 +289,35 @@ void record(Session& session, const Operation& operation, const Item& item, bool
         }
         return;
     }
+    SnapshotRecord* kept = catalog.findSnapshot(item.snapshot);
+    if (kept == nullptr) {
+        return;
+    }
     if (op == "snap") {
+        // The intent record keeps the prepared device's metadata until the plug-in has
+        // written the snapshot's own.
+        if (!ok && nameTakenOnArray(item)) {
+            catalog.eraseSnapshot(item.snapshot);
+            return;
+        }
+        kept->status = request.status;
+        kept->state = ok ? RecordState::Created : RecordState::Failed;
         if (ok) {
-            SnapshotRecord created;
-            created.name = item.snapshot;
-            created.device = item.device.given;
-            created.array = request.arrayName();
-            created.metadata = request.metaData;
-            created.transMetadata = request.transMetaData;
-            created.status = request.status;
-            created.created = isoTime(std::time(nullptr));
-            catalog.snapshots.push_back(created);
+            kept->array = request.arrayName();
+            kept->metadata = request.metaData;
+            kept->transMetadata = request.transMetaData;
         }
         return;
     }
-    SnapshotRecord* kept = catalog.findSnapshot(item.snapshot);
-    if (kept == nullptr) {
+    if (item.state != RecordState::Created) {
+        // Only delete and reconcile get here. Not knowing is no reason to change the record.
+        const bool absent = request.status == KYSO::SNAP_UNAVAILABLE;
+        if (ok && (op == "delete" || absent)) {
+            catalog.eraseSnapshot(item.snapshot);
+        } else if (ok) {
+            kept->state = RecordState::Created;
+            kept->status = KYSO::SNAP_CREATED;
+        }
         return;
     }
     if (op == "delete" && ok) {
@@ -281,6 +349,14 @@ std::string detail(const Operation& operation, const Item& item, bool ok) {
         const std::string& device = request.snapDevice;
         const size_t start = device.find_first_not_of(' ');
         return start == std::string::npos ? std::string() : "-> " + device.substr(start);
+    }
+    if (op == "snap" && !ok && nameTakenOnArray(item)) {
+        return "(the array holds another snapshot of this id, not this host's: no record kept)";
+    }
+    if (op == "reconcile" && ok && item.state != RecordState::Created) {
+        return request.status == KYSO::SNAP_UNAVAILABLE
+                   ? "(its creation had not finished and it is not on the array: record removed)"
+                   : "(its creation had not finished but it is on the array: now recorded)";
     }
     if (op == "reconcile" && ok && request.status != KYSO::SNAP_UNAVAILABLE) {
         return "(still on the array)";
@@ -323,6 +399,9 @@ int runBatchCommand(const Options& options) {
     std::vector<Item> items;
     if (!makeItems(*session, *operation, items, error)) {
         return cannotRun(error);
+    }
+    if (std::string(operation->name) == "snap" && !recordIntents(*session, items, error)) {
+        return cannotRun("no snapshot was made, because the catalog cannot record them: " + error);
     }
 
     // The plug-in decides a call's protocol from its first request, so block devices and NFS
@@ -369,11 +448,18 @@ int runBatchCommand(const Options& options) {
         }
     }
     report.hostProblems = session->backend->problems();
-    const bool saved = session->saveCatalog(error);
-    printReport(report, options.json, options.verbose);
-    if (!saved) {
-        return cannotRun("the catalog was not updated: " + error);
+    // The report says what the catalog holds, so it comes after the save.
+    if (!session->saveCatalog(error)) {
+        report.catalogError = error;
+        for (const RequestOutcome& outcome : report.requests) {
+            if (outcome.succeeded) {
+                report.unrecorded.push_back(outcome.snapshot.empty() ? outcome.device
+                                                                     : outcome.snapshot);
+            }
+        }
+        std::fprintf(stderr, "kysnap: %s\n", notRecordedMessage(report).c_str());
     }
+    printReport(report, options.json, options.verbose);
     return report.exitStatus();
 }
 

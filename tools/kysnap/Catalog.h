@@ -19,6 +19,17 @@ struct PreparedDevice {
     int32_t status = 0;
 };
 
+// Where a snapshot's creation stands. A record is written as Creating and saved before the
+// plug-in is asked to make the snapshot, so a run that dies or loses the array's answer still
+// leaves a record that reconcile and delete can resolve.
+enum class RecordState {
+    Creating,  // the plug-in was (or was about to be) asked; no answer was recorded
+    Failed,    // the plug-in reported failure; the array may still hold the snapshot
+    Created,   // the plug-in made it and wrote its metadata
+};
+
+const char* stateName(RecordState state);
+
 // One snapshot of one source device.
 struct SnapshotRecord {
     std::string name;           // the host's snapshot id given to the plug-in ("KY-...")
@@ -29,18 +40,28 @@ struct SnapshotRecord {
     int32_t status = 0;         // the request status the plug-in last set
     std::string mountedDevice;  // the host device (or NFS description) of the mounted copy
     std::string created;        // UTC time of creation, ISO 8601
+    // Until Created, metadata and transMetadata are those of the prepared device, which with
+    // the snapshot id is what the plug-in reads to find the snapshot on the array.
+    RecordState state = RecordState::Created;
 };
 
 struct Catalog {
     std::map<std::string, std::string> targets;  // target id -> array name
     std::map<std::string, PreparedDevice> devices;
     std::vector<SnapshotRecord> snapshots;  // in creation order
+    // The last snapshot id handed out, so that an id is never given twice, even after its
+    // record is gone ("" in a catalog written before it was kept).
+    std::string lastName;
 
     SnapshotRecord* findSnapshot(const std::string& name);
     void eraseSnapshot(const std::string& name);
 
     std::string toJson() const;
-    // Replaces `catalog` by the one in `text`. False with `error` naming what is wrong.
+    // Replaces `catalog` by the one in `text`, which must match the catalog's form exactly:
+    // one JSON object and nothing after it, no repeated key, no unknown member, every member of
+    // its type, statuses 32-bit integers, snapshot names unique. A catalog of format 1 (before
+    // records had a state) reads with every record Created. False with `error` naming the
+    // member and what is wrong with it; `catalog` is then untouched.
     static bool fromJson(const std::string& text, Catalog& catalog, std::string& error);
 };
 

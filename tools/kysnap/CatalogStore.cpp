@@ -7,12 +7,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "BoundedFile.h"
 
 namespace kysnap {
 
 namespace {
+
+// Far beyond any real catalog, small enough to read at once.
+constexpr size_t kCatalogLimit = 64u << 20;
 
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -48,6 +54,44 @@ bool makeDirectories(const std::string& directory, std::string& error) {
     return true;
 }
 
+// Whoever else may write the catalog's directory can plant links or files under the names
+// kysnap uses there; only the user, or root, may own it, and others may not write it unless it
+// is sticky (then they cannot replace what is ours).
+bool safeDirectory(const std::string& directory, std::string& error) {
+    struct stat info {};
+    if (stat(directory.c_str(), &info) != 0) {
+        error = systemError("cannot examine the catalog's directory " + directory);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = "the catalog's directory " + directory + " is not a directory";
+        return false;
+    }
+    if (info.st_uid != geteuid() && info.st_uid != 0) {
+        error = "the catalog's directory " + directory + " belongs to another user (uid " +
+                std::to_string(info.st_uid) + "); kysnap keeps its catalog only in a directory " +
+                "of its user or of root";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        error = "the catalog's directory " + directory + " can be written by group or others " +
+                "(mode " + mode + "); run: chmod go-w " + directory;
+        return false;
+    }
+    return true;
+}
+
+// A file of the catalog (itself or its lock) must be ours, or root's.
+bool ownedFile(const struct stat& info, const std::string& what, std::string& error) {
+    if (info.st_uid != geteuid() && info.st_uid != 0) {
+        error = what + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+        return false;
+    }
+    return true;
+}
+
 bool writeAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -68,13 +112,32 @@ bool writeAll(int fd, const std::string& text) {
 std::unique_ptr<CatalogStore> CatalogStore::open(const std::string& path, Access access,
                                                  const std::function<void()>& waiting,
                                                  std::string& error) {
-    if (!makeDirectories(directoryOf(path), error)) {
+    if (!makeDirectories(directoryOf(path), error) || !safeDirectory(directoryOf(path), error)) {
+        return nullptr;
+    }
+    // Refused before a lock file is made beside it; load() checks again on what it opens.
+    struct stat existing {};
+    if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        error = notRegularFile("the catalog " + path, existing.st_mode);
         return nullptr;
     }
     const std::string lockPath = path + ".lock";
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link, and never blocking on a FIFO planted under the lock's name.
+    const int fd =
+        ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
-        error = systemError("cannot open the catalog lock " + lockPath);
+        error = errno == ELOOP ? notRegularFile("the catalog lock " + lockPath, S_IFLNK)
+                               : systemError("cannot open the catalog lock " + lockPath);
+        return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = notRegularFile("the catalog lock " + lockPath, info.st_mode);
+        close(fd);
+        return nullptr;
+    }
+    if (!ownedFile(info, "the catalog lock " + lockPath, error)) {
+        close(fd);
         return nullptr;
     }
     const int mode = access == Access::Write ? LOCK_EX : LOCK_SH;
@@ -119,34 +182,22 @@ void CatalogStore::removeStaleTemporaries() {
 }
 
 bool CatalogStore::load(Catalog& catalog, std::string& error) {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
+    BoundedRead file;
+    if (!readBoundedFile(path_, "the catalog " + path_, Links::Refuse, kCatalogLimit, file,
+                         error)) {
+        if (file.missing) {
             catalog = Catalog();
             return true;
         }
-        error = systemError("cannot read the catalog " + path_);
         return false;
     }
-    std::string text;
-    char buffer[65536];
-    ssize_t got = 0;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
-        if (got > 0) {
-            text.append(buffer, static_cast<size_t>(got));
-        }
-    }
-    const int readErrno = errno;
-    close(fd);
-    if (got < 0) {
-        errno = readErrno;
-        error = systemError("cannot read the catalog " + path_);
+    if (!ownedFile(file.info, "the catalog " + path_, error)) {
         return false;
     }
     std::string why;
-    if (!Catalog::fromJson(text, catalog, why)) {
-        error =
-            "the catalog " + path_ + " is damaged (" + why + "); move it aside to start a new one";
+    if (!Catalog::fromJson(file.text, catalog, why)) {
+        error = "the catalog " + path_ + " is damaged: " + why +
+                "; it is left as it is (repair it, or move it aside to start a new one)";
         return false;
     }
     return true;
@@ -157,13 +208,23 @@ bool CatalogStore::save(const Catalog& catalog, std::string& error) {
         error = "the catalog " + path_ + " was opened for reading only";
         return false;
     }
-    const std::string temporary = path_ + ".tmp." + std::to_string(getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A fresh name made with exclusive creation: nothing planted beside the catalog is
+    // opened, followed or truncated.
+    std::string name = path_ + ".tmp.XXXXXX";
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        error = systemError("cannot write " + temporary);
+        error = systemError("cannot create a temporary file beside the catalog " + path_);
         return false;
     }
-    if (!writeAll(fd, catalog.toJson()) || fsync(fd) != 0) {
+    const std::string temporary = name;
+    const std::string text = catalog.toJson();
+    if (text.size() > kCatalogLimit) {
+        error = "the catalog would be larger than " + std::to_string(kCatalogLimit) + " bytes";
+        close(fd);
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (!writeAll(fd, text) || fsync(fd) != 0) {
         error = systemError("cannot write " + temporary);
         close(fd);
         unlink(temporary.c_str());

@@ -3,7 +3,10 @@
 // concurrent runs take turns and none loses another's records. A save writes a temporary file
 // beside the catalog, flushes it to disk and renames it over the old one (then flushes the
 // directory), so an interrupted run leaves either the old catalog or the new one, never a
-// mixture.
+// mixture. Nobody else can redirect these writes: the directory must belong to the user (or
+// root) and be writable by no one else unless sticky, the catalog and its lock are never
+// opened through a symbolic link and must be regular files of the user (or root), and the
+// temporary file is created exclusively under a fresh random name.
 #pragma once
 
 #include <functional>
@@ -20,8 +23,9 @@ public:
 
     // Takes the lock of the catalog at `path`, creating its directory (mode 0700) when
     // missing. When another run holds the lock, `waiting` is called once and the lock is
-    // awaited. Null with `error` set when the lock file cannot be opened. A writer removes
-    // temporary files that an interrupted run left behind.
+    // awaited. Null with `error` set when the directory or the lock file is refused (see
+    // above) or cannot be opened. A writer removes temporary files that an interrupted run
+    // left behind.
     static std::unique_ptr<CatalogStore> open(const std::string& path, Access access,
                                               const std::function<void()>& waiting,
                                               std::string& error);
@@ -30,7 +34,9 @@ public:
     CatalogStore& operator=(const CatalogStore&) = delete;
 
     // The catalog on disk; an empty catalog when there is no file yet. False with `error` set
-    // when the file cannot be read or is not a catalog (it is then left untouched).
+    // when the file is a link, not a regular file, larger than the limit (64 MiB), cannot be
+    // read, or does not match the catalog's form exactly (Catalog::fromJson); the file is then
+    // left untouched.
     bool load(Catalog& catalog, std::string& error);
     // Replaces the file atomically. Only for Access::Write. False with `error` set (the old
     // catalog then stays in place).

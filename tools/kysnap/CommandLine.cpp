@@ -27,7 +27,8 @@ const CommandHelp kCommands[] = {
      "Has the plug-in clear the metadata of prepared devices."},
     {"snap", "snapshot prepared devices in one batch", "DEVICE...",
      "Snapshots prepared devices in one batch. Each snapshot gets a new id, KY-<UTC time>-<n>,\n"
-     "which later commands take."},
+     "which later commands take. Each is recorded as 'creating' before the plug-in is called,\n"
+     "then as 'created' or 'failed'."},
     {"map", "mount snapshots on this host", "SNAPSHOT...",
      "Mounts snapshots: the plug-in clones each one and maps the clone to this host (or\n"
      "exports an NFS clone to the ESX host), the host rescans, and the new device is reported.\n"
@@ -36,13 +37,15 @@ const CommandHelp kCommands[] = {
      "Unmounts snapshots: the plug-in removes each clone's mapping and the clone, and the host\n"
      "removes the stale devices and rescans."},
     {"delete", "delete snapshots", "SNAPSHOT...",
-     "Deletes snapshots on the array and drops them from the catalog."},
+     "Deletes snapshots on the array and drops them from the catalog, also those recorded as\n"
+     "'creating' or 'failed'."},
     {"revert", "roll sources back to snapshots", "SNAPSHOT...",
      "Rolls each snapshot's source volume or share back to the snapshot (newer snapshots of it\n"
      "are destroyed by the array)."},
     {"reconcile", "are snapshots still on the array?", "[SNAPSHOT...]",
      "Checks that snapshots still exist on the array (all of the catalog's when none is\n"
-     "named); a missing one is marked 'gone from the array'."},
+     "named); a missing one is marked 'gone from the array'. A record left 'creating' or\n"
+     "'failed' becomes 'created' when its snapshot is on the array, else it is removed."},
     {"identify", "which devices show mounted snapshots", "[--snapshot NAME]... DEVICE...",
      "Has the plug-in tell which of the given devices show the mounted copies of the named\n"
      "snapshots (by default every mounted one)."},
@@ -92,7 +95,8 @@ const char kGeneral[] =
     "  --help          this text; with a command, that command's\n"
     "\n"
     "Exit status: 0 every request succeeded, 1 none did, 2 some did, 3 kysnap could not run\n"
-    "the command (usage, configuration, catalog or plug-in).\n"
+    "the command (usage, configuration, catalog or plug-in), 4 the array was changed but the\n"
+    "catalog could not be saved to record it.\n"
     "Environment: KYSNAP_TLS_CA_FILE, KYSNAP_TLS_INSECURE, KYSNAP_HTTP_CONNECT_TIMEOUT,\n"
     "KYSNAP_HTTP_TIMEOUT (how the plug-in reaches arrays). See kysnap(1).\n";
 

@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 
+#include "BoundedFile.h"
 #include "VisibleText.h"
 
 namespace kysnap {
@@ -364,14 +364,13 @@ bool parseHostConfig(const std::string& text, const std::string& path, HostConfi
 }
 
 bool loadHostConfig(const std::string& path, HostConfig& config, std::string& error) {
-    std::ifstream file(path);
-    if (!file) {
-        error = "cannot read the configuration " + path + ": " + std::strerror(errno);
+    // A link to the configuration is fine; a FIFO or device in its place is not.
+    constexpr size_t kLimit = 1 << 20;
+    BoundedRead file;
+    if (!readBoundedFile(path, "the configuration " + path, Links::Follow, kLimit, file, error)) {
         return false;
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    return parseHostConfig(text.str(), path, config, error);
+    return parseHostConfig(file.text, path, config, error);
 }
 
 std::string defaultConfigPath() {

@@ -31,6 +31,9 @@ int runList(const Options& options) {
         std::printf("  %s  %s on %s: %s", visibleText(record.name).c_str(),
                     visibleText(record.device).c_str(), visibleText(record.array).c_str(),
                     statusName(record.status).c_str());
+        if (record.state != RecordState::Created) {
+            std::printf(" [%s: kysnap reconcile settles it]", stateName(record.state));
+        }
         if (!record.mountedDevice.empty()) {
             const size_t start = record.mountedDevice.find_first_not_of(' ');
             std::printf(

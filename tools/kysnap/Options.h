@@ -21,5 +21,7 @@ struct Options {
 
 // Exit statuses besides the result codes 0 (all succeeded), 1 (none) and 2 (some).
 constexpr int kExitCannotRun = 3;  // usage, configuration, catalog or plug-in problem
+// The plug-in's call changed the array, but the catalog could not be saved to record it.
+constexpr int kExitNotRecorded = 4;
 
 }  // namespace kysnap

@@ -1,14 +1,11 @@
 #include "Passwords.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "BoundedFile.h"
 #include "SecretMemory.h"
 
 namespace kysnap {
@@ -24,38 +21,21 @@ std::string octalMode(mode_t mode) {
 bool readFile(const ArrayConfig& array, std::string& password, std::string& error) {
     const std::string& path = array.passwordFile;
     const std::string where = "array " + array.name + ": password file " + path;
-    // O_NOFOLLOW-free on purpose: a link to a protected file is fine, its target is checked.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = where + ": " + std::strerror(errno);
+    // A link to a protected file is fine: the target is what is read and checked.
+    constexpr size_t kLimit = 65536;
+    BoundedRead file;
+    // The file's text holds the password too, whichever way this returns.
+    const kyplatform::WipeAtScopeEnd wiped(file.text);
+    if (!readBoundedFile(path, where, Links::Follow, kLimit, file, error)) {
         return false;
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        error = where + " is not a regular file";
-        return false;
-    }
+    const struct stat& info = file.info;
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        close(fd);
         error = where + " can be read or written by group or others (mode " +
                 octalMode(info.st_mode) + "); run: chmod 600 " + path;
         return false;
     }
-    std::string text;
-    char buffer[512];
-    ssize_t got = 0;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0 && text.size() < 65536) {
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    close(fd);
-    // The read buffers held the password too.
-    kyplatform::wipeSecret(buffer, sizeof buffer);
-    const kyplatform::WipeAtScopeEnd wiped(text);
-    if (got < 0) {
-        error = where + ": " + std::strerror(errno);
-        return false;
-    }
+    const std::string& text = file.text;
     // The password is the first line; a trailing newline (as editors write) is not part of it.
     password = text.substr(0, text.find('\n'));
     if (!password.empty() && password.back() == '\r') {

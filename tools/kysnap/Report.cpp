@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Options.h"
 #include "StatusNames.h"
 #include "VisibleText.h"
 #include "jsonxx.h"
@@ -84,6 +85,14 @@ void printJson(const OperationReport& report) {
         problems.append(visibleText(problem));
     }
     root.import("hostProblems", problems);
+    if (!report.catalogError.empty()) {
+        root.import("catalogError", report.catalogError);
+        jsonxx::Array unrecorded;
+        for (const std::string& item : report.unrecorded) {
+            unrecorded.append(item);
+        }
+        root.import("unrecorded", unrecorded);
+    }
     std::printf("%s\n", root.json().c_str());
 }
 
@@ -122,7 +131,10 @@ void printText(const OperationReport& report, bool verbose) {
     }
     std::printf("%-9s result: %s (%d)\n", report.operation.c_str(),
                 resultName(report.result).c_str(), report.result);
-    if (report.exitStatus() != report.result) {
+    if (!report.catalogError.empty()) {
+        std::printf("%-9s %s: kysnap exits with %d\n", report.operation.c_str(),
+                    notRecordedMessage(report).c_str(), report.exitStatus());
+    } else if (report.exitStatus() != report.result) {
         std::printf("%-9s but %zu of %zu requests did not succeed: kysnap exits with %d\n",
                     report.operation.c_str(), failures(report), report.requests.size(),
                     report.exitStatus());
@@ -143,7 +155,26 @@ void printReport(const OperationReport& report, bool json, bool verbose) {
     std::fflush(stdout);
 }
 
+std::string notRecordedMessage(const OperationReport& report) {
+    std::string message = "the catalog was not updated (" + report.catalogError + ")";
+    if (report.unrecorded.empty()) {
+        return message;
+    }
+    message += report.operation == "snap"
+                   ? "; made on the array but recorded only as \"creating\" (kysnap reconcile "
+                     "settles them once the catalog can be written):"
+                   : "; done on the array but not recorded (kysnap reconcile settles them once "
+                     "the catalog can be written):";
+    for (const std::string& item : report.unrecorded) {
+        message += " " + item;
+    }
+    return message;
+}
+
 int32_t OperationReport::exitStatus() const {
+    if (!catalogError.empty()) {
+        return kExitNotRecorded;
+    }
     const size_t failed = failures(*this);
     if (result != 0 || failed == 0) {
         return result;

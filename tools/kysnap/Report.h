@@ -25,13 +25,19 @@ struct RequestOutcome {
 struct OperationReport {
     std::string operation;
     int32_t result = 0;  // the plug-in's result code
-    // What kysnap exits with: the result code, unless the plug-in reported success while a
-    // request did not succeed (then 2, or 1 when none did).
+    // What kysnap exits with: kExitNotRecorded when the catalog could not be saved; else the
+    // result code, unless the plug-in reported success while a request did not succeed (then
+    // 2, or 1 when none did).
     int32_t exitStatus() const;
     std::vector<RequestOutcome> requests;
     std::vector<hostkit::ErrorReport> errors;  // the host errors the plug-in set
     std::vector<std::string> hostProblems;     // what the host met (backend, arrays)
+    std::string catalogError;                  // why the catalog was not saved ("": saved)
+    std::vector<std::string> unrecorded;       // what was done on the array but not recorded
 };
+
+// The one line saying that the catalog was not saved and what it lacks.
+std::string notRecordedMessage(const OperationReport& report);
 
 // Prints `report` on standard output; `verbose` says whether the plug-in's log was shown.
 void printReport(const OperationReport& report, bool json, bool verbose);

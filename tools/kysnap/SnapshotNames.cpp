@@ -1,5 +1,7 @@
 #include "SnapshotNames.h"
 
+#include <cstdlib>
+
 namespace kysnap {
 
 namespace {
@@ -14,9 +16,14 @@ std::string formatUtc(std::time_t now, const char* format) {
 
 }  // namespace
 
-std::string newSnapshotName(std::time_t now, const std::function<bool(const std::string&)>& taken) {
+std::string newSnapshotName(std::time_t now, const std::string& last,
+                            const std::function<bool(const std::string&)>& taken) {
     const std::string stem = "KY-" + formatUtc(now, "%Y%m%dT%H%M%SZ") + "-";
-    for (unsigned counter = 1;; ++counter) {
+    unsigned long counter = 1;
+    if (last.compare(0, stem.size(), stem) == 0) {
+        counter = std::strtoul(last.c_str() + stem.size(), nullptr, 10) + 1;
+    }
+    for (;; ++counter) {
         std::string name = stem + std::to_string(counter);
         if (!taken(name)) {
             return name;
