@@ -31,6 +31,15 @@ std::string nested(int depth, const std::string& open, const std::string& close)
     return text;
 }
 
+// A JSON array of `count` zeros.
+std::string zeros(size_t count) {
+    std::string text = "[";
+    for (size_t i = 0; i < count; ++i) {
+        text += i == 0 ? "0" : ",0";
+    }
+    return text + "]";
+}
+
 }  // namespace
 
 TEST(JsonParse, EmptyContainersParseAndBareOpenBracketFails) {
@@ -204,4 +213,54 @@ TEST(JsonParse, ValueParsesAnyKindAndIsNullOnFailure) {
     EXPECT_TRUE(v.get<Array>().has<Object>(0));
     EXPECT_FALSE(v.parse("[{]"));
     EXPECT_EQ(v.type(), Value::NULL_);
+}
+
+TEST(JsonParse, LimitsRefuseWithTheirReason) {
+    using jsonxx::ParseError;
+    using jsonxx::ParseLimits;
+    struct Row {
+        const char* name;
+        std::string text;
+        ParseLimits limits;
+        ParseError error;
+        const char* reason;
+    };
+    const ParseLimits small{4, 3};
+    const Row rows[] = {
+        {"the outer array and three elements fit", "[1, 2, 3]", small, ParseError::None, ""},
+        {"a fourth element is one value too many", "[1, 2, 3, 4]", small, ParseError::TooManyValues,
+         "exceeds 4 values"},
+        {"containers and members' values count alike", R"([{"a": []}, "x", 1])", small,
+         ParseError::TooManyValues, "exceeds 4 values"},
+        {"three levels of nesting fit", "[[[]]]", small, ParseError::None, ""},
+        {"a fourth level is too deep", "[[[[]]]]", small, ParseError::TooDeep,
+         "nests deeper than 3 levels"},
+        {"not JSON is a syntax error", "[1,", small, ParseError::Syntax, "is not valid JSON"},
+        {"a syntax error before the limit is one", "[1 2, 3, 4, 5]", small, ParseError::Syntax,
+         "is not valid JSON"},
+        {"an array of small values one past the default limit", zeros(jsonxx::kMaxValues),
+         jsonxx::kDefaultLimits, ParseError::TooManyValues, "exceeds 2000000 values"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Array a;
+        ParseError error = ParseError::Syntax;
+        EXPECT_EQ(a.parse(row.text, row.limits, error), row.error == ParseError::None);
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(jsonxx::parseErrorText(error, row.limits), row.reason);
+        if (row.error != ParseError::None) {
+            EXPECT_TRUE(a.empty());
+        }
+        // The one-argument parse applies the default limits.
+        if (row.limits.values == jsonxx::kMaxValues) {
+            EXPECT_FALSE(a.parse(row.text));
+        }
+    }
+    // An object counts itself and each member's value, not its keys.
+    jsonxx::Object o;
+    ParseError error = ParseError::Syntax;
+    EXPECT_TRUE(o.parse(R"({"a": 1, "b": {"c": 2}})", small, error));
+    EXPECT_EQ(error, ParseError::None);
+    EXPECT_FALSE(o.parse(R"({"a": 1, "b": {"c": 2}, "d": 3})", small, error));
+    EXPECT_EQ(error, ParseError::TooManyValues);
 }

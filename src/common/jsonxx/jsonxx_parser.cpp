@@ -53,21 +53,39 @@ bool isLowSurrogate(unsigned code) {
 
 }  // namespace
 
-Parser::Parser(const std::string& text) : pos_(text.data()), end_(text.data() + text.size()) {}
+Parser::Parser(const std::string& text, const ParseLimits& limits)
+    : pos_(text.data()), end_(text.data() + text.size()), limits_(limits) {}
 
 bool Parser::readObject(Object::Container& out) {
     skipSpace();
-    return object(out, 0);
+    return countValue() && object(out, 0);
 }
 
 bool Parser::readArray(Array::Container& out) {
     skipSpace();
-    return array(out, 0);
+    return countValue() && array(out, 0);
 }
 
 bool Parser::readValue(Value& out) {
     skipSpace();
     return value(out, 0);
+}
+
+bool Parser::countValue() {
+    if (values_ >= limits_.values) {
+        error_ = ParseError::TooManyValues;
+        return false;
+    }
+    ++values_;
+    return true;
+}
+
+bool Parser::depthAllowed(int depth) {
+    if (depth >= limits_.depth) {
+        error_ = ParseError::TooDeep;
+        return false;
+    }
+    return true;
 }
 
 void Parser::skipSpace() {
@@ -77,7 +95,7 @@ void Parser::skipSpace() {
 }
 
 bool Parser::value(Value& out, int depth) {
-    if (atEnd()) {
+    if (atEnd() || !countValue()) {
         return false;
     }
     switch (*pos_) {
@@ -123,7 +141,7 @@ Parser::Next Parser::afterItem(char close) {
 }
 
 bool Parser::object(Object::Container& out, int depth) {
-    if (atEnd() || *pos_ != '{' || depth >= kMaxDepth) {
+    if (atEnd() || *pos_ != '{' || !depthAllowed(depth)) {
         return false;
     }
     ++pos_;
@@ -159,7 +177,7 @@ bool Parser::object(Object::Container& out, int depth) {
 }
 
 bool Parser::array(Array::Container& out, int depth) {
-    if (atEnd() || *pos_ != '[' || depth >= kMaxDepth) {
+    if (atEnd() || *pos_ != '[' || !depthAllowed(depth)) {
         return false;
     }
     ++pos_;
