@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "jsonxx.h"
@@ -91,6 +92,32 @@ TEST(JsonParse, DuplicateKeyKeepsLaterValue) {
     EXPECT_EQ(o.size(), 2u);
     EXPECT_EQ(o.get<std::string>("k"), "later");
     EXPECT_TRUE(o.has<jsonxx::Null>("x"));
+
+    // Members in any order and repeated any number of times: each key once, in key order, with
+    // the value given last.
+    struct Row {
+        const char* text;
+        const char* members;  // key=value, in iteration order
+    };
+    const Row rows[] = {
+        {R"({"c": 1, "b": 2, "a": 3})", "a=3 b=2 c=1"},
+        {R"({"b": 1, "a": 2, "b": 3, "a": 4, "a": 5})", "a=5 b=3"},
+        {R"({"k": {"x": 1}, "k": [], "k": true, "j": null,})", "j=null k=true"},
+        {R"({"a": 1, "a": 1, "b": {"z": 1, "y": 2, "z": 3}})", "a=1 b={y=2 z=3}"},
+    };
+    std::function<std::string(const Object&)> members = [&](const Object& object) {
+        std::string text;
+        for (const auto& [key, value] : object.kv_map()) {
+            text += (text.empty() ? "" : " ") + key + "=" +
+                    (value.is<Object>() ? "{" + members(value.get<Object>()) + "}" : value.json());
+        }
+        return text;
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(o.parse(row.text)) << row.text;
+        EXPECT_EQ(members(o), row.members) << row.text;
+        EXPECT_EQ(o.kv_map().count("a"), std::string(row.members).rfind("a=", 0) == 0 ? 1u : 0u);
+    }
 }
 
 TEST(JsonParse, SingleQuotedStringsAndKeys) {

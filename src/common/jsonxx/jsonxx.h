@@ -37,6 +37,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace jsonxx {
@@ -135,9 +136,45 @@ private:
     };
 };
 
+// The members of an object: each key once, in ascending byte order of the keys, as a map
+// presents them (begin/end, find, count, operator[]). Held in one sorted vector, which costs
+// about 80 bytes a member where a tree costs some 130 in separately allocated nodes.
+class Members {
+public:
+    using value_type = std::pair<std::string, Value>;
+    using iterator = std::vector<value_type>::iterator;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    iterator begin() { return items_.begin(); }
+    iterator end() { return items_.end(); }
+    const_iterator begin() const { return items_.begin(); }
+    const_iterator end() const { return items_.end(); }
+    size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    void clear() { items_.clear(); }
+    void swap(Members& other) noexcept { items_.swap(other.items_); }
+
+    iterator find(const std::string& key);
+    const_iterator find(const std::string& key) const;
+    size_t count(const std::string& key) const { return find(key) == end() ? 0 : 1; }
+    // The member `key`, added as null when absent.
+    Value& operator[](const std::string& key);
+
+private:
+    friend class Parser;
+    // For the parser: adds a member at the end, without looking for its key; settle() must
+    // follow before any other use.
+    Value& append(std::string&& key);
+    // Restores the order and uniqueness after append(): a key given twice keeps the value
+    // appended last.
+    void settle();
+
+    std::vector<value_type> items_;
+};
+
 class Object {
 public:
-    using Container = std::map<std::string, Value>;
+    using Container = Members;
 
     Object();
     Object(const Object& other);

@@ -35,15 +35,6 @@ void appendUtf8(std::string& out, unsigned code) {
     }
 }
 
-// The member `key` of `members`, added as null when absent. Members often arrive in key order
-// (jsonxx writes them so), and then the end is the place to add them without a search.
-Value& memberOf(Object::Container& members, std::string&& key) {
-    if (members.empty() || members.rbegin()->first < key) {
-        return members.emplace_hint(members.end(), std::move(key), Value())->second;
-    }
-    return members[std::move(key)];
-}
-
 bool isHighSurrogate(unsigned code) {
     return code >= 0xD800 && code <= 0xDBFF;
 }
@@ -161,16 +152,18 @@ bool Parser::object(Object::Container& out, int depth) {
         }
         ++pos_;
         skipSpace();
-        // Read straight into the member; a repeated key's later value replaces the earlier one.
-        if (!value(memberOf(out, std::move(key)), depth + 1)) {
+        // Read straight into the member; settle() lets a repeated key's later value replace
+        // the earlier one.
+        if (!value(out.append(std::move(key)), depth + 1)) {
             return false;
         }
         const Next next = afterItem('}');
-        if (next != Next::More) {
-            return next == Next::Closed;
+        if (next == Next::Broken) {
+            return false;
         }
         // A comma directly before the closing brace is tolerated.
-        if (take('}')) {
+        if (next == Next::Closed || take('}')) {
+            out.settle();
             return true;
         }
     }
