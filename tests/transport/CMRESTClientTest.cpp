@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstdio>
+#include <new>
 #include <string>
 
 #include "CopyStatus.h"
@@ -177,6 +180,37 @@ TEST_F(CMRESTClientSeamTest, AnswerWithNulBytesIsKeptWholeAndLoggedVisibly) {
     EXPECT_EQ(client.post("https://a/", "[]", response, status), COPY_SUCCESS);
     EXPECT_EQ(response, std::string("[1]\0tail", 8));
     EXPECT_TRUE(log.logged("http response received [[1]\\0tail]")) << log.logText();
+}
+
+// The allocation of the answer's log line fails, once: what taking a very large answer does.
+class LogThatRunsOutOfMemoryOnce : public testhost::TestSnapInfo {
+public:
+    void log(int32_t level, const char* header, const char* format, ...) override {
+        char text[256];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        if (!failed && std::string(text).rfind("http response received [", 0) == 0) {
+            failed = true;
+            throw std::bad_alloc();
+        }
+        logLines.push_back({level, header, text});
+    }
+    bool failed = false;
+};
+
+TEST_F(CMRESTClientSeamTest, RunningOutOfMemoryTakingTheAnswerFailsAsOutOfMemory) {
+    LogThatRunsOutOfMemoryOnce lines;
+    CMRESTClient client(3, 10, false);
+    client.setLogger(&lines);
+    ASSERT_EQ(client.init("admin", "pw"), COPY_SUCCESS);
+    std::string response;
+    uint32_t status = 0;
+    EXPECT_EQ(client.post("https://a/", "[]", response, status), COPY_NO_MEMORY);
+    EXPECT_TRUE(lines.failed);
+    EXPECT_TRUE(lines.logged("out of memory taking the http response", 2)) << lines.logText();
+    EXPECT_EQ(response, "");
 }
 
 // ---- over HTTPS ----
