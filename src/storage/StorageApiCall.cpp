@@ -1,11 +1,11 @@
 #include "StorageApiCall.h"
 
-#include "AnswerLimits.h"
-
 #include <set>
 
 #include <cmath>
 #include <limits>
+
+#include "AnswerLimits.h"
 
 std::string apiHeader(const char* function) {
     return std::string("Tegile CMTegileStorageAPI::") + function + "() -";
