@@ -166,8 +166,19 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
             logger_->log(1, kSendHeader, "http response received [%s]",
                          printable(text, shown).c_str());
         }
+    } catch (const std::bad_alloc&) {
+        // Only an allocation can fail here (taking a large answer, say): the request fails as
+        // out of memory, which the host is told as such.
+        response.clear();
+        response.shrink_to_fit();
+        result = COPY_NO_MEMORY;
+        try {
+            if (logger_ != nullptr) {
+                logger_->log(2, kSendHeader, "out of memory taking the http response");
+            }
+        } catch (...) {
+        }
     } catch (...) {
-        // Only an allocation can fail here; the request is then reported as failed.
         result = COPY_FAILED;
     }
     return result;

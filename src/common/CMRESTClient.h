@@ -53,6 +53,7 @@ public:
     // `httpStatus` then hold whatever the library still has); 3 for a type outside 0 to 3
     // (nothing is sent and the out-parameters are left untouched). Also 1 when init has not
     // succeeded. `response` holds the answer's bytes as received.
+    // 2 (COPY_NO_MEMORY), logged, when the answer could not be taken for lack of memory.
     int sendRequest(int type, const std::string& url, const std::string& body,
                     std::string& response, uint32_t& httpStatus);
 

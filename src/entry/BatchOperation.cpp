@@ -164,6 +164,19 @@ const BatchOperation kReconcile = {"TEGILE KYCopyManagerTegile::kyso_reconcileSn
 
 namespace {
 
+// Runs one step of the copy server. An allocation that fails inside it (a huge answer from the
+// array, say) ends the step as COPY_NO_MEMORY, which the host is told as running out of memory,
+// instead of an unexplained failure of the whole call.
+template <typename Step>
+Copy_Status memoryGuarded(KYSO::SnapInfo* target, const char* header, Step&& step) {
+    try {
+        return step();
+    } catch (const std::bad_alloc&) {
+        target->log(2, header, "%s", "out of memory");
+        return COPY_NO_MEMORY;
+    }
+}
+
 // Maps the clones to the host, then retries with every device the host sees, sleeping the
 // retry interval after each failed retry. Returns the last status; counts the retries.
 Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, const char* header,
@@ -265,7 +278,7 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
                         static_cast<int>(requests[i]->getSnapStatus()));
         }
         server->setCopyRequest(wrapper.get());
-        last = ((*server).*op.drive)();
+        last = memoryGuarded(target, op.header, [&] { return ((*server).*op.drive)(); });
         server->setCopyRequest(nullptr);
         if (last == COPY_SUCCESS) {
             ++succeeded;
@@ -277,22 +290,28 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
         }
     }
 
-    if (succeeded == count) {
-        switch (op.step) {
-            case BatchOperation::Step::Create:
-                server->processCmdList();
-                succeeded -= server->getNumFailedCmds();
-                break;
-            case BatchOperation::Step::Mount:
-                last = mapWithRetries(*server, target, op.header, retries);
-                succeeded -= server->getNumFailedCmds();
-                break;
-            case BatchOperation::Step::Unmount:
-                server->unmapCopyFromHost();
-                succeeded -= server->getNumFailedCmds();
-                break;
-            case BatchOperation::Step::None:
-                break;
+    if (succeeded == count && op.step != BatchOperation::Step::None) {
+        const Copy_Status step = memoryGuarded(target, op.header, [&] {
+            switch (op.step) {
+                case BatchOperation::Step::Create:
+                    server->processCmdList();
+                    break;
+                case BatchOperation::Step::Mount:
+                    last = mapWithRetries(*server, target, op.header, retries);
+                    break;
+                case BatchOperation::Step::Unmount:
+                    server->unmapCopyFromHost();
+                    break;
+                case BatchOperation::Step::None:
+                    break;
+            }
+            return COPY_SUCCESS;
+        });
+        if (step != COPY_SUCCESS) {
+            last = step;
+            succeeded = 0;
+        } else {
+            succeeded -= server->getNumFailedCmds();
         }
     }
     if (op.step != BatchOperation::Step::None) {

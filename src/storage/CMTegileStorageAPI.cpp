@@ -192,7 +192,9 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
         return status;
     }
     jsonxx::Array groups;
-    if (!parsed(function, response, groups)) {
+    // Each group costs a request of its own.
+    if (!parsed(function, response, groups) ||
+        !withinLimit(log(), function, groups, kMaxListedGroups)) {
         return COPY_FAILED;
     }
     std::vector<std::string> names;
@@ -208,7 +210,8 @@ Copy_Status CMTegileStorageAPI::listGroupMembers(
             return status;
         }
         jsonxx::Array members;
-        if (!parsed(function, response, members)) {
+        if (!parsed(function, response, members) ||
+            !withinLimit(log(), function, members, kMaxListElements)) {
             return COPY_FAILED;
         }
         for (size_t i = 0; i < members.size(); ++i) {

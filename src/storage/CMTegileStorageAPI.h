@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "AnswerLimits.h"
 #include "CopyStatus.h"
 #include "SnapInfo.h"
 #include "StorageApiCall.h"
@@ -132,14 +133,21 @@ private:
                      const std::function<Copy_Status()>& attempt,
                      const std::function<bool(Copy_Status)>& done);
 
-    // Parses `response` as the JSON container a method expects; logs "JSON parsing failed"
-    // and answers false otherwise.
+    // Parses `response` as the JSON container a method expects, within kAnswerLimits; logs
+    // "JSON parsing failed" (with the limit, when one was exceeded) and answers false
+    // otherwise.
     template <typename Container>
     bool parsed(const char* function, const std::string& response, Container& out) const {
-        if (out.parse(response)) {
+        jsonxx::ParseError error = jsonxx::ParseError::None;
+        if (out.parse(response, kAnswerLimits, error)) {
             return true;
         }
-        log().error(function, "JSON parsing failed");
+        if (error == jsonxx::ParseError::Syntax) {
+            log().error(function, "JSON parsing failed");
+        } else {
+            log().error(function, "JSON parsing failed: JSON response %s",
+                        jsonxx::parseErrorText(error, kAnswerLimits).c_str());
+        }
         return false;
     }
     // Logs "completed": the array has done all the method asked of it.

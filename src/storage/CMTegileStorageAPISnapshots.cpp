@@ -184,7 +184,8 @@ Copy_Status CMTegileStorageAPI::listSnapshots(
         return COPY_SUCCESS;
     }
     jsonxx::Array names;
-    if (!parsed(function, response, names)) {
+    if (!parsed(function, response, names) ||
+        !withinLimit(log(), function, names, kMaxListElements)) {
         return COPY_FAILED;
     }
     listed = true;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "AnswerLimits.h"
+
 std::string apiHeader(const char* function) {
     return std::string("Tegile CMTegileStorageAPI::") + function + "() -";
 }
@@ -79,10 +81,22 @@ Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::O
     return COPY_SUCCESS;
 }
 
+bool withinLimit(const ApiLog& log, const char* function, const jsonxx::Array& list, size_t limit) {
+    if (list.size() <= limit) {
+        return true;
+    }
+    log.error(function, "JSON response lists %lu elements, more than %lu",
+              static_cast<unsigned long>(list.size()), static_cast<unsigned long>(limit));
+    return false;
+}
+
 Copy_Status findByMember(const ApiLog& log, const char* function, const jsonxx::Array& list,
                          const char* member, const std::string& value, const char* missingLog,
                          const jsonxx::Object*& found) {
     found = nullptr;
+    if (!withinLimit(log, function, list, kMaxListElements)) {
+        return COPY_FAILED;
+    }
     for (size_t i = 0; i < list.size(); ++i) {
         if (!list.has<jsonxx::Object>(i) ||
             !list.get<jsonxx::Object>(i).has<jsonxx::String>(member)) {

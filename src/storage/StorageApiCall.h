@@ -103,9 +103,14 @@ Copy_Status readMembers(const ApiLog& log, const char* function, const jsonxx::O
                         const std::vector<MemberRule>& rules,
                         std::map<std::string, std::string>& map);
 
+// Whether `list` holds at most `limit` elements (AnswerLimits.h): a longer one logs "JSON
+// response lists N elements, more than LIMIT" (level 2) and is not to be walked.
+bool withinLimit(const ApiLog& log, const char* function, const jsonxx::Array& list, size_t limit);
+
 // Scans `list` from its first element for the object whose string `member` equals `value`.
 // Every object scanned must hold that string member: the first that does not logs
-// `missingLog` (level 2) and gives COPY_FAILED, even when a later one would match. On
+// `missingLog` (level 2) and gives COPY_FAILED, even when a later one would match; so does a
+// list longer than kMaxListElements, before any element is scanned. On
 // COPY_SUCCESS `found` points into `list`, or is null when nothing matches.
 Copy_Status findByMember(const ApiLog& log, const char* function, const jsonxx::Array& list,
                          const char* member, const std::string& value, const char* missingLog,

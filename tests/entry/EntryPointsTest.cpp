@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -154,6 +155,35 @@ TEST(EntryPoints, UnprepareSkipsNullRequestsInsteadOfCrashing) {
     EXPECT_EQ(plugin.fn<KYSO::BatchFn>("kyso_unprepareDevices")(requests, 2, &util),
               KYSO::RESULT_SUCCESS);
     EXPECT_EQ(request.statusHistory, (std::vector<int32_t>{KYSO::SNAP_UNPREPARED}));
+}
+
+// A host whose every answer about the request needs memory that is not there.
+class ExhaustedHost : public TestSnapInfo {
+public:
+    int32_t getDevice(char*, int16_t&) override { throw std::bad_alloc(); }
+    int32_t getSnapUUID(char*, int16_t&) override { throw std::bad_alloc(); }
+    int32_t getArrayInfo(char*, int16_t&) override { throw std::bad_alloc(); }
+    int32_t getMetaData(int32_t, char*, int16_t&) override { throw std::bad_alloc(); }
+    int32_t getSnapDevice(char*, int16_t&) override { throw std::bad_alloc(); }
+    const unsigned char* getInquiryData(int32_t) override { throw std::bad_alloc(); }
+};
+
+TEST(EntryPoints, RunningOutOfMemoryInACallIsReportedAsSuch) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    TestOSUtil util;
+    for (const char* name : kBatchFunctions) {
+        SCOPED_TRACE(name);
+        ExhaustedHost request;
+        KYSO::SnapInfo* requests[] = {&request};
+        EXPECT_EQ(plugin.fn<KYSO::BatchFn>(name)(requests, 1, &util), KYSO::RESULT_FAILED);
+        EXPECT_TRUE(request.logged("out of memory", 2)) << request.logText();
+        EXPECT_EQ(request.errors.size(), 1u) << request.logText();
+        if (!request.errors.empty()) {
+            EXPECT_NE(request.errors[0].message.find("running out of memory"), std::string::npos)
+                << request.errors[0].message;
+        }
+    }
 }
 
 TEST(EntryPoints, IsMappedAlwaysSucceedsAndExecSnapEngineOpAlwaysFails) {

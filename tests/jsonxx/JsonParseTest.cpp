@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "jsonxx.h"
@@ -29,6 +30,15 @@ std::string nested(int depth, const std::string& open, const std::string& close)
         text += close;
     }
     return text;
+}
+
+// A JSON array of `count` zeros.
+std::string zeros(size_t count) {
+    std::string text = "[";
+    for (size_t i = 0; i < count; ++i) {
+        text += i == 0 ? "0" : ",0";
+    }
+    return text + "]";
 }
 
 }  // namespace
@@ -82,6 +92,32 @@ TEST(JsonParse, DuplicateKeyKeepsLaterValue) {
     EXPECT_EQ(o.size(), 2u);
     EXPECT_EQ(o.get<std::string>("k"), "later");
     EXPECT_TRUE(o.has<jsonxx::Null>("x"));
+
+    // Members in any order and repeated any number of times: each key once, in key order, with
+    // the value given last.
+    struct Row {
+        const char* text;
+        const char* members;  // key=value, in iteration order
+    };
+    const Row rows[] = {
+        {R"({"c": 1, "b": 2, "a": 3})", "a=3 b=2 c=1"},
+        {R"({"b": 1, "a": 2, "b": 3, "a": 4, "a": 5})", "a=5 b=3"},
+        {R"({"k": {"x": 1}, "k": [], "k": true, "j": null,})", "j=null k=true"},
+        {R"({"a": 1, "a": 1, "b": {"z": 1, "y": 2, "z": 3}})", "a=1 b={y=2 z=3}"},
+    };
+    std::function<std::string(const Object&)> members = [&](const Object& object) {
+        std::string text;
+        for (const auto& [key, value] : object.kv_map()) {
+            text += (text.empty() ? "" : " ") + key + "=" +
+                    (value.is<Object>() ? "{" + members(value.get<Object>()) + "}" : value.json());
+        }
+        return text;
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(o.parse(row.text)) << row.text;
+        EXPECT_EQ(members(o), row.members) << row.text;
+        EXPECT_EQ(o.kv_map().count("a"), std::string(row.members).rfind("a=", 0) == 0 ? 1u : 0u);
+    }
 }
 
 TEST(JsonParse, SingleQuotedStringsAndKeys) {
@@ -204,4 +240,54 @@ TEST(JsonParse, ValueParsesAnyKindAndIsNullOnFailure) {
     EXPECT_TRUE(v.get<Array>().has<Object>(0));
     EXPECT_FALSE(v.parse("[{]"));
     EXPECT_EQ(v.type(), Value::NULL_);
+}
+
+TEST(JsonParse, LimitsRefuseWithTheirReason) {
+    using jsonxx::ParseError;
+    using jsonxx::ParseLimits;
+    struct Row {
+        const char* name;
+        std::string text;
+        ParseLimits limits;
+        ParseError error;
+        const char* reason;
+    };
+    const ParseLimits small{4, 3};
+    const Row rows[] = {
+        {"the outer array and three elements fit", "[1, 2, 3]", small, ParseError::None, ""},
+        {"a fourth element is one value too many", "[1, 2, 3, 4]", small, ParseError::TooManyValues,
+         "exceeds 4 values"},
+        {"containers and members' values count alike", R"([{"a": []}, "x", 1])", small,
+         ParseError::TooManyValues, "exceeds 4 values"},
+        {"three levels of nesting fit", "[[[]]]", small, ParseError::None, ""},
+        {"a fourth level is too deep", "[[[[]]]]", small, ParseError::TooDeep,
+         "nests deeper than 3 levels"},
+        {"not JSON is a syntax error", "[1,", small, ParseError::Syntax, "is not valid JSON"},
+        {"a syntax error before the limit is one", "[1 2, 3, 4, 5]", small, ParseError::Syntax,
+         "is not valid JSON"},
+        {"an array of small values one past the default limit", zeros(jsonxx::kMaxValues),
+         jsonxx::kDefaultLimits, ParseError::TooManyValues, "exceeds 2000000 values"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Array a;
+        ParseError error = ParseError::Syntax;
+        EXPECT_EQ(a.parse(row.text, row.limits, error), row.error == ParseError::None);
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(jsonxx::parseErrorText(error, row.limits), row.reason);
+        if (row.error != ParseError::None) {
+            EXPECT_TRUE(a.empty());
+        }
+        // The one-argument parse applies the default limits.
+        if (row.limits.values == jsonxx::kMaxValues) {
+            EXPECT_FALSE(a.parse(row.text));
+        }
+    }
+    // An object counts itself and each member's value, not its keys.
+    jsonxx::Object o;
+    ParseError error = ParseError::Syntax;
+    EXPECT_TRUE(o.parse(R"({"a": 1, "b": {"c": 2}})", small, error));
+    EXPECT_EQ(error, ParseError::None);
+    EXPECT_FALSE(o.parse(R"({"a": 1, "b": {"c": 2}, "d": 3})", small, error));
+    EXPECT_EQ(error, ParseError::TooManyValues);
 }

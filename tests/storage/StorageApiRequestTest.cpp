@@ -1,11 +1,23 @@
 #include <functional>
+#include <map>
+#include <string>
 
+#include "AnswerLimits.h"
 #include "ArrayApiFixture.h"
 #include "PropertyNames.h"
 
 namespace {
 
 using RequestPattern = ArrayApiFixture;
+
+// A JSON array of `count` copies of `item`.
+std::string listOf(size_t count, const std::string& item) {
+    std::string text = "[";
+    for (size_t i = 0; i < count; ++i) {
+        text += i == 0 ? item : "," + item;
+    }
+    return text + "]";
+}
 
 TEST_F(RequestPattern, SystemPropertiesArePostedWithCredentialsAndStoredAsSent) {
     reply("listSystemProperties", 200, R"(["IntelliFlash T4700","3.10.0.1","2.1","3"])");
@@ -82,23 +94,100 @@ TEST_F(RequestPattern, AbsentInputsAreSentAsEmptyStrings) {
 }
 
 TEST_F(RequestPattern, HostileAnswersFailCleanly) {
-    const std::string answers[] = {
-        "",
-        "not json",
-        "[",
-        R"([{"datasetPath":)",
-        std::string("[\0\"x\"]", 6),
-        R"({"datasetPath":"a/b/c/d"})",
-        R"([1e99999])",
-        R"([{"datasetPath":12}])",
-        std::string(100000, '['),
+    struct Row {
+        std::string answer;
+        const char* failureLine;  // logged at level 2
     };
-    for (const std::string& answer : answers) {
-        reply("listLunsById", 200, answer);
+    const Row rows[] = {
+        {"", "JSON parsing failed"},
+        {"not json", "JSON parsing failed"},
+        {"[", "JSON parsing failed"},
+        {R"([{"datasetPath":)", "JSON parsing failed"},
+        {std::string("[\0\"x\"]", 6), "JSON parsing failed"},
+        {R"({"datasetPath":"a/b/c/d"})", "JSON parsing failed"},
+        {R"([1e99999])", "JSON parsing failed"},
+        {R"([{"datasetPath":12}])", "JSON response: datasetPath not found"},
+        {std::string(100000, '['),
+         "JSON parsing failed: JSON response nests deeper than 512 levels"},
+        {listOf(kAnswerLimits.values, "0"),
+         "JSON parsing failed: JSON response exceeds 2000000 values"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.answer.substr(0, 40));
+        request.logLines.clear();
+        reply("listLunsById", 200, row.answer);
         map[SOURCE_DEVICE_ID] = "600144F0";
-        EXPECT_EQ(api->getdevice(map), COPY_FAILED) << answer.substr(0, 40);
+        EXPECT_EQ(api->getdevice(map), COPY_FAILED);
+        EXPECT_TRUE(request.logged(row.failureLine, 2)) << log().substr(0, 2000);
     }
     EXPECT_EQ(callsTo("listVolumes"), 0u);
+}
+
+// A list longer than its limit fails the call with one line before any element is used: no
+// request per group, no element logged or written.
+TEST_F(RequestPattern, ListsOverTheirLimitFailBeforeAnyElementIsUsed) {
+    struct Row {
+        const char* name;
+        const char* listMethod;  // answers the long list
+        size_t elements;
+        Copy_Status status;
+        std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)> call;
+    };
+    const auto findTarget = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+        map[DEVICE_TARGET_ID] = "iqn.2012-02.com.tegile:t1";
+        return api.findTarget(map);
+    };
+    const auto getInitiators = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+        std::map<std::string, std::string> initiators;
+        map[DEVICE_MAPPING_PROTOCOL] = "FC";
+        return api.getInitiators(map, initiators);
+    };
+    const auto getdevice = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+        map[SOURCE_DEVICE_ID] = "600144F0";
+        return api.getdevice(map);
+    };
+    const auto getCopy = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+        map[SOURCE_DEVICE_DATASET_PATH_NAME] = "p/Local/j/v";
+        return api.getCopy(map);
+    };
+    const Row rows[] = {
+        {"target groups", "listISCSITargetGroups", kMaxListedGroups + 1, COPY_FAILED, findTarget},
+        {"targets of a group", "listTargetsInTargetGroup", kMaxListElements + 1, COPY_FAILED,
+         findTarget},
+        {"initiator groups", "listFCInitiatorGroups", kMaxListedGroups + 1, COPY_FAILED,
+         getInitiators},
+        {"initiators of a group", "listInitiatorsInInitiatorGroup", kMaxListElements + 1,
+         COPY_FAILED, getInitiators},
+        {"volumes", "listVolumes", kMaxListElements + 1, COPY_FAILED, getdevice},
+        {"snapshots", "listSnapshots", kMaxListElements + 1, COPY_FAILED, getCopy},
+        {"snapshots, as many as allowed", "listSnapshots", kMaxListElements, COPY_SUCCESS, getCopy},
+    };
+    always("listISCSITargetGroups", 200, R"(["tg"])");
+    always("listFCInitiatorGroups", 200, R"(["ig"])");
+    always("listTargetsInTargetGroup", 200, "[]");
+    always("listInitiatorsInInitiatorGroup", 200, "[]");
+    always("listLunsById", 200, R"([{"datasetPath":"p/Local/j/v"}])");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        request.logLines.clear();
+        map.clear();
+        reply(row.listMethod, 200, listOf(row.elements, R"("x")"));
+        const size_t memberCalls =
+            callsTo("listTargetsInTargetGroup") + callsTo("listInitiatorsInInitiatorGroup");
+        EXPECT_EQ(row.call(*api, map), row.status) << log().substr(0, 2000);
+        const std::string line = "JSON response lists " + std::to_string(row.elements) +
+                                 " elements, more than " + std::to_string(row.elements - 1);
+        EXPECT_EQ(request.logged(line, 2), row.status == COPY_FAILED) << log().substr(0, 2000);
+        if (row.status == COPY_FAILED) {
+            EXPECT_FALSE(request.logged("[x]"));
+            EXPECT_EQ(map.count(DEVICE_TARGET_FOUND), 0u);
+            if (std::string(row.listMethod).find("Groups") != std::string::npos) {
+                EXPECT_EQ(
+                    callsTo("listTargetsInTargetGroup") + callsTo("listInitiatorsInInitiatorGroup"),
+                    memberCalls);
+            }
+        }
+    }
 }
 
 TEST_F(RequestPattern, ResponsesAreLoggedToTheirFirst128CharactersWithoutDiagnostics) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstdio>
+#include <new>
 #include <string>
 
 #include "CopyStatus.h"
@@ -41,6 +44,19 @@ const testhost::LogLine* findLine(const testhost::TestSnapInfo& log, const std::
 
 class CMRESTClientSeamTest : public ::testing::Test {
 protected:
+    // Posts "[]" through a new, initialised client that logs to `lines`: the client's result,
+    // with the answer and the HTTP status in the out-parameters.
+    static int postOnce(testhost::TestSnapInfo& lines, bool diagnostic, std::string& response,
+                        uint32_t& status) {
+        CMRESTClient client(3, 10, diagnostic);
+        client.setLogger(&lines);
+        if (client.init("admin", "pw") != COPY_SUCCESS) {
+            ADD_FAILURE() << "init failed: " << lines.logText();
+            return -1;
+        }
+        return client.post("https://a/", "[]", response, status);
+    }
+
     CleanHttpEnvironment environment;
     FakeTransportFactory fake;
     testhost::TestSnapInfo log;
@@ -138,12 +154,9 @@ TEST_F(CMRESTClientSeamTest, LongAnswerIsReturnedWholeButLoggedShortUnlessDiagno
     fake.answer.body = answer;
     for (const bool diagnostic : {false, true}) {
         testhost::TestSnapInfo lines;
-        CMRESTClient client(3, 10, diagnostic);
-        client.setLogger(&lines);
-        ASSERT_EQ(client.init("admin", "pw"), COPY_SUCCESS);
         std::string response;
         uint32_t status = 0;
-        ASSERT_EQ(client.post("https://a/", "[]", response, status), COPY_SUCCESS);
+        ASSERT_EQ(postOnce(lines, diagnostic, response, status), COPY_SUCCESS);
         EXPECT_EQ(response, answer);
         EXPECT_EQ(status, 200u);
         const testhost::LogLine* line = findLine(lines, "http response received [");
@@ -156,12 +169,9 @@ TEST_F(CMRESTClientSeamTest, LongAnswerIsReturnedWholeButLoggedShortUnlessDiagno
 
 TEST_F(CMRESTClientSeamTest, EmptyAnswerIsLoggedAsEmpty) {
     fake.answer.body.clear();
-    CMRESTClient client(3, 10, false);
-    client.setLogger(&log);
-    ASSERT_EQ(client.init("admin", "pw"), COPY_SUCCESS);
     std::string response = "stale";
     uint32_t status = 0;
-    EXPECT_EQ(client.post("https://a/", "[]", response, status), COPY_SUCCESS);
+    EXPECT_EQ(postOnce(log, false, response, status), COPY_SUCCESS);
     EXPECT_EQ(response, "");
     EXPECT_TRUE(log.logged("empty http response received", 1));
     EXPECT_FALSE(log.logged("http response received ["));
@@ -169,14 +179,39 @@ TEST_F(CMRESTClientSeamTest, EmptyAnswerIsLoggedAsEmpty) {
 
 TEST_F(CMRESTClientSeamTest, AnswerWithNulBytesIsKeptWholeAndLoggedVisibly) {
     fake.answer.body = std::string("[1]\0tail", 8);
-    CMRESTClient client(3, 10, true);
-    client.setLogger(&log);
-    ASSERT_EQ(client.init("admin", "pw"), COPY_SUCCESS);
     std::string response;
     uint32_t status = 0;
-    EXPECT_EQ(client.post("https://a/", "[]", response, status), COPY_SUCCESS);
+    EXPECT_EQ(postOnce(log, true, response, status), COPY_SUCCESS);
     EXPECT_EQ(response, std::string("[1]\0tail", 8));
     EXPECT_TRUE(log.logged("http response received [[1]\\0tail]")) << log.logText();
+}
+
+// The allocation of the answer's log line fails, once: what taking a very large answer does.
+class LogThatRunsOutOfMemoryOnce : public testhost::TestSnapInfo {
+public:
+    void log(int32_t level, const char* header, const char* format, ...) override {
+        char text[256];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        if (!failed && std::string(text).rfind("http response received [", 0) == 0) {
+            failed = true;
+            throw std::bad_alloc();
+        }
+        logLines.push_back({level, header, text});
+    }
+    bool failed = false;
+};
+
+TEST_F(CMRESTClientSeamTest, RunningOutOfMemoryTakingTheAnswerFailsAsOutOfMemory) {
+    LogThatRunsOutOfMemoryOnce lines;
+    std::string response;
+    uint32_t status = 0;
+    EXPECT_EQ(postOnce(lines, false, response, status), COPY_NO_MEMORY);
+    EXPECT_TRUE(lines.failed);
+    EXPECT_TRUE(lines.logged("out of memory taking the http response", 2)) << lines.logText();
+    EXPECT_EQ(response, "");
 }
 
 // ---- over HTTPS ----

@@ -309,9 +309,16 @@ void Object::import(const std::string& key, const Value& value) {
 }
 
 bool Object::parse(const std::string& text) {
+    ParseError error;
+    return parse(text, kDefaultLimits, error);
+}
+
+bool Object::parse(const std::string& text, const ParseLimits& limits, ParseError& error) {
     // Read into a fresh container so that `text` may be one of this object's own strings.
     Container parsed;
-    const bool ok = Parser(text).readObject(parsed);
+    Parser parser(text, limits);
+    const bool ok = parser.readObject(parsed);
+    error = ok ? ParseError::None : parser.error();
     members_.clear();
     if (ok) {
         members_.swap(parsed);
@@ -391,8 +398,15 @@ void Array::append(const Value& value) {
 }
 
 bool Array::parse(const std::string& text) {
+    ParseError error;
+    return parse(text, kDefaultLimits, error);
+}
+
+bool Array::parse(const std::string& text, const ParseLimits& limits, ParseError& error) {
     Container parsed;
-    const bool ok = Parser(text).readArray(parsed);
+    Parser parser(text, limits);
+    const bool ok = parser.readArray(parsed);
+    error = ok ? ParseError::None : parser.error();
     values_.clear();
     if (ok) {
         values_.swap(parsed);
@@ -405,6 +419,20 @@ std::string Array::json() const {
     out.reserve(Writer::room(*this));
     Writer::array(out, *this, 0);
     return out;
+}
+
+std::string parseErrorText(ParseError error, const ParseLimits& limits) {
+    switch (error) {
+        case ParseError::None:
+            break;
+        case ParseError::Syntax:
+            return "is not valid JSON";
+        case ParseError::TooManyValues:
+            return "exceeds " + std::to_string(limits.values) + " values";
+        case ParseError::TooDeep:
+            return "nests deeper than " + std::to_string(limits.depth) + " levels";
+    }
+    return "";
 }
 
 // The accessors exist for exactly these types; any other T fails to link.

@@ -8,8 +8,12 @@
 // ',' right before '}' is accepted (not before ']'); a key given twice keeps the later value.
 // Numbers follow the JSON number grammar (no '+', no leading '.', no NaN or Infinity) and the
 // token is read by stream extraction of a long double in the classic locale; a value beyond the
-// range of long double fails the parse, one too small for it becomes 0 or a subnormal. Nesting
-// deeper than kMaxDepth containers fails the parse instead of exhausting the stack.
+// range of long double fails the parse, one too small for it becomes 0 or a subnormal.
+//
+// Limits: a parse builds at most ParseLimits::values values (every kind counts, containers and
+// the outermost one included) nested at most ParseLimits::depth containers deep, and fails
+// otherwise, so that a large or hostile text costs bounded memory, time and stack. parse(text)
+// applies kDefaultLimits; parse(text, limits, error) takes others and says why it failed.
 //
 // Writing (json()): a container opens with "{\n" or "[\n"; each member follows on its own
 // line, indented by one tab per level, as "key": value (array elements as value alone) followed
@@ -33,6 +37,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace jsonxx {
@@ -46,8 +51,30 @@ class Array;
 
 struct Null {};
 
-// Nesting bound for parsing: a document nested deeper fails to parse.
+// Default nesting bound for parsing: a document nested deeper fails to parse.
 constexpr int kMaxDepth = 512;
+// Default bound on the values of one parsed document: about 100 MB of document model for an
+// array of small values, and room for the listing of an array with tens of thousands of
+// volumes (some 30 values each).
+constexpr size_t kMaxValues = 2000000;
+
+struct ParseLimits {
+    size_t values;
+    int depth;
+};
+constexpr ParseLimits kDefaultLimits{kMaxValues, kMaxDepth};
+
+// Why a parse failed.
+enum class ParseError {
+    None,           // it did not
+    Syntax,         // the text is not the JSON container (or value) asked for
+    TooManyValues,  // the text holds more values than the limit
+    TooDeep,        // the text nests containers deeper than the limit
+};
+
+// "exceeds N values", "nests deeper than N levels", "is not valid JSON" or "" (None): what is
+// wrong with a text, for a failure line about it.
+std::string parseErrorText(ParseError error, const ParseLimits& limits);
 
 class Value {
 public:
@@ -109,9 +136,45 @@ private:
     };
 };
 
+// The members of an object: each key once, in ascending byte order of the keys, as a map
+// presents them (begin/end, find, count, operator[]). Held in one sorted vector, which costs
+// about 80 bytes a member where a tree costs some 130 in separately allocated nodes.
+class Members {
+public:
+    using value_type = std::pair<std::string, Value>;
+    using iterator = std::vector<value_type>::iterator;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    iterator begin() { return items_.begin(); }
+    iterator end() { return items_.end(); }
+    const_iterator begin() const { return items_.begin(); }
+    const_iterator end() const { return items_.end(); }
+    size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    void clear() { items_.clear(); }
+    void swap(Members& other) noexcept { items_.swap(other.items_); }
+
+    iterator find(const std::string& key);
+    const_iterator find(const std::string& key) const;
+    size_t count(const std::string& key) const { return find(key) == end() ? 0 : 1; }
+    // The member `key`, added as null when absent.
+    Value& operator[](const std::string& key);
+
+private:
+    friend class Parser;
+    // For the parser: adds a member at the end, without looking for its key; settle() must
+    // follow before any other use.
+    Value& append(std::string&& key);
+    // Restores the order and uniqueness after append(): a key given twice keeps the value
+    // appended last.
+    void settle();
+
+    std::vector<value_type> items_;
+};
+
 class Object {
 public:
-    using Container = std::map<std::string, Value>;
+    using Container = Members;
 
     Object();
     Object(const Object& other);
@@ -140,6 +203,8 @@ public:
     // Empties the object, then reads one JSON object at the start of `text`. On false the
     // object is left empty. `text` may belong to this object.
     bool parse(const std::string& text);
+    // The same within `limits`; `error` tells why it failed (None on true).
+    bool parse(const std::string& text, const ParseLimits& limits, ParseError& error);
     std::string json() const;
 
     size_t size() const { return members_.size(); }
@@ -181,6 +246,8 @@ public:
     // Empties the array, then reads one JSON array at the start of `text`. On false the array
     // is left empty. `text` may belong to this array.
     bool parse(const std::string& text);
+    // The same within `limits`; `error` tells why it failed (None on true).
+    bool parse(const std::string& text, const ParseLimits& limits, ParseError& error);
     std::string json() const;
 
     size_t size() const { return values_.size(); }

@@ -35,15 +35,6 @@ void appendUtf8(std::string& out, unsigned code) {
     }
 }
 
-// The member `key` of `members`, added as null when absent. Members often arrive in key order
-// (jsonxx writes them so), and then the end is the place to add them without a search.
-Value& memberOf(Object::Container& members, std::string&& key) {
-    if (members.empty() || members.rbegin()->first < key) {
-        return members.emplace_hint(members.end(), std::move(key), Value())->second;
-    }
-    return members[std::move(key)];
-}
-
 bool isHighSurrogate(unsigned code) {
     return code >= 0xD800 && code <= 0xDBFF;
 }
@@ -53,21 +44,39 @@ bool isLowSurrogate(unsigned code) {
 
 }  // namespace
 
-Parser::Parser(const std::string& text) : pos_(text.data()), end_(text.data() + text.size()) {}
+Parser::Parser(const std::string& text, const ParseLimits& limits)
+    : pos_(text.data()), end_(text.data() + text.size()), limits_(limits) {}
 
 bool Parser::readObject(Object::Container& out) {
     skipSpace();
-    return object(out, 0);
+    return countValue() && object(out, 0);
 }
 
 bool Parser::readArray(Array::Container& out) {
     skipSpace();
-    return array(out, 0);
+    return countValue() && array(out, 0);
 }
 
 bool Parser::readValue(Value& out) {
     skipSpace();
     return value(out, 0);
+}
+
+bool Parser::countValue() {
+    if (values_ >= limits_.values) {
+        error_ = ParseError::TooManyValues;
+        return false;
+    }
+    ++values_;
+    return true;
+}
+
+bool Parser::depthAllowed(int depth) {
+    if (depth >= limits_.depth) {
+        error_ = ParseError::TooDeep;
+        return false;
+    }
+    return true;
 }
 
 void Parser::skipSpace() {
@@ -77,7 +86,7 @@ void Parser::skipSpace() {
 }
 
 bool Parser::value(Value& out, int depth) {
-    if (atEnd()) {
+    if (atEnd() || !countValue()) {
         return false;
     }
     switch (*pos_) {
@@ -123,7 +132,7 @@ Parser::Next Parser::afterItem(char close) {
 }
 
 bool Parser::object(Object::Container& out, int depth) {
-    if (atEnd() || *pos_ != '{' || depth >= kMaxDepth) {
+    if (atEnd() || *pos_ != '{' || !depthAllowed(depth)) {
         return false;
     }
     ++pos_;
@@ -143,23 +152,25 @@ bool Parser::object(Object::Container& out, int depth) {
         }
         ++pos_;
         skipSpace();
-        // Read straight into the member; a repeated key's later value replaces the earlier one.
-        if (!value(memberOf(out, std::move(key)), depth + 1)) {
+        // Read straight into the member; settle() lets a repeated key's later value replace
+        // the earlier one.
+        if (!value(out.append(std::move(key)), depth + 1)) {
             return false;
         }
         const Next next = afterItem('}');
-        if (next != Next::More) {
-            return next == Next::Closed;
+        if (next == Next::Broken) {
+            return false;
         }
         // A comma directly before the closing brace is tolerated.
-        if (take('}')) {
+        if (next == Next::Closed || take('}')) {
+            out.settle();
             return true;
         }
     }
 }
 
 bool Parser::array(Array::Container& out, int depth) {
-    if (atEnd() || *pos_ != '[' || depth >= kMaxDepth) {
+    if (atEnd() || *pos_ != '[' || !depthAllowed(depth)) {
         return false;
     }
     ++pos_;

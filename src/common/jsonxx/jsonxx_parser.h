@@ -10,10 +10,10 @@ namespace jsonxx {
 
 // Reads from a borrowed character range that must outlive the parser. Every read is bounded
 // by the end of the range; embedded NUL bytes are ordinary characters. Nesting is bounded by
-// kMaxDepth, so the recursion depth is too.
+// the limits' depth, so the recursion depth is too, and the values read by their count.
 class Parser {
 public:
-    explicit Parser(const std::string& text);
+    explicit Parser(const std::string& text, const ParseLimits& limits = kDefaultLimits);
 
     // Each reads one value of its kind after leading white space and returns true when it is
     // complete and well-formed. On false the output holds whatever was read before the error;
@@ -21,6 +21,8 @@ public:
     bool readObject(Object::Container& out);
     bool readArray(Array::Container& out);
     bool readValue(Value& out);
+    // After a read that returned false: why.
+    ParseError error() const { return error_; }
 
 private:
     // `depth` is the number of containers enclosing the item being read.
@@ -40,9 +42,16 @@ private:
     bool take(char c);
     void skipSpace();
     bool atEnd() const { return pos_ == end_; }
+    // Counts one more value; false (with the error set) when that is one too many.
+    bool countValue();
+    // False (with the error set) when a container at `depth` would nest too deep.
+    bool depthAllowed(int depth);
 
     const char* pos_;
     const char* end_;
+    ParseLimits limits_;
+    size_t values_ = 0;
+    ParseError error_ = ParseError::Syntax;
 };
 
 }  // namespace jsonxx
