@@ -306,6 +306,18 @@ TEST_F(KysnapCli, DamagedOrUnsafeCatalogsAreRefusedAndLeftAsTheyAre) {
              EXPECT_EQ(chown(state.c_str(), 4242, 4242), 0) << "the suite runs as root";
          },
          prepare, 3, "catalog.json belongs to another user (uid 4242)"},
+        {"another user's file with a temporary file's name in a shared sticky directory",
+         good,
+         [](const std::string& dir, const std::string&) {
+             chmod(dir.c_str(), 01777);
+             const std::string other = dir + "/catalog.json.tmp.AbC123";
+             std::ofstream(other) << "not ours";
+             EXPECT_EQ(chown(other.c_str(), 4242, 4242), 0) << "the suite runs as root";
+         },
+         prepare,
+         0,
+         "prepared",
+         {"catalog.json.tmp.AbC123"}},
         {"link planted as the temporary file while the run waits on the array",
          good,
          [&](const std::string&, const std::string&) {

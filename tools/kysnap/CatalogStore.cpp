@@ -173,9 +173,15 @@ void CatalogStore::removeStaleTemporaries() {
     if (dir == nullptr) {
         return;
     }
+    // Only our own regular files: in a shared sticky directory a run as root could otherwise
+    // remove another user's file that merely carries the name.
+    const uid_t self = geteuid();
     while (const dirent* entry = readdir(dir)) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
-            unlink((directory + "/" + entry->d_name).c_str());
+        struct stat info {};
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 &&
+            fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && info.st_uid == self) {
+            unlinkat(dirfd(dir), entry->d_name, 0);
         }
     }
     closedir(dir);
