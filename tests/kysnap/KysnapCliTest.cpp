@@ -736,6 +736,14 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          0,
          "\"targetIdHex\": \"77776e2e011b5b324aff\"",
          "\x1b"},
+        {"check of a device whose target id names no array target",
+         [&] { fault("listTargetsInTargetGroup", arraysim::FaultAction::Respond, 0, "[]"); },
+         {"check"},
+         1,
+         "FAIL  device " + std::string(kOraData) +
+             ": LUN 600144F0C8A7B3D1E45F4A2B00010001: its target id \"wwn.2100001B32A1B2C3\" "
+             "names no FC target of a configured array; vpd and prepare will not find it: add "
+             "the [array NAME] section of the array that presents it"},
         {"time-out in check",
          [&] {
              runner->environment["KYSNAP_HTTP_TIMEOUT"] = "1";

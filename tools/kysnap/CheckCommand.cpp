@@ -9,6 +9,7 @@
 
 #include "ApiVersion.h"
 #include "ArrayProbe.h"
+#include "DeviceInquiry.h"
 #include "EvDebug.h"
 #include "HostBackend.h"
 #include "HostConfig.h"
@@ -132,8 +133,17 @@ std::string joined(const jsonxx::Array& list) {
     return text.empty() ? "none" : text;
 }
 
+// A target of a configured array, and where it is listed.
+struct ArrayTarget {
+    const ArrayAccess* array;
+    std::string group;
+    std::string protocol;  // "FC" or "ISCSI"
+    std::string target;
+};
+
 void checkTargetGroups(CheckLines& lines, const std::string& subject, const ArrayProbe& probe,
-                       const HostConfig& config) {
+                       const HostConfig& config, const ArrayAccess& array,
+                       std::vector<ArrayTarget>& targets) {
     bool configuredFound = !config.targetGroup || config.targetGroup->empty();
     for (const char* protocol : {"FC", "ISCSI"}) {
         const ApiAnswer groups = probe.call(
@@ -153,14 +163,20 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
             }
             const std::string group = names.get<jsonxx::String>(i);
             configuredFound = configuredFound || group == *config.targetGroup;
-            const ApiAnswer targets = probe.call("listTargetsInTargetGroup", quoted(group));
+            const ApiAnswer answer = probe.call("listTargetsInTargetGroup", quoted(group));
             jsonxx::Array members;
-            if (targets.ok && members.parse(targets.body)) {
+            if (answer.ok && members.parse(answer.body)) {
                 lines.ok(subject,
                          std::string(protocol) + " target group " + group + ": " + joined(members));
+                for (size_t m = 0; m < members.size(); ++m) {
+                    if (members.has<jsonxx::String>(m)) {
+                        targets.push_back(
+                            ArrayTarget{&array, group, protocol, members.get<jsonxx::String>(m)});
+                    }
+                }
             } else {
                 lines.fail(subject, "the targets of " + group + " cannot be read",
-                           whyFailed(targets));
+                           whyFailed(answer));
             }
         }
     }
@@ -171,14 +187,17 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
     }
 }
 
-void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConfig& config,
-                const std::vector<hostkit::Initiator>& initiators) {
+void checkArray(CheckLines& lines, const ArrayConfig& configured, const ArrayAccess& array,
+                const std::string& passwordProblem, const HostConfig& config,
+                const std::vector<hostkit::Initiator>& initiators,
+                std::vector<ArrayTarget>& targets) {
     const std::string subject = "array " + configured.name;
-    ArrayAccess array{configured.name, configured.address, configured.user, "", configured.caFile};
     std::string why;
-    if (!readPassword(configured, array.password, why)) {
+    if (!passwordProblem.empty()) {
         const std::string prefix = subject + ": ";
-        lines.fail(subject, why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why,
+        lines.fail(subject,
+                   passwordProblem.rfind(prefix, 0) == 0 ? passwordProblem.substr(prefix.size())
+                                                         : passwordProblem,
                    "the [array " + configured.name + "] section of " + config.path + " names it");
         return;
     }
@@ -245,7 +264,7 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     } else {
         lines.ok(subject, "API version " + api + ": volumes and NFS shares supported");
     }
-    checkTargetGroups(lines, subject, probe, config);
+    checkTargetGroups(lines, subject, probe, config, array, targets);
     for (const hostkit::Initiator& initiator : initiators) {
         const std::string name = arrayInitiatorName(initiator);
         const ApiAnswer group = probe.call("getInitiatorGroup", quoted(name));
@@ -261,6 +280,61 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
                      "initiator " + name + " is in initiator group " + bareText(group.body));
         }
     }
+}
+
+// Identifies `device` as the plug-in will before vpd and prepare: its page 0x83 target id must
+// be a target of a configured array (of the protocol its name says), and its LUN id a volume
+// of that array.
+void identifyArrayDevice(CheckLines& lines, const std::string& device,
+                         const std::vector<ArrayTarget>& targets, const HostConfig& config) {
+    const std::string subject = "device " + device;
+    std::string lunId;
+    std::string targetId;
+    std::string why;
+    if (!identifyDevice(device, lunId, targetId, why)) {
+        lines.fail(subject, "its page 0x83 cannot be read: " + why,
+                   "vpd and prepare need it; run kysnap check as root");
+        return;
+    }
+    const std::string protocol = targetId.find("iqn") != std::string::npos ? "ISCSI" : "FC";
+    const ArrayTarget* owner = nullptr;
+    for (const ArrayTarget& candidate : targets) {
+        if (candidate.protocol == protocol && candidate.target == targetId) {
+            owner = &candidate;
+            break;
+        }
+    }
+    if (owner == nullptr) {
+        lines.fail(subject,
+                   "LUN " + lunId + ": its target id \"" + targetId + "\" names no " + protocol +
+                       " target of a configured array",
+                   "vpd and prepare will not find it: add the [array NAME] section of the array "
+                   "that presents it to " +
+                       config.path +
+                       " (its target must be in one of that array's target groups), or leave "
+                       "this device alone: it is not presented by a configured array");
+        return;
+    }
+    const std::string where = "target " + targetId + " of array " + owner->array->name + " (" +
+                              protocol + " target group " + owner->group + ")";
+    const ArrayProbe probe(*owner->array, kProbeSeconds);
+    const ApiAnswer answer = probe.call("listLunsById", "[[\"" + lunId + "\"]]");
+    jsonxx::Array volumes;
+    if (!answer.ok || !volumes.parse(answer.body)) {
+        lines.fail(subject, "LUN " + lunId + " on " + where + ": cannot ask for it",
+                   whyFailed(answer));
+        return;
+    }
+    if (volumes.size() != 1 || !volumes.has<jsonxx::Object>(0) ||
+        !volumes.get<jsonxx::Object>(0).has<jsonxx::String>("datasetPath")) {
+        lines.fail(subject, "LUN " + lunId + " on " + where + " is no volume of that array",
+                   "the device is not presented by a volume of array " + owner->array->name +
+                       "; check which array presents it");
+        return;
+    }
+    lines.ok(subject, "LUN " + lunId + " is volume " +
+                          volumes.get<jsonxx::Object>(0).get<jsonxx::String>("datasetPath") + ", " +
+                          where);
 }
 
 // The HTTP client's own log lines during a check. Its request failures are what the check
@@ -346,12 +420,15 @@ int runCheck(const Options& options) {
         lines.fail("configuration", "no array configured", "add an [array NAME] section");
     }
 
-    // The host, without passwords: the sim backend's view is not needed for these checks.
-    std::vector<ArrayAccess> unnamed;
+    // Each array's password, once: the probes and the sim backend's view of its LUNs need it.
+    std::vector<ArrayAccess> arrays;
+    std::vector<std::string> passwordProblems;
     for (const ArrayConfig& array : config.arrays) {
-        unnamed.push_back(ArrayAccess{array.name, array.address, array.user, "", array.caFile});
+        arrays.push_back(ArrayAccess{array.name, array.address, array.user, "", array.caFile});
+        passwordProblems.emplace_back();
+        readPassword(array, arrays.back().password, passwordProblems.back());
     }
-    std::unique_ptr<HostBackend> backend = makeBackend(config, unnamed);
+    std::unique_ptr<HostBackend> backend = makeBackend(config, arrays);
     std::vector<hostkit::Initiator> initiators;
     if (backend->initiators(initiators, error)) {
         std::string names;
@@ -376,11 +453,16 @@ int runCheck(const Options& options) {
     } else {
         lines.warn("host " + backend->hostName(), "its devices cannot be listed: " + error);
     }
-    backend.reset();
 
-    for (const ArrayConfig& array : config.arrays) {
-        checkArray(lines, array, config, initiators);
+    std::vector<ArrayTarget> targets;
+    for (size_t i = 0; i < config.arrays.size(); ++i) {
+        checkArray(lines, config.arrays[i], arrays[i], passwordProblems[i], config, initiators,
+                   targets);
     }
+    for (const std::string& device : devices) {
+        identifyArrayDevice(lines, device, targets, config);
+    }
+    backend.reset();
     lines.finish();
     return lines.failed() ? 1 : 0;
 }
