@@ -17,14 +17,6 @@ namespace {
 
 constexpr size_t kOutputLimit = 64 * 1024;
 
-std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n";
-    const size_t first = text.find_first_not_of(blanks);
-    return first == std::string::npos
-               ? std::string()
-               : text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
 }  // namespace
 
 bool runHostCommand(const std::vector<std::string>& arguments, std::string& output) {
@@ -75,7 +67,7 @@ bool runHostCommand(const std::vector<std::string>& arguments, std::string& outp
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    output = trimmed(output);
+    output.erase(output.find_last_not_of(" \t\r\n") + 1);  // npos + 1 clears blank output
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         return true;
     }

@@ -8,7 +8,7 @@
 namespace kysnap {
 
 // Runs `arguments` (the program first) and waits for it. True when it exited with status 0;
-// `output` holds what it wrote to stdout and stderr (at most 64 KiB), trimmed, or why it
+// `output` holds what it wrote to stdout and stderr (at most 64 KiB) without trailing blanks, or why it
 // could not be started ("dmsetup is not installed").
 bool runHostCommand(const std::vector<std::string>& arguments, std::string& output);
 
