@@ -1,5 +1,6 @@
 #include "CheckCommand.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -135,15 +136,13 @@ std::string joined(const jsonxx::Array& list) {
 
 // A target of a configured array, and where it is listed.
 struct ArrayTarget {
-    const ArrayAccess* array;
     std::string group;
     std::string protocol;  // "FC" or "ISCSI"
     std::string target;
 };
 
 void checkTargetGroups(CheckLines& lines, const std::string& subject, const ArrayProbe& probe,
-                       const HostConfig& config, const ArrayAccess& array,
-                       std::vector<ArrayTarget>& targets) {
+                       const HostConfig& config, std::vector<ArrayTarget>& targets) {
     bool configuredFound = !config.targetGroup || config.targetGroup->empty();
     for (const char* protocol : {"FC", "ISCSI"}) {
         const ApiAnswer groups = probe.call(
@@ -171,7 +170,7 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
                 for (size_t m = 0; m < members.size(); ++m) {
                     if (members.has<jsonxx::String>(m)) {
                         targets.push_back(
-                            ArrayTarget{&array, group, protocol, members.get<jsonxx::String>(m)});
+                            ArrayTarget{group, protocol, members.get<jsonxx::String>(m)});
                     }
                 }
             } else {
@@ -187,17 +186,96 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
     }
 }
 
-void checkArray(CheckLines& lines, const ArrayConfig& configured, const ArrayAccess& array,
-                const std::string& passwordProblem, const HostConfig& config,
-                const std::vector<hostkit::Initiator>& initiators,
-                std::vector<ArrayTarget>& targets) {
-    const std::string subject = "array " + configured.name;
-    std::string why;
-    if (!passwordProblem.empty()) {
-        const std::string prefix = subject + ": ";
+// An IntelliFlash device the host sees, identified as the plug-in will before vpd and
+// prepare: its page 0x83 target id must be a target of a configured array (of the protocol its
+// name says), and its LUN id a volume of that array. The arrays are asked one at a time, each
+// while its password is held.
+struct DeviceIdentity {
+    std::string device;
+    std::string unreadable;  // why page 0x83 could not be read
+    std::string lunId;
+    std::string targetId;
+    std::string protocol;  // "FC" or "ISCSI", as the plug-in decides from the target id
+    bool owned = false;    // a configured array lists the target
+    bool volume = false;   // and the LUN is one of its volumes
+    std::string verdict;   // what that array said
+};
+
+DeviceIdentity readIdentity(const std::string& device) {
+    DeviceIdentity identity;
+    identity.device = device;
+    if (identifyDevice(device, identity.lunId, identity.targetId, identity.unreadable)) {
+        identity.unreadable.clear();
+        identity.protocol = identity.targetId.find("iqn") != std::string::npos ? "ISCSI" : "FC";
+    } else if (identity.unreadable.empty()) {
+        identity.unreadable = "no answer";
+    }
+    return identity;
+}
+
+void judgeOnArray(DeviceIdentity& device, const ArrayProbe& probe, const std::string& arrayName,
+                  const std::vector<ArrayTarget>& targets) {
+    if (!device.unreadable.empty() || device.owned) {
+        return;
+    }
+    const auto owner = std::find_if(targets.begin(), targets.end(), [&](const ArrayTarget& t) {
+        return t.protocol == device.protocol && t.target == device.targetId;
+    });
+    if (owner == targets.end()) {
+        return;
+    }
+    device.owned = true;
+    const std::string where = "target " + device.targetId + " of array " + arrayName + " (" +
+                              owner->protocol + " target group " + owner->group + ")";
+    const ApiAnswer answer = probe.call("listLunsById", "[[\"" + device.lunId + "\"]]");
+    jsonxx::Array volumes;
+    if (!answer.ok || !volumes.parse(answer.body)) {
+        device.verdict = "LUN " + device.lunId + " on " + where +
+                         ": the array cannot be asked for it (" + whyFailed(answer) + ")";
+        return;
+    }
+    if (volumes.size() != 1 || !volumes.has<jsonxx::Object>(0) ||
+        !volumes.get<jsonxx::Object>(0).has<jsonxx::String>("datasetPath")) {
+        device.verdict = "LUN " + device.lunId + " on " + where + " is no volume of that array";
+        return;
+    }
+    device.volume = true;
+    device.verdict = "LUN " + device.lunId + " is volume " +
+                     volumes.get<jsonxx::Object>(0).get<jsonxx::String>("datasetPath") + ", " +
+                     where;
+}
+
+void reportDevice(CheckLines& lines, const DeviceIdentity& device, const HostConfig& config) {
+    const std::string subject = "device " + device.device;
+    if (!device.unreadable.empty()) {
+        lines.fail(subject, "its page 0x83 cannot be read: " + device.unreadable,
+                   "vpd and prepare need it; run kysnap check as root");
+    } else if (!device.owned) {
         lines.fail(subject,
-                   passwordProblem.rfind(prefix, 0) == 0 ? passwordProblem.substr(prefix.size())
-                                                         : passwordProblem,
+                   "LUN " + device.lunId + ": its target id \"" + device.targetId + "\" names no " +
+                       device.protocol + " target of a configured array",
+                   "vpd and prepare will not find it: add the [array NAME] section of the array "
+                   "that presents it to " +
+                       config.path +
+                       " (its target must be in one of that array's target groups), or leave "
+                       "this device alone: it is not presented by a configured array");
+    } else if (!device.volume) {
+        lines.fail(subject, device.verdict,
+                   "vpd and prepare will not find it: check which array presents this LUN");
+    } else {
+        lines.ok(subject, device.verdict);
+    }
+}
+
+void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConfig& config,
+                const std::vector<hostkit::Initiator>& initiators,
+                std::vector<DeviceIdentity>& devices) {
+    const std::string subject = "array " + configured.name;
+    ArrayAccess array{configured.name, configured.address, configured.user, "", configured.caFile};
+    std::string why;
+    if (!readPassword(configured, array.password, why)) {
+        const std::string prefix = subject + ": ";
+        lines.fail(subject, why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why,
                    "the [array " + configured.name + "] section of " + config.path + " names it");
         return;
     }
@@ -264,7 +342,11 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const ArrayAcc
     } else {
         lines.ok(subject, "API version " + api + ": volumes and NFS shares supported");
     }
-    checkTargetGroups(lines, subject, probe, config, array, targets);
+    std::vector<ArrayTarget> targets;
+    checkTargetGroups(lines, subject, probe, config, targets);
+    for (DeviceIdentity& device : devices) {
+        judgeOnArray(device, probe, array.name, targets);
+    }
     for (const hostkit::Initiator& initiator : initiators) {
         const std::string name = arrayInitiatorName(initiator);
         const ApiAnswer group = probe.call("getInitiatorGroup", quoted(name));
@@ -280,61 +362,6 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const ArrayAcc
                      "initiator " + name + " is in initiator group " + bareText(group.body));
         }
     }
-}
-
-// Identifies `device` as the plug-in will before vpd and prepare: its page 0x83 target id must
-// be a target of a configured array (of the protocol its name says), and its LUN id a volume
-// of that array.
-void identifyArrayDevice(CheckLines& lines, const std::string& device,
-                         const std::vector<ArrayTarget>& targets, const HostConfig& config) {
-    const std::string subject = "device " + device;
-    std::string lunId;
-    std::string targetId;
-    std::string why;
-    if (!identifyDevice(device, lunId, targetId, why)) {
-        lines.fail(subject, "its page 0x83 cannot be read: " + why,
-                   "vpd and prepare need it; run kysnap check as root");
-        return;
-    }
-    const std::string protocol = targetId.find("iqn") != std::string::npos ? "ISCSI" : "FC";
-    const ArrayTarget* owner = nullptr;
-    for (const ArrayTarget& candidate : targets) {
-        if (candidate.protocol == protocol && candidate.target == targetId) {
-            owner = &candidate;
-            break;
-        }
-    }
-    if (owner == nullptr) {
-        lines.fail(subject,
-                   "LUN " + lunId + ": its target id \"" + targetId + "\" names no " + protocol +
-                       " target of a configured array",
-                   "vpd and prepare will not find it: add the [array NAME] section of the array "
-                   "that presents it to " +
-                       config.path +
-                       " (its target must be in one of that array's target groups), or leave "
-                       "this device alone: it is not presented by a configured array");
-        return;
-    }
-    const std::string where = "target " + targetId + " of array " + owner->array->name + " (" +
-                              protocol + " target group " + owner->group + ")";
-    const ArrayProbe probe(*owner->array, kProbeSeconds);
-    const ApiAnswer answer = probe.call("listLunsById", "[[\"" + lunId + "\"]]");
-    jsonxx::Array volumes;
-    if (!answer.ok || !volumes.parse(answer.body)) {
-        lines.fail(subject, "LUN " + lunId + " on " + where + ": cannot ask for it",
-                   whyFailed(answer));
-        return;
-    }
-    if (volumes.size() != 1 || !volumes.has<jsonxx::Object>(0) ||
-        !volumes.get<jsonxx::Object>(0).has<jsonxx::String>("datasetPath")) {
-        lines.fail(subject, "LUN " + lunId + " on " + where + " is no volume of that array",
-                   "the device is not presented by a volume of array " + owner->array->name +
-                       "; check which array presents it");
-        return;
-    }
-    lines.ok(subject, "LUN " + lunId + " is volume " +
-                          volumes.get<jsonxx::Object>(0).get<jsonxx::String>("datasetPath") + ", " +
-                          where);
 }
 
 // The HTTP client's own log lines during a check. Its request failures are what the check
@@ -420,13 +447,15 @@ int runCheck(const Options& options) {
         lines.fail("configuration", "no array configured", "add an [array NAME] section");
     }
 
-    // Each array's password, once: the probes and the sim backend's view of its LUNs need it.
+    // The host. Only the sim backend's view of the LUNs needs the passwords, and only until
+    // the devices are identified: each array's own checks read it again and let it go.
     std::vector<ArrayAccess> arrays;
-    std::vector<std::string> passwordProblems;
     for (const ArrayConfig& array : config.arrays) {
         arrays.push_back(ArrayAccess{array.name, array.address, array.user, "", array.caFile});
-        passwordProblems.emplace_back();
-        readPassword(array, arrays.back().password, passwordProblems.back());
+        if (config.backend == BackendKind::Sim) {
+            std::string ignored;  // each array's check reports it
+            readPassword(array, arrays.back().password, ignored);
+        }
     }
     std::unique_ptr<HostBackend> backend = makeBackend(config, arrays);
     std::vector<hostkit::Initiator> initiators;
@@ -454,15 +483,19 @@ int runCheck(const Options& options) {
         lines.warn("host " + backend->hostName(), "its devices cannot be listed: " + error);
     }
 
-    std::vector<ArrayTarget> targets;
-    for (size_t i = 0; i < config.arrays.size(); ++i) {
-        checkArray(lines, config.arrays[i], arrays[i], passwordProblems[i], config, initiators,
-                   targets);
-    }
+    std::vector<DeviceIdentity> identities;
     for (const std::string& device : devices) {
-        identifyArrayDevice(lines, device, targets, config);
+        identities.push_back(readIdentity(device));
     }
     backend.reset();
+    arrays.clear();
+
+    for (const ArrayConfig& array : config.arrays) {
+        checkArray(lines, array, config, initiators, identities);
+    }
+    for (const DeviceIdentity& identity : identities) {
+        reportDevice(lines, identity, config);
+    }
     lines.finish();
     return lines.failed() ? 1 : 0;
 }
