@@ -541,8 +541,21 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         simulator->withModel([&](arraysim::Model& model) { model.system.apiVersion = version; });
     };
     std::string originalVersion;
-    simulator->withModel(
-        [&](arraysim::Model& model) { originalVersion = model.system.apiVersion; });
+    std::vector<arraysim::TargetGroup> originalTargetGroups;
+    simulator->withModel([&](arraysim::Model& model) {
+        originalVersion = model.system.apiVersion;
+        originalTargetGroups = model.targetGroups;
+    });
+    // Every target group's first target, the one its LUNs' page 0x83 names, becomes `name`.
+    const auto firstTarget = [&](const std::string& name) {
+        simulator->withModel([&](arraysim::Model& model) {
+            for (arraysim::TargetGroup& group : model.targetGroups) {
+                if (!group.targets.empty()) {
+                    group.targets.front() = name;
+                }
+            }
+        });
+    };
     const std::string emptyRoot = path("empty-root");
     mkdir(emptyRoot.c_str(), 0700);
     const std::string linuxConfig =
@@ -701,6 +714,36 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"inquiry", emptyRoot + "/dev/sdq"},
          1,
          "/dev/sdq: No such file or directory"},
+        {"inquiry without a configuration asks the device alone",
+         [&] {
+             runner->environment["KYSNAP_CONFIG"] = "";
+             runner->environment["HOME"] = emptyRoot;
+             runner->environment["XDG_CONFIG_HOME"] = "";
+         },
+         {"inquiry", emptyRoot + "/dev/sdq"},
+         1,
+         "kysnap: INQUIRY of " + emptyRoot + "/dev/sdq failed: ",
+         "configuration"},
+        {"binary target id printed escaped and as hex",
+         [&] { firstTarget("wwn.\x01\x1b[2J\xff"); },
+         {"inquiry", kOraData},
+         0,
+         "target id: wwn.\\x01\\x1b[2J\\xff (hex 77776e2e011b5b324aff)",
+         "\x1b"},
+        {"binary target id as text and as hex in JSON",
+         [&] { firstTarget("wwn.\x01\x1b[2J\xff"); },
+         {"inquiry", kOraData, "--json"},
+         0,
+         "\"targetIdHex\": \"77776e2e011b5b324aff\"",
+         "\x1b"},
+        {"check of a device whose target id names no array target",
+         [&] { fault("listTargetsInTargetGroup", arraysim::FaultAction::Respond, 0, "[]"); },
+         {"check"},
+         1,
+         "FAIL  device " + std::string(kOraData) +
+             ": LUN 600144F0C8A7B3D1E45F4A2B00010001: its target id \"wwn.2100001B32A1B2C3\" "
+             "names no FC target of a configured array; vpd and prepare will not find it: add "
+             "the [array NAME] section of the array that presents it"},
         {"time-out in check",
          [&] {
              runner->environment["KYSNAP_HTTP_TIMEOUT"] = "1";
@@ -779,6 +822,8 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         runner->environment = environment;
         simulator->faults().clear();
         apiVersion(originalVersion);
+        simulator->withModel(
+            [&](arraysim::Model& model) { model.targetGroups = originalTargetGroups; });
         std::ofstream(path("array.password")) << password << "\n";
         unlink(path("fifo").c_str());
         chmod(path("array.password").c_str(), 0600);

@@ -1,5 +1,6 @@
 #include "BatchCommands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -380,6 +381,18 @@ std::vector<std::string> failureLines(const Session& session, const CliRequest& 
     return lines;
 }
 
+// True when the host could not remove `device` (either side may be padded with blanks).
+bool deviceLeftOnHost(const HostBackend& backend, const std::string& device) {
+    const auto unpadded = [](const std::string& name) {
+        const size_t start = name.find_first_not_of(' ');
+        return start == std::string::npos ? std::string() : name.substr(start);
+    };
+    const std::vector<std::string>& left = backend.devicesLeft();
+    return !unpadded(device).empty() &&
+           std::any_of(left.begin(), left.end(),
+                       [&](const std::string& name) { return unpadded(name) == unpadded(device); });
+}
+
 }  // namespace
 
 bool isBatchCommand(const std::string& command) {
@@ -426,14 +439,19 @@ int runBatchCommand(const Options& options) {
     report.result = combinedResult(results);
 
     for (const Item& item : items) {
-        const bool ok = succeeded(*operation, item);
+        const bool left = std::string(operation->name) == "unmap" &&
+                          deviceLeftOnHost(*session->backend, item.request->snapDevice);
+        const bool ok = succeeded(*operation, item) && !left;
         record(*session, *operation, item, ok);
         RequestOutcome outcome;
         outcome.snapshot = item.snapshot;
         outcome.device = item.device.given;
         outcome.status = item.request->status;
-        outcome.hasStatus = std::string(operation->name) != "vpd";
-        if (!outcome.hasStatus) {
+        outcome.hasStatus = std::string(operation->name) != "vpd" && !left;
+        if (left) {
+            // Unmapped on the array, yet not gone from the host: never reported "unmounted".
+            outcome.state = "unmapped on the array, but still on this host";
+        } else if (!outcome.hasStatus) {
             outcome.state = ok ? "identified" : "not identified";
         }
         outcome.succeeded = ok;

@@ -1,5 +1,6 @@
 #include "CheckCommand.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "ApiVersion.h"
 #include "ArrayProbe.h"
+#include "DeviceInquiry.h"
 #include "EvDebug.h"
 #include "HostBackend.h"
 #include "HostConfig.h"
@@ -132,8 +134,15 @@ std::string joined(const jsonxx::Array& list) {
     return text.empty() ? "none" : text;
 }
 
+// A target of a configured array, and where it is listed.
+struct ArrayTarget {
+    std::string group;
+    std::string protocol;  // "FC" or "ISCSI"
+    std::string target;
+};
+
 void checkTargetGroups(CheckLines& lines, const std::string& subject, const ArrayProbe& probe,
-                       const HostConfig& config) {
+                       const HostConfig& config, std::vector<ArrayTarget>& targets) {
     bool configuredFound = !config.targetGroup || config.targetGroup->empty();
     for (const char* protocol : {"FC", "ISCSI"}) {
         const ApiAnswer groups = probe.call(
@@ -153,14 +162,20 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
             }
             const std::string group = names.get<jsonxx::String>(i);
             configuredFound = configuredFound || group == *config.targetGroup;
-            const ApiAnswer targets = probe.call("listTargetsInTargetGroup", quoted(group));
+            const ApiAnswer answer = probe.call("listTargetsInTargetGroup", quoted(group));
             jsonxx::Array members;
-            if (targets.ok && members.parse(targets.body)) {
+            if (answer.ok && members.parse(answer.body)) {
                 lines.ok(subject,
                          std::string(protocol) + " target group " + group + ": " + joined(members));
+                for (size_t m = 0; m < members.size(); ++m) {
+                    if (members.has<jsonxx::String>(m)) {
+                        targets.push_back(
+                            ArrayTarget{group, protocol, members.get<jsonxx::String>(m)});
+                    }
+                }
             } else {
                 lines.fail(subject, "the targets of " + group + " cannot be read",
-                           whyFailed(targets));
+                           whyFailed(answer));
             }
         }
     }
@@ -171,8 +186,90 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
     }
 }
 
+// An IntelliFlash device the host sees, identified as the plug-in will before vpd and
+// prepare: its page 0x83 target id must be a target of a configured array (of the protocol its
+// name says), and its LUN id a volume of that array. The arrays are asked one at a time, each
+// while its password is held.
+struct DeviceIdentity {
+    std::string device;
+    std::string unreadable;  // why page 0x83 could not be read
+    std::string lunId;
+    std::string targetId;
+    std::string protocol;  // "FC" or "ISCSI", as the plug-in decides from the target id
+    bool owned = false;    // a configured array lists the target
+    bool volume = false;   // and the LUN is one of its volumes
+    std::string verdict;   // what that array said
+};
+
+DeviceIdentity readIdentity(const std::string& device) {
+    DeviceIdentity identity;
+    identity.device = device;
+    if (identifyDevice(device, identity.lunId, identity.targetId, identity.unreadable)) {
+        identity.unreadable.clear();
+        identity.protocol = identity.targetId.find("iqn") != std::string::npos ? "ISCSI" : "FC";
+    } else if (identity.unreadable.empty()) {
+        identity.unreadable = "no answer";
+    }
+    return identity;
+}
+
+void judgeOnArray(DeviceIdentity& device, const ArrayProbe& probe, const std::string& arrayName,
+                  const std::vector<ArrayTarget>& targets) {
+    if (!device.unreadable.empty() || device.owned) {
+        return;
+    }
+    const auto owner = std::find_if(targets.begin(), targets.end(), [&](const ArrayTarget& t) {
+        return t.protocol == device.protocol && t.target == device.targetId;
+    });
+    if (owner == targets.end()) {
+        return;
+    }
+    device.owned = true;
+    const std::string where = "target " + device.targetId + " of array " + arrayName + " (" +
+                              owner->protocol + " target group " + owner->group + ")";
+    const ApiAnswer answer = probe.call("listLunsById", "[[\"" + device.lunId + "\"]]");
+    jsonxx::Array volumes;
+    if (!answer.ok || !volumes.parse(answer.body)) {
+        device.verdict = "LUN " + device.lunId + " on " + where +
+                         ": the array cannot be asked for it (" + whyFailed(answer) + ")";
+        return;
+    }
+    if (volumes.size() != 1 || !volumes.has<jsonxx::Object>(0) ||
+        !volumes.get<jsonxx::Object>(0).has<jsonxx::String>("datasetPath")) {
+        device.verdict = "LUN " + device.lunId + " on " + where + " is no volume of that array";
+        return;
+    }
+    device.volume = true;
+    device.verdict = "LUN " + device.lunId + " is volume " +
+                     volumes.get<jsonxx::Object>(0).get<jsonxx::String>("datasetPath") + ", " +
+                     where;
+}
+
+void reportDevice(CheckLines& lines, const DeviceIdentity& device, const HostConfig& config) {
+    const std::string subject = "device " + device.device;
+    if (!device.unreadable.empty()) {
+        lines.fail(subject, "its page 0x83 cannot be read: " + device.unreadable,
+                   "vpd and prepare need it; run kysnap check as root");
+    } else if (!device.owned) {
+        lines.fail(subject,
+                   "LUN " + device.lunId + ": its target id \"" + device.targetId + "\" names no " +
+                       device.protocol + " target of a configured array",
+                   "vpd and prepare will not find it: add the [array NAME] section of the array "
+                   "that presents it to " +
+                       config.path +
+                       " (its target must be in one of that array's target groups), or leave "
+                       "this device alone: it is not presented by a configured array");
+    } else if (!device.volume) {
+        lines.fail(subject, device.verdict,
+                   "vpd and prepare will not find it: check which array presents this LUN");
+    } else {
+        lines.ok(subject, device.verdict);
+    }
+}
+
 void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConfig& config,
-                const std::vector<hostkit::Initiator>& initiators) {
+                const std::vector<hostkit::Initiator>& initiators,
+                std::vector<DeviceIdentity>& devices) {
     const std::string subject = "array " + configured.name;
     ArrayAccess array{configured.name, configured.address, configured.user, "", configured.caFile};
     std::string why;
@@ -245,7 +342,11 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     } else {
         lines.ok(subject, "API version " + api + ": volumes and NFS shares supported");
     }
-    checkTargetGroups(lines, subject, probe, config);
+    std::vector<ArrayTarget> targets;
+    checkTargetGroups(lines, subject, probe, config, targets);
+    for (DeviceIdentity& device : devices) {
+        judgeOnArray(device, probe, array.name, targets);
+    }
     for (const hostkit::Initiator& initiator : initiators) {
         const std::string name = arrayInitiatorName(initiator);
         const ApiAnswer group = probe.call("getInitiatorGroup", quoted(name));
@@ -346,12 +447,17 @@ int runCheck(const Options& options) {
         lines.fail("configuration", "no array configured", "add an [array NAME] section");
     }
 
-    // The host, without passwords: the sim backend's view is not needed for these checks.
-    std::vector<ArrayAccess> unnamed;
+    // The host. Only the sim backend's view of the LUNs needs the passwords, and only until
+    // the devices are identified: each array's own checks read it again and let it go.
+    std::vector<ArrayAccess> arrays;
     for (const ArrayConfig& array : config.arrays) {
-        unnamed.push_back(ArrayAccess{array.name, array.address, array.user, "", array.caFile});
+        arrays.push_back(ArrayAccess{array.name, array.address, array.user, "", array.caFile});
+        if (config.backend == BackendKind::Sim) {
+            std::string ignored;  // each array's check reports it
+            readPassword(array, arrays.back().password, ignored);
+        }
     }
-    std::unique_ptr<HostBackend> backend = makeBackend(config, unnamed);
+    std::unique_ptr<HostBackend> backend = makeBackend(config, arrays);
     std::vector<hostkit::Initiator> initiators;
     if (backend->initiators(initiators, error)) {
         std::string names;
@@ -376,10 +482,19 @@ int runCheck(const Options& options) {
     } else {
         lines.warn("host " + backend->hostName(), "its devices cannot be listed: " + error);
     }
+
+    std::vector<DeviceIdentity> identities;
+    for (const std::string& device : devices) {
+        identities.push_back(readIdentity(device));
+    }
     backend.reset();
+    arrays.clear();
 
     for (const ArrayConfig& array : config.arrays) {
-        checkArray(lines, array, config, initiators);
+        checkArray(lines, array, config, initiators, identities);
+    }
+    for (const DeviceIdentity& identity : identities) {
+        reportDevice(lines, identity, config);
     }
     lines.finish();
     return lines.failed() ? 1 : 0;

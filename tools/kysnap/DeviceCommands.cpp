@@ -1,15 +1,19 @@
 #include "DeviceCommands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <list>
 #include <set>
 
 #include "CliRequest.h"
+#include "DeviceInquiry.h"
 #include "DeviceNames.h"
-#include "KyDeviceTree.h"
+#include "HostConfig.h"
 #include "Report.h"
 #include "ScsiInquiry.h"
 #include "Session.h"
@@ -24,7 +28,6 @@ namespace {
 // product padded to their INQUIRY field widths.
 const char kFamilyKey[] = "TEGILE  |::|INTELLIFLASH    ";
 constexpr int32_t kIdentifyOperation = 3;
-constexpr unsigned int kInquiryTimeoutSeconds = 10;
 
 int cannotRun(const std::string& message) {
     std::fprintf(stderr, "kysnap: %s\n", message.c_str());
@@ -35,37 +38,6 @@ bool needArguments(const Options& options, const char* what, std::string& error)
     if (options.arguments.empty()) {
         error = options.command + " needs at least one " + what + " (kysnap " + options.command +
                 " --help)";
-        return false;
-    }
-    return true;
-}
-
-// Sends one INQUIRY to `device` through libkyplatform's device provider.
-bool inquire(const std::string& device, bool evpd, unsigned int page,
-             std::vector<unsigned char>& data, std::string& why) {
-    data.assign(scsi::kInquiryLength, 0);
-    CLmError failure;
-    SP<KyDevice> handle = KyDeviceTree::getDevice(device, &failure);
-    if (!handle) {
-        why = failure.AsString();
-        return false;
-    }
-    auto* iface = static_cast<KyDeviceScsiIface*>(handle->getInterface(KY_DEVICE_SCSI_IFACE));
-    if (iface == nullptr) {
-        why = device + " is not a SCSI device";
-        return false;
-    }
-    const auto cdb = scsi::inquiryCdb(evpd, page, scsi::kInquiryLength);
-    failure.Success();
-    try {
-        if (iface->sendCommand(cdb.data(), static_cast<unsigned int>(cdb.size()), data.data(),
-                               scsi::kInquiryLength, 0, KyDeviceScsiIface::DIRECTION_IN, 0, 0,
-                               kInquiryTimeoutSeconds, &failure) != 0) {
-            why = failure.AsString();
-            return false;
-        }
-    } catch (const std::exception& e) {
-        why = e.what();
         return false;
     }
     return true;
@@ -107,10 +79,51 @@ int runSupport(const Options& options) {
     return report.exitStatus();
 }
 
+namespace {
+
+// The host backend through which inquiry reaches the device. It needs no configuration: with
+// none (none given and none at the default place) or with the linux backend, the device is
+// asked directly (SG_IO); only the sim backend's devices need the session and its arrays.
+bool openInquirySession(const Options& options, std::unique_ptr<Session>& session,
+                        std::string& error) {
+    const bool given = !options.config.empty() || std::getenv("KYSNAP_CONFIG") != nullptr;
+    const std::string path = options.config.empty() ? defaultConfigPath() : options.config;
+    if (!given && access(path.c_str(), F_OK) != 0) {
+        return true;
+    }
+    HostConfig config;
+    if (!loadHostConfig(path, config, error)) {
+        return false;
+    }
+    if (config.backend == BackendKind::Linux) {
+        return true;
+    }
+    session = Session::open(options, {false, false, true, false}, error);
+    return session != nullptr;
+}
+
+// Lower-case hex of every byte of `text`.
+std::string hexText(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : text) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+// True when `text` would be changed to be printed: then its bytes are shown as hex as well.
+bool needsHex(const std::string& text) {
+    return visibleText(text) != text;
+}
+
+}  // namespace
+
 int runInquiry(const Options& options) {
     std::string error;
-    auto session = Session::open(options, {false, false, true, false}, error);
-    if (!session) {
+    std::unique_ptr<Session> session;
+    if (!openInquirySession(options, session, error)) {
         return cannotRun(error);
     }
     if (options.arguments.size() != 1) {
@@ -118,11 +131,12 @@ int runInquiry(const Options& options) {
     }
     const std::string& device = options.arguments.front();
     std::vector<unsigned char> standard;
-    std::vector<unsigned char> page83;
     std::string why;
     if (!inquire(device, false, scsi::kPageStandard, standard, why)) {
-        for (const std::string& problem : session->backend->problems()) {
-            std::fprintf(stderr, "kysnap: host: %s\n", visibleText(problem).c_str());
+        if (session) {
+            for (const std::string& problem : session->backend->problems()) {
+                std::fprintf(stderr, "kysnap: host: %s\n", visibleText(problem).c_str());
+            }
         }
         std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", visibleText(device).c_str(),
                      visibleText(why).c_str());
@@ -131,30 +145,33 @@ int runInquiry(const Options& options) {
     const std::string vendor = scsi::vendorId(standard.data(), standard.size());
     const std::string product = scsi::productId(standard.data(), standard.size());
     std::string pageProblem;
-    const bool identified =
-        inquire(device, true, scsi::kPageDeviceIdentification, page83, pageProblem);
-    const std::string lun = identified ? scsi::lunId(page83.data(), page83.size()) : "";
-    const std::string target = identified ? scsi::targetId(page83.data(), page83.size()) : "";
+    std::string lun;
+    std::string target;
+    const bool identified = identifyDevice(device, lun, target, pageProblem);
     const bool supported = vendor == scsi::kVendorTegile && product == scsi::kProductIntelliFlash;
+    // What the device answers comes from the array (or whatever answers in its place): every
+    // field is printed as visible text, and the ids also as hex, the bytes as they came.
     if (options.json) {
         jsonxx::Object answer;
-        answer.import("device", device);
-        answer.import("vendor", vendor);
-        answer.import("product", product);
-        answer.import("lunId", lun);
-        answer.import("targetId", target);
+        answer.import("device", visibleText(device));
+        answer.import("vendor", visibleText(vendor));
+        answer.import("product", visibleText(product));
+        answer.import("lunId", visibleText(lun));
+        answer.import("lunIdHex", hexText(lun));
+        answer.import("targetId", visibleText(target));
+        answer.import("targetIdHex", hexText(target));
         answer.import("supported", supported);
         if (!identified) {
-            answer.import("page83Error", pageProblem);
+            answer.import("page83Error", visibleText(pageProblem));
         }
         std::printf("%s\n", answer.json().c_str());
     } else {
-        // What the device answers comes from the array.
         std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", visibleText(device).c_str(),
                     visibleText(vendor).c_str(), visibleText(product).c_str());
         if (identified) {
-            std::printf("LUN id:    %s\ntarget id: %s\n", visibleText(lun).c_str(),
-                        visibleText(target).c_str());
+            std::printf("LUN id:    %s\ntarget id: %s%s\n", visibleText(lun).c_str(),
+                        visibleText(target).c_str(),
+                        needsHex(target) ? (" (hex " + hexText(target) + ")").c_str() : "");
         } else {
             std::printf("page 0x83: not answered (%s)\n", visibleText(pageProblem).c_str());
         }
@@ -191,10 +208,10 @@ int runIdentify(const Options& options) {
     std::string seen = session->backend->hostName();
     std::set<std::string> targets;
     for (const std::string& device : options.arguments) {
-        std::vector<unsigned char> page;
+        std::string lun;
+        std::string target;
         std::string why;
-        if (inquire(device, true, scsi::kPageDeviceIdentification, page, why)) {
-            const std::string target = scsi::targetId(page.data(), page.size());
+        if (identifyDevice(device, lun, target, why)) {
             if (!target.empty() && targets.insert(target).second) {
                 seen += " " + target;
             }

@@ -21,6 +21,9 @@ public:
 
     // Messages for the person running kysnap, in the order met, without repeats.
     const std::vector<std::string>& problems() const { return problems_; }
+    // The devices the plug-in asked to have removed (in a rescan after an unmap) that are, in
+    // whole or in part, still on the host.
+    const std::vector<std::string>& devicesLeft() const { return devicesLeft_; }
 
     // The backend's name ("sim" or "linux") and the host's name.
     virtual std::string kind() const = 0;
@@ -34,6 +37,7 @@ public:
 
 protected:
     void problem(const std::string& message);
+    void deviceLeft(const std::string& device) { devicesLeft_.push_back(device); }
     // True when `host`, as the plug-in names it, is this host: empty, or its own name (the
     // plug-in passes the system's host name when it rescans for itself).
     bool isLocal(const std::string& host) const;
@@ -42,6 +46,7 @@ protected:
 
 private:
     std::vector<std::string> problems_;
+    std::vector<std::string> devicesLeft_;
 };
 
 // The backend the configuration names; for sim, its host view reaches `arrays`.

@@ -40,6 +40,7 @@ bool LinuxBackend::rescan(const hostkit::RescanRecord& record) {
     for (const std::string& device : record.devices) {
         if (!devices_.removeDevice(device, why)) {
             problem(why);
+            deviceLeft(device);
             done = false;
         }
     }

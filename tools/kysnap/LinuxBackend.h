@@ -2,8 +2,10 @@
 // HBAs and open-iscsi, the array's devices from /sys/block (one per LUN, multipath-aware),
 // rescans through /sys/class/scsi_host, INQUIRY through SG_IO (libkyplatform's default
 // device provider). Devices the plug-in names in a rescan after an unmap are flushed and
-// removed first, so no stale device stays behind. $KYSNAP_LINUX_ROOT, when set, is read in
-// place of "/" (for tests).
+// removed first, with every other path of their LUN and the multipath map above them, so no
+// stale device stays behind; what cannot be removed makes the rescan answer false, is a
+// problem and is listed in devicesLeft(). $KYSNAP_LINUX_ROOT, when set, is read in place of
+// "/" (for tests).
 #pragma once
 
 #include <string>

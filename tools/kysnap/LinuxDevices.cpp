@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/dm-ioctl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -13,6 +12,8 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+
+#include "HostCommand.h"
 
 namespace kysnap {
 
@@ -134,20 +135,13 @@ bool LinuxDevices::arrayDevices(const std::string& vendor, std::vector<std::stri
         }
         std::string listed = "/dev/" + block;
         std::string key = block;
-        std::vector<std::string> holders;
-        entries(path("/sys/block/" + block + "/holders"), holders);
-        for (const std::string& holder : holders) {
-            std::string uuid;
+        const std::string map = multipathMapOf(block);
+        if (!map.empty()) {
             std::string name;
-            if (holder.rfind("dm-", 0) == 0 &&
-                readText(path("/sys/block/" + holder + "/dm/uuid"), uuid) &&
-                uuid.rfind("mpath-", 0) == 0) {
-                listed = readText(path("/sys/block/" + holder + "/dm/name"), name) && !name.empty()
-                             ? "/dev/mapper/" + name
-                             : "/dev/" + holder;
-                key = holder;
-                break;
-            }
+            listed = readText(path("/sys/block/" + map + "/dm/name"), name) && !name.empty()
+                         ? "/dev/mapper/" + name
+                         : "/dev/" + map;
+            key = map;
         }
         std::string wwid;
         if (key == block && readText(path("/sys/block/" + block + "/device/wwid"), wwid) &&
@@ -176,13 +170,14 @@ bool LinuxDevices::rescanBuses(std::string& why) const {
     return true;
 }
 
-bool LinuxDevices::removeDevice(const std::string& device, std::string& why) const {
+// The block device a name given by the plug-in stands for ("sdc", "dm-2"), or "" when the
+// kernel lists no such device.
+std::string LinuxDevices::blockOf(const std::string& device) const {
     std::string block = baseName(device);
     if (device.rfind("/dev/mapper/", 0) == 0) {
-        // Find the dm-N whose map carries this name.
+        block.clear();
         std::vector<std::string> blocks;
         entries(path("/sys/block"), blocks);
-        block.clear();
         for (const std::string& candidate : blocks) {
             std::string name;
             if (candidate.rfind("dm-", 0) == 0 &&
@@ -191,27 +186,89 @@ bool LinuxDevices::removeDevice(const std::string& device, std::string& why) con
                 block = candidate;
             }
         }
-        if (block.empty()) {
-            return true;  // no such map any more
+    }
+    return !block.empty() && access(path("/sys/block/" + block).c_str(), F_OK) == 0 ? block : "";
+}
+
+std::string LinuxDevices::multipathMapOf(const std::string& sd) const {
+    std::vector<std::string> holders;
+    entries(path("/sys/block/" + sd + "/holders"), holders);
+    for (const std::string& holder : holders) {
+        std::string uuid;
+        if (holder.rfind("dm-", 0) == 0 &&
+            readText(path("/sys/block/" + holder + "/dm/uuid"), uuid) &&
+            uuid.rfind("mpath-", 0) == 0) {
+            return holder;
         }
     }
-    if (access(path("/sys/block/" + block).c_str(), F_OK) != 0) {
+    return "";
+}
+
+void LinuxDevices::pathsOfLun(const std::string& block, std::set<std::string>& paths) const {
+    std::vector<std::string> given;
+    if (block.rfind("dm-", 0) == 0) {
+        entries(path("/sys/block/" + block + "/slaves"), given);
+    } else {
+        given.push_back(block);
+    }
+    std::set<std::string> wwids;
+    for (const std::string& sd : given) {
+        paths.insert(sd);
+        std::string wwid;
+        if (readText(path("/sys/block/" + sd + "/device/wwid"), wwid) && !wwid.empty()) {
+            wwids.insert(wwid);
+        }
+    }
+    // Every other path of the same LUN: one per SCSI host and target port it is seen through.
+    std::vector<std::string> blocks;
+    entries(path("/sys/block"), blocks);
+    for (const std::string& candidate : blocks) {
+        std::string wwid;
+        if (candidate.rfind("sd", 0) == 0 &&
+            readText(path("/sys/block/" + candidate + "/device/wwid"), wwid) &&
+            wwids.count(wwid) != 0) {
+            paths.insert(candidate);
+        }
+    }
+}
+
+bool LinuxDevices::removeDevice(const std::string& device, std::string& why) const {
+    const std::string block = blockOf(device);
+    if (block.empty()) {
         return true;  // the kernel no longer lists it
     }
+    std::set<std::string> paths;
+    pathsOfLun(block, paths);
+    // The maps above the paths go first: a path deleted under a live map leaves the map
+    // failing I/O.
+    std::set<std::string> maps;
     if (block.rfind("dm-", 0) == 0) {
-        std::vector<std::string> slaves;
-        entries(path("/sys/block/" + block + "/slaves"), slaves);
-        if (!removeMultipathMap(block, why)) {
+        maps.insert(block);
+    }
+    for (const std::string& sd : paths) {
+        const std::string map = multipathMapOf(sd);
+        if (!map.empty()) {
+            maps.insert(map);
+        }
+    }
+    for (const std::string& map : maps) {
+        if (!removeMultipathMap(map, why)) {
+            why = device + " is still on the host: " + why;
             return false;
         }
-        for (const std::string& slave : slaves) {
-            if (!deletePath(slave, why)) {
-                return false;
-            }
-        }
-        return true;
     }
-    return deletePath(block, why);
+    std::string failures;
+    for (const std::string& sd : paths) {
+        std::string failure;
+        if (!deletePath(sd, failure)) {
+            failures += (failures.empty() ? "" : "; ") + failure;
+        }
+    }
+    if (!failures.empty()) {
+        why = "a path of " + device + " is still on the host: " + failures;
+        return false;
+    }
+    return true;
 }
 
 bool LinuxDevices::removeMultipathMap(const std::string& dm, std::string& why) const {
@@ -220,43 +277,31 @@ bool LinuxDevices::removeMultipathMap(const std::string& dm, std::string& why) c
         why = "cannot read the map name of " + dm;
         return false;
     }
-    // Write out what the map still buffers, then remove the map itself.
-    const int device = open(path("/dev/" + dm).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (device >= 0) {
-        fsync(device);
-        ioctl(device, BLKFLSBUF, 0);
-        close(device);
-    }
-    const std::string controlPath = path("/dev/mapper/control");
-    const int control = open(controlPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (control < 0) {
-        why = "cannot open " + controlPath + " to remove the multipath map " + name + ": " +
-              std::strerror(errno);
-        return false;
-    }
-    dm_ioctl request{};
-    request.version[0] = DM_VERSION_MAJOR;
-    request.data_size = sizeof request;
-    request.data_start = sizeof request;
-    std::strncpy(request.name, name.c_str(), sizeof request.name - 1);
-    const int done = ioctl(control, DM_DEV_REMOVE, &request);
-    const int removeErrno = errno;
-    close(control);
-    if (done != 0) {
-        why = "cannot remove the multipath map " + name + ": " + std::strerror(removeErrno) +
-              (removeErrno == EBUSY ? " (it is still open or mounted)" : "");
+    // The LUN is already unmapped on the array: a map that queues I/O while it has no path
+    // would hang the flush, so it is told to fail such I/O first (best effort).
+    std::string output;
+    runHostCommand({"dmsetup", "message", name, "0", "fail_if_no_path"}, output);
+    flush(dm);
+    // --retry rides out udev or a scanner holding the map open for a moment.
+    if (!runHostCommand({"dmsetup", "remove", "--retry", name}, output)) {
+        why = "cannot remove the multipath map " + name + " (" + dm + "): " + output +
+              " (is it mounted or open? unmount it, then run: dmsetup remove " + name + ")";
         return false;
     }
     return true;
 }
 
-bool LinuxDevices::deletePath(const std::string& sd, std::string& why) const {
-    const int device = open(path("/dev/" + sd).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+void LinuxDevices::flush(const std::string& block) const {
+    const int device = open(path("/dev/" + block).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (device >= 0) {
         fsync(device);
         ioctl(device, BLKFLSBUF, 0);
         close(device);
     }
+}
+
+bool LinuxDevices::deletePath(const std::string& sd, std::string& why) const {
+    flush(sd);
     return writeText(path("/sys/block/" + sd + "/device/delete"), "1", why);
 }
 

@@ -3,6 +3,7 @@
 // bus rescans and device removal. Every failure is a message naming the file and the remedy.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,15 +30,24 @@ public:
     // no SCSI host or a scan file cannot be written.
     bool rescanBuses(std::string& why) const;
 
-    // Flushes and removes `device` (/dev/sdX, /dev/dm-N or /dev/mapper/NAME) from the host:
-    // a multipath map is removed first, then each of its paths is flushed and deleted
+    // Flushes and removes `device` (/dev/sdX, /dev/dm-N or /dev/mapper/NAME) and every other
+    // path of its LUN (every sd device sharing its /sys/block/<dev>/device/wwid, whichever
+    // SCSI host it is on): the dm-multipath maps above them first (dmsetup message
+    // fail_if_no_path, a flush, dmsetup remove --retry), then each path is flushed and deleted
     // (/sys/block/<dev>/device/delete). A device the kernel no longer lists is already gone.
-    // False with `why` set when something could not be removed.
+    // False with `why` set (naming what is left on the host) when a map or a path could not
+    // be removed; a map that stays keeps its paths, other paths are deleted all the same.
     bool removeDevice(const std::string& device, std::string& why) const;
 
 private:
     std::string path(const std::string& absolute) const { return root_ + absolute; }
+    std::string blockOf(const std::string& device) const;
+    // The dm-multipath map holding path `sd`, "" when none does.
+    std::string multipathMapOf(const std::string& sd) const;
+    // The sd paths of the LUN `block` (an sd path or a map) shows.
+    void pathsOfLun(const std::string& block, std::set<std::string>& paths) const;
     bool removeMultipathMap(const std::string& dm, std::string& why) const;
+    void flush(const std::string& block) const;
     bool deletePath(const std::string& sd, std::string& why) const;
 
     std::string root_;
