@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -185,10 +186,18 @@ std::string memoryOf(pid_t pid) {
         if (std::sscanf(line.c_str(), "%lx-%lx %c", &start, &end, &read) != 3 || read != 'r') {
             continue;
         }
-        std::string region(end - start, '\0');
-        const ssize_t got = pread(memory, region.data(), region.size(), static_cast<off_t>(start));
-        if (got > 0) {
-            all.append(region.data(), static_cast<size_t>(got));
+        // A sanitizer's shadow reserves terabytes that hold no text of the program's.
+        constexpr unsigned long kLargestRegion = 1ul << 30;
+        if (end - start > kLargestRegion) {
+            continue;
+        }
+        std::vector<char> chunk(1 << 20);
+        for (unsigned long at = start; at < end; at += chunk.size()) {
+            const size_t want = std::min<unsigned long>(chunk.size(), end - at);
+            const ssize_t got = pread(memory, chunk.data(), want, static_cast<off_t>(at));
+            if (got > 0) {
+                all.append(chunk.data(), static_cast<size_t>(got));
+            }
         }
     }
     if (memory >= 0) {
