@@ -62,6 +62,17 @@ TEST_F(ArraySimFaultCounterTest, LatencyFaultDelaysEveryCallUntilCleared) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
 }
 
+TEST_F(ArraySimFaultCounterTest, LatencyWithProcessCarriesTheCallOutBeforeWaiting) {
+    addFault(
+        "{\"method\": \"createVolumeSnapshot\", \"action\": \"latency\", \"ms\": 1500, "
+        "\"process\": true}");
+    std::thread late(
+        [this] { EXPECT_EQ(200, sim.call("createVolumeSnapshot", kSnapshotBody).status); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(1u, logsSnapshots()) << "the snapshot exists while its answer is still held back";
+    late.join();
+}
+
 TEST_F(ArraySimFaultCounterTest, DroppedConnectionGivesNoAnswerAndMayStillAct) {
     addFault("{\"method\": \"listFCTargetGroups\", \"action\": \"drop\"}");
     EXPECT_EQ(0, sim.call("listFCTargetGroups", "").status);

@@ -1,0 +1,122 @@
+# LIO helpers for the guest (sourced by guest-test.sh, run by busybox sh).
+#
+# A LUN is a target_core_file backstore on tmpfs whose INQUIRY data is an IntelliFlash
+# volume's: vendor TEGILE, product INTELLIFLASH, and a page 0x83 NAA-6 designator equal to
+# the array's LUN id (company id 00144f, then the 25 digits after it from vpd_unit_serial).
+# Every LUN is presented through two tcm_loop targets, each with its own initiator port, so
+# the guest sees two SCSI hosts and two paths per LUN.
+#
+# The array's mapping of a LUN to this host is the LUN's entry in each initiator's ACL: taking
+# it away makes the LUN vanish from the initiator's view (REPORT LUNS, commands answered
+# "not supported") while the host's SCSI devices stay behind as stale paths, as on a real
+# array. Removing the target's LUN itself would make tcm_loop delete the host's devices too,
+# which would hide a host that leaves paths behind; that only happens once the host has
+# dropped every path of the LUN.
+
+LIO=/sys/kernel/config/target
+LIO_TARGETS="naa.5001405aa0000001 naa.5001405aa0000002"
+LIO_STORE=/run/lio
+
+lio_initiator() { # target wwn -> its initiator port
+    echo "naa.5001405bb${1#naa.5001405aa}"
+}
+
+lio_tpg() { echo "$LIO/loopback/$1/tpgt_1"; }
+
+# lio_backstore NAME LUNID: a 64 MiB file LUN carrying LUNID in page 0x83.
+lio_backstore() {
+    local d=$LIO/core/fileio_0/$1 serial
+    serial=$(echo "$2" | cut -c8-32 | tr 'A-F' 'a-f')
+    mkdir -p "$d" || return 1
+    echo "fd_dev_name=$LIO_STORE/$1.img,fd_dev_size=67108864" >"$d/control" || return 1
+    echo 1 >"$d/enable" || return 1
+    echo TEGILE >"$d/wwn/vendor_id" || return 1
+    echo INTELLIFLASH >"$d/wwn/product_id" || return 1
+    echo 0x00144f >"$d/wwn/company_id" || return 1
+    echo "$serial" >"$d/wwn/vpd_unit_serial"
+}
+
+# lio_targets: both tcm_loop targets with an ACL for their initiator, then the nexus (the
+# SCSI host). The ACL comes first so that the session uses it rather than demo mode.
+lio_targets() {
+    local t tpg
+    for t in $LIO_TARGETS; do
+        tpg=$(lio_tpg "$t")
+        mkdir -p "$tpg/acls/$(lio_initiator "$t")" || return 1
+        echo "$(lio_initiator "$t")" >"$tpg/nexus" || return 1
+    done
+}
+
+# lio_present NAME LUN: the backstore as LUN number LUN on both targets, mapped to both
+# initiators.
+lio_present() {
+    local t tpg acl
+    for t in $LIO_TARGETS; do
+        tpg=$(lio_tpg "$t")
+        acl=$tpg/acls/$(lio_initiator "$t")
+        if [ ! -d "$tpg/lun/lun_$2" ]; then
+            mkdir "$tpg/lun/lun_$2" && ln -s "$LIO/core/fileio_0/$1" "$tpg/lun/lun_$2/$1" || return 1
+        fi
+        mkdir "$acl/lun_$2" && ln -s "$tpg/lun/lun_$2" "$acl/lun_$2/map" || return 1
+    done
+}
+
+# lio_withdraw LUN: the array's mapping goes; the host's devices stay until it removes them.
+lio_withdraw() {
+    local t acl
+    for t in $LIO_TARGETS; do
+        acl=$(lio_tpg "$t")/acls/$(lio_initiator "$t")
+        [ -d "$acl/lun_$1" ] || continue
+        rm -f "$acl/lun_$1/map"
+        rmdir "$acl/lun_$1"
+    done
+}
+
+# lio_remove NAME LUN: the LUN and its backstore, once withdrawn.
+lio_remove() {
+    local t tpg
+    lio_withdraw "$2"
+    for t in $LIO_TARGETS; do
+        tpg=$(lio_tpg "$t")
+        [ -d "$tpg/lun/lun_$2" ] || continue
+        rm -f "$tpg/lun/lun_$2/$1"
+        rmdir "$tpg/lun/lun_$2"
+    done
+    rmdir "$LIO/core/fileio_0/$1" 2>/dev/null
+    rm -f "$LIO_STORE/$1.img"
+}
+
+# paths_of LUNID: the guest's SCSI disks that carry LUNID (their wwid is its NAA name).
+paths_of() {
+    local want b wwid
+    want="naa.$(echo "$1" | tr 'A-F' 'a-f')"
+    for b in /sys/block/sd*; do
+        [ -e "$b/device/wwid" ] || continue
+        wwid=$(cat "$b/device/wwid" 2>/dev/null)
+        [ "$wwid" = "$want" ] && echo "${b##*/}"
+    done
+}
+
+# maps_of LUNID: dm-multipath maps made for LUNID.
+maps_of() {
+    local want d
+    want="mpath-3$(echo "$1" | tr 'A-F' 'a-f')"
+    for d in /sys/block/dm-*; do
+        [ -e "$d/dm/uuid" ] || continue
+        [ "$(cat "$d/dm/uuid")" = "$want" ] && cat "$d/dm/name"
+    done
+}
+
+# multipath_create NAME LUNID: a round-robin multipath map over every path of LUNID, as
+# multipathd would make it.
+multipath_create() {
+    local table="" count=0 p sectors=0
+    for p in $(paths_of "$2"); do
+        table="$table $(cat /sys/block/$p/dev) 1"
+        count=$((count + 1))
+        sectors=$(cat /sys/block/$p/size)
+    done
+    [ "$count" -ge 2 ] || return 1
+    dmsetup create "$1" -u "mpath-3$(echo "$2" | tr 'A-F' 'a-f')" \
+        --table "0 $sectors multipath 0 0 1 1 round-robin 0 $count 1$table"
+}
