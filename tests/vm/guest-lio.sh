@@ -3,25 +3,22 @@
 # A LUN is a target_core_file backstore on tmpfs whose INQUIRY data is an IntelliFlash
 # volume's: vendor TEGILE, product INTELLIFLASH, and a page 0x83 NAA-6 designator equal to
 # the array's LUN id (company id 00144f, then the 25 digits after it from vpd_unit_serial).
-# Every LUN is presented through two tcm_loop targets, each with its own initiator port, so
-# the guest sees two SCSI hosts and two paths per LUN.
+# Every LUN is presented through two tcm_loop targets of its own (a tcm_loop SCSI host scans
+# LUN 0 only), each with its own initiator port and so its own SCSI host: two paths per LUN.
 #
 # The array's mapping of a LUN to this host is the LUN's entry in each initiator's ACL: taking
 # it away makes the LUN vanish from the initiator's view (REPORT LUNS, commands answered
 # "not supported") while the host's SCSI devices stay behind as stale paths, as on a real
-# array. Removing the target's LUN itself would make tcm_loop delete the host's devices too,
-# which would hide a host that leaves paths behind; that only happens once the host has
-# dropped every path of the LUN.
+# array. Removing the target itself would make tcm_loop delete the host's devices too, which
+# would hide a host that leaves paths behind; that only happens once the host has dropped
+# every path of the LUN.
 
 LIO=/sys/kernel/config/target
-LIO_TARGETS="naa.5001405aa0000001 naa.5001405aa0000002"
 LIO_STORE=/run/lio
 
-lio_initiator() { # target wwn -> its initiator port
-    echo "naa.5001405bb${1#naa.5001405aa}"
-}
-
-lio_tpg() { echo "$LIO/loopback/$1/tpgt_1"; }
+# lio_tpg SLOT PATH: the portal group of path 1 or 2 of the LUN in SLOT (0 to 9).
+lio_tpg() { echo "$LIO/loopback/naa.5001405aa00000$1$2/tpgt_1"; }
+lio_initiator() { echo "naa.5001405bb00000$1$2"; }
 
 # lio_backstore NAME LUNID: a 64 MiB file LUN carrying LUNID in page 0x83.
 lio_backstore() {
@@ -36,51 +33,41 @@ lio_backstore() {
     echo "$serial" >"$d/wwn/vpd_unit_serial"
 }
 
-# lio_targets: both tcm_loop targets with an ACL for their initiator, then the nexus (the
-# SCSI host). The ACL comes first so that the session uses it rather than demo mode.
-lio_targets() {
-    local t tpg
-    for t in $LIO_TARGETS; do
-        tpg=$(lio_tpg "$t")
-        mkdir -p "$tpg/acls/$(lio_initiator "$t")" || return 1
-        echo "$(lio_initiator "$t")" >"$tpg/nexus" || return 1
-    done
-}
-
-# lio_present NAME LUN: the backstore as LUN number LUN on both targets, mapped to both
-# initiators.
+# lio_present NAME SLOT: the backstore as LUN 0 of both targets of SLOT, in each initiator's
+# ACL, then each nexus (the host's SCSI host, which scans at once). The ACL comes before the
+# nexus so that the session uses it rather than demo mode.
 lio_present() {
-    local t tpg acl
-    for t in $LIO_TARGETS; do
-        tpg=$(lio_tpg "$t")
-        acl=$tpg/acls/$(lio_initiator "$t")
-        if [ ! -d "$tpg/lun/lun_$2" ]; then
-            mkdir "$tpg/lun/lun_$2" && ln -s "$LIO/core/fileio_0/$1" "$tpg/lun/lun_$2/$1" || return 1
-        fi
-        mkdir "$acl/lun_$2" && ln -s "$tpg/lun/lun_$2" "$acl/lun_$2/map" || return 1
+    local p tpg acl
+    for p in 1 2; do
+        tpg=$(lio_tpg "$2" $p)
+        acl=$tpg/acls/$(lio_initiator "$2" $p)
+        mkdir -p "$tpg/lun/lun_0" "$acl/lun_0" || return 1
+        [ -e "$tpg/lun/lun_0/$1" ] || ln -s "$LIO/core/fileio_0/$1" "$tpg/lun/lun_0/$1" || return 1
+        [ -e "$acl/lun_0/map" ] || ln -s "$tpg/lun/lun_0" "$acl/lun_0/map" || return 1
+        grep -q naa "$tpg/nexus" 2>/dev/null || lio_initiator "$2" $p >"$tpg/nexus" || return 1
     done
 }
 
-# lio_withdraw LUN: the array's mapping goes; the host's devices stay until it removes them.
+# lio_withdraw SLOT: the array's mapping goes; the host's devices stay until it removes them.
 lio_withdraw() {
-    local t acl
-    for t in $LIO_TARGETS; do
-        acl=$(lio_tpg "$t")/acls/$(lio_initiator "$t")
-        [ -d "$acl/lun_$1" ] || continue
-        rm -f "$acl/lun_$1/map"
-        rmdir "$acl/lun_$1"
+    local p acl
+    for p in 1 2; do
+        acl=$(lio_tpg "$1" $p)/acls/$(lio_initiator "$1" $p)
+        [ -d "$acl/lun_0" ] || continue
+        rm -f "$acl/lun_0/map"
+        rmdir "$acl/lun_0"
     done
 }
 
-# lio_remove NAME LUN: the LUN and its backstore, once withdrawn.
+# lio_remove NAME SLOT: both targets of SLOT (and their SCSI hosts) and the backstore.
 lio_remove() {
-    local t tpg
+    local p tpg
     lio_withdraw "$2"
-    for t in $LIO_TARGETS; do
-        tpg=$(lio_tpg "$t")
-        [ -d "$tpg/lun/lun_$2" ] || continue
-        rm -f "$tpg/lun/lun_$2/$1"
-        rmdir "$tpg/lun/lun_$2"
+    for p in 1 2; do
+        tpg=$(lio_tpg "$2" $p)
+        [ -d "$tpg" ] || continue
+        rm -f "$tpg/lun/lun_0/$1"
+        rmdir "$tpg/lun/lun_0" "$tpg/acls/$(lio_initiator "$2" $p)" "$tpg" "${tpg%/*}"
     done
     rmdir "$LIO/core/fileio_0/$1" 2>/dev/null
     rm -f "$LIO_STORE/$1.img"

@@ -55,9 +55,8 @@ done
 mount -t configfs configfs /sys/kernel/config
 check "LIO backstores with IntelliFlash identities" \
     sh -c ". /test/guest-lio.sh; lio_backstore srca $SRC_A && lio_backstore srcb $SRC_B"
-check "two tcm_loop targets, one initiator port each" sh -c ". /test/guest-lio.sh; lio_targets"
-check "source LUNs presented through both targets" \
-    sh -c ". /test/guest-lio.sh; lio_present srca 0 && lio_present srcb 1"
+check "source LUNs presented through two tcm_loop targets each" \
+    sh -c ". /test/guest-lio.sh; lio_present srca 1 && lio_present srcb 2"
 rescan() { for h in /sys/class/scsi_host/host*; do echo "- - -" >"$h/scan"; done; }
 settle 20 'rescan; [ "$(paths_of $SRC_A | wc -l)" -eq 2 ] && [ "$(paths_of $SRC_B | wc -l)" -eq 2 ]'
 want "each source LUN has two paths: $(echo $(paths_of $SRC_A)) / $(echo $(paths_of $SRC_B))" \
@@ -161,7 +160,8 @@ lifecycle() { # lifecycle PASS DEVICE SOURCE_LUNID
         settle 20 '[ -n "$(maps_of $clone)" ]'
     fi
     cpaths=$(echo $(paths_of "$clone"))
-    want "$pass: the clone has two paths on the host ($cpaths)" '[ "$(paths_of $clone | wc -l)" -eq 2 ]'
+    local seen=yes
+    want "$pass: the clone has two paths on the host ($cpaths)" '[ "$(paths_of $clone | wc -l)" -eq 2 ]' || seen=
     [ -n "$WATCH_MULTIPATH" ] && want "$pass: the clone is under a multipath map ($(maps_of $clone))" '[ -n "$(maps_of $clone)" ]'
     check "$pass: kysnap list" sh -c "kysnap list && kysnap list | grep -q $id"
     # The array answers the clone's deletion only after the watcher has seen the mapping go,
@@ -169,8 +169,12 @@ lifecycle() { # lifecycle PASS DEVICE SOURCE_LUNID
     sim_control faults '{"method": "deleteVolume", "action": "latency", "ms": 3000, "process": true}'
     check "$pass: kysnap unmap $id" kysnap unmap "$id"
     sleep 1
-    want "$pass: unmap left no path of the clone in /sys/block (left: $(echo $(paths_of $clone)))" '[ -z "$(paths_of $clone)" ]'
-    want "$pass: unmap left no multipath map of the clone (left: $(echo $(maps_of $clone)))" '[ -z "$(maps_of $clone)" ]'
+    # Only a clone that was on the host can show what unmap left of it.
+    if [ -n "$seen" ]; then
+        want "$pass: unmap left no path of the clone in /sys/block (left: $(echo $(paths_of $clone)))" '[ -z "$(paths_of $clone)" ]'
+        [ -n "$WATCH_MULTIPATH" ] &&
+            want "$pass: unmap left no multipath map of the clone (left: $(echo $(maps_of $clone)))" '[ -z "$(maps_of $clone)" ]'
+    fi
     # Whatever unmap left is cleared here, so that the next pass starts clean.
     for p in $(paths_of "$clone"); do echo 1 >/sys/block/$p/device/delete; done
     for m in $(maps_of "$clone"); do dmsetup remove "$m"; done

@@ -2,7 +2,7 @@
 #
 # Once a second it asks the simulator which LUNs are mapped to the guest's initiator
 # (POST /control/hostview) and makes LIO follow: a clone newly mapped becomes a LIO LUN on
-# both paths (and, with WATCH_MULTIPATH set, a dm-multipath map over them once the host has
+# two paths (and, with WATCH_MULTIPATH set, a dm-multipath map over them once the host has
 # found both, as multipathd would); a mapping that went is withdrawn from the initiators; a
 # withdrawn LUN is removed once the host holds no path of it any more.
 
@@ -13,7 +13,7 @@ watch_hostview() {
 
 # "LUNID LUN" per mapped LUN of the host view.
 watch_mapped() {
-    tr '{}' '\n\n' | sed -n 's/.*"luId": *"\([0-9A-Fa-f]*\)".*"lun": *\([0-9]*\).*/\1 \2/p;
+    tr -d ' \t\n' | tr '{}' '\n\n' | sed -n 's/.*"luId": *"\([0-9A-Fa-f]*\)".*"lun": *\([0-9]*\).*/\1 \2/p;
                          s/.*"lun": *\([0-9]*\).*"luId": *"\([0-9A-Fa-f]*\)".*/\2 \1/p'
 }
 
@@ -24,7 +24,7 @@ watch_once() {
     echo "$view" | watch_mapped | while read -r id lun; do
         case " $STATIC_LUNS " in *" $id "*) continue ;; esac
         [ -e "/run/watch/$id" ] && continue
-        if lio_backstore "c$id" "$id" && lio_present "c$id" "$lun"; then
+        if lio_backstore "c$id" "$id" && lio_present "c$id" $((lun + 1)); then
             echo "$lun presented" >"/run/watch/$id"
             echo "watcher: clone $id mapped as LUN $lun" >>/run/watch.log
         else
@@ -37,7 +37,7 @@ watch_once() {
         read -r lun how <"$state"
         if [ "$how" = presented ]; then
             if ! echo "$view" | grep -q "\"$id\""; then
-                lio_withdraw "$lun"
+                lio_withdraw $((lun + 1))
                 echo "$lun withdrawn" >"$state"
                 echo "watcher: clone $id unmapped, LUN $lun withdrawn" >>/run/watch.log
             elif [ -n "$WATCH_MULTIPATH" ] && [ -z "$(maps_of "$id")" ] &&
@@ -45,7 +45,7 @@ watch_once() {
                 multipath_create "mpc$lun" "$id" >>/run/watch.log 2>&1 && dmsetup mknodes
             fi
         elif [ -z "$(paths_of "$id")" ] && [ -z "$(maps_of "$id")" ]; then
-            lio_remove "c$id" "$lun"
+            lio_remove "c$id" $((lun + 1))
             rm -f "$state"
             echo "watcher: clone $id removed" >>/run/watch.log
         fi
