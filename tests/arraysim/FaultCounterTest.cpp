@@ -66,10 +66,18 @@ TEST_F(ArraySimFaultCounterTest, LatencyWithProcessCarriesTheCallOutBeforeWaitin
     addFault(
         "{\"method\": \"createVolumeSnapshot\", \"action\": \"latency\", \"ms\": 1500, "
         "\"process\": true}");
-    std::thread late(
-        [this] { EXPECT_EQ(200, sim.call("createVolumeSnapshot", kSnapshotBody).status); });
+    std::atomic<bool> answered{false};
+    std::thread late([&] {
+        auto client = sim.newClient();
+        httplib::Headers auth = {httplib::make_basic_authentication_header("admin", "tegile")};
+        auto r = client->Post("/zebi/api/v2/createVolumeSnapshot", auth, kSnapshotBody,
+                              "application/json");
+        EXPECT_TRUE(r && r->status == 200);
+        answered = true;
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(1u, logsSnapshots()) << "the snapshot exists while its answer is still held back";
+    EXPECT_EQ(1u, logsSnapshots()) << "the snapshot exists while its answer is held back";
+    EXPECT_FALSE(answered.load());
     late.join();
 }
 
