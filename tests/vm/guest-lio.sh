@@ -59,15 +59,17 @@ lio_withdraw() {
     done
 }
 
-# lio_remove NAME SLOT: both targets of SLOT (and their SCSI hosts) and the backstore.
+# lio_remove NAME SLOT: the LUN of SLOT and its backstore. The targets, their ACLs and
+# nexus stay for the next LUN in that slot: an ACL whose session lives cannot be removed, and
+# tcm_loop keeps its nexus while a port is in use.
 lio_remove() {
     local p tpg
     lio_withdraw "$2"
     for p in 1 2; do
         tpg=$(lio_tpg "$2" $p)
-        [ -d "$tpg" ] || continue
+        [ -d "$tpg/lun/lun_0" ] || continue
         rm -f "$tpg/lun/lun_0/$1"
-        rmdir "$tpg/lun/lun_0" "$tpg/acls/$(lio_initiator "$2" $p)" "$tpg" "${tpg%/*}"
+        rmdir "$tpg/lun/lun_0"
     done
     rmdir "$LIO/core/fileio_0/$1" 2>/dev/null
     rm -f "$LIO_STORE/$1.img"

@@ -206,6 +206,11 @@ touch /run/watch.stop
 kill "$SIM_PID" 2>/dev/null
 if [ "$FAILED" -ne 0 ]; then
     echo "--- watcher log"; cat /run/watch.log 2>/dev/null
+    echo "--- processes"
+    for p in /proc/[0-9]*; do
+        [ -r "$p/cmdline" ] && [ -n "$(tr '\000' ' ' <"$p/cmdline")" ] || continue
+        echo "${p#/proc/} $(cut -d' ' -f3 "$p/stat") $(cat "$p/wchan" 2>/dev/null) $(tr '\000' ' ' <"$p/cmdline")"
+    done
     echo "--- arraysim log"; tail -n 20 /run/sim/log
 fi
 echo "vm: $PASSED passed, $FAILED failed"

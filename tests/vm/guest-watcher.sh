@@ -45,6 +45,7 @@ watch_once() {
                 multipath_create "mpc$lun" "$id" >>/run/watch.log 2>&1 && dmsetup mknodes
             fi
         elif [ -z "$(paths_of "$id")" ] && [ -z "$(maps_of "$id")" ]; then
+            echo "watcher: the host dropped clone $id, removing LUN $lun" >>/run/watch.log
             lio_remove "c$id" $((lun + 1))
             rm -f "$state"
             echo "watcher: clone $id removed" >>/run/watch.log
