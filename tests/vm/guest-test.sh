@@ -129,7 +129,7 @@ sim_control() {
     curl -s --max-time 10 --cacert "$SIM_CA" -X POST -H 'Content-Type: application/json' \
         -d "$2" "https://127.0.0.1:$SIM_PORT/control/$1" >/dev/null
 }
-STATE0=$(sim_state | tr -d ' \n')
+STATE0=$(sim_state | tr -d ' \t\n')
 
 ( watch_loop ) &
 WATCH_PID=$!
@@ -149,10 +149,9 @@ lifecycle() { # lifecycle PASS DEVICE SOURCE_LUNID
     want "$pass: snap reported a snapshot id ($id)" '[ -n "$id" ]' || return
     check "$pass: kysnap map $id" kysnap map "$id"
     cdev=$(grep -o '/dev/[a-z0-9/_-]*' /tmp/check.out | grep -v "^$dev\$" | tail -n 1)
-    clone=$(sim_state | tr -d ' \n' | grep -o '"name":"[^"]*","luId":"[0-9A-F]*"[^}]*"originSnapshot":"[^"]*'"$id"'[^"]*"' |
-        grep -o '"luId":"[0-9A-F]*"' | cut -d'"' -f4)
-    [ -n "$clone" ] || clone=$(sim_state | tr -d ' \n' | grep -o '"luId":"[0-9A-F]*"' | cut -d'"' -f4 |
-        grep -v -e "$SRC_A" -e "$SRC_B" | head -n 1)
+    # The array holds one clone at a time here: the volume that is neither source.
+    clone=$(sim_state | grep -o '"luId": *"[0-9A-F]*"' | grep -o '[0-9A-F]\{32\}' |
+        grep -v -e "$SRC_A" -e "$SRC_B")
     echo "$pass: map reported $cdev; the array's clone is $clone"
     want "$pass: the mapped device is the clone, by page 0x83" \
         '[ -n "$cdev" ] && [ -n "$clone" ] && kysnap inquiry "$cdev" | grep -q "$clone"'
@@ -197,7 +196,7 @@ WATCH_PID=$!
 lifecycle "multipath" "/dev/mapper/mpatha" "$SRC_B"
 
 # --- the array ends clean ---------------------------------------------------------------
-STATE1=$(sim_state | tr -d ' \n')
+STATE1=$(sim_state | tr -d ' \t\n')
 want "the array ends clean: no snapshot, clone or mapping was left" \
     '[ "$(echo "$STATE1" | grep -o "\"luId\"" | wc -l)" = "$(echo "$STATE0" | grep -o "\"luId\"" | wc -l)" ] &&
      ! echo "$STATE1" | grep -q "Manual-V-" &&

@@ -1,7 +1,7 @@
 #!/bin/busybox sh
 # The guest's first process: mounts what the test needs, runs it, powers off.
 /bin/busybox --install -s /bin
-export PATH=/bin:/opt/kysnap
+export PATH=/bin:/opt/kysnap LD_LIBRARY_PATH=/opt/kysnap/lib
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev

@@ -45,9 +45,15 @@ rm -rf "$root" && mkdir -p "$root"/{bin,opt/kysnap,test,etc,root,proc,sys,dev,ru
 cp "$busybox" "$root/bin/busybox"
 cp "$build/tools/kysnap/kysnap" "$build/tools/arraysim/arraysim" "$plugin" "$root/opt/kysnap/"
 cp "$(command -v dmsetup)" "$(command -v curl)" "$root/bin/"
-for binary in "$root"/opt/kysnap/* "$root/bin/dmsetup" "$root/bin/curl"; do
+for binary in "$root"/opt/kysnap/*.so "$root"/opt/kysnap/kysnap "$root"/opt/kysnap/arraysim "$root/bin/dmsetup" "$root/bin/curl"; do
+    # The system's libraries keep their paths; the project's own (found through the build's
+    # run path, which may lie under /tmp, a tmpfs in the guest) go to /opt/kysnap/lib.
     ldd "$binary" | grep -o '/[^ ]*' | while read -r lib; do
-        mkdir -p "$root$(dirname "$lib")" && cp -nL "$lib" "$root$lib"
+        case $lib in
+            /lib/* | /lib64/* | /usr/lib/* | /usr/lib64/*) target=$root$lib ;;
+            *) target=$root/opt/kysnap/lib/${lib##*/} ;;
+        esac
+        mkdir -p "$(dirname "$target")" && cp -nL "$lib" "$target"
     done
 done
 for m in fs/configfs/configfs drivers/scsi/scsi_common drivers/scsi/scsi_mod drivers/scsi/sd_mod \
