@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
-.PHONY: all deps configure build test test-sanitize test-valgrind test-thread fuzz-build \
+.PHONY: all deps configure build test test-sanitize test-valgrind test-vm test-thread fuzz-build \
 	fuzz-smoke sweep demo package bench format clean
 
 all: build
@@ -35,6 +35,11 @@ test-sanitize: deps
 # The end-to-end suite under Valgrind memcheck, on the ordinary build.
 test-valgrind: build
 	ctest --test-dir $(BUILD_DIR) -C memcheck -R '^memcheck\.' --output-on-failure
+
+# kysnap's linux backend on a real Linux kernel under QEMU (skipped, with the reason, where
+# QEMU or the kernel package cannot be had). The kernel package is cached in $(BUILD_DIR)/vm.
+test-vm: build
+	ctest --test-dir $(BUILD_DIR) -C vm -L vm --output-on-failure
 
 # The concurrency test under ThreadSanitizer; only what it needs is built.
 test-thread: deps

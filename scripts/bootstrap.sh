@@ -16,6 +16,9 @@ packages=(
   dpkg-dev file gzip
   # the fuzz targets (clang with libFuzzer) and the memcheck run of the end-to-end suite
   clang libclang-rt-dev valgrind
+  # the test on a real kernel (tests/vm): QEMU, the guest's shell and tools; the kernel
+  # package itself is fetched by the test with apt-get download and cached in the build
+  qemu-system-x86 busybox-static cpio dmsetup curl
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(nlohmann-json3-dev libsimdjson-dev gnuplot-nox python3)

@@ -62,6 +62,25 @@ TEST_F(ArraySimFaultCounterTest, LatencyFaultDelaysEveryCallUntilCleared) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
 }
 
+TEST_F(ArraySimFaultCounterTest, LatencyWithProcessCarriesTheCallOutBeforeWaiting) {
+    addFault(
+        "{\"method\": \"createVolumeSnapshot\", \"action\": \"latency\", \"ms\": 1500, "
+        "\"process\": true}");
+    std::atomic<bool> answered{false};
+    std::thread late([&] {
+        auto client = sim.newClient();
+        httplib::Headers auth = {httplib::make_basic_authentication_header("admin", "tegile")};
+        auto r = client->Post("/zebi/api/v2/createVolumeSnapshot", auth, kSnapshotBody,
+                              "application/json");
+        EXPECT_TRUE(r && r->status == 200);
+        answered = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(1u, logsSnapshots()) << "the snapshot exists while its answer is held back";
+    EXPECT_FALSE(answered.load());
+    late.join();
+}
+
 TEST_F(ArraySimFaultCounterTest, DroppedConnectionGivesNoAnswerAndMayStillAct) {
     addFault("{\"method\": \"listFCTargetGroups\", \"action\": \"drop\"}");
     EXPECT_EQ(0, sim.call("listFCTargetGroups", "").status);

@@ -182,6 +182,9 @@ ApiOutcome handleApiRequest(SimulatorState& state, const std::string& httpMethod
     if (!before) {
         real = dispatch(state, handler, method, body);
     }
+    if (decision.latencyAfterMs > 0) {
+        state.stopping.sleepFor(decision.latencyAfterMs);
+    }
     outcome.reply = withDetails(decision.act ? faultReply(decision.fault, real) : real,
                                 callName(httpMethod, method));
     outcome.dropConnection = decision.act && decision.fault.action == FaultAction::Drop;

@@ -224,7 +224,7 @@ FaultDecision FaultSet::take(const std::string& method) {
             continue;
         }
         if (fault.action == FaultAction::Latency) {
-            decision.latencyMs += fault.latencyMs;
+            (fault.process ? decision.latencyAfterMs : decision.latencyMs) += fault.latencyMs;
         } else if (!decision.act) {
             decision.act = true;
             decision.fault = fault;

@@ -12,7 +12,9 @@
 //   truncate  answer 200 with the first half of the real answer
 //   respond   answer {status (200), body (""), contentType ("application/json")} as given
 // "process" (bool) says whether the array still carries the call out before the fault acts;
-// the default is false for fail, drop and respond, true for malformed and truncate.
+// the default is false for fail, drop, respond and latency, true for malformed and truncate. A
+// latency with "process" waits after carrying the call out, before answering: an array that
+// has done the work but answers late.
 //
 // Thread-safe: every member locks the set.
 #pragma once
@@ -43,8 +45,9 @@ struct Fault {
 
 // What to do with one call.
 struct FaultDecision {
-    int latencyMs = 0;
-    bool act = false;  // `fault` applies
+    int latencyMs = 0;       // before the call is carried out
+    int latencyAfterMs = 0;  // after it, before the answer
+    bool act = false;        // `fault` applies
     Fault fault;
 };
 
