@@ -46,6 +46,12 @@ lio_present() {
         [ -e "$acl/lun_0/map" ] || ln -s "$tpg/lun/lun_0" "$acl/lun_0/map" || return 1
         grep -q naa "$tpg/nexus" 2>/dev/null || lio_initiator "$2" $p >"$tpg/nexus" || return 1
     done
+    # A nexus kept from an earlier LUN of the slot scanned when the port was linked, before
+    # the ACL let the initiator see the LUN; a scan now finds it, as a fabric's login would.
+    local host
+    for host in /sys/class/scsi_host/host*; do
+        echo "- - -" >"$host/scan" 2>/dev/null
+    done
 }
 
 # lio_withdraw SLOT: the array's mapping goes; the host's devices stay until it removes them.
