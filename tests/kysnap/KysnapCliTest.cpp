@@ -537,6 +537,12 @@ TEST_F(KysnapCli, SnapshotCommandsSayWhatTheyDoAndWhatToDoNext) {
         std::string never = "";
         std::string typed = "";   // typed on a terminal, when the run has one
         bool onTerminal = false;  // standard input, output and error are a terminal
+        std::function<void()> arrange = [] {};
+    };
+    // New mappings stay out of the host's view for its first `queries` rescans.
+    const auto hideNewMappings = [&](int queries) {
+        simulator->withModel(
+            [&](arraysim::Model& model) { model.behaviour.mappingVisibilityDelay = queries; });
     };
     const std::vector<Case> cases = {
         {"NFS clone listed as server:/path",
@@ -595,9 +601,30 @@ TEST_F(KysnapCli, SnapshotCommandsSayWhatTheyDoAndWhatToDoNext) {
          "Revert?",
          "",
          true},
+        {"mapping attempts shown one per line without a terminal",
+         {"map", unmapped},
+         0,
+         "kysnap: mapping attempt 1 of 2 found no device; the host rescans and tries again\n"
+         "kysnap: the device appeared at mapping attempt 2 of 2\n",
+         "",
+         "",
+         false,
+         [&] { hideNewMappings(1); }},
+        {"no mapping attempt shown with --quiet",
+         {"map", "--quiet", unmapped},
+         0,
+         "map       " + unmapped,
+         "mapping attempt",
+         "",
+         false,
+         [&] {
+             expectRun({"unmap", unmapped});
+             hideNewMappings(1);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        c.arrange();
         const CliRun run = c.onTerminal ? runner->runOnTerminal(c.arguments, c.typed, 20)
                                         : runner->run(c.arguments, 20);
         EXPECT_EQ(run.status, c.exit) << run.out << run.err;
