@@ -118,7 +118,7 @@ const char kGeneral[] =
     "\n"
     "Configuration (an INI file; each section and each key given once; '#' comments):\n"
     "  [host]\n"
-    "  backend = linux             # linux: this machine; sim: the array simulator's view\n"
+    "  backend = linux             # this machine; sim (the default): the simulator's view\n"
     "  name = db01                 # host name (default: the system's)\n"
     "  esx-name = esx01            # where NFS clones are exported (default: host name)\n"
     "  retry-count = 10            # tries while mapped devices are awaited (default 30)\n"
