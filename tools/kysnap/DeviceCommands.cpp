@@ -92,8 +92,7 @@ namespace {
 bool openInquirySession(const Options& options, std::unique_ptr<Session>& session,
                         std::string& error) {
     HostConfig config;
-    bool found = false;
-    if (!Session::loadConfig(options, true, config, found, error)) {
+    if (!Session::loadConfig(options, true, config, error)) {
         return false;
     }
     if (config.backend == BackendKind::Linux) {

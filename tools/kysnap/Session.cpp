@@ -17,13 +17,12 @@ constexpr int kDefaultRetryCount = 30;
 
 }  // namespace
 
-bool Session::loadConfig(const Options& options, bool optional, HostConfig& config, bool& found,
+bool Session::loadConfig(const Options& options, bool optional, HostConfig& config,
                          std::string& error) {
     const char* variable = std::getenv("KYSNAP_CONFIG");
     const bool given = !options.config.empty() || (variable != nullptr && *variable != '\0');
     const std::string path = options.config.empty() ? defaultConfigPath() : options.config;
-    found = given || access(path.c_str(), F_OK) == 0;
-    if (!found && optional) {
+    if (optional && !given && access(path.c_str(), F_OK) != 0) {
         config = HostConfig();
         config.backend = BackendKind::Linux;
         return true;
@@ -39,8 +38,7 @@ bool Session::loadConfig(const Options& options, bool optional, HostConfig& conf
 
 std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std::string& error) {
     std::unique_ptr<Session> session(new Session(options));
-    bool found = false;
-    if (!loadConfig(options, needs.configOptional, session->config, found, error)) {
+    if (!loadConfig(options, needs.configOptional, session->config, error)) {
         return nullptr;
     }
     if (needs.catalog || needs.writeCatalog) {
@@ -78,7 +76,9 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
         if (read && !readPassword(array, password, error)) {
             return nullptr;
         }
-        secrets.push_back(password);
+        if (read) {
+            secrets.push_back(password);
+        }
         session->arrays.push_back(
             ArrayAccess{array.name, array.address, array.user, password, array.caFile});
     }

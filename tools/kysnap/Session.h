@@ -37,8 +37,8 @@ public:
 
     // The configuration `options` name (--config, $KYSNAP_CONFIG, the default places), read
     // into `config`. When `optional` and none is given nor exists, `config` is this Linux
-    // machine's with no array, and `found` is false. False with `error` set.
-    static bool loadConfig(const Options& options, bool optional, HostConfig& config, bool& found,
+    // machine's with no array. False with `error` set.
+    static bool loadConfig(const Options& options, bool optional, HostConfig& config,
                            std::string& error);
 
     // Null with `error` set (one clear message) when a part cannot be set up.
