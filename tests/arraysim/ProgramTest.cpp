@@ -176,5 +176,47 @@ TEST(ArraySimProgramTest, RefusesAnInvalidSeedWithAReason) {
     EXPECT_TRUE(contains(line, "cannot read /nonexistent/seed.json")) << line;
 }
 
+TEST(ArraySimProgramTest, CommandLineFollowsTheUsualConventions) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        int exit;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"--help", {"--help"}, 0, "usage: arraysim --seed FILE [OPTIONS]\n"},
+        {"-h", {"-h"}, 0, "  -p, --port N "},
+        {"--version", {"--version"}, 0, "arraysim 1."},
+        {"--opt=value",
+         {"--seed=/nonexistent/seed.json", "--port=0"},
+         1,
+         "cannot read /nonexistent/seed.json"},
+        {"short option with its value",
+         {"-s", "/nonexistent/seed.json"},
+         1,
+         "cannot read /nonexistent/seed.json"},
+        {"value out of range",
+         {"--seed", "x", "--port=99999"},
+         2,
+         "arraysim: '99999' is not a valid value of --port (arraysim --help)\n"},
+        {"missing value", {"--seed", "x", "--threads"}, 2, "--threads needs a value"},
+        {"unknown option", {"--seed", "x", "--colour"}, 2, "unknown option --colour"},
+        {"no seed", {"--port", "0"}, 2, "--seed FILE is needed"},
+        {"stray argument", {"--seed", "x", "extra"}, 2, "unexpected argument 'extra'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Program p = launch(c.arguments);
+        ASSERT_NE(nullptr, p.out);
+        std::string output;
+        for (std::string line; !(line = readLine(p.out)).empty();) {
+            output += line;
+        }
+        fclose(p.out);
+        EXPECT_EQ(c.exit, waitExit(p.pid)) << output;
+        EXPECT_TRUE(contains(output, c.says)) << output;
+    }
+}
+
 }  // namespace
 }  // namespace arraysim_test

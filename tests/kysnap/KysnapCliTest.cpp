@@ -136,7 +136,8 @@ TEST_F(KysnapCli, EverySubcommandRunsAgainstTheSimulatorAndTheCatalogCarriesTheL
     map.insert(map.end(), names.begin(), names.end());
     const jsonxx::Array mapped = requestsOf(expectRun(map));
     for (size_t i = 0; i < mapped.size(); ++i) {
-        EXPECT_EQ(request(mapped, i).get<jsonxx::Number>("status"), 12);
+        EXPECT_EQ(request(mapped, i).get<jsonxx::Number>("statusCode"), 12);
+        EXPECT_EQ(request(mapped, i).get<jsonxx::String>("status"), "mounted");
     }
     const jsonxx::Array records = catalog().get<jsonxx::Array>("snapshots");
     EXPECT_EQ(request(records, 0).get<jsonxx::String>("mountedDevice").rfind("/dev/sim/", 0), 0u);
@@ -515,6 +516,127 @@ TEST_F(KysnapCli, AFullDiskNamesEverySnapshotTheCatalogDoesNotRecord) {
     EXPECT_EQ(snapshotStates(), (Strings{"created", "created"}));
 }
 
+TEST_F(KysnapCli, SnapshotCommandsSayWhatTheyDoAndWhatToDoNext) {
+    expectRun({"prepare", kOraData, kOraLogs, kHomeShare});
+    const jsonxx::Array snapped =
+        requestsOf(expectRun({"snap", kOraData, kHomeShare, kOraLogs, "--json"}));
+    ASSERT_EQ(snapped.size(), 3u);
+    Strings names;
+    for (size_t i = 0; i < snapped.size(); ++i) {
+        names.push_back(request(snapped, i).get<jsonxx::String>("snapshot"));
+    }
+    const std::string& volume = names[0];
+    const std::string& share = names[1];
+    const std::string& unmapped = names[2];
+    expectRun({"map", volume, share});
+    struct Case {
+        const char* what;
+        Strings arguments;
+        int exit;
+        std::string says;
+        std::string never = "";
+        std::string typed = "";   // typed on a terminal, when the run has one
+        bool onTerminal = false;  // standard input, output and error are a terminal
+        std::function<void()> arrange = [] {};
+    };
+    // New mappings stay out of the host's view for its first `queries` rescans.
+    const auto hideNewMappings = [&](int queries) {
+        simulator->withModel(
+            [&](arraysim::Model& model) { model.behaviour.mappingVisibilityDelay = queries; });
+    };
+    const std::vector<Case> cases = {
+        {"NFS clone listed as server:/path",
+         {"list"},
+         0,
+         "mounted as 127.0.0.1:/export/files/MNT_" + share + "\n",
+         "idatype"},
+        {"status by name in JSON", {"list", "--json"}, 0, "\"status\": \"mounted\""},
+        {"status code beside its name in JSON", {"list", "--json"}, 0, "\"statusCode\": 12"},
+        {"volume metadata as named fields in JSON",
+         {"list", "--json"},
+         0,
+         "\"clone\": \"MNT_" + volume + "\"",
+         "|MNT_"},
+        {"share metadata as an object in JSON, not JSON in a string",
+         {"list", "--json"},
+         0,
+         "\"share\": \"home\"",
+         "\"{"},
+        {"metadata as named fields in text",
+         {"list"},
+         0,
+         "metadata: version 2.0, lunId 600144F0C8A7B3D1E45F4A2B00010001, volume ora-data, "
+         "pool pool-a, project oracle"},
+        {"mounted snapshot shown on its device", {"devices"}, 0, "  arr    " + volume + "\n"},
+        {"deleting a mounted snapshot says to unmap it first",
+         {"delete", volume},
+         1,
+         "unmap it first with kysnap unmap " + volume},
+        {"delete --dry-run changes nothing",
+         {"delete", "--dry-run", volume, unmapped},
+         0,
+         "delete    " + unmapped + " (" + kOraLogs + "): would be deleted on array arr"},
+        {"revert -n changes nothing",
+         {"revert", "-n", unmapped},
+         0,
+         std::string("would roll ") + kOraLogs + " back to it on array arr"},
+        {"revert on a terminal asks, and no is no",
+         {"revert", unmapped},
+         1,
+         "nothing was reverted",
+         "reverted (",
+         "n\n",
+         true},
+        {"revert on a terminal asks, and yes reverts",
+         {"revert", unmapped},
+         0,
+         "Revert? [y/N] ",
+         "",
+         "y\n",
+         true},
+        {"revert --yes on a terminal does not ask",
+         {"revert", "--yes", unmapped},
+         0,
+         "reverted (",
+         "Revert?",
+         "",
+         true},
+        {"mapping attempts shown one per line without a terminal",
+         {"map", unmapped},
+         0,
+         "kysnap: mapping attempt 1 of 2 found no device; the host rescans and tries again\n"
+         "kysnap: the device appeared at mapping attempt 2 of 2\n",
+         "",
+         "",
+         false,
+         [&] { hideNewMappings(1); }},
+        {"no mapping attempt shown with --quiet",
+         {"map", "--quiet", unmapped},
+         0,
+         "map       " + unmapped,
+         "mapping attempt",
+         "",
+         false,
+         [&] {
+             expectRun({"unmap", unmapped});
+             hideNewMappings(1);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        const CliRun run = c.onTerminal ? runner->runOnTerminal(c.arguments, c.typed, 20)
+                                        : runner->run(c.arguments, 20);
+        EXPECT_EQ(run.status, c.exit) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+        if (!c.never.empty()) {
+            EXPECT_EQ((run.out + run.err).find(c.never), std::string::npos) << run.out << run.err;
+        }
+    }
+    // Nothing above deleted a snapshot.
+    EXPECT_EQ(snapshotNames(), names);
+}
+
 TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
     const std::string port = std::to_string(simulator->port());
     struct Case {
@@ -807,6 +929,93 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"check"},
          1,
          "FAIL  array arr: API version \"2.1\\xFF\\xC0\" is no version number"},
+        {"--version without a command", [] {}, {"--version"}, 0, ": plug-in version 1."},
+        {"--help shows the configuration format",
+         [] {},
+         {"--help"},
+         0,
+         "password-file = /etc/kysnap/ora1.password"},
+        {"--opt=value form of an option",
+         [&] { runner->environment["KYSNAP_CONFIG"] = path("nowhere.conf"); },
+         {"--config=" + config, "snap", kOraLogs},
+         3,
+         kOraLogs + std::string(" is not prepared")},
+        {"short options", [] {}, {"-J", "list", "-c", config}, 0, "\"snapshots\": ["},
+        {"option that takes no value given one",
+         [] {},
+         {"list", "--json=yes"},
+         3,
+         "--json takes no value"},
+        {"short option without its value", [] {}, {"list", "-c"}, 3, "--config needs a value"},
+        {"map without a snapshot names the argument before the configuration",
+         [&] { runner->environment["KYSNAP_CONFIG"] = path("nowhere.conf"); },
+         {"map"},
+         3,
+         "map needs at least one snapshot",
+         "configuration"},
+        {"list without a configuration",
+         [&] {
+             runner->environment["KYSNAP_CONFIG"] = "";
+             runner->environment["HOME"] = emptyRoot;
+             runner->environment["XDG_CONFIG_HOME"] = "";
+         },
+         {"list"},
+         0,
+         "snapshots: 0",
+         "configuration"},
+        {"support needs no password on a linux host",
+         [&] {
+             writeConfig("", "[host]\nbackend = linux\n[array arr]\naddress = 127.0.0.1:" + port +
+                                 "\nuser = admin\npassword-file = " + path("nowhere.password") +
+                                 "\n");
+             runner->environment["KYSNAP_LINUX_ROOT"] = emptyRoot;
+         },
+         {"support", emptyRoot + "/dev/sdq"},
+         1,
+         "/dev/sdq: not supported",
+         "password"},
+        {"refused connection of the host view says why",
+         [&] {
+             writeConfig("",
+                         "[host]\nfc-initiators = 21:00:00:24:ff:3d:2a:10\n[array arr]\n"
+                         "address = 127.0.0.1:1\nuser = admin\npassword-file = " +
+                             path("array.password") + "\n");
+         },
+         {"inquiry", kOraData},
+         1,
+         "cannot be reached: Connection refused"},
+        {"ca-file of the array is what the plug-in trusts",
+         [&] {
+             runner->environment["KYSNAP_TLS_CA_FILE"] = "";
+             writeConfig("", readFile(config) + "ca-file = " + simulator->caFile() + "\n");
+         },
+         {"vpd", kOraData},
+         0,
+         "LUN 600144F0C8A7B3D1E45F4A2B00010001 target wwn.2100001B32A1B2C3 array arr"},
+        {"arrays naming different CA files",
+         [&] {
+             writeConfig("", readFile(config) + "ca-file = " + simulator->caFile() +
+                                 "\n[array other]\naddress = 127.0.0.1:2\nuser = admin\n"
+                                 "password-file = " +
+                                 path("array.password") + "\nca-file = " + path("other-ca.pem") +
+                                 "\n");
+         },
+         {"list"},
+         3,
+         "[array arr] and [array other] name different ca-file values"},
+        {"devices shows each device's LUN, target and array",
+         [&] {
+             expectRun({"vpd", kOraData});
+         },
+         {"devices"},
+         0,
+         std::string(kOraData) +
+             "  600144F0C8A7B3D1E45F4A2B00010001  wwn.2100001B32A1B2C3  arr    -"},
+        {"devices in JSON",
+         [] {},
+         {"devices", "--json"},
+         0,
+         "\"lunId\": \"600144F0C8A7B3D1E45F4A2B00010002\""},
     };
     const auto environment = runner->environment;
     for (const Case& c : cases) {

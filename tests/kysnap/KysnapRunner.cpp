@@ -1,6 +1,8 @@
 #include "KysnapRunner.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -98,6 +100,56 @@ CliRun KysnapRunner::finish(pid_t pid, int slot, int deadlineSeconds) {
     result.err = readFile(directory_ + "/err." + std::to_string(slot));
     if (hung) {
         result.err += "(killed: still running after " + std::to_string(deadlineSeconds) + " s)\n";
+    }
+    return result;
+}
+
+CliRun KysnapRunner::runOnTerminal(const std::vector<std::string>& arguments,
+                                   const std::string& typed, int deadlineSeconds) {
+    std::vector<std::string> argv = {KYSNAP_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args = pointers(argv);
+    std::vector<std::string> env = environmentList();
+    std::vector<char*> envp = pointers(env);
+    CliRun result;
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (chdir(directory_.c_str()) == 0) {
+            execve(KYSNAP_PROGRAM, args.data(), envp.data());
+        }
+        _exit(127);
+    }
+    if (pid < 0) {
+        return result;
+    }
+    if (!typed.empty() && write(terminal, typed.data(), typed.size()) < 0) {
+        result.err = "cannot type on the terminal\n";
+    }
+    // Read until the program has closed its side; a run past the deadline is killed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
+    char buffer[4096];
+    for (;;) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            result.err +=
+                "(killed: still running after " + std::to_string(deadlineSeconds) + " s)\n";
+            break;
+        }
+        if (poll(&ready, 1, 100) <= 0) {
+            continue;
+        }
+        const ssize_t got = read(terminal, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;  // EIO: no process holds the terminal any more
+        }
+        result.out.append(buffer, static_cast<size_t>(got));
+    }
+    close(terminal);
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid) {
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return result;
 }

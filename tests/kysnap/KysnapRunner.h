@@ -36,6 +36,10 @@ public:
     // Runs with the size of files it may write limited to `bytes` (and no core dump), with its
     // output thrown away: a write past the limit ends it with SIGXFSZ.
     CliRun runWithFileSizeLimit(const std::vector<std::string>& arguments, long bytes);
+    // Runs with a terminal (a pseudo-terminal) as standard input, output and error, into which
+    // `typed` is written as a person would type it; `out` holds all the terminal showed.
+    CliRun runOnTerminal(const std::vector<std::string>& arguments, const std::string& typed,
+                         int deadlineSeconds = kDeadline);
     // Starts a run that may dump core (its core file limit raised to the hard limit), working
     // in the runner's directory so that a core file lands there; finish() waits for it.
     pid_t startAllowingCoreDump(const std::vector<std::string>& arguments, int slot);

@@ -34,7 +34,8 @@ protected:
 
     // Runs kysnap and fails the test when it does not exit with `expected`.
     CliRun expectRun(const std::vector<std::string>& arguments, int expected = 0);
-    // The catalog as `kysnap list --json` shows it.
+    // The catalog as stored, with the plug-in's texts as it wrote them (`kysnap list --json`
+    // shows them in words).
     jsonxx::Object catalog();
 
     // The array user's password; a fixture may choose another before SetUp.

@@ -2,6 +2,7 @@
 // POST /control/shutdown, then prints what it counted. Stopping cuts every connection and
 // every injected wait; should a worker still not have finished after a grace period, or a
 // second signal arrive, the program ends at once all the same.
+#include <getopt.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,22 +21,36 @@
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: arraysim --seed FILE [options]\n"
-                 "  --seed FILE              initial state of the array (JSON)\n"
-                 "  --address ADDR           loopback address to listen on (127.0.0.1)\n"
-                 "  --port N                 port; 0 picks a free one (0)\n"
-                 "  --api-version V          API version to report, e.g. 2.0 or 2.1\n"
-                 "  --cert-dir DIR           keep generated TLS certificates here\n"
-                 "  --cert FILE --key FILE   use this certificate and key instead\n"
-                 "  --ca FILE                CA file clients trust (with --cert)\n"
-                 "  --threads N              most connections served at once (64)\n"
-                 "  --keep-alive-seconds N   idle time before a connection is closed (5)\n"
-                 "  --read-timeout-seconds N time a stalled handshake or request is given (5)\n"
-                 "  --max-body-bytes N       largest request body accepted (1048576)\n"
-                 "  --port-file FILE         write the port number to FILE\n"
-                 "  --counters-file FILE     write the counters (JSON) to FILE on exit\n");
+const char kUsage[] =
+    "usage: arraysim --seed FILE [OPTIONS]\n"
+    "       arraysim --help | --version\n"
+    "\n"
+    "Runs a simulated IntelliFlash array (its REST API over HTTPS on loopback) until SIGINT,\n"
+    "SIGTERM or POST /control/shutdown, then prints what it counted.\n"
+    "\n"
+    "Options (--opt=VALUE works as well as --opt VALUE):\n"
+    "  -s, --seed FILE              initial state of the array (JSON)\n"
+    "  -a, --address ADDR           loopback address to listen on (127.0.0.1)\n"
+    "  -p, --port N                 port; 0 picks a free one (0)\n"
+    "      --api-version V          API version to report, e.g. 2.0 or 2.1\n"
+    "      --cert-dir DIR           keep generated TLS certificates here\n"
+    "      --cert FILE --key FILE   use this certificate and key instead\n"
+    "      --ca FILE                CA file clients trust (with --cert)\n"
+    "      --threads N              most connections served at once (64)\n"
+    "      --keep-alive-seconds N   idle time before a connection is closed (5)\n"
+    "      --read-timeout-seconds N time a stalled handshake or request is given (5)\n"
+    "      --max-body-bytes N       largest request body accepted (1048576)\n"
+    "      --port-file FILE         write the port number to FILE\n"
+    "      --counters-file FILE     write the counters (JSON) to FILE on exit\n"
+    "  -h, --help                   this text\n"
+    "  -V, --version                the simulator's version\n"
+    "\n"
+    "Exit status: 0 stopped normally, 1 it could not start or write a file it was asked\n"
+    "to, 2 usage.\n";
+
+// A usage error: what is wrong, then how to get help, on standard error.
+int usage(const std::string& problem) {
+    std::fprintf(stderr, "arraysim: %s (arraysim --help)\n", problem.c_str());
     return 2;
 }
 
@@ -77,63 +92,123 @@ int main(int argc, char** argv) {
     arraysim::SimulatorOptions options;
     std::string portFile;
     std::string countersFile;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
+    enum LongOnly {
+        kApiVersion = 256,
+        kCertDir,
+        kCert,
+        kKey,
+        kCa,
+        kThreads,
+        kKeepAlive,
+        kReadTimeout,
+        kMaxBody,
+        kPortFile,
+        kCountersFile
+    };
+    const option longOptions[] = {
+        {"seed", required_argument, nullptr, 's'},
+        {"address", required_argument, nullptr, 'a'},
+        {"port", required_argument, nullptr, 'p'},
+        {"api-version", required_argument, nullptr, kApiVersion},
+        {"cert-dir", required_argument, nullptr, kCertDir},
+        {"cert", required_argument, nullptr, kCert},
+        {"key", required_argument, nullptr, kKey},
+        {"ca", required_argument, nullptr, kCa},
+        {"threads", required_argument, nullptr, kThreads},
+        {"keep-alive-seconds", required_argument, nullptr, kKeepAlive},
+        {"read-timeout-seconds", required_argument, nullptr, kReadTimeout},
+        {"max-body-bytes", required_argument, nullptr, kMaxBody},
+        {"port-file", required_argument, nullptr, kPortFile},
+        {"counters-file", required_argument, nullptr, kCountersFile},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":s:a:p:hV", longOptions, nullptr)) != -1;) {
+        // The option by its long name, for messages.
+        std::string name;
+        for (const option& known : longOptions) {
+            if (known.name != nullptr && known.val == (c == ':' ? optopt : c)) {
+                name = std::string("--") + known.name;
+            }
+        }
+        const std::string word = argv[optind - 1];
+        long long number = 0;
+        auto numberIn = [&](int& out, long long min, long long max) {
+            if (!parseNumber(optarg, min, max, number)) {
                 return false;
             }
-            out = argv[++i];
+            out = static_cast<int>(number);
             return true;
         };
-        std::string text;
-        long long number = 0;
-        auto numberIn = [&](long long min, long long max) {
-            return value(text) && parseNumber(text, min, max, number);
-        };
         bool ok = true;
-        if (arg == "--seed") {
-            ok = value(options.seedFile);
-        } else if (arg == "--address") {
-            ok = value(options.address);
-        } else if (arg == "--port") {
-            ok = numberIn(0, 65535);
-            options.port = static_cast<int>(number);
-        } else if (arg == "--api-version") {
-            ok = value(options.apiVersion);
-        } else if (arg == "--cert-dir") {
-            ok = value(options.certDirectory);
-        } else if (arg == "--cert") {
-            ok = value(options.certFile);
-        } else if (arg == "--key") {
-            ok = value(options.keyFile);
-        } else if (arg == "--ca") {
-            ok = value(options.caFile);
-        } else if (arg == "--threads") {
-            ok = numberIn(1, 4096);
-            options.threads = static_cast<int>(number);
-        } else if (arg == "--keep-alive-seconds") {
-            ok = numberIn(1, 3600);
-            options.keepAliveSeconds = static_cast<int>(number);
-        } else if (arg == "--read-timeout-seconds") {
-            ok = numberIn(1, 3600);
-            options.readTimeoutSeconds = static_cast<int>(number);
-        } else if (arg == "--max-body-bytes") {
-            ok = numberIn(1024, 1LL << 30);
-            options.maxBodyBytes = static_cast<size_t>(number);
-        } else if (arg == "--port-file") {
-            ok = value(portFile);
-        } else if (arg == "--counters-file") {
-            ok = value(countersFile);
-        } else {
-            ok = false;
+        switch (c) {
+            case 's':
+                options.seedFile = optarg;
+                break;
+            case 'a':
+                options.address = optarg;
+                break;
+            case 'p':
+                ok = numberIn(options.port, 0, 65535);
+                break;
+            case kApiVersion:
+                options.apiVersion = optarg;
+                break;
+            case kCertDir:
+                options.certDirectory = optarg;
+                break;
+            case kCert:
+                options.certFile = optarg;
+                break;
+            case kKey:
+                options.keyFile = optarg;
+                break;
+            case kCa:
+                options.caFile = optarg;
+                break;
+            case kThreads:
+                ok = numberIn(options.threads, 1, 4096);
+                break;
+            case kKeepAlive:
+                ok = numberIn(options.keepAliveSeconds, 1, 3600);
+                break;
+            case kReadTimeout:
+                ok = numberIn(options.readTimeoutSeconds, 1, 3600);
+                break;
+            case kMaxBody:
+                ok = parseNumber(optarg, 1024, 1LL << 30, number);
+                options.maxBodyBytes = static_cast<size_t>(number);
+                break;
+            case kPortFile:
+                portFile = optarg;
+                break;
+            case kCountersFile:
+                countersFile = optarg;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case 'V':
+                std::printf("arraysim %s\n", ARRAYSIM_VERSION);
+                return 0;
+            case ':':
+                return usage(name + " needs a value");
+            default:
+                return usage("unknown option " + (optopt != 0 && word.rfind("--", 0) != 0
+                                                      ? std::string("-") + static_cast<char>(optopt)
+                                                      : word));
         }
         if (!ok) {
-            return usage();
+            return usage("'" + std::string(optarg) + "' is not a valid value of " + name);
         }
     }
+    if (optind < argc) {
+        return usage(std::string("unexpected argument '") + argv[optind] + "'");
+    }
     if (options.seedFile.empty()) {
-        return usage();
+        return usage("--seed FILE is needed");
     }
 
     // Every thread inherits the blocked signals; only sigwait below receives them.

@@ -17,7 +17,7 @@ struct ArrayAccess {
     std::string address;  // host or host:port
     std::string user;
     std::string password;  // zeroed when the access is destroyed
-    std::string caFile;    // sim backend only
+    std::string caFile;    // what the sim backend's host view trusts
     ~ArrayAccess() { kyplatform::wipeSecret(password); }
 };
 

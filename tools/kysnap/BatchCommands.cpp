@@ -1,7 +1,10 @@
 #include "BatchCommands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <limits>
@@ -9,9 +12,12 @@
 
 #include "CliRequest.h"
 #include "DeviceNames.h"
+#include "RecordFields.h"
 #include "Report.h"
 #include "Session.h"
 #include "SnapshotNames.h"
+#include "VisibleText.h"
+#include "jsonxx.h"
 
 namespace kysnap {
 
@@ -134,12 +140,6 @@ bool makeItems(Session& session, const Operation& operation, std::vector<Item>& 
             return false;
         }
     }
-    if (names.empty()) {
-        error = std::string(operation.name) + " needs at least one " +
-                (operation.onSnapshots ? "snapshot" : "device") + " (kysnap " + operation.name +
-                " --help)";
-        return false;
-    }
     if (names.size() > static_cast<size_t>(std::numeric_limits<int16_t>::max())) {
         error = "too many requests for one call";
         return false;
@@ -261,6 +261,75 @@ bool nameTakenOnArray(const Item& item) {
     return false;
 }
 
+// The argument a command cannot go without, checked before anything is opened: a missing
+// argument is the first thing to say.
+bool hasArguments(const Operation& operation, const Options& options, std::string& error) {
+    if (!options.arguments.empty() || std::string(operation.name) == "reconcile") {
+        return true;
+    }
+    error = std::string(operation.name) + " needs at least one " +
+            (operation.onSnapshots ? "snapshot" : "device") + " (kysnap " + operation.name +
+            " --help)";
+    return false;
+}
+
+// What a delete or revert would do, said instead of doing it (--dry-run).
+int printDryRun(const Session& session, const Operation& operation,
+                const std::vector<Item>& items) {
+    const std::string op = operation.name;
+    jsonxx::Array requests;
+    for (const Item& item : items) {
+        const CliRequest& request = *item.request;
+        const std::string mounted = mountedCopyText(request.snapDevice);
+        std::string would = op == "delete" ? "would be deleted on array " + request.arrayName()
+                                           : "would roll " + item.device.given +
+                                                 " back to it on array " + request.arrayName() +
+                                                 " (newer data and newer snapshots of it are lost)";
+        if (!mounted.empty()) {
+            would += "; it is mounted as " + mounted + ", so the array refuses until kysnap " +
+                     "unmap " + item.snapshot;
+        }
+        if (session.options.json) {
+            jsonxx::Object entry;
+            entry.import("snapshot", item.snapshot);
+            entry.import("device", visibleText(item.device.given));
+            entry.import("array", request.arrayName());
+            entry.import("wouldDo", visibleText(would));
+            requests.append(entry);
+        } else {
+            std::printf("%-9s %s (%s): %s\n", op.c_str(), item.snapshot.c_str(),
+                        visibleText(item.device.given).c_str(), visibleText(would).c_str());
+        }
+    }
+    if (session.options.json) {
+        jsonxx::Object root;
+        root.import("operation", op);
+        root.import("dryRun", true);
+        root.import("requests", requests);
+        std::printf("%s\n", root.json().c_str());
+    } else {
+        std::printf("%-9s dry run: nothing was changed\n", op.c_str());
+    }
+    return 0;
+}
+
+// A revert destroys what was written after the snapshot: on a terminal it is asked for.
+bool revertConfirmed(const std::vector<Item>& items) {
+    std::fprintf(stderr, "kysnap: revert rolls back, destroying newer data and newer snapshots:\n");
+    for (const Item& item : items) {
+        std::fprintf(stderr, "  %s to %s\n", visibleText(item.device.given).c_str(),
+                     item.snapshot.c_str());
+    }
+    std::fprintf(stderr, "Revert? [y/N] ");
+    std::fflush(stderr);
+    char answer[16] = {};
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr) {
+        return false;
+    }
+    const std::string given(answer, std::strcspn(answer, "\r\n"));
+    return given == "y" || given == "Y" || given == "yes" || given == "YES" || given == "Yes";
+}
+
 bool succeeded(const Operation& operation, const Item& item) {
     const CliRequest& request = *item.request;
     if (operation.success != 0) {
@@ -347,9 +416,8 @@ std::string detail(const Operation& operation, const Item& item, bool ok) {
         return "on array " + request.arrayName();
     }
     if (op == "map" && ok) {
-        const std::string& device = request.snapDevice;
-        const size_t start = device.find_first_not_of(' ');
-        return start == std::string::npos ? std::string() : "-> " + device.substr(start);
+        const std::string copy = mountedCopyText(request.snapDevice);
+        return copy.empty() ? std::string() : "-> " + copy;
     }
     if (op == "snap" && !ok && nameTakenOnArray(item)) {
         return "(the array holds another snapshot of this id, not this host's: no record kept)";
@@ -361,6 +429,13 @@ std::string detail(const Operation& operation, const Item& item, bool ok) {
     }
     if (op == "reconcile" && ok && request.status != KYSO::SNAP_UNAVAILABLE) {
         return "(still on the array)";
+    }
+    // A mounted snapshot has a clone that depends on it: the array refuses to delete it.
+    const std::string mounted = mountedCopyText(request.snapDevice);
+    if (op == "delete" && !ok && !mounted.empty()) {
+        return "(" + (request.problem().empty() ? "" : request.problem() + "; ") +
+               "it is mounted as " + mounted + ": unmap it first with kysnap unmap " +
+               item.snapshot + ", then delete it)";
     }
     if (!ok && !request.problem().empty()) {
         return "(" + request.problem() + ")";
@@ -405,6 +480,9 @@ int runBatchCommand(const Options& options) {
         return cannotRun("unknown command " + options.command);
     }
     std::string error;
+    if (!hasArguments(*operation, options, error)) {
+        return cannotRun(error);
+    }
     std::unique_ptr<Session> session = Session::open(options, {false, true, true, true}, error);
     if (!session) {
         return cannotRun(error);
@@ -412,6 +490,14 @@ int runBatchCommand(const Options& options) {
     std::vector<Item> items;
     if (!makeItems(*session, *operation, items, error)) {
         return cannotRun(error);
+    }
+    if (options.dryRun) {
+        return printDryRun(*session, *operation, items);
+    }
+    if (std::string(operation->name) == "revert" && !options.yes && isatty(0) == 1 &&
+        !revertConfirmed(items)) {
+        std::fprintf(stderr, "kysnap: nothing was reverted\n");
+        return 1;
     }
     if (std::string(operation->name) == "snap" && !recordIntents(*session, items, error)) {
         return cannotRun("no snapshot was made, because the catalog cannot record them: " + error);

@@ -1,6 +1,10 @@
 #include "CommandLine.h"
 
+#include <getopt.h>
+
 namespace kysnap {
+
+const char kVersion[] = KYSNAP_VERSION;
 
 namespace {
 
@@ -14,7 +18,7 @@ struct CommandHelp {
 const CommandHelp kCommands[] = {
     {"support", "is a device an IntelliFlash volume?", "DEVICE...",
      "Asks the plug-in whether each block device is an IntelliFlash volume (its INQUIRY\n"
-     "vendor TEGILE and product INTELLIFLASH)."},
+     "vendor TEGILE and product INTELLIFLASH). Needs no configuration."},
     {"vpd", "a device's LUN id, target id and array", "[--array NAME] DEVICE...",
      "Has the plug-in identify each device: its array LUN id and target id, and the array\n"
      "serving it among those configured (the pairing is kept in the catalog)."},
@@ -29,19 +33,24 @@ const CommandHelp kCommands[] = {
      "Snapshots prepared devices in one batch. Each snapshot gets a new id, KY-<UTC time>-<n>,\n"
      "which later commands take. Each is recorded as 'creating' before the plug-in is called,\n"
      "then as 'created' or 'failed'."},
-    {"map", "mount snapshots on this host", "SNAPSHOT...",
+    {"map", "mount snapshots on this host", "[--quiet] SNAPSHOT...",
      "Mounts snapshots: the plug-in clones each one and maps the clone to this host (or\n"
-     "exports an NFS clone to the ESX host), the host rescans, and the new device is reported.\n"
-     "While the plug-in waits for devices to appear, a terminal shows the attempts."},
+     "exports an NFS clone to the ESX host, shown as SERVER:/PATH), the host rescans, and the\n"
+     "new device is reported. While the plug-in waits for devices to appear, a terminal shows\n"
+     "a countdown to the next attempt, and otherwise standard error gets one line per attempt\n"
+     "(--quiet: none); the last line says at which attempt the device appeared."},
     {"unmap", "unmount snapshots and remove their devices", "SNAPSHOT...",
      "Unmounts snapshots: the plug-in removes each clone's mapping and the clone, and the host\n"
      "removes the stale devices and rescans."},
-    {"delete", "delete snapshots", "SNAPSHOT...",
+    {"delete", "delete snapshots", "[--dry-run] SNAPSHOT...",
      "Deletes snapshots on the array and drops them from the catalog, also those recorded as\n"
-     "'creating' or 'failed'."},
-    {"revert", "roll sources back to snapshots", "SNAPSHOT...",
-     "Rolls each snapshot's source volume or share back to the snapshot (newer snapshots of it\n"
-     "are destroyed by the array)."},
+     "'creating' or 'failed'. A mounted snapshot is unmapped first (kysnap unmap). --dry-run\n"
+     "says what would be deleted and changes nothing."},
+    {"revert", "roll sources back to snapshots", "[--dry-run] [--yes] SNAPSHOT...",
+     "Rolls each snapshot's source volume or share back to the snapshot: data written since\n"
+     "and newer snapshots of it are destroyed by the array. On a terminal kysnap asks before\n"
+     "it goes on (--yes: it does not ask; without a terminal it never asks). --dry-run says\n"
+     "what would be rolled back and changes nothing."},
     {"reconcile", "are snapshots still on the array?", "[SNAPSHOT...]",
      "Checks that snapshots still exist on the array (all of the catalog's when none is\n"
      "named); a missing one is marked 'gone from the array'. A record left 'creating' or\n"
@@ -49,11 +58,17 @@ const CommandHelp kCommands[] = {
     {"identify", "which devices show mounted snapshots", "[--snapshot NAME]... DEVICE...",
      "Has the plug-in tell which of the given devices show the mounted copies of the named\n"
      "snapshots (by default every mounted one)."},
+    {"devices", "the IntelliFlash devices this host sees", "",
+     "Lists the IntelliFlash devices this host sees, one line each: the device, the LUN id\n"
+     "and target id of its page 0x83, the array the catalog pairs with that target ('-'\n"
+     "until a vpd or prepare has paired them) and the catalog snapshot mounted on it ('-'\n"
+     "for none). Needs no configuration (with backend = sim, the arrays' host views are asked)."},
     {"list", "the catalog", "",
-     "Shows the catalog: prepared devices and snapshots with their status."},
+     "Shows the catalog: prepared devices and snapshots with their status and metadata as\n"
+     "named fields (--json: objects). Needs no configuration."},
     {"inquiry", "a device's INQUIRY data, decoded", "DEVICE",
      "Sends INQUIRY to a device and shows the vendor, product, page 0x83 LUN id and target id,\n"
-     "decoded exactly as the plug-in decodes them."},
+     "decoded exactly as the plug-in decodes them. Needs no configuration."},
     {"check", "self-test of arrays, certificates, credentials, initiators", "",
      "Tests a new installation in seconds: the plug-in, each array (reachable, certificate,\n"
      "credentials, API version, target groups) and the host's initiators and whether the\n"
@@ -79,20 +94,46 @@ const CommandHelp* findCommand(const std::string& name) {
 
 const char kGeneral[] =
     "usage: kysnap [OPTIONS] COMMAND [ARGUMENTS]\n"
+    "       kysnap --version | --help | COMMAND --help\n"
     "\n"
     "A host for the IntelliFlash snapshot plug-in: runs each plug-in operation from the shell.\n"
     "\n"
     "Commands:\n"
     "%COMMANDS%"
     "\n"
-    "Options (before or after the command):\n"
-    "  --config FILE   host configuration (default $KYSNAP_CONFIG,\n"
-    "                  ~/.config/kysnap/kysnap.conf, /etc/kysnap/kysnap.conf)\n"
-    "  --state FILE    catalog (default $KYSNAP_STATE, ~/.local/state/kysnap/catalog.json)\n"
-    "  --plugin PATH   plug-in to load (default $KYSNAP_PLUGIN, the installed one)\n"
-    "  --json          print results as JSON\n"
-    "  --verbose       print the plug-in's log lines on standard error\n"
-    "  --help          this text; with a command, that command's\n"
+    "Options (before or after the command; --opt=VALUE works as well as --opt VALUE):\n"
+    "  -c, --config FILE  host configuration (default $KYSNAP_CONFIG,\n"
+    "                     ~/.config/kysnap/kysnap.conf, /etc/kysnap/kysnap.conf)\n"
+    "      --state FILE   catalog (default $KYSNAP_STATE, ~/.local/state/kysnap/catalog.json)\n"
+    "      --plugin PATH  plug-in to load (default $KYSNAP_PLUGIN, the installed one)\n"
+    "  -a, --array NAME   the array serving the devices (prepare, vpd)\n"
+    "      --snapshot ID  a snapshot to look for (identify; may be repeated)\n"
+    "  -n, --dry-run      say what would be done, change nothing (delete, revert)\n"
+    "  -y, --yes          revert without asking, also on a terminal\n"
+    "  -J, --json         print results as JSON\n"
+    "  -q, --quiet        no progress lines while mapped devices are awaited\n"
+    "  -v, --verbose      print the plug-in's log lines on standard error\n"
+    "  -V, --version      kysnap's version and the plug-in's\n"
+    "  -h, --help         this text; with a command, that command's\n"
+    "\n"
+    "Configuration (an INI file; each section and each key given once; '#' comments):\n"
+    "  [host]\n"
+    "  backend = linux             # this machine; sim (the default): the simulator's view\n"
+    "  name = db01                 # host name (default: the system's)\n"
+    "  esx-name = esx01            # where NFS clones are exported (default: host name)\n"
+    "  retry-count = 10            # tries while mapped devices are awaited (default 30)\n"
+    "  retry-interval = 6          # seconds between them (default 60)\n"
+    "  diagnostic-logging = no     # yes: whole array answers in the plug-in's log\n"
+    "  target-group = NAME         # the array target group clones are mapped through\n"
+    "  fc-initiators = WWPN,...    # sim only: the host's initiators\n"
+    "  iscsi-initiators = IQN,...  # sim only\n"
+    "  [array ora1]                # one section per array\n"
+    "  address = ora1.example.com  # as its certificate names it; :PORT when not 443\n"
+    "  user = admin\n"
+    "  password-file = /etc/kysnap/ora1.password   # mode 0600; or password-env = VARIABLE\n"
+    "  ca-file = /path/ca.pem      # PEM file this array's certificate is checked against\n"
+    "list, inquiry, support and devices need no configuration (nor passwords, but with\n"
+    "backend = sim, whose devices only the arrays know).\n"
     "\n"
     "Exit status: 0 every request succeeded, 1 none did, 2 some did, 3 kysnap could not run\n"
     "the command (usage, configuration, catalog or plug-in), 4 the array was changed but the\n"
@@ -110,8 +151,8 @@ std::string helpText(const std::string& command) {
     if (const CommandHelp* help = findCommand(command)) {
         return std::string("usage: kysnap [OPTIONS] ") + help->name +
                (*help->usage != '\0' ? " " : "") + help->usage + "\n\n" + help->text +
-               "\n\nOptions: --config FILE, --state FILE, --plugin PATH, --json, --verbose "
-               "(kysnap --help).\n";
+               "\n\nOptions: --config FILE, --state FILE, --plugin PATH, --json, --quiet, "
+               "--verbose (kysnap --help).\n";
     }
     std::string commands;
     for (const CommandHelp& help : kCommands) {
@@ -124,72 +165,142 @@ std::string helpText(const std::string& command) {
     return text;
 }
 
-bool parseCommandLine(int argc, char** argv, Options& options, std::string& error) {
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (options.command.empty()) {
-                options.command = arg;
-            } else {
-                options.arguments.push_back(arg);
-            }
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            options.verbose = true;
-        } else if (arg == "--plugin") {
-            if (!value(options.plugin)) {
-                return false;
-            }
-        } else if (arg == "--config") {
-            if (!value(options.config)) {
-                return false;
-            }
-        } else if (arg == "--state") {
-            if (!value(options.state)) {
-                return false;
-            }
-        } else if (arg == "--array") {
-            if (!value(options.array)) {
-                return false;
-            }
-        } else if (arg == "--snapshot") {
-            std::string name;
-            if (!value(name)) {
-                return false;
-            }
-            options.snapshots.push_back(name);
-        } else if (arg == "--password" || arg.rfind("--password=", 0) == 0) {
-            error =
-                "passwords are never given on the command line: use password-file or "
-                "password-env in the configuration";
-            return false;
-        } else {
-            error = "unknown option " + arg + " (kysnap --help)";
-            return false;
+namespace {
+
+// Long options without a short form.
+enum LongOnly { kState = 256, kPlugin, kSnapshot, kPassword };
+
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"json", no_argument, nullptr, 'J'},
+    {"config", required_argument, nullptr, 'c'},
+    {"state", required_argument, nullptr, kState},
+    {"plugin", required_argument, nullptr, kPlugin},
+    {"array", required_argument, nullptr, 'a'},
+    {"snapshot", required_argument, nullptr, kSnapshot},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"yes", no_argument, nullptr, 'y'},
+    {"password", optional_argument, nullptr, kPassword},
+    {nullptr, 0, nullptr, 0},
+};
+// ':' first: a missing value is told apart from an unknown option.
+const char kShortOptions[] = ":hVvqJc:a:ny";
+
+// The option getopt_long just refused, as the user wrote it: a long one with what followed it,
+// a short one alone (it may stand in a cluster).
+std::string refusedOption(char** argv, int argc) {
+    const std::string word = optind >= 1 && optind - 1 < argc ? argv[optind - 1] : "";
+    if (word.rfind("--", 0) == 0) {
+        return word;
+    }
+    return std::string("-") + static_cast<char>(optopt);
+}
+
+// The long name of the option whose value was missing.
+std::string optionNeedingValue() {
+    for (const option& known : kLongOptions) {
+        if (known.name != nullptr && known.val == optopt) {
+            return std::string("--") + known.name;
         }
     }
-    if (!options.array.empty() && options.command != "prepare" && options.command != "vpd") {
+    return std::string("-") + static_cast<char>(optopt);
+}
+
+}  // namespace
+
+bool parseCommandLine(int argc, char** argv, Options& options, std::string& error) {
+    optind = 0;  // a full re-initialisation, should a process parse twice
+    opterr = 0;
+    for (;;) {
+        optopt = 0;
+        const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+        if (c == -1) {
+            break;
+        }
+        switch (c) {
+            case 'h':
+                options.help = true;
+                break;
+            case 'V':
+                options.version = true;
+                break;
+            case 'v':
+                options.verbose = true;
+                break;
+            case 'q':
+                options.quiet = true;
+                break;
+            case 'J':
+                options.json = true;
+                break;
+            case 'n':
+                options.dryRun = true;
+                break;
+            case 'y':
+                options.yes = true;
+                break;
+            case 'c':
+                options.config = optarg;
+                break;
+            case 'a':
+                options.array = optarg;
+                break;
+            case kState:
+                options.state = optarg;
+                break;
+            case kPlugin:
+                options.plugin = optarg;
+                break;
+            case kSnapshot:
+                options.snapshots.push_back(optarg);
+                break;
+            case kPassword:
+                error =
+                    "passwords are never given on the command line: use password-file or "
+                    "password-env in the configuration";
+                return false;
+            case ':':
+                error = optionNeedingValue() + " needs a value";
+                return false;
+            default: {
+                const std::string given = refusedOption(argv, argc);
+                const size_t equals = given.find('=');
+                error = given.rfind("--", 0) == 0 && equals != std::string::npos
+                            ? given.substr(0, equals) + " takes no value"
+                            : "unknown option " + given + " (kysnap --help)";
+                return false;
+            }
+        }
+    }
+    // GNU getopt has moved every operand behind the options, in their order.
+    for (int i = optind; i < argc; ++i) {
+        if (options.command.empty()) {
+            options.command = argv[i];
+        } else {
+            options.arguments.push_back(argv[i]);
+        }
+    }
+    const std::string& command = options.command;
+    if (options.help || options.version) {
+        return true;
+    }
+    if (!options.array.empty() && command != "prepare" && command != "vpd") {
         error = "--array is for prepare and vpd";
         return false;
     }
-    if (!options.snapshots.empty() && options.command != "identify") {
+    if (!options.snapshots.empty() && command != "identify") {
         error = "--snapshot is for identify";
+        return false;
+    }
+    if (options.dryRun && command != "delete" && command != "revert") {
+        error = "--dry-run is for delete and revert";
+        return false;
+    }
+    if (options.yes && command != "revert") {
+        error = "--yes is for revert";
         return false;
     }
     return true;

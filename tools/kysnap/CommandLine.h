@@ -8,6 +8,9 @@
 
 namespace kysnap {
 
+// kysnap's own version (the project's).
+extern const char kVersion[];
+
 // Parses argv into `options`. False with `error` set for an unknown option, a missing value or
 // an option the command does not take.
 bool parseCommandLine(int argc, char** argv, Options& options, std::string& error);

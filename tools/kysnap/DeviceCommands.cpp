@@ -47,11 +47,16 @@ bool needArguments(const Options& options, const char* what, std::string& error)
 
 int runSupport(const Options& options) {
     std::string error;
-    auto session = Session::open(options, {false, false, true, true}, error);
-    if (!session) {
+    if (!needArguments(options, "device", error)) {
         return cannotRun(error);
     }
-    if (!needArguments(options, "device", error)) {
+    Session::Needs needs;
+    needs.host = true;
+    needs.plugin = true;
+    needs.configOptional = true;
+    needs.passwords = false;
+    auto session = Session::open(options, needs, error);
+    if (!session) {
         return cannotRun(error);
     }
     OperationReport report;
@@ -86,13 +91,8 @@ namespace {
 // asked directly (SG_IO); only the sim backend's devices need the session and its arrays.
 bool openInquirySession(const Options& options, std::unique_ptr<Session>& session,
                         std::string& error) {
-    const bool given = !options.config.empty() || std::getenv("KYSNAP_CONFIG") != nullptr;
-    const std::string path = options.config.empty() ? defaultConfigPath() : options.config;
-    if (!given && access(path.c_str(), F_OK) != 0) {
-        return true;
-    }
     HostConfig config;
-    if (!loadHostConfig(path, config, error)) {
+    if (!Session::loadConfig(options, true, config, error)) {
         return false;
     }
     if (config.backend == BackendKind::Linux) {
@@ -122,12 +122,12 @@ bool needsHex(const std::string& text) {
 
 int runInquiry(const Options& options) {
     std::string error;
+    if (options.arguments.size() != 1) {
+        return cannotRun("inquiry takes one device (kysnap inquiry --help)");
+    }
     std::unique_ptr<Session> session;
     if (!openInquirySession(options, session, error)) {
         return cannotRun(error);
-    }
-    if (options.arguments.size() != 1) {
-        return cannotRun("inquiry takes one device (kysnap inquiry --help)");
     }
     const std::string& device = options.arguments.front();
     std::vector<unsigned char> standard;
@@ -169,7 +169,8 @@ int runInquiry(const Options& options) {
         std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", visibleText(device).c_str(),
                     visibleText(vendor).c_str(), visibleText(product).c_str());
         if (identified) {
-            std::printf("LUN id:    %s\ntarget id: %s%s\n", visibleText(lun).c_str(),
+            std::printf("LUN id:    %s%s\ntarget id: %s%s\n", visibleText(lun).c_str(),
+                        needsHex(lun) ? (" (hex " + hexText(lun) + ")").c_str() : "",
                         visibleText(target).c_str(),
                         needsHex(target) ? (" (hex " + hexText(target) + ")").c_str() : "");
         } else {
@@ -182,11 +183,11 @@ int runInquiry(const Options& options) {
 
 int runIdentify(const Options& options) {
     std::string error;
-    auto session = Session::open(options, {true, false, true, true}, error);
-    if (!session) {
+    if (!needArguments(options, "device", error)) {
         return cannotRun(error);
     }
-    if (!needArguments(options, "device", error)) {
+    auto session = Session::open(options, {true, false, true, true}, error);
+    if (!session) {
         return cannotRun(error);
     }
     // The snapshots whose mounted copies are looked for: those named, else all mounted ones.

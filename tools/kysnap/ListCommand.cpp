@@ -2,22 +2,83 @@
 
 #include <cstdio>
 
+#include "RecordFields.h"
 #include "Session.h"
 #include "StatusNames.h"
 #include "VisibleText.h"
+#include "jsonxx.h"
 
 namespace kysnap {
 
+namespace {
+
+jsonxx::Object fieldsObject(const std::string& text, MetadataKind kind) {
+    jsonxx::Object object;
+    for (const auto& [name, value] : metadataFields(text, kind)) {
+        object.import(name, value);
+    }
+    return object;
+}
+
+// The members a prepared device and a snapshot record share, readable: the status by name
+// (and number), the metadata as objects of named fields.
+void importShared(jsonxx::Object& entry, const std::string& array, int32_t status,
+                  const std::string& metadata, const std::string& transMetadata) {
+    entry.import("array", array);
+    entry.import("status", statusName(status));
+    entry.import("statusCode", static_cast<jsonxx::Number>(status));
+    entry.import("metadata", fieldsObject(metadata, MetadataKind::Metadata));
+    entry.import("transMetadata", fieldsObject(transMetadata, MetadataKind::TransMetadata));
+}
+
+void printJson(const Session& session) {
+    const Catalog& catalog = session.catalog;
+    jsonxx::Object root;
+    root.import("catalog", session.store->path());
+    jsonxx::Object targets;
+    for (const auto& [target, array] : catalog.targets) {
+        targets.import(target, array);
+    }
+    root.import("targets", targets);
+    jsonxx::Object devices;
+    for (const auto& [device, prepared] : catalog.devices) {
+        jsonxx::Object entry;
+        importShared(entry, prepared.array, prepared.status, prepared.metadata,
+                     prepared.transMetadata);
+        devices.import(device, entry);
+    }
+    root.import("devices", devices);
+    jsonxx::Array snapshots;
+    for (const SnapshotRecord& record : catalog.snapshots) {
+        jsonxx::Object entry;
+        entry.import("name", record.name);
+        entry.import("device", record.device);
+        importShared(entry, record.array, record.status, record.metadata, record.transMetadata);
+        entry.import("mountedDevice", mountedCopyText(record.mountedDevice));
+        entry.import("created", record.created);
+        entry.import("state", stateName(record.state));
+        snapshots.append(entry);
+    }
+    root.import("snapshots", snapshots);
+    root.import("lastName", catalog.lastName);
+    std::printf("%s\n", root.json().c_str());
+}
+
+}  // namespace
+
 int runList(const Options& options) {
     std::string error;
-    auto session = Session::open(options, {true, false, false, false}, error);
+    Session::Needs needs;
+    needs.catalog = true;
+    needs.configOptional = true;
+    auto session = Session::open(options, needs, error);
     if (!session) {
         std::fprintf(stderr, "kysnap: %s\n", error.c_str());
         return kExitCannotRun;
     }
     const Catalog& catalog = session->catalog;
     if (options.json) {
-        std::printf("%s", catalog.toJson().c_str());
+        printJson(*session);
         return 0;
     }
     std::printf("catalog %s\n", session->store->path().c_str());
@@ -35,14 +96,13 @@ int runList(const Options& options) {
             std::printf(" [%s: kysnap reconcile settles it]", stateName(record.state));
         }
         if (!record.mountedDevice.empty()) {
-            const size_t start = record.mountedDevice.find_first_not_of(' ');
-            std::printf(
-                ", mounted as %s",
-                visibleText(record.mountedDevice.substr(start == std::string::npos ? 0 : start))
-                    .c_str());
+            std::printf(", mounted as %s",
+                        visibleText(mountedCopyText(record.mountedDevice)).c_str());
         }
         // The metadata holds the array's names.
-        std::printf("\n      metadata: %s\n", visibleText(record.metadata).c_str());
+        std::printf("\n      metadata: %s\n",
+                    visibleText(fieldsText(metadataFields(record.metadata, MetadataKind::Metadata)))
+                        .c_str());
     }
     return 0;
 }

@@ -17,6 +17,10 @@ struct Options {
     bool json = false;
     bool verbose = false;
     bool help = false;
+    bool version = false;  // --version: kysnap's and the plug-in's version
+    bool quiet = false;    // no progress lines while the plug-in waits for devices
+    bool dryRun = false;   // delete, revert: say what would be done, do nothing
+    bool yes = false;      // revert: no confirmation prompt on a terminal
 };
 
 // Exit statuses besides the result codes 0 (all succeeded), 1 (none) and 2 (some).

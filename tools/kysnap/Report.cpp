@@ -53,7 +53,9 @@ void printJson(const OperationReport& report) {
         }
         entry.import("device", outcome.device);
         if (outcome.hasStatus) {
-            entry.import("status", static_cast<jsonxx::Number>(outcome.status));
+            // The name for people and scripts, the number as the plug-in set it.
+            entry.import("status", statusName(outcome.status));
+            entry.import("statusCode", static_cast<jsonxx::Number>(outcome.status));
             entry.import("statusName", statusName(outcome.status));
         } else if (!outcome.state.empty()) {
             entry.import("state", outcome.state);

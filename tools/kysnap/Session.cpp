@@ -17,13 +17,28 @@ constexpr int kDefaultRetryCount = 30;
 
 }  // namespace
 
-std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std::string& error) {
-    std::unique_ptr<Session> session(new Session(options));
-    const std::string configPath = options.config.empty() ? defaultConfigPath() : options.config;
-    if (!loadHostConfig(configPath, session->config, error)) {
-        if (options.config.empty() && std::getenv("KYSNAP_CONFIG") == nullptr) {
+bool Session::loadConfig(const Options& options, bool optional, HostConfig& config,
+                         std::string& error) {
+    const char* variable = std::getenv("KYSNAP_CONFIG");
+    const bool given = !options.config.empty() || (variable != nullptr && *variable != '\0');
+    const std::string path = options.config.empty() ? defaultConfigPath() : options.config;
+    if (optional && !given && access(path.c_str(), F_OK) != 0) {
+        config = HostConfig();
+        config.backend = BackendKind::Linux;
+        return true;
+    }
+    if (!loadHostConfig(path, config, error)) {
+        if (!given) {
             error += " (give --config FILE or set KYSNAP_CONFIG; kysnap --help shows the format)";
         }
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std::string& error) {
+    std::unique_ptr<Session> session(new Session(options));
+    if (!loadConfig(options, needs.configOptional, session->config, error)) {
         return nullptr;
     }
     if (needs.catalog || needs.writeCatalog) {
@@ -57,10 +72,13 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
     for (const ArrayConfig& array : session->config.arrays) {
         std::string password;
         const kyplatform::WipeAtScopeEnd wiped(password);
-        if (!readPassword(array, password, error)) {
+        const bool read = needs.passwords || session->config.backend == BackendKind::Sim;
+        if (read && !readPassword(array, password, error)) {
             return nullptr;
         }
-        secrets.push_back(password);
+        if (read) {
+            secrets.push_back(password);
+        }
         session->arrays.push_back(
             ArrayAccess{array.name, array.address, array.user, password, array.caFile});
     }
@@ -80,7 +98,10 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
         return nullptr;
     }
     session->log = std::make_unique<PluginLog>(options.verbose, secrets);
-    session->progress = std::make_unique<RetryProgress>(session->retryCount(), isatty(2) == 1);
+    session->progress = std::make_unique<RetryProgress>(
+        session->retryCount(), options.quiet    ? RetryProgress::Shown::Nothing
+                               : isatty(2) == 1 ? RetryProgress::Shown::Terminal
+                                                : RetryProgress::Shown::Lines);
     session->log->onRequestLine = [progress = session->progress.get()](const std::string& text) {
         progress->logged(text);
     };

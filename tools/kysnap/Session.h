@@ -27,7 +27,19 @@ public:
         bool writeCatalog = false;  // the catalog, locked exclusive
         bool host = false;          // the arrays with their passwords, and the backend
         bool plugin = false;        // the plug-in and the log and wait hooks (needs host)
+        // Without a configuration (none given, none at the default places) the run goes on
+        // as this Linux machine with no array configured.
+        bool configOptional = false;
+        // The arrays' passwords, read for host; without, they are read only for the sim
+        // backend, whose devices only the arrays' host views show.
+        bool passwords = true;
     };
+
+    // The configuration `options` name (--config, $KYSNAP_CONFIG, the default places), read
+    // into `config`. When `optional` and none is given nor exists, `config` is this Linux
+    // machine's with no array. False with `error` set.
+    static bool loadConfig(const Options& options, bool optional, HostConfig& config,
+                           std::string& error);
 
     // Null with `error` set (one clear message) when a part cannot be set up.
     static std::unique_ptr<Session> open(const Options& options, Needs needs, std::string& error);

@@ -9,17 +9,27 @@
 #include "CommandLine.h"
 #include "DemoCommand.h"
 #include "DeviceCommands.h"
+#include "DevicesCommand.h"
 #include "ListCommand.h"
 #include "PluginLibrary.h"
 #include "SecretProtection.h"
 
 namespace {
 
-int runVersion(const kysnap::Options& options) {
+// The plug-in's version; with `own` (--version) kysnap's first, and a plug-in that cannot be
+// loaded is said on the plug-in's line instead of failing the run.
+int runVersion(const kysnap::Options& options, bool own) {
     const std::string path = options.plugin.empty() ? kysnap::defaultPluginPath() : options.plugin;
+    if (own) {
+        std::printf("kysnap %s\n", kysnap::kVersion);
+    }
     std::string error;
     auto plugin = kysnap::PluginLibrary::load(path, error);
     if (!plugin) {
+        if (own) {
+            std::printf("%s: plug-in not loaded (%s)\n", path.c_str(), error.c_str());
+            return 0;
+        }
         std::fprintf(stderr, "kysnap: %s\n", error.c_str());
         return kysnap::kExitCannotRun;
     }
@@ -47,6 +57,9 @@ int main(int argc, char** argv) {
                      options.command.c_str());
         return kysnap::kExitCannotRun;
     }
+    if (options.version && !options.help) {
+        return runVersion(options, true);
+    }
     if (options.help || options.command.empty()) {
         std::fputs(kysnap::helpText(options.command).c_str(), options.help ? stdout : stderr);
         return options.help ? 0 : kysnap::kExitCannotRun;
@@ -69,6 +82,9 @@ int main(int argc, char** argv) {
     if (command == "identify") {
         return kysnap::runIdentify(options);
     }
+    if (command == "devices") {
+        return kysnap::runDevices(options);
+    }
     if (command == "list") {
         return kysnap::runList(options);
     }
@@ -78,5 +94,5 @@ int main(int argc, char** argv) {
     if (command == "demo") {
         return kysnap::runDemo(options);
     }
-    return runVersion(options);
+    return runVersion(options, false);
 }

@@ -2,11 +2,74 @@
 
 #include <httplib.h>
 
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 #include "jsonxx.h"
 
 namespace simhost {
+
+namespace {
+
+constexpr int kConnectSeconds = 5;
+
+// Why a TCP connection to `host`:`port` fails, as the system says it ("Connection refused").
+std::string connectCause(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        return std::string("its name cannot be resolved (") + gai_strerror(resolved) + ")";
+    }
+    std::string cause = "it has no address";
+    for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+        const int fd =
+            socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
+        if (fd < 0) {
+            cause = std::strerror(errno);
+            continue;
+        }
+        const timeval limit{kConnectSeconds, 0};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        const bool connected = connect(fd, address->ai_addr, address->ai_addrlen) == 0;
+        cause = connected ? "it accepts connections now, but did not a moment ago"
+                : errno == EINPROGRESS || errno == EAGAIN
+                    ? "no connection within " + std::to_string(kConnectSeconds) + " s"
+                    : std::strerror(errno);
+        close(fd);
+        if (connected) {
+            break;
+        }
+    }
+    freeaddrinfo(found);
+    return cause;
+}
+
+// The cause of a failed request in words, not as the HTTP library's enumerator.
+std::string failureCause(httplib::Error error, const std::string& host, int port) {
+    switch (error) {
+        case httplib::Error::Connection:
+            return connectCause(host, port);
+        case httplib::Error::ConnectionTimeout:
+            return "no connection within " + std::to_string(kConnectSeconds) + " s";
+        case httplib::Error::Read:
+            return "the connection broke before the answer was complete";
+        case httplib::Error::Write:
+            return "the connection broke while the question was sent";
+        case httplib::Error::SSLConnection:
+            return "the TLS handshake failed";
+        default:
+            return httplib::to_string(error);
+    }
+}
+
+}  // namespace
 
 SimulatedHost::SimulatedHost(std::vector<ArrayEndpoint> arrays, std::vector<std::string> initiators)
     : arrays_(std::move(arrays)), initiators_(std::move(initiators)) {}
@@ -36,8 +99,8 @@ bool SimulatedHost::rescan(std::string& error) {
                         ? "the certificate of the array simulator at " + where +
                               " was refused (it does not verify against " + array.caFile +
                               "); set KYSNAP_TLS_CA_FILE or ca-file to the simulator's CA file"
-                        : "array simulator at " + where +
-                              " cannot be reached: " + httplib::to_string(answer.error());
+                        : "array simulator at " + where + " cannot be reached: " +
+                              failureCause(answer.error(), array.address, array.port);
             return false;
         }
         jsonxx::Object view;

@@ -1,0 +1,147 @@
+#include "DevicesCommand.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "DeviceInquiry.h"
+#include "RecordFields.h"
+#include "Session.h"
+#include "VisibleText.h"
+#include "jsonxx.h"
+
+namespace kysnap {
+
+namespace {
+
+struct SeenDevice {
+    std::string device;
+    std::string lunId;
+    std::string targetId;
+    std::string array;     // "" when the catalog pairs no array with the target
+    std::string snapshot;  // the catalog snapshot mounted on it, or ""
+    std::string problem;   // why page 0x83 was not answered, or ""
+};
+
+// The LUN id of each mounted snapshot's device: a mounted copy may be reported through one path
+// while the host lists the LUN under another (or under its multipath map).
+std::map<std::string, std::string> mountedByLun(const Catalog& catalog) {
+    std::map<std::string, std::string> snapshots;
+    for (const SnapshotRecord& record : catalog.snapshots) {
+        const std::string device = mountedCopyText(record.mountedDevice);
+        std::string lun;
+        std::string target;
+        std::string why;
+        if (!device.empty() && device.front() == '/' && identifyDevice(device, lun, target, why) &&
+            !lun.empty()) {
+            snapshots[lun] = record.name;
+        }
+    }
+    return snapshots;
+}
+
+void printJson(const std::vector<SeenDevice>& seen) {
+    jsonxx::Array list;
+    for (const SeenDevice& device : seen) {
+        jsonxx::Object entry;
+        entry.import("device", visibleText(device.device));
+        entry.import("lunId", visibleText(device.lunId));
+        entry.import("targetId", visibleText(device.targetId));
+        entry.import("array", visibleText(device.array));
+        entry.import("mounted", !device.snapshot.empty());
+        entry.import("snapshot", visibleText(device.snapshot));
+        if (!device.problem.empty()) {
+            entry.import("page83Error", visibleText(device.problem));
+        }
+        list.append(entry);
+    }
+    jsonxx::Object root;
+    root.import("devices", list);
+    std::printf("%s\n", root.json().c_str());
+}
+
+void printText(const std::vector<SeenDevice>& seen) {
+    std::vector<std::vector<std::string>> rows = {
+        {"DEVICE", "LUN-ID", "TARGET", "ARRAY", "MOUNTED"}};
+    for (const SeenDevice& device : seen) {
+        rows.push_back({visibleText(device.device),
+                        device.problem.empty() ? visibleText(device.lunId)
+                                               : "(" + visibleText(device.problem) + ")",
+                        device.targetId.empty() ? "-" : visibleText(device.targetId),
+                        device.array.empty() ? "-" : visibleText(device.array),
+                        device.snapshot.empty() ? "-" : visibleText(device.snapshot)});
+    }
+    std::vector<size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line += std::string(widths[i] - row[i].size() + 2, ' ');
+            }
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+}  // namespace
+
+int runDevices(const Options& options) {
+    if (!options.arguments.empty()) {
+        std::fprintf(stderr, "kysnap: devices takes no argument (kysnap devices --help)\n");
+        return kExitCannotRun;
+    }
+    std::string error;
+    Session::Needs needs;
+    needs.catalog = true;
+    needs.host = true;
+    needs.configOptional = true;
+    needs.passwords = false;
+    auto session = Session::open(options, needs, error);
+    if (!session) {
+        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
+        return kExitCannotRun;
+    }
+    std::vector<std::string> names;
+    std::string why;
+    const bool listed = session->backend->arrayDevices(false, names, why);
+    for (const std::string& problem : session->backend->problems()) {
+        std::fprintf(stderr, "kysnap: host: %s\n", visibleText(problem).c_str());
+    }
+    if (!listed) {
+        std::fprintf(stderr, "kysnap: the host's devices cannot be listed: %s\n",
+                     visibleText(why).c_str());
+        return 1;
+    }
+    const std::map<std::string, std::string> mounted = mountedByLun(session->catalog);
+    std::vector<SeenDevice> seen;
+    for (const std::string& name : names) {
+        SeenDevice device;
+        device.device = name;
+        if (identifyDevice(name, device.lunId, device.targetId, device.problem)) {
+            device.problem.clear();
+            const auto array = session->catalog.targets.find(device.targetId);
+            if (array != session->catalog.targets.end()) {
+                device.array = array->second;
+            }
+            const auto snapshot = mounted.find(device.lunId);
+            if (snapshot != mounted.end()) {
+                device.snapshot = snapshot->second;
+            }
+        }
+        seen.push_back(device);
+    }
+    if (options.json) {
+        printJson(seen);
+    } else {
+        printText(seen);
+    }
+    return 0;
+}
+
+}  // namespace kysnap
