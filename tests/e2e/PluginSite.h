@@ -19,6 +19,16 @@ using Batch = std::vector<TestSnapInfo*>;
 
 inline const char* const kSnapName = "KY-20261209T024100Z-1";
 
+// A seed edit: esx-small becomes visible to db-host-fc too, so one FC host sees three volumes.
+inline void mapEsxSmallToDbHost(jsonxx::Object& seed) {
+    jsonxx::Array& mappings = seed.get<jsonxx::Array>("mappings");
+    jsonxx::Object mapping;
+    mapping.import("datasetPath", "pool-a/Local/vmware/esx-small");
+    mapping.import("initiatorGroup", "db-host-fc");
+    mapping.import("targetGroup", "default-fc-target-group");
+    mappings.append(mapping);
+}
+
 class PluginSite : public ::testing::Test, public site::ArraySite {
 protected:
     void SetUp() override { ASSERT_TRUE(plugin.loaded()) << dlerror(); }
