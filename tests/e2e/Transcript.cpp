@@ -95,6 +95,9 @@ Transcript::~Transcript() {
 
 void Transcript::write(int level, const std::string& header, const std::string& message) {
     add("debug", level, header, message);
+    if (previous_ != nullptr) {
+        previous_->write(level, header, message);
+    }
 }
 
 void Transcript::note(const std::string& line) {

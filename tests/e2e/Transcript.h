@@ -18,7 +18,7 @@ namespace e2e {
 class Transcript : public kyplatform::EvDebugSink {
 public:
     // Records from now on the log lines of `requests` (named r0, r1, ... in the transcript)
-    // and of the debug log, until destroyed.
+    // and of the debug log (still passed on to the sink installed before), until destroyed.
     explicit Transcript(const std::vector<testhost::TestSnapInfo*>& requests);
     ~Transcript() override;
     Transcript(const Transcript&) = delete;
