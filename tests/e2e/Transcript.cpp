@@ -1,10 +1,14 @@
 #include "Transcript.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -49,10 +53,10 @@ std::string lineDiff(const std::vector<std::string>& expected,
         if (i < n && j < m && expected[i] == actual[j]) {
             edits.push_back("  " + expected[i++]);
             ++j;
-        } else if (j < m && (i == n || common[i][j + 1] >= common[i + 1][j])) {
-            edits.push_back("+ " + actual[j++]);
-        } else {
+        } else if (i < n && (j == m || common[i + 1][j] >= common[i][j + 1])) {
             edits.push_back("- " + expected[i++]);
+        } else {
+            edits.push_back("+ " + actual[j++]);
         }
     }
     std::string out;
@@ -72,6 +76,38 @@ std::string lineDiff(const std::vector<std::string>& expected,
 
 std::string goldenPath(const std::string& name) {
     return std::string(KYSNAP_SOURCE_DIR) + "/tests/e2e/golden/" + name + ".txt";
+}
+
+// Replaces the file at `path` by `text` as a whole: written to a new temporary file beside it
+// (never through a link), synced, then renamed over it, so a crash leaves the old file.
+bool replaceFile(const std::string& path, const std::string& text, std::string& error) {
+    const std::string temporary = path + ".new";
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot create " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    const bool written = done == text.size() && ::fsync(fd) == 0;
+    const int saved = errno;
+    ::close(fd);
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(written ? errno : saved);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -137,13 +173,8 @@ void expectGolden(const std::string& name, const std::string& actual) {
     const std::string path = goldenPath(name);
     const char* update = std::getenv("KYSNAP_GOLDEN_UPDATE");
     if (update != nullptr && std::string(update) == "1") {
-        // A whole new file or none: a crash while writing leaves the old one.
-        const std::string temporary = path + ".new";
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << actual;
-        out.close();
-        ASSERT_TRUE(out) << "cannot write " << temporary;
-        ASSERT_EQ(std::rename(temporary.c_str(), path.c_str()), 0) << "cannot replace " << path;
+        std::string error;
+        EXPECT_TRUE(replaceFile(path, actual, error)) << error;
         return;
     }
     std::ifstream in(path, std::ios::binary);

@@ -4,7 +4,7 @@
 // level or header of a call shows as a diff of that file.
 //
 // To accept a deliberate change, rewrite the files and review them in git:
-//   KYSNAP_GOLDEN_UPDATE=1 build/tests/e2e/e2e_test --gtest_filter='*Golden*:*BatchLoop*'
+//   KYSNAP_GOLDEN_UPDATE=1 build/tests/e2e/e2e_test && git diff tests/e2e/golden/
 #pragma once
 
 #include <string>
