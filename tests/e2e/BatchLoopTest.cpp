@@ -13,7 +13,6 @@ namespace {
 
 using site::kDbHostPort;
 using site::kEsxSmall;
-using site::kFcTarget;
 using site::kOraData;
 using site::kOraLogs;
 using testhost::SnapOp;
@@ -93,38 +92,18 @@ void PrintTo(const Operation& op, std::ostream* out) {
 class BatchLoop : public PluginSite, public ::testing::WithParamInterface<Operation> {
 protected:
     // Three requests of the FC host brought to the state `name` starts from.
-    Batch readyFor(const std::string& name) {
+    Batch threeRequestsReadyFor(const std::string& name) {
         site::SiteArray& array = startArray("arr", mapEsxSmallToDbHost);
         hostWith({{kDbHostPort, false}});
         Batch batch = volumes(array, {kOraData, kOraLogs, kEsxSmall});
-        if (name == "kyso_processVPDInfo") {
-            for (TestSnapInfo* request : batch) {
-                request->findArrayHostDefault = 1;
-                request->findArrayHostAnswers[std::string("arr|") + kFcTarget] = 0;
-            }
-            return batch;
-        }
-        if (name == "kyso_prepareDevices") {
-            return batch;
-        }
-        step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
-        if (name == "kyso_snapDevices") {
-            return batch;
-        }
-        step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
-        if (name == "kyso_unmapSnaps") {
-            step("kyso_mapSnaps", batch, KYSO::RESULT_SUCCESS);
-            for (TestSnapInfo* request : batch) {
-                request->snapDevice = request->snapDevicesSet.back();
-            }
-        }
+        PluginSite::readyFor(name, array, batch);
         return batch;
     }
 };
 
 TEST_P(BatchLoop, MiddleRequestFailing) {
     const Operation& op = GetParam();
-    Batch batch = readyFor(op.exportName);
+    Batch batch = threeRequestsReadyFor(op.exportName);
     if (HasFatalFailure()) {
         return;
     }
