@@ -32,6 +32,7 @@ protected:
     void mounted(const Batch& batch) {
         step("kyso_mapSnaps", batch, KYSO::RESULT_SUCCESS);
         for (TestSnapInfo* request : batch) {
+            ASSERT_FALSE(request->snapDevicesSet.empty()) << request->logText();
             request->snapDevice = request->snapDevicesSet.back();
         }
     }
