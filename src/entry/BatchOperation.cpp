@@ -24,8 +24,8 @@ using LogTarget = BatchOperation::LogTarget;
 using AfterFailure = BatchOperation::AfterFailure;
 using Line = BatchOperation::Line;
 
-// Builds one operation's row field by named field, so that a row reads like the operation's
-// line in each table of the batch loop.
+// Builds one operation's row a named field at a time, so that a row says what each of its
+// texts, levels, statuses and flags is without counting positions.
 class Row {
 public:
     constexpr Row(const char* header, Copy_Status (CMCopyServerTegile::*drive)()) : op_() {
