@@ -10,155 +10,221 @@
 #include "EvDebug.h"
 #include "LMSleep.h"
 
-namespace batch {
+namespace {
+
+// Log levels of the host's log.
+constexpr int kMilestone = 0;
+constexpr int kDetail = 1;
+constexpr int kFailure = 2;
+
+const char* const kServerAllocationFailed = "CMCopyServerTegile object allocation failed";
 
 using Step = BatchOperation::Step;
-using KYSO::SnapInfo;
+using LogTarget = BatchOperation::LogTarget;
+using AfterFailure = BatchOperation::AfterFailure;
+using Line = BatchOperation::Line;
 
-const BatchOperation kProcessVpd = {
-    "KYSO::ResultCode kyso_processVPDInfo(KYSO::SnapInfo**, int16_t, KYSO::KYOSUtil*)",
-    "number of process VPD info request received [%d]",
-    "copy prepare request index [%d]",
-    "process VPD request failed error [%d]",
-    "CMCopyServerTegile object allocation failed",
-    "snap process vpd info operation failed. system is running out of memory",
-    "CopyRequest process VPD info completed",
-    1,
-    1,
-    KYSO::SNAP_PREPARE_FAILED,
-    KYSO::ERROR_PREPARE,
-    true,
-    false,
-    false,
-    true,
-    Step::None,
-    &CMCopyServerTegile::processVPD};
+// Builds one operation's row a named field at a time, so that a row says what each of its
+// texts, levels, statuses and flags is without counting positions.
+class Row {
+public:
+    constexpr Row(const char* header, Copy_Status (CMCopyServerTegile::*drive)()) : op_() {
+        op_.header = header;
+        op_.drive = drive;
+    }
+    constexpr Row& countLine(const char* line, int level) {
+        op_.countLine = line;
+        op_.countLevel = level;
+        return *this;
+    }
+    constexpr Row& indexLine(const char* line) {
+        op_.indexLine = line;
+        return *this;
+    }
+    constexpr Row& failureLine(const char* line) {
+        op_.failureLine = line;
+        return *this;
+    }
+    constexpr Row& completionLine(const char* line, int level) {
+        op_.completionLine = line;
+        op_.completionLevel = level;
+        return *this;
+    }
+    constexpr Row& allocationFailure(const char* line) {
+        op_.allocationFailure = line;
+        return *this;
+    }
+    constexpr Row& outOfMemory(const char* text) {
+        op_.outOfMemory = text;
+        return *this;
+    }
+    constexpr Row& failedStatus(int32_t status) {
+        op_.failedStatus = status;
+        return *this;
+    }
+    constexpr Row& errorCode(int32_t code) {
+        op_.errorCode = code;
+        return *this;
+    }
+    constexpr Row& serverCreatedLine(Line line) {
+        op_.serverCreatedLine = line;
+        return *this;
+    }
+    constexpr Row& requestStateLine(Line line) {
+        op_.requestStateLine = line;
+        return *this;
+    }
+    constexpr Row& logTarget(LogTarget target) {
+        op_.logTarget = target;
+        return *this;
+    }
+    constexpr Row& afterFailure(AfterFailure after) {
+        op_.afterFailure = after;
+        return *this;
+    }
+    constexpr Row& step(Step step) {
+        op_.step = step;
+        return *this;
+    }
+    constexpr operator BatchOperation() const { return op_; }
 
-const BatchOperation kPrepare = {"TEGILE KYCopyManagerTegile::kyso_prepareDevices() -",
-                                 "number of copy prepare request received [%d]",
-                                 "copy prepare request index [%d]",
-                                 "copy prepare request failed error [%d]",
-                                 "CMCopyServerTegile object allocation failed",
-                                 "snap prepare operation failed. system is running out of memory",
-                                 "CopyRequest prepare completed",
-                                 1,
-                                 1,
-                                 KYSO::SNAP_PREPARE_FAILED,
-                                 KYSO::ERROR_PREPARE,
-                                 true,
-                                 true,
-                                 false,
-                                 true,
-                                 Step::None,
-                                 &CMCopyServerTegile::prepare};
+private:
+    BatchOperation op_;
+};
 
-const BatchOperation kCreate = {"TEGILE KYCopyManagerTegile::kyso_snapDevices() -",
-                                "number of copy create request received [%d]",
-                                nullptr,
-                                "CopyRequest create failed error [%d]",
-                                "CMCopyServerTegile object allocation faild",
-                                "snap create operation failed. system is running out of memory",
-                                "CopyRequest copy completed",
-                                0,
-                                0,
-                                KYSO::SNAP_CREATE_FAILED,
-                                KYSO::ERROR_CREATE,
-                                false,
-                                false,
-                                true,
-                                true,
-                                Step::Create,
-                                &CMCopyServerTegile::createCopy};
+}  // namespace
 
-const BatchOperation kMount = {"TEGILE KYCopyManagerTegile::kyso_mapSnaps() -",
-                               "number of copy mount request received [%d]",
-                               "copy mount request index [%d]",
-                               "CopyRequest mount failed error [%d]",
-                               "CMCopyServerTegile object allocation failed",
-                               "snap mount operation failed. system is running out of memory",
-                               "CopyRequest mount completed",
-                               1,
-                               2,
-                               KYSO::SNAP_MOUNT_FAILED,
-                               KYSO::ERROR_MOUNT,
-                               true,
-                               true,
-                               true,
-                               true,
-                               Step::Mount,
-                               &CMCopyServerTegile::mountCopy};
+namespace batch {
 
-const BatchOperation kUnmount = {"TEGILE KYCopyManagerTegile::kyso_unmapSnaps() -",
-                                 "number of copy unmount request received [%d]",
-                                 "copy unmount request index [%d]",
-                                 "CopyRequest unmount failed error [%d]",
-                                 "CMCopyServerTegile object allocation failed",
-                                 "snap unmount operation failed. system is running out of memory",
-                                 "CopyRequest unmount completed",
-                                 1,
-                                 2,
-                                 KYSO::SNAP_UNMOUNT_FAILED,
-                                 KYSO::ERROR_UNMOUNT,
-                                 true,
-                                 true,
-                                 true,
-                                 false,
-                                 Step::Unmount,
-                                 &CMCopyServerTegile::unmountCopy};
+const BatchOperation kProcessVpd =
+    Row("KYSO::ResultCode kyso_processVPDInfo(KYSO::SnapInfo**, int16_t, KYSO::KYOSUtil*)",
+        &CMCopyServerTegile::processVPD)
+        .countLine("number of process VPD info request received [%d]", kDetail)
+        .indexLine("copy prepare request index [%d]")
+        .failureLine("process VPD request failed error [%d]")
+        .completionLine("CopyRequest process VPD info completed", kDetail)
+        .allocationFailure(kServerAllocationFailed)
+        .outOfMemory("snap process vpd info operation failed. system is running out of memory")
+        .failedStatus(KYSO::SNAP_PREPARE_FAILED)
+        .errorCode(KYSO::ERROR_PREPARE)
+        .serverCreatedLine(Line::Logged)
+        .requestStateLine(Line::Omitted)
+        .logTarget(LogTarget::FirstRequest)
+        .afterFailure(AfterFailure::Stop)
+        .step(Step::None);
 
-const BatchOperation kDelete = {"TEGILE KYCopyManagerTegile::kyso_deleteSnaps() -",
-                                "number of copy delete request received [%d]",
-                                "copy delete request index [%d]",
-                                "CopyRequest delete failed error [%d]",
-                                "CMCopyServerTegile object allocation failed",
-                                "snap delete operation failed. system is running out of memory",
-                                "CopyRequest delete completed",
-                                1,
-                                2,
-                                KYSO::SNAP_DELETE_FAILED,
-                                KYSO::ERROR_DELETE,
-                                true,
-                                true,
-                                true,
-                                false,
-                                Step::None,
-                                &CMCopyServerTegile::deleteCopy};
+const BatchOperation kPrepare =
+    Row("TEGILE KYCopyManagerTegile::kyso_prepareDevices() -", &CMCopyServerTegile::prepare)
+        .countLine("number of copy prepare request received [%d]", kDetail)
+        .indexLine("copy prepare request index [%d]")
+        .failureLine("copy prepare request failed error [%d]")
+        .completionLine("CopyRequest prepare completed", kDetail)
+        .allocationFailure(kServerAllocationFailed)
+        .outOfMemory("snap prepare operation failed. system is running out of memory")
+        .failedStatus(KYSO::SNAP_PREPARE_FAILED)
+        .errorCode(KYSO::ERROR_PREPARE)
+        .serverCreatedLine(Line::Logged)
+        .requestStateLine(Line::Logged)
+        .logTarget(LogTarget::FirstRequest)
+        .afterFailure(AfterFailure::Stop)
+        .step(Step::None);
 
-const BatchOperation kRevert = {"TEGILE KYCopyManagerTegile::kyso_revertSnaps() -",
-                                "number of copy revert request received [%d]",
-                                "copy revert request index [%d]",
-                                "CopyRequest revert failed error [%d]",
-                                "CMCopyServerTegile object allocation failed",
-                                "snap revert operation failed. system is running out of memory",
-                                "CopyRequest revert completed",
-                                1,
-                                2,
-                                KYSO::SNAP_REVERT_FAILED,
-                                KYSO::ERROR_REVERT,
-                                true,
-                                true,
-                                true,
-                                false,
-                                Step::None,
-                                &CMCopyServerTegile::revertCopy};
+const BatchOperation kCreate =
+    Row("TEGILE KYCopyManagerTegile::kyso_snapDevices() -", &CMCopyServerTegile::createCopy)
+        .countLine("number of copy create request received [%d]", kMilestone)
+        .indexLine(nullptr)
+        .failureLine("CopyRequest create failed error [%d]")
+        .completionLine("CopyRequest copy completed", kMilestone)
+        .allocationFailure("CMCopyServerTegile object allocation faild")
+        .outOfMemory("snap create operation failed. system is running out of memory")
+        .failedStatus(KYSO::SNAP_CREATE_FAILED)
+        .errorCode(KYSO::ERROR_CREATE)
+        .serverCreatedLine(Line::Omitted)
+        .requestStateLine(Line::Omitted)
+        .logTarget(LogTarget::CurrentRequest)
+        .afterFailure(AfterFailure::Stop)
+        .step(Step::Create);
 
-const BatchOperation kReconcile = {"TEGILE KYCopyManagerTegile::kyso_reconcileSnaps() -",
-                                   "number of copy reconcile request received [%d]",
-                                   "copy reconcile request index [%d]",
-                                   "CopyRequest reconcile failed error [%d]",
-                                   "CMCopyServerTegile object allocation failed",
-                                   nullptr,
-                                   "CopyRequest reconcile completed",
-                                   1,
-                                   1,
-                                   0,
-                                   KYSO::ERROR_RECONCILE,
-                                   true,
-                                   true,
-                                   true,
-                                   false,
-                                   Step::None,
-                                   &CMCopyServerTegile::reconcileCopy};
+const BatchOperation kMount =
+    Row("TEGILE KYCopyManagerTegile::kyso_mapSnaps() -", &CMCopyServerTegile::mountCopy)
+        .countLine("number of copy mount request received [%d]", kDetail)
+        .indexLine("copy mount request index [%d]")
+        .failureLine("CopyRequest mount failed error [%d]")
+        .completionLine("CopyRequest mount completed", kFailure)
+        .allocationFailure(kServerAllocationFailed)
+        .outOfMemory("snap mount operation failed. system is running out of memory")
+        .failedStatus(KYSO::SNAP_MOUNT_FAILED)
+        .errorCode(KYSO::ERROR_MOUNT)
+        .serverCreatedLine(Line::Logged)
+        .requestStateLine(Line::Logged)
+        .logTarget(LogTarget::CurrentRequest)
+        .afterFailure(AfterFailure::Stop)
+        .step(Step::Mount);
+
+const BatchOperation kUnmount =
+    Row("TEGILE KYCopyManagerTegile::kyso_unmapSnaps() -", &CMCopyServerTegile::unmountCopy)
+        .countLine("number of copy unmount request received [%d]", kDetail)
+        .indexLine("copy unmount request index [%d]")
+        .failureLine("CopyRequest unmount failed error [%d]")
+        .completionLine("CopyRequest unmount completed", kFailure)
+        .allocationFailure(kServerAllocationFailed)
+        .outOfMemory("snap unmount operation failed. system is running out of memory")
+        .failedStatus(KYSO::SNAP_UNMOUNT_FAILED)
+        .errorCode(KYSO::ERROR_UNMOUNT)
+        .serverCreatedLine(Line::Logged)
+        .requestStateLine(Line::Logged)
+        .logTarget(LogTarget::CurrentRequest)
+        .afterFailure(AfterFailure::GoOn)
+        .step(Step::Unmount);
+
+const BatchOperation kDelete =
+    Row("TEGILE KYCopyManagerTegile::kyso_deleteSnaps() -", &CMCopyServerTegile::deleteCopy)
+        .countLine("number of copy delete request received [%d]", kDetail)
+        .indexLine("copy delete request index [%d]")
+        .failureLine("CopyRequest delete failed error [%d]")
+        .completionLine("CopyRequest delete completed", kFailure)
+        .allocationFailure(kServerAllocationFailed)
+        .outOfMemory("snap delete operation failed. system is running out of memory")
+        .failedStatus(KYSO::SNAP_DELETE_FAILED)
+        .errorCode(KYSO::ERROR_DELETE)
+        .serverCreatedLine(Line::Logged)
+        .requestStateLine(Line::Logged)
+        .logTarget(LogTarget::CurrentRequest)
+        .afterFailure(AfterFailure::GoOn)
+        .step(Step::None);
+
+const BatchOperation kRevert =
+    Row("TEGILE KYCopyManagerTegile::kyso_revertSnaps() -", &CMCopyServerTegile::revertCopy)
+        .countLine("number of copy revert request received [%d]", kDetail)
+        .indexLine("copy revert request index [%d]")
+        .failureLine("CopyRequest revert failed error [%d]")
+        .completionLine("CopyRequest revert completed", kFailure)
+        .allocationFailure(kServerAllocationFailed)
+        .outOfMemory("snap revert operation failed. system is running out of memory")
+        .failedStatus(KYSO::SNAP_REVERT_FAILED)
+        .errorCode(KYSO::ERROR_REVERT)
+        .serverCreatedLine(Line::Logged)
+        .requestStateLine(Line::Logged)
+        .logTarget(LogTarget::CurrentRequest)
+        .afterFailure(AfterFailure::GoOn)
+        .step(Step::None);
+
+// Reconcile sets no failure status and has no out-of-memory text.
+const BatchOperation kReconcile =
+    Row("TEGILE KYCopyManagerTegile::kyso_reconcileSnaps() -", &CMCopyServerTegile::reconcileCopy)
+        .countLine("number of copy reconcile request received [%d]", kDetail)
+        .indexLine("copy reconcile request index [%d]")
+        .failureLine("CopyRequest reconcile failed error [%d]")
+        .completionLine("CopyRequest reconcile completed", kDetail)
+        .allocationFailure(kServerAllocationFailed)
+        .outOfMemory(nullptr)
+        .failedStatus(0)
+        .errorCode(KYSO::ERROR_RECONCILE)
+        .serverCreatedLine(Line::Logged)
+        .requestStateLine(Line::Logged)
+        .logTarget(LogTarget::CurrentRequest)
+        .afterFailure(AfterFailure::GoOn)
+        .step(Step::None);
 
 }  // namespace batch
 
@@ -172,7 +238,7 @@ Copy_Status memoryGuarded(KYSO::SnapInfo* target, const char* header, Step&& ste
     try {
         return step();
     } catch (const std::bad_alloc&) {
-        target->log(2, header, "%s", "out of memory");
+        target->log(kFailure, header, "%s", "out of memory");
         return COPY_NO_MEMORY;
     }
 }
@@ -187,14 +253,14 @@ Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, c
     if (status == COPY_SUCCESS) {
         return status;
     }
-    target->log(1, header, "%s", "checking all the devices discovered");
+    target->log(kDetail, header, "%s", "checking all the devices discovered");
     while (remaining != 0) {
-        target->log(1, header, "retry count [%d] retry inteval [%d]", static_cast<int>(remaining),
-                    static_cast<int>(interval));
+        target->log(kDetail, header, "retry count [%d] retry inteval [%d]",
+                    static_cast<int>(remaining), static_cast<int>(interval));
         ++retries;
         status = server.mapCopyToHost(true);
         if (status == COPY_SUCCESS) {
-            target->log(1, header, "%s", "device found from all the devices discovered");
+            target->log(kDetail, header, "%s", "device found from all the devices discovered");
             return status;
         }
         --remaining;
@@ -202,7 +268,7 @@ Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, c
         const unsigned long long ms = static_cast<unsigned long long>(interval) * 1000ULL;
         LMSLEEP(ms > 0xFFFFFFFFULL ? 0xFFFFFFFFU : static_cast<unsigned int>(ms));
     }
-    target->log(1, header, "%s", "device not found from all the devices discovered");
+    target->log(kDetail, header, "%s", "device not found from all the devices discovered");
     return status;
 }
 
@@ -245,36 +311,36 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
 
     std::unique_ptr<CMCopyServerTegile> server(new (std::nothrow) CMCopyServerTegile(util));
     if (!server) {
-        target->log(2, op.header, "%s", op.allocationFailure);
+        target->log(kFailure, op.header, "%s", op.allocationFailure);
         if (op.outOfMemory != nullptr) {
             target->setError(op.errorCode, op.outOfMemory);
         }
         return KYSO::RESULT_FAILED;
     }
-    if (op.logServerCreated) {
-        target->log(1, op.header, "%s", "CMCopyServerTegile created");
+    if (op.serverCreatedLine == Line::Logged) {
+        target->log(kDetail, op.header, "%s", "CMCopyServerTegile created");
     }
     server->setLogger(requests[0]);
 
     int succeeded = 0;
     Copy_Status last = COPY_SUCCESS;
     for (int16_t i = 0; i < count; ++i) {
-        if (op.followRequest) {
+        if (op.logTarget == LogTarget::CurrentRequest) {
             target = requests[i];
         }
         if (op.indexLine != nullptr) {
-            target->log(1, op.header, op.indexLine, static_cast<int>(i));
+            target->log(kDetail, op.header, op.indexLine, static_cast<int>(i));
         }
         std::unique_ptr<CMCopyRequest> wrapper(new (std::nothrow) CMCopyRequest(requests[i]));
         if (!wrapper) {
-            target->log(2, op.header, "%s", "CMCopyRequest object allocation failed");
-            if (op.stopAtFirstFailure) {
+            target->log(kFailure, op.header, "%s", "CMCopyRequest object allocation failed");
+            if (op.afterFailure == AfterFailure::Stop) {
                 break;
             }
             continue;
         }
-        if (op.logRequestState) {
-            target->log(1, op.header, "CMCopyRequest created state [%d]",
+        if (op.requestStateLine == Line::Logged) {
+            target->log(kDetail, op.header, "CMCopyRequest created state [%d]",
                         static_cast<int>(requests[i]->getSnapStatus()));
         }
         server->setCopyRequest(wrapper.get());
@@ -284,8 +350,8 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
             ++succeeded;
             continue;
         }
-        target->log(2, op.header, op.failureLine, static_cast<int>(last));
-        if (op.stopAtFirstFailure) {
+        target->log(kFailure, op.header, op.failureLine, static_cast<int>(last));
+        if (op.afterFailure == AfterFailure::Stop) {
             break;
         }
     }
@@ -325,7 +391,7 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
         target->setError(op.errorCode, server->getErrorMessage(last).c_str());
     }
     server.reset();
-    target->log(1, op.header, "call summary %s",
+    target->log(kDetail, op.header, "call summary %s",
                 callSummary(call.statistics(), std::chrono::steady_clock::now() - started, retries)
                     .c_str());
     target->log(op.completionLevel, op.header, "%s", op.completionLine);

@@ -13,24 +13,29 @@
 
 struct BatchOperation {
     enum class Step { None, Create, Mount, Unmount };
+    // The request the loop logs through and gives the call's error.
+    enum class LogTarget { FirstRequest, CurrentRequest };
+    // What the loop does after a request failed.
+    enum class AfterFailure { Stop, GoOn };
+    enum class Line { Logged, Omitted };
 
-    const char* header;
-    const char* countLine;          // one %d: the number of requests
-    const char* indexLine;          // one %d: the index; null: none
-    const char* failureLine;        // one %d: the status
-    const char* allocationFailure;  // when the copy server cannot be made
-    const char* outOfMemory;        // setError text then; null: none
-    const char* completionLine;
-    int countLevel;
-    int completionLevel;
-    int32_t failedStatus;  // set on every request first; 0: none
-    int32_t errorCode;
-    bool logServerCreated;  // "CMCopyServerTegile created"
-    bool logRequestState;   // "CMCopyRequest created state [%d]"
-    bool followRequest;     // request i becomes the log target
-    bool stopAtFirstFailure;
-    Step step;
-    Copy_Status (CMCopyServerTegile::*drive)();
+    const char* header = nullptr;
+    const char* countLine = nullptr;  // one %d: the number of requests
+    int countLevel = 1;
+    const char* indexLine = nullptr;          // one %d: the index; null: none
+    const char* failureLine = nullptr;        // one %d: the status
+    const char* allocationFailure = nullptr;  // when the copy server cannot be made
+    const char* outOfMemory = nullptr;        // setError text then; null: none
+    const char* completionLine = nullptr;
+    int completionLevel = 1;
+    int32_t failedStatus = 0;  // set on every request first; 0: none
+    int32_t errorCode = 0;
+    Line serverCreatedLine = Line::Logged;  // "CMCopyServerTegile created"
+    Line requestStateLine = Line::Logged;   // "CMCopyRequest created state [%d]"
+    LogTarget logTarget = LogTarget::FirstRequest;
+    AfterFailure afterFailure = AfterFailure::Stop;
+    Step step = Step::None;
+    Copy_Status (CMCopyServerTegile::*drive)() = nullptr;
 };
 
 namespace batch {

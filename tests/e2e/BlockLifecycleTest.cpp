@@ -14,16 +14,6 @@ using site::kEsxSmall;
 using site::kOraData;
 using site::kOraLogs;
 
-// esx-small becomes visible to db-host-fc too, so one FC host sees three volumes.
-void mapEsxSmallToDbHost(jsonxx::Object& seed) {
-    jsonxx::Array& mappings = seed.get<jsonxx::Array>("mappings");
-    jsonxx::Object mapping;
-    mapping.import("datasetPath", "pool-a/Local/vmware/esx-small");
-    mapping.import("initiatorGroup", "db-host-fc");
-    mapping.import("targetGroup", "default-fc-target-group");
-    mappings.append(mapping);
-}
-
 std::string preparedRecord(const char* version, const char* lun, const char* name,
                            const char* project) {
     return std::string(version) + "|" + lun + "|" + name + "|pool-a|" + project + "|Local|";
@@ -42,6 +32,7 @@ protected:
     void mounted(const Batch& batch) {
         step("kyso_mapSnaps", batch, KYSO::RESULT_SUCCESS);
         for (TestSnapInfo* request : batch) {
+            ASSERT_FALSE(request->snapDevicesSet.empty()) << request->logText();
             request->snapDevice = request->snapDevicesSet.back();
         }
     }

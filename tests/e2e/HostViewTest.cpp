@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "PluginSite.h"
+#include "Transcript.h"
 
 namespace e2e {
 namespace {
@@ -52,6 +53,7 @@ TEST_F(HostView, VMwareDeviceIsMappedToTheEsxServerAndToTheProxy) {
     const std::string tail = "|esx-iscsi|default-pool-a-iscsi-target-group|";
     const std::string& record = batch[0]->metaData;
     EXPECT_EQ(record.compare(record.size() - tail.size(), tail.size(), tail), 0) << record;
+    ASSERT_FALSE(batch[0]->snapDevicesSet.empty()) << batch[0]->logText();
     const std::string& device = batch[0]->snapDevicesSet.back();
     EXPECT_EQ(device.rfind("{idatype:vmware", 0), 0u) << device;
     EXPECT_NE(util.rescans.back().initiators.size(), 1u);  // the proxy's and the server's
@@ -89,6 +91,7 @@ TEST_F(HostView, NfsDatastoreLivesThroughPrepareSnapMountUnmountAndDelete) {
     EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
     const auto clones = datasetsWith(array, "shares", "name", "MNT_KY-20261209T024100Z-9");
     ASSERT_EQ(clones.size(), 1u);
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     EXPECT_EQ(request.snapDevicesSet.back(),
               " { idatype:vmware,vendor:Tegile,type:nfs,nfsver:NFS,standardinqury:,lunuuid:" +
                   clones[0].get<jsonxx::String>("mountpoint") + "/vm01,targethostname:arr1}");
@@ -119,13 +122,19 @@ TEST_F(HostView, VpdRegistersTheArrayAndProxyDevicesAreMatchedToMountedCopies) {
     for (TestSnapInfo* request : batch) {
         request->snapProperties[KYSO::SNAP_PROPERTY_PROXY] = std::string("proxy01,") + kFcTarget;
     }
+    ASSERT_FALSE(batch[0]->snapDevicesSet.empty() || batch[1]->snapDevicesSet.empty())
+        << batch[0]->logText();
     const std::string dataClone = batch[0]->snapDevicesSet.back();
     const std::string logsClone = batch[1]->snapDevicesSet.back();
 
     std::vector<KYSO::SnapInfo*> requests(batch.begin(), batch.end());
     auto identify = plugin.fn<KYSO::IdentifyDevicesFn>("kyso_identifyDevices");
     int16_t reserved = 0;
+    Transcript transcript(batch);
     KYSO::DeviceMap untouched = {{kIntelliFlashKey, {logsClone, "/dev/sim/ABSENT"}}};
+    transcript.note("no requests counted");
+    EXPECT_EQ(identify(requests.data(), 0, untouched, 3, reserved, &util), KYSO::RESULT_FAILED);
+    transcript.note("operation 2");
     EXPECT_EQ(identify(requests.data(), 2, untouched, 2, reserved, &util), KYSO::RESULT_SUCCESS);
     EXPECT_EQ(untouched[kIntelliFlashKey].size(), 2u);
 
@@ -133,12 +142,16 @@ TEST_F(HostView, VpdRegistersTheArrayAndProxyDevicesAreMatchedToMountedCopies) {
         {kIntelliFlashKey,
          {simhost::SimulatedHost::deviceName(kOraData), logsClone, "/dev/sim/ABSENT", dataClone}},
         {"OTHER   |::|DISK            ", {"/dev/sdz"}}};
+    transcript.note("operation 3 over four devices");
     EXPECT_EQ(identify(requests.data(), 2, devices, 3, reserved, &util), KYSO::RESULT_SUCCESS);
     EXPECT_EQ(devices[kIntelliFlashKey], (std::list<std::string>{dataClone, logsClone}));
     EXPECT_EQ(devices["OTHER   |::|DISK            "], std::list<std::string>{"/dev/sdz"});
 
     KYSO::DeviceMap none = {{"OTHER   |::|DISK            ", {"/dev/sdz"}}};
+    transcript.note("operation 3 without IntelliFlash devices");
     EXPECT_EQ(identify(requests.data(), 2, none, 3, reserved, &util), KYSO::RESULT_SUCCESS);
+    transcript.outcome(KYSO::RESULT_SUCCESS);
+    expectGolden("kyso_identifyDevices", transcript.text());
     EXPECT_TRUE(
         batch[0]->logged("None of the mounted devices belongs to vendor [TEGILE  ] and "
                          "product [INTELLIFLASH    ]"));
@@ -151,8 +164,20 @@ TEST_F(HostView, SupportIsGivenOnlyToIntelliFlashDevices) {
     acme.standard = simhost::standardInquiryData("ACME", "INTELLIFLASH");
     acme.page83 = simhost::identificationPageData(kOraData, kFcTarget);
     host->devices().setDevice("/dev/acme", acme);
+    // The array's vendor with another product, and both names in another case.
+    const std::pair<const char*, simhost::SimulatedDevice> others[] = {
+        {"/dev/other-product", {simhost::standardInquiryData("TEGILE", "T4700"), acme.page83}},
+        {"/dev/lower-vendor",
+         {simhost::standardInquiryData("tegile", "INTELLIFLASH"), acme.page83}},
+        {"/dev/lower-product",
+         {simhost::standardInquiryData("TEGILE", "IntelliFlash"), acme.page83}},
+    };
+    for (const auto& [name, device] : others) {
+        host->devices().setDevice(name, device);
+    }
     auto isSupported = plugin.fn<KYSO::IsSupportedFn>("kyso_isSupported");
     const std::string padded = site::hexOf(simhost::standardInquiryData("TEGILE", "INTELLIFLASH"));
+    const std::string otherProduct = site::hexOf(simhost::standardInquiryData("TEGILE", "T4700"));
     const std::pair<std::string, KYSO::ResultCode> cases[] = {
         {simhost::SimulatedHost::deviceName(kOraData), KYSO::RESULT_SUCCESS},
         {"/dev/acme", KYSO::RESULT_FAILED},
@@ -160,12 +185,22 @@ TEST_F(HostView, SupportIsGivenOnlyToIntelliFlashDevices) {
         {"{idatype:vmware,lunuuid:x,standardinqury:" + padded + ",type:vmfs}",
          KYSO::RESULT_SUCCESS},
         {"{idatype:vmware,lunuuid:x,type:vmfs}", KYSO::RESULT_FAILED},
+        {"/dev/other-product", KYSO::RESULT_FAILED},
+        {"/dev/lower-vendor", KYSO::RESULT_FAILED},
+        {"/dev/lower-product", KYSO::RESULT_FAILED},
+        {"{idatype:vmware,lunuuid:x,standardinqury:" + otherProduct + ",type:vmfs}",
+         KYSO::RESULT_FAILED},
     };
     testhost::CapturingDebugSink log;
+    Transcript transcript({});
     for (const auto& [device, expected] : cases) {
-        EXPECT_EQ(isSupported(device.c_str(), 0, &util, nullptr, 0), expected) << device;
+        transcript.note("kyso_isSupported " + device);
+        const KYSO::ResultCode result = isSupported(device.c_str(), 0, &util, nullptr, 0);
+        EXPECT_EQ(result, expected) << device;
+        transcript.note("result " + std::to_string(result));
     }
-    ASSERT_EQ(log.lines.size(), 5u);
+    expectGolden("kyso_isSupported", transcript.text());
+    ASSERT_EQ(log.lines.size(), std::size(cases));
     EXPECT_EQ(log.lines[1].message, "device [/dev/acme] does not belong to [TEGILE] vendor");
     EXPECT_EQ(log.lines[2].message,
               "scsi inquiry standary data failed device name [/dev/sim/ABSENT]");

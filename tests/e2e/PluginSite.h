@@ -19,6 +19,16 @@ using Batch = std::vector<TestSnapInfo*>;
 
 inline const char* const kSnapName = "KY-20261209T024100Z-1";
 
+// A seed edit: esx-small becomes visible to db-host-fc too, so one FC host sees three volumes.
+inline void mapEsxSmallToDbHost(jsonxx::Object& seed) {
+    jsonxx::Array& mappings = seed.get<jsonxx::Array>("mappings");
+    jsonxx::Object mapping;
+    mapping.import("datasetPath", "pool-a/Local/vmware/esx-small");
+    mapping.import("initiatorGroup", "db-host-fc");
+    mapping.import("targetGroup", "default-fc-target-group");
+    mappings.append(mapping);
+}
+
 class PluginSite : public ::testing::Test, public site::ArraySite {
 protected:
     void SetUp() override { ASSERT_TRUE(plugin.loaded()) << dlerror(); }
@@ -30,6 +40,34 @@ protected:
     void step(const char* name, const Batch& batch, KYSO::ResultCode result) {
         ASSERT_EQ(call(name, batch), result) << name << "\n" << batch.front()->logText();
         carryOver(batch);
+    }
+    // Brings `batch` on `array` to the state the export `name` starts from: for process-VPD a
+    // host that knows the array only once it is paired with its target; for prepare nothing;
+    // for unmount prepared, snapshotted and mounted; for the others prepared and snapshotted.
+    void readyFor(const std::string& name, const site::SiteArray& array, const Batch& batch) {
+        if (name == "kyso_processVPDInfo") {
+            for (TestSnapInfo* request : batch) {
+                request->findArrayHostDefault = 1;
+                request->findArrayHostAnswers[array.name + "|" + site::kFcTarget] = 0;
+            }
+            return;
+        }
+        if (name == "kyso_prepareDevices") {
+            return;
+        }
+        step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
+        if (name == "kyso_snapDevices") {
+            return;
+        }
+        step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
+        if (name == "kyso_unmapSnaps") {
+            step("kyso_mapSnaps", batch, KYSO::RESULT_SUCCESS);
+            for (TestSnapInfo* request : batch) {
+                if (!request->snapDevicesSet.empty()) {
+                    request->snapDevice = request->snapDevicesSet.back();
+                }
+            }
+        }
     }
     // Requests for the block devices of `luns` on `array`, whose array the host knows; the
     // host names their snapshots `prefix`-1, `prefix`-2, ...

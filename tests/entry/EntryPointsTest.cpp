@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <list>
 #include <memory>
 #include <new>
 #include <set>
@@ -10,6 +11,7 @@
 
 #include "KysoExports.h"
 #include "LoadedPlugin.h"
+#include "PlatformFakes.h"
 #include "TestOSUtil.h"
 #include "TestSnapInfo.h"
 
@@ -121,6 +123,57 @@ TEST(EntryPoints, NullRequestsOrUtilityRejectTheCallBeforeAnyRequestIsTouched) {
     EXPECT_EQ(identify(one, 1, devices, 3, reserved, nullptr), KYSO::RESULT_FAILED);
     EXPECT_EQ(plugin.fn<KYSO::IsSupportedFn>("kyso_isSupported")(nullptr, 0, &util, nullptr, 0),
               KYSO::RESULT_FAILED);
+}
+
+// Arguments identification refuses, each with its one reason at the error level of the debug
+// log, before any request is touched.
+struct IdentifyArguments {
+    const char* scenario;
+    enum class Requests { Both, None, FirstNull, SecondNull } requests;
+    int16_t count;
+    bool withUtility;
+    const char* reason;
+};
+
+const IdentifyArguments kRefusedIdentifications[] = {
+    {"no devices counted", IdentifyArguments::Requests::Both, 0, true, "Device count[0] not valid"},
+    {"a negative count", IdentifyArguments::Requests::Both, -2, true, "Device count[-2] not valid"},
+    {"no request list", IdentifyArguments::Requests::None, 1, true, "Device list is null"},
+    {"no first request", IdentifyArguments::Requests::FirstNull, 2, true, "Device list is null"},
+    {"no OS utility", IdentifyArguments::Requests::Both, 2, false, "Snap util object is null"},
+    {"a later request missing", IdentifyArguments::Requests::SecondNull, 2, true,
+     "Invalid snapInfo pointer."},
+};
+
+TEST(EntryPoints, IdentifyRefusesBadArgumentsWithTheirReason) {
+    LoadedPlugin plugin;
+    ASSERT_TRUE(plugin.loaded());
+    auto identify = plugin.fn<KYSO::IdentifyDevicesFn>("kyso_identifyDevices");
+    TestOSUtil util;
+    for (const IdentifyArguments& row : kRefusedIdentifications) {
+        SCOPED_TRACE(row.scenario);
+        TestSnapInfo first, second;
+        KYSO::SnapInfo* both[] = {&first, &second};
+        KYSO::SnapInfo* firstNull[] = {nullptr, &second};
+        KYSO::SnapInfo* secondNull[] = {&first, nullptr};
+        KYSO::SnapInfo** requests =
+            row.requests == IdentifyArguments::Requests::Both         ? both
+            : row.requests == IdentifyArguments::Requests::FirstNull  ? firstNull
+            : row.requests == IdentifyArguments::Requests::SecondNull ? secondNull
+                                                                      : nullptr;
+        KYSO::DeviceMap devices = {{"TEGILE  |::|INTELLIFLASH    ", {"/dev/sdb"}}};
+        int16_t reserved = 0;
+        testhost::CapturingDebugSink log;
+        EXPECT_EQ(
+            identify(requests, row.count, devices, 3, reserved, row.withUtility ? &util : nullptr),
+            KYSO::RESULT_FAILED);
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_EQ(log.lines[0].level, EvDebug::LEVEL_ERROR);
+        EXPECT_EQ(log.lines[0].message, row.reason);
+        EXPECT_TRUE(first.logLines.empty());
+        EXPECT_TRUE(second.logLines.empty());
+        EXPECT_EQ(devices.at("TEGILE  |::|INTELLIFLASH    "), std::list<std::string>{"/dev/sdb"});
+    }
 }
 
 TEST(EntryPoints, UnprepareClearsMetadataAndMarksEveryRequestUnprepared) {

@@ -17,7 +17,6 @@ namespace e2e {
 namespace {
 
 using site::kDbHostPort;
-using site::kFcTarget;
 using site::kOraData;
 
 const char* const kGeneric = "snap operation failed. please check logs for more details";
@@ -87,25 +86,7 @@ protected:
         TestSnapInfo& request =
             newRequest(*array, simhost::SimulatedHost::deviceName(kOraData), snapId);
         request.findArrayHostDefault = 0;
-        const Batch batch = {&request};
-        const std::string name = op.exportName;
-        if (name == "kyso_processVPDInfo") {
-            request.findArrayHostDefault = 1;
-            request.findArrayHostAnswers[std::string("arr|") + kFcTarget] = 0;
-            return request;
-        }
-        if (name == "kyso_prepareDevices") {
-            return request;
-        }
-        step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
-        if (name == "kyso_snapDevices") {
-            return request;
-        }
-        step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
-        if (name == "kyso_unmapSnaps") {
-            step("kyso_mapSnaps", batch, KYSO::RESULT_SUCCESS);
-            request.snapDevice = request.snapDevicesSet.back();
-        }
+        PluginSite::readyFor(op.exportName, *array, {&request});
         return request;
     }
 
