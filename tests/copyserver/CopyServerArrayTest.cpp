@@ -171,6 +171,7 @@ TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
     ASSERT_FALSE(clone.empty());
     std::string cloneLun;
     withModel(array, [&](arraysim::Model& model) { cloneLun = model.findDataset(clone)->luId; });
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     EXPECT_EQ(request.snapDevicesSet.back(), SimulatedHostDevice(cloneLun.c_str()));
     const std::string record = request.metaDataWrites.back().text;
     EXPECT_EQ(record.substr(0, record.find(cloneLun)), prepared(kOraData, "ora-data") + "KY-3|");
@@ -282,6 +283,7 @@ TEST_F(CopyServerArrays, NfsCopyIsReportedAtTheClonesMountPointBelowWhichTheData
     EXPECT_EQ(server->mapCopyToHost(false), COPY_SUCCESS);
     EXPECT_EQ(server->getNumFailedCmds(), 1);
     EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     const std::string& reported = request.snapDevicesSet.back();
     EXPECT_EQ(reported.rfind(" { idatype:vmware,vendor:Tegile,type:nfs,nfsver:NFS,standardinqury:,"
                              "lunuuid:/export/",
@@ -303,6 +305,7 @@ TEST_F(CopyServerArrays, SnapshotLivesThroughEveryDriver) {
     ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS) << request.logText();
     mounter->clearCmdList();
     carryOver({&request});
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     request.snapDevice = request.snapDevicesSet.back();
     const std::string snapshot = "pool-a/Local/oracle/ora-data@Manual-V-KY-6";
 
@@ -358,6 +361,7 @@ TEST_F(CopyServerArrays, VpdAndProxyDevicesAreIdentifiedByTargetAndLun) {
     ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS);
     mounter->clearCmdList();
     carryOver({&request});
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     const std::string proxyDevice = request.snapDevicesSet.back();
 
     auto server = newCopyServer();

@@ -52,6 +52,7 @@ TEST_F(HostView, VMwareDeviceIsMappedToTheEsxServerAndToTheProxy) {
     const std::string tail = "|esx-iscsi|default-pool-a-iscsi-target-group|";
     const std::string& record = batch[0]->metaData;
     EXPECT_EQ(record.compare(record.size() - tail.size(), tail.size(), tail), 0) << record;
+    ASSERT_FALSE(batch[0]->snapDevicesSet.empty()) << batch[0]->logText();
     const std::string& device = batch[0]->snapDevicesSet.back();
     EXPECT_EQ(device.rfind("{idatype:vmware", 0), 0u) << device;
     EXPECT_NE(util.rescans.back().initiators.size(), 1u);  // the proxy's and the server's
@@ -89,6 +90,7 @@ TEST_F(HostView, NfsDatastoreLivesThroughPrepareSnapMountUnmountAndDelete) {
     EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
     const auto clones = datasetsWith(array, "shares", "name", "MNT_KY-20261209T024100Z-9");
     ASSERT_EQ(clones.size(), 1u);
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     EXPECT_EQ(request.snapDevicesSet.back(),
               " { idatype:vmware,vendor:Tegile,type:nfs,nfsver:NFS,standardinqury:,lunuuid:" +
                   clones[0].get<jsonxx::String>("mountpoint") + "/vm01,targethostname:arr1}");
@@ -119,6 +121,8 @@ TEST_F(HostView, VpdRegistersTheArrayAndProxyDevicesAreMatchedToMountedCopies) {
     for (TestSnapInfo* request : batch) {
         request->snapProperties[KYSO::SNAP_PROPERTY_PROXY] = std::string("proxy01,") + kFcTarget;
     }
+    ASSERT_FALSE(batch[0]->snapDevicesSet.empty()) << batch[0]->logText();
+    ASSERT_FALSE(batch[1]->snapDevicesSet.empty()) << batch[1]->logText();
     const std::string dataClone = batch[0]->snapDevicesSet.back();
     const std::string logsClone = batch[1]->snapDevicesSet.back();
 
