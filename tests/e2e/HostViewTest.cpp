@@ -164,12 +164,15 @@ TEST_F(HostView, SupportIsGivenOnlyToIntelliFlashDevices) {
         {"{idatype:vmware,lunuuid:x,standardinqury:" + padded + ",type:vmfs}",
          KYSO::RESULT_SUCCESS},
         {"{idatype:vmware,lunuuid:x,type:vmfs}", KYSO::RESULT_FAILED},
+        // Last in the description, the value keeps the closing brace.
+        {"{idatype:vmware,lunuuid:x,type:vmfs,standardinqury:" + padded + "}",
+         KYSO::RESULT_SUCCESS},
     };
     testhost::CapturingDebugSink log;
     for (const auto& [device, expected] : cases) {
         EXPECT_EQ(isSupported(device.c_str(), 0, &util, nullptr, 0), expected) << device;
     }
-    ASSERT_EQ(log.lines.size(), 5u);
+    ASSERT_EQ(log.lines.size(), 6u);
     EXPECT_EQ(log.lines[1].message, "device [/dev/acme] does not belong to [TEGILE] vendor");
     EXPECT_EQ(log.lines[2].message,
               "scsi inquiry standary data failed device name [/dev/sim/ABSENT]");
