@@ -216,6 +216,10 @@ private:
     // with `regrowFormat` (size, answer). 0, or 1 when the host could not supply it.
     int readRequestText(const BufferGet& get, const char* header, const char* regrowFormat,
                         std::string& text);
+    // Reads the host identifier into a 4096-byte buffer, regrown as the host asks (within the
+    // regrow bound). Returns the host's last answer; only BUFFER_FAILED (1) is a refusal, any
+    // other answer leaves `identifier` holding what the host put in the buffer.
+    int readHostIdentifier(std::string& identifier);
     // The device description loop: the description, or COPY_FAILED after "getdevice failed".
     Copy_Status readDevice(const char* header, const char* regrowFormat, std::string& text);
     // The request's array information with its required keys; logs it with the password
