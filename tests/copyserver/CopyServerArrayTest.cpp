@@ -2,10 +2,27 @@
 // discovery, the storage-server cache, the create batch across arrays, mounting and finding
 // clones, VMware and NFS mounts, the drivers through a snapshot's life, proxy identification.
 #include <algorithm>
+#include <new>
 
 #include "CopyServerFixture.h"
 #include "Faults.h"
 #include "KYSOTypes.h"
+
+namespace {
+// While set, allocations that may fail (new (std::nothrow)) on this thread fail.
+thread_local bool refuseNothrowNew = false;
+}  // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (refuseNothrowNew) {
+        return nullptr;
+    }
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace copyserver_test {
 namespace {
@@ -13,6 +30,7 @@ namespace {
 using testhost::TestSnapInfo;
 
 using site::hexOf;
+using site::kEsxInitiator;
 
 std::string prepared(const char* lun, const char* name) {
     return std::string("2.0|") + lun + "|" + name + "|pool-a|oracle|Local|";
@@ -104,6 +122,50 @@ TEST_F(CopyServerArrays, VolumeIsPreparedOnTheFirstConfiguredArrayThatServesItsT
     EXPECT_TRUE(stranger.logged("not found in HQ database", 2));
 }
 
+TEST_F(CopyServerArrays, ArraySearchEndsAtTheFirstArrayThatOwnsTheTargetOrFails) {
+    struct Case {
+        const char* scenario;
+        const char* firstArray;       // an array configured before the owner; null: none
+        const char* firstArrayFault;  // a call the first array fails; null: none
+        int32_t pairingAnswer;        // the host's answer to registering owner|target
+        Copy_Status status;
+        int arraysAsked;
+        const char* line;  // the failure line, when the search fails
+    };
+    const Case cases[] = {
+        {"owner registered", nullptr, nullptr, 0, COPY_SUCCESS, 1, nullptr},
+        {"pairing refused", nullptr, nullptr, 1, COPY_NOT_FOUND, 1, "not found in HQ database"},
+        // The first array serves the target too, and the host refuses that pairing.
+        {"earlier owner refused", "first", nullptr, 0, COPY_NOT_FOUND, 1,
+         "not found in HQ database"},
+        {"first array cannot look", "first", "listFCTargetGroups", 0, COPY_FAILED, 1,
+         "storage server tegile find target failed error [1]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        arrays.clear();
+        util = testhost::TestOSUtil();
+        if (c.firstArray != nullptr) {
+            Array& first = startArray(c.firstArray);
+            if (c.firstArrayFault != nullptr) {
+                inject(*first.simulator, c.firstArrayFault);
+            }
+        }
+        Array& owner = startArray("owner");
+        hostWith({{kDbHostPort, false}});
+        TestSnapInfo& request = newRequest(owner, SimulatedHostDevice(kOraData));
+        request.findArrayHostAnswers[std::string("owner|") + kFcTarget] = c.pairingAnswer;
+        EXPECT_EQ(drive(*newCopyServer(), {&request}, &CMCopyServerTegile::prepare)[0], c.status)
+            << request.logText();
+        EXPECT_EQ(request.status,
+                  c.status == COPY_SUCCESS ? KYSO::SNAP_PREPARED : KYSO::SNAP_PREPARE_FAILED);
+        EXPECT_EQ(util.callCount(testhost::UtilOp::GetArrayInfoByName), c.arraysAsked);
+        if (c.line != nullptr) {
+            EXPECT_TRUE(request.logged(c.line, 2)) << request.logText();
+        }
+    }
+}
+
 TEST_F(CopyServerArrays, BatchCreateReachesEveryArrayAndSharesOneServerPerArray) {
     Array& first = startArray("first");
     Array& second = startArray("second");
@@ -148,6 +210,36 @@ TEST_F(CopyServerArrays, FailedBatchFailsOnlyTheRequestsQueuedOnItsArray) {
     EXPECT_EQ(lost.status, KYSO::SNAP_CREATE_FAILED);
     EXPECT_TRUE(lost.metaDataWrites.empty());
     EXPECT_TRUE(kept.logged("copy batch command processing failed error", 2));
+}
+
+TEST_F(CopyServerArrays, FailedSecondCreatePhaseIsCounted) {
+    struct Case {
+        const char* failing;  // the array call of the second phase that fails; null: none
+        int32_t status;       // the request's status after the batch step
+        int failures;
+    };
+    const Case cases[] = {
+        {nullptr, KYSO::SNAP_CREATED, 0},
+        {"getVolumeSnapshotCreationStatus", KYSO::SNAP_CREATE_FAILED, 1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing != nullptr ? c.failing : "none");
+        arrays.clear();
+        Array& array = startArray("arr");
+        TestSnapInfo& request = newRequest(array, "", "KY-P" + std::to_string(++n));
+        request.metaData = std::string("1.0|") + kOraData + "|ora-data|pool-a|oracle|Local|";
+        auto server = newCopyServer();
+        ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::createCopy)[0], COPY_SUCCESS)
+            << request.logText();
+        if (c.failing != nullptr) {
+            inject(*array.simulator, c.failing);
+        }
+        server->processCmdList();
+        EXPECT_EQ(server->getNumFailedCmds(), c.failures) << request.logText();
+        EXPECT_EQ(request.status, c.status);
+        server->clearCmdList();
+    }
 }
 
 TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
@@ -249,6 +341,164 @@ TEST_F(CopyServerArrays, MountStopsAtTheFailingStepAndMakesNothingAfterIt) {
         }
         EXPECT_EQ(requestsOf(*array.simulator, "createMappingForVolume"),
                   std::string(c.fault) == "createMappingForVolume" ? 1u : 0u);
+    }
+}
+
+TEST_F(CopyServerArrays, MappingThatCannotLookFailsWholeAndChangesNoStatus) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-W");
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    struct Case {
+        const char* line;
+        std::function<void()> fault;
+        std::function<void()> mend;
+        Copy_Status status;
+    };
+    const Case cases[] = {
+        {"OS util refresh bus failed", [&] { util.refreshBusAnswer = false; },
+         [&] { util.refreshBusAnswer = true; }, COPY_FAILED},
+        {"scan devices failed", [&] { util.script(testhost::UtilOp::GetDeviceList, -1); }, [] {},
+         COPY_FAILED},
+        {"allocation of memory for new discovered device failed", [] { refuseNothrowNew = true; },
+         [] { refuseNothrowNew = false; }, COPY_NO_MEMORY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        c.fault();
+        const Copy_Status status = server->mapCopyToHost(true);
+        c.mend();
+        EXPECT_EQ(status, c.status);
+        EXPECT_TRUE(request.logged(c.line, 2)) << request.logText();
+        EXPECT_EQ(request.status, KYSO::SNAP_CREATED);
+        EXPECT_TRUE(request.snapDevicesSet.empty());
+        EXPECT_EQ(server->getNumFailedCmds(), 1);
+    }
+    EXPECT_EQ(server->mapCopyToHost(true), COPY_SUCCESS) << request.logText();
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+}
+
+TEST_F(CopyServerArrays, MountAgainMakesNoCloneOnlyWhileTheDeviceStillShowsIt) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& shown = snapshotOf(array, kOraData, "ora-data", "KY-M1");
+    auto first = newCopyServer();
+    drive(*first, {&shown}, &CMCopyServerTegile::mountCopy);
+    ASSERT_EQ(first->mapCopyToHost(false), COPY_SUCCESS) << shown.logText();
+    first->clearCmdList();
+    carryOver({&shown});
+    ASSERT_FALSE(shown.snapDevicesSet.empty());
+    TestSnapInfo& stale = snapshotOf(array, kOraLogs, "ora-logs", "KY-M2");
+    struct Case {
+        TestSnapInfo* request;
+        std::string snapDevice;
+        int32_t status;  // after the mount driver
+        uint64_t clonesMade;
+    };
+    const Case cases[] = {
+        {&shown, shown.snapDevicesSet.back(), KYSO::SNAP_MOUNTED, 0u},
+        // A device that shows another LUN does not stand for the copy.
+        {&stale, SimulatedHostDevice(kOraData), KYSO::SNAP_CREATED, 1u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request->snapUUID);
+        c.request->snapDevice = c.snapDevice;
+        c.request->status = KYSO::SNAP_CREATED;
+        const uint64_t before = requestsOf(*array.simulator, "cloneVolumeSnapshot");
+        auto server = newCopyServer();
+        EXPECT_EQ(drive(*server, {c.request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+            << c.request->logText();
+        EXPECT_EQ(c.request->status, c.status);
+        EXPECT_EQ(requestsOf(*array.simulator, "cloneVolumeSnapshot") - before, c.clonesMade);
+    }
+}
+
+TEST_F(CopyServerArrays, MountMapsThroughTheConfiguredTargetGroup) {
+    Array& array = startArray("arr", [](jsonxx::Object& seed) {
+        jsonxx::Array groups = seed.get<jsonxx::Array>("targetGroups");
+        jsonxx::Object group;
+        group.parse(R"({"name":"fc-second","protocol":"FC","targets":["wwn.2101001B32A1B2C3"]})");
+        groups.append(group);
+        seed.import("targetGroups", groups);
+    });
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-T");
+    request.configStrings["SMCONFIG_NAME_TARGET_GROUP"] = "fc-second";
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    const std::string clone = cloneOf(array, "pool-a/Local/oracle/ora-data@Manual-V-KY-T");
+    std::vector<std::string> targetGroups;
+    withModel(array, [&](arraysim::Model& model) {
+        for (arraysim::Mapping* mapping : model.mappingsOf(clone)) {
+            targetGroups.push_back(mapping->targetGroup);
+        }
+    });
+    EXPECT_EQ(targetGroups, std::vector<std::string>{"fc-second"});
+}
+
+TEST_F(CopyServerArrays, InitiatorIsChosenFcFirstThenTheFirstIscsiOne) {
+    const std::string known = "21:00:00:24:FF:3D:2A:10";
+    const std::string loose = "21:00:00:24:FF:4E:3B:20";
+    struct Case {
+        const char* scenario;
+        std::list<std::string> fc;
+        std::list<std::string> iscsi;
+        const char* failing;  // an array call that fails once
+        Copy_Status status;
+        std::string name;
+        std::string type;
+        const char* knownPort = nullptr;  // an FC port the array also knows in db-host-fc
+    };
+    const Case cases[] = {
+        {"FC wins", {known}, {kEsxInitiator}, nullptr, COPY_SUCCESS, "21000024FF3D2A10", "FC"},
+        {"only the first iSCSI",
+         {},
+         {"iqn.1994-05.com.redhat:new", kEsxInitiator},
+         nullptr,
+         COPY_SUCCESS,
+         "iqn.1994-05.com.redhat:new",
+         "ISCSI"},
+        {"iSCSI after a failed FC choice",
+         {loose},
+         {kEsxInitiator},
+         "createInitiatorGroup",
+         COPY_SUCCESS,
+         kEsxInitiator,
+         "ISCSI"},
+        {"nothing to choose", {}, {}, nullptr, COPY_FAILED, "", ""},
+        // An FC answer that is the prefix alone names an empty initiator, still an FC choice.
+        {"FC prefix alone", {""}, {kEsxInitiator}, nullptr, COPY_SUCCESS, "", "FC", "wwn."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        arrays.clear();
+        Array& array = startArray("arr", [&](jsonxx::Object& seed) {
+            if (c.knownPort == nullptr) {
+                return;
+            }
+            jsonxx::Array groups;
+            groups.parse(std::string(R"([{"name":"db-host-fc","protocol":"FC","initiators":[")") +
+                         c.knownPort + R"("]},{"name":"esx-iscsi","protocol":"ISCSI",)" +
+                         R"("initiators":["iqn.1998-01.com.vmware:esx01-4f5a2b"]}])");
+            seed.import("initiatorGroups", groups);
+        });
+        if (c.failing != nullptr) {
+            inject(*array.simulator, c.failing);
+        }
+        TestSnapInfo& request = newRequest(array, "/dev/sdb");
+        auto server = newCopyServer();
+        CMCopyRequest wrapper(&request);
+        server->setLogger(&request);
+        server->setCopyRequest(&wrapper);
+        ASSERT_EQ(server->createCopyContext("prepare"), COPY_SUCCESS) << request.logText();
+        std::string name, group, type;
+        EXPECT_EQ(server->selectInitiator(c.fc, c.iscsi, name, group, type), c.status)
+            << request.logText();
+        EXPECT_EQ(name, c.name) << request.logText();
+        EXPECT_EQ(type, c.type);
     }
 }
 
@@ -368,6 +618,9 @@ TEST_F(CopyServerArrays, VpdAndProxyDevicesAreIdentifiedByTargetAndLun) {
     CMCopyRequest wrapper(&request);
     server->setLogger(&request);
     server->setCopyRequest(&wrapper);
+    // The host's cached data is the request's own device: proxies are asked themselves.
+    request.inquiryData[0] = simhost::standardInquiryData("TEGILE", "INTELLIFLASH");
+    request.inquiryData[0x83] = simhost::identificationPageData(kOraLogs, kFcTarget);
     CMCopyServerTegile::ProxyDeviceMap proxies;
     EXPECT_EQ(server->getArrayIdLunId({"/dev/sim/ABSENT", SimulatedHostDevice(kOraLogs),
                                        proxyDevice, "{idatype:vmware,lunuuid:x}"},
