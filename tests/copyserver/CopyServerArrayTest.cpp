@@ -31,6 +31,7 @@ using testhost::TestSnapInfo;
 
 using site::hexOf;
 using site::kEsxInitiator;
+using site::kLooseHostPort;
 
 std::string prepared(const char* lun, const char* name) {
     return std::string("2.0|") + lun + "|" + name + "|pool-a|oracle|Local|";
@@ -304,6 +305,90 @@ TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
     const std::string clone = cloneOf(array, "pool-a/Local/vmware/esx-ds1@Manual-V-KY-4");
     EXPECT_EQ(groupsMapped(array, clone),
               (std::vector<std::string>{context->getLocalInitiatorGroup(), "esx-iscsi"}));
+}
+
+TEST_F(CopyServerArrays, MountContextSkipsAProxyWithoutInitiatorsOnlyForVMware) {
+    const std::string vmware = "{idatype:vmware,standardinqury:" +
+                               hexOf(simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) +
+                               ",lunuuid:0200000000" + std::string(kEsxDs1) +
+                               "494e54,targetidentifier:iqn.2012-02.com.tegile:pool-a-target}";
+    struct Case {
+        const char* scenario;
+        std::string description;
+        std::vector<testhost::Initiator> local;
+        const char* failing;  // an array call that fails once
+        Copy_Status status;
+        std::string localName;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"VMware with a proxy port",
+         vmware,
+         {{kLooseHostPort, false}},
+         nullptr,
+         COPY_SUCCESS,
+         "21000024FF4E3B20",
+         nullptr},
+        {"VMware without proxy initiators",
+         vmware,
+         {},
+         nullptr,
+         COPY_SUCCESS,
+         "",
+         "select local initiator failed for vmware device - skipping"},
+        {"block device without a choice",
+         SimulatedHostDevice(kOraData),
+         {{kLooseHostPort, false}},
+         "createInitiatorGroup",
+         COPY_FAILED,
+         "",
+         "select local initiator failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        arrays.clear();
+        util = testhost::TestOSUtil();
+        Array& array = startArray("arr");
+        if (c.failing != nullptr) {
+            inject(*array.simulator, c.failing);
+        }
+        esx.reset();  // it saw the previous row's array
+        hostWith(c.local);
+        esxWith({{kEsxInitiator, true}});
+        TestSnapInfo& request = newRequest(array, c.description);
+        request.hostIdentifier = site::kEsxIdentifier;
+        auto server = newCopyServer();
+        CMCopyRequest wrapper(&request);
+        server->setLogger(&request);
+        server->setCopyRequest(&wrapper);
+        EXPECT_EQ(server->createCopyContext("mount"), c.status) << request.logText();
+        EXPECT_EQ(server->getCopyContext()->getLocalInitiatorName(), c.localName);
+        if (c.line != nullptr) {
+            EXPECT_TRUE(request.logged(c.line, 2)) << request.logText();
+        }
+    }
+}
+
+TEST_F(CopyServerArrays, UnmapNamesOnlyTheDevicesTheHostShowed) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& data = snapshotOf(array, kOraData, "ora-data", "KY-U");
+    TestSnapInfo& logs = snapshotOf(array, kOraLogs, "ora-logs", "KY-U");
+    auto mounter = newCopyServer();
+    drive(*mounter, {&data, &logs}, &CMCopyServerTegile::mountCopy);
+    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS) << data.logText();
+    mounter->clearCmdList();
+    carryOver({&data, &logs});
+    ASSERT_FALSE(data.snapDevicesSet.empty());
+    data.snapDevice = data.snapDevicesSet.back();
+    logs.snapDevice.clear();  // the host no longer knows which device showed it
+
+    auto unmounter = newCopyServer();
+    EXPECT_EQ(drive(*unmounter, {&data, &logs}, &CMCopyServerTegile::unmountCopy),
+              std::vector<Copy_Status>(2, COPY_SUCCESS));
+    EXPECT_EQ(unmounter->unmapCopyFromHost(), COPY_SUCCESS);
+    EXPECT_EQ(util.rescans.back().devices, std::vector<std::string>{data.snapDevice});
+    unmounter->clearCmdList();
 }
 
 TEST_F(CopyServerArrays, MountStopsAtTheFailingStepAndMakesNothingAfterIt) {
