@@ -274,6 +274,29 @@ TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
     EXPECT_EQ(util.rescans[0].initiators, std::vector<std::string>{"21000024FF3D2A10"});
 }
 
+TEST_F(CopyServerArrays, FirstSearchLooksAtNewDevicesOnlyAndRetriesAtEveryDevice) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-N");
+    // The host already lists the device the clone will show up as, before the mount.
+    std::string cloneLun;
+    withModel(array, [&](arraysim::Model& model) {
+        arraysim::Model next = model;
+        cloneLun = next.newLuId();
+    });
+    const std::string cloneDevice = SimulatedHostDevice(cloneLun.c_str());
+    util.devices[""].push_back(cloneDevice);
+
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    EXPECT_EQ(server->mapCopyToHost(false), COPY_FAILED);
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNT_FAILED);
+    ASSERT_EQ(server->mapCopyToHost(true), COPY_SUCCESS) << request.logText();
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    EXPECT_EQ(request.snapDevicesSet, std::vector<std::string>{cloneDevice});
+}
+
 TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
     Array& array = startArray("arr");
     hostWith({{"21:00:00:24:ff:4e:3b:20", false}});
@@ -305,6 +328,18 @@ TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
     const std::string clone = cloneOf(array, "pool-a/Local/vmware/esx-ds1@Manual-V-KY-4");
     EXPECT_EQ(groupsMapped(array, clone),
               (std::vector<std::string>{context->getLocalInitiatorGroup(), "esx-iscsi"}));
+
+    // The ESX server also lists a description too short to hold a LUN id: it is skipped.
+    esxWith(util.remoteInitiators[identifier]);
+    auto listed = util.onRescan;
+    util.onRescan = [&, listed](const testhost::RescanRecord& record) {
+        listed(record);
+        util.devices[identifier].insert(util.devices[identifier].begin(),
+                                        "{idatype:vmware,lunuuid:0200000000}");
+    };
+    ASSERT_EQ(server->mapCopyToHost(false), COPY_SUCCESS) << request.logText();
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    EXPECT_TRUE(request.logged("has no LUN ID in its lunuuid, skipped", 2));
 }
 
 TEST_F(CopyServerArrays, MountContextSkipsAProxyWithoutInitiatorsOnlyForVMware) {
