@@ -67,6 +67,17 @@ protected:
         server->clearCmdList();
         return request;
     }
+    // Mounts the requests' snapshots and shows them to the host in a call of their own; the
+    // requests then hold the mounted records. False (with the log) when a copy was not shown.
+    bool mountAndShow(const std::vector<TestSnapInfo*>& batch) {
+        auto mounter = newCopyServer();
+        drive(*mounter, batch, &CMCopyServerTegile::mountCopy);
+        const Copy_Status status = mounter->mapCopyToHost(false);
+        EXPECT_EQ(status, COPY_SUCCESS) << batch.front()->logText();
+        mounter->clearCmdList();
+        carryOver(batch);
+        return status == COPY_SUCCESS;
+    }
     static std::string SimulatedHostDevice(const char* lun) {
         return simhost::SimulatedHost::deviceName(lun);
     }
@@ -409,11 +420,7 @@ TEST_F(CopyServerArrays, UnmapNamesOnlyTheDevicesTheHostShowed) {
     hostWith({{kDbHostPort, false}});
     TestSnapInfo& data = snapshotOf(array, kOraData, "ora-data", "KY-U");
     TestSnapInfo& logs = snapshotOf(array, kOraLogs, "ora-logs", "KY-U");
-    auto mounter = newCopyServer();
-    drive(*mounter, {&data, &logs}, &CMCopyServerTegile::mountCopy);
-    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS) << data.logText();
-    mounter->clearCmdList();
-    carryOver({&data, &logs});
+    ASSERT_TRUE(mountAndShow({&data, &logs}));
     ASSERT_FALSE(data.snapDevicesSet.empty());
     data.snapDevice = data.snapDevicesSet.back();
     logs.snapDevice.clear();  // the host no longer knows which device showed it
@@ -504,11 +511,7 @@ TEST_F(CopyServerArrays, MountAgainMakesNoCloneOnlyWhileTheDeviceStillShowsIt) {
     Array& array = startArray("arr");
     hostWith({{kDbHostPort, false}});
     TestSnapInfo& shown = snapshotOf(array, kOraData, "ora-data", "KY-M1");
-    auto first = newCopyServer();
-    drive(*first, {&shown}, &CMCopyServerTegile::mountCopy);
-    ASSERT_EQ(first->mapCopyToHost(false), COPY_SUCCESS) << shown.logText();
-    first->clearCmdList();
-    carryOver({&shown});
+    ASSERT_TRUE(mountAndShow({&shown}));
     ASSERT_FALSE(shown.snapDevicesSet.empty());
     TestSnapInfo& stale = snapshotOf(array, kOraLogs, "ora-logs", "KY-M2");
     struct Case {
@@ -670,11 +673,7 @@ TEST_F(CopyServerArrays, SnapshotLivesThroughEveryDriver) {
     Array& array = startArray("arr");
     hostWith({{kDbHostPort, false}});
     TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-6");
-    auto mounter = newCopyServer();
-    drive(*mounter, {&request}, &CMCopyServerTegile::mountCopy);
-    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS) << request.logText();
-    mounter->clearCmdList();
-    carryOver({&request});
+    ASSERT_TRUE(mountAndShow({&request}));
     ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     request.snapDevice = request.snapDevicesSet.back();
     const std::string snapshot = "pool-a/Local/oracle/ora-data@Manual-V-KY-6";
@@ -726,11 +725,7 @@ TEST_F(CopyServerArrays, VpdAndProxyDevicesAreIdentifiedByTargetAndLun) {
     EXPECT_EQ(vpd.targetIdsSet, std::vector<std::string>{kFcTarget});
 
     TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-7");
-    auto mounter = newCopyServer();
-    drive(*mounter, {&request}, &CMCopyServerTegile::mountCopy);
-    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS);
-    mounter->clearCmdList();
-    carryOver({&request});
+    ASSERT_TRUE(mountAndShow({&request}));
     ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     const std::string proxyDevice = request.snapDevicesSet.back();
 
