@@ -160,8 +160,9 @@ public:
     Copy_Status mountCopyNFS();
     // Finds the host devices of the kept mount commands' clones (only the new ones unless
     // `useAllDevices`) and reports them to their requests. COPY_FAILED when some clone was not
-    // found, or when the rescan or device listing fails (statuses then unchanged); either way
-    // getNumFailedCmds counts the clones not shown to the host.
+    // found, or when the rescan or device listing fails (statuses then unchanged);
+    // COPY_NO_MEMORY, statuses unchanged, when a discovered-device record cannot be made.
+    // Either way getNumFailedCmds counts the clones not shown to the host.
     Copy_Status mapCopyToHost(bool useAllDevices);
     // Has the host rescan so that unmapped clones disappear. Always COPY_SUCCESS.
     Copy_Status unmapCopyFromHost();
@@ -216,6 +217,10 @@ private:
     // with `regrowFormat` (size, answer). 0, or 1 when the host could not supply it.
     int readRequestText(const BufferGet& get, const char* header, const char* regrowFormat,
                         std::string& text);
+    // Reads the host identifier into a 4096-byte buffer, regrown as the host asks (within the
+    // regrow bound). Returns the host's last answer; only BUFFER_FAILED (1) is a refusal, any
+    // other answer leaves `identifier` holding what the host put in the buffer.
+    int readHostIdentifier(std::string& identifier);
     // The device description loop: the description, or COPY_FAILED after "getdevice failed".
     Copy_Status readDevice(const char* header, const char* regrowFormat, std::string& text);
     // The request's array information with its required keys; logs it with the password
@@ -244,8 +249,12 @@ private:
     Copy_Status handRequestTo(CMTegileCopyCommand* command, const char* header);
     void setMappingProperties(CMStorageDevice* device);
     Copy_Status mapNfsCopiesToHost();
-    // mapCopyToHost when the host could not rescan or list its devices.
-    Copy_Status failWhole();
+    // mapCopyToHost when the host could not rescan or list its devices, or a device record
+    // could not be made: returns `status`, statuses unchanged, every copy not yet shown failed.
+    Copy_Status failWhole(Copy_Status status = COPY_FAILED);
+    // Appends a discovered-device record (DEVICE_ID, DEVICE_NAME); false when it cannot be made.
+    static bool keepRecord(const std::string& lunId, const std::string& deviceName,
+                           std::vector<std::unique_ptr<CMStorageDevice>>& records);
     // Builds and runs the prepare command with `sourceKey` set to `sourceValue`, and reports
     // its records and status to the host.
     Copy_Status runPrepareCommand(const char* header, const char* sourceKey,

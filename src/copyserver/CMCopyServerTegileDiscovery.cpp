@@ -22,6 +22,9 @@ constexpr int16_t kArrayInfoSize = 8192;
 constexpr int16_t kIdentifierSize = 4096;
 constexpr int16_t kConfigStringSize = 4096;
 constexpr size_t kHostNameSize = 4096;
+// Retry settings above these are taken for configuration mistakes.
+constexpr int32_t kMostRetries = 1000;
+constexpr int32_t kMostRetryIntervalSeconds = 3600;
 
 // Metadata keys: the prefixes order the map as the fields are ordered in the text.
 const char* const kMetaKeys[] = {
@@ -171,6 +174,7 @@ Copy_Status CMCopyServerTegile::buildCopyDevices(CMStorageDevice* device, std::s
         COPY_SUCCESS) {
         return COPY_FAILED;
     }
+    info(kBuildHeader, "source storage Device [%s]", description.c_str());
     if (isNfsDatastore(description)) {
         CMParser::KeyValues values;
         CMParser().getKeyValues(description, values);
@@ -189,10 +193,8 @@ Copy_Status CMCopyServerTegile::buildCopyDevices(CMStorageDevice* device, std::s
     map[TARGET_DEVICE_NAME] = snapName;
 
     if (map[SNAP_CONFIG_PROTOCOL] == PROTOCOL_NFS) {
+        // Whatever the JSON records hold, the mounted copy is still read; this is the result.
         status = parseMetaDataNFS(device);
-        if (status != COPY_SUCCESS) {
-            return status;
-        }
     } else {
         auto readMeta = [&](int32_t kind, std::string& text) {
             return readRequestText(
@@ -254,7 +256,29 @@ Copy_Status CMCopyServerTegile::buildCopyDevices(CMStorageDevice* device, std::s
         map[TARGET_DEVICE_MOUNTED] = VALUE_TRUE;
         map[TARGET_DEVICE_MAPPING_NAME] = snapDevice;
     }
-    return COPY_SUCCESS;
+    return status;
+}
+
+int CMCopyServerTegile::readHostIdentifier(std::string& identifier) {
+    KYSO::SnapInfo* host = request();
+    HostBuffer buffer(kIdentifierSize);
+    int answer = KYSO::BUFFER_OK;
+    for (int regrows = 0;; ++regrows) {
+        int16_t size = buffer.size();
+        answer = host->getHostIdentifier(buffer.data(), size);
+        if (answer != KYSO::BUFFER_TOO_SMALL || size <= buffer.size() ||
+            regrows >= kMaxBufferRegrows) {
+            break;
+        }
+        buffer.resize(size);
+    }
+    // Only a refusal fails: any other answer leaves the text the host put in the buffer.
+    identifier.clear();
+    if (answer != KYSO::BUFFER_FAILED) {
+        identifier.assign(buffer.data(),
+                          strnlen(buffer.data(), static_cast<size_t>(buffer.size())));
+    }
+    return answer;
 }
 
 Copy_Status CMCopyServerTegile::createCopyContext(const std::string& operation) {
@@ -274,10 +298,21 @@ Copy_Status CMCopyServerTegile::createCopyContext(const std::string& operation) 
         info(kContextHeader, "failed to get config [%s]", name);
         return fallback;
     };
-    context_->setRetryCount(static_cast<uint32_t>(
-        configInt(SMCONFIG_NAME_SNAP_OP_RETRY_COUNT, static_cast<int32_t>(defaultRetryCount_))));
-    context_->setRetryInterval(static_cast<uint32_t>(configInt(
-        SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC, static_cast<int32_t>(defaultRetryInterval_))));
+    // A negative retry setting read as unsigned, or an absurd one, would keep a mount call
+    // retrying for ever: such a value is replaced by the default.
+    auto retrySetting = [&](const char* name, unsigned int fallback, int32_t most) {
+        const int32_t value = configInt(name, static_cast<int32_t>(fallback));
+        if (value < 0 || value > most) {
+            error(kContextHeader, "WARNING : config [%s = %d] outside 0 to %d, using [%u]", name,
+                  value, most, fallback);
+            return fallback;
+        }
+        return static_cast<unsigned int>(value);
+    };
+    context_->setRetryCount(
+        retrySetting(SMCONFIG_NAME_SNAP_OP_RETRY_COUNT, defaultRetryCount_, kMostRetries));
+    context_->setRetryInterval(retrySetting(SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC,
+                                            defaultRetryInterval_, kMostRetryIntervalSeconds));
     context_->setDiagLogging(
         configInt(SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING, defaultDiagLogging_ ? 1 : 0) > 0);
     std::vector<char> groupBuffer(kConfigStringSize, '\0');
@@ -301,11 +336,7 @@ Copy_Status CMCopyServerTegile::createCopyContext(const std::string& operation) 
     const bool mountOrUnmount = operation == "mount" || operation == "unmount";
     const bool vmware = description.find("idatype:vmware") != std::string::npos;
     auto readIdentifier = [&](std::string& identifier) {
-        HostBuffer buffer(kIdentifierSize);
-        if (readHostText(
-                buffer,
-                [host](char* data, int16_t& size) { return host->getHostIdentifier(data, size); },
-                identifier) != KYSO::BUFFER_OK) {
+        if (readHostIdentifier(identifier) == KYSO::BUFFER_FAILED) {
             error(kContextHeader, "get  host identifier failed");
             return false;
         }

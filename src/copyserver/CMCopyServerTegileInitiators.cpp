@@ -17,6 +17,7 @@ const char* const kSelectHeader = "TEGILE CMCopyServerTegile::selectInitiator() 
 const char* const kScanHeader = "TEGILE CMCopyServerTegile::scanDevices() -";
 constexpr int32_t kDeviceListSize = 8192;
 constexpr unsigned char kIscsiFlag = 1;
+constexpr size_t kWwnPrefixLength = 4;  // "wwn."
 }  // namespace
 
 Copy_Status CMCopyServerTegile::detectHbalist(const std::string& host, const std::string& arrayHost,
@@ -109,13 +110,17 @@ Copy_Status CMCopyServerTegile::selectInitiator(const std::list<std::string>& fc
         map[DEVICE_MAPPING_INITIATOR_LIST] = offered;
         map[DEVICE_MAPPING_HOST_NAME] = hostName;
         const std::string& chosen = map[DEVICE_MAPPING_INITIATOR_NAME];
-        if (server->selectFCInitiator(&choice) == COPY_SUCCESS && chosen.size() > 4) {
-            name = chosen.substr(4);  // without "wwn."
+        if (server->selectFCInitiator(&choice) != COPY_SUCCESS) {
+            error(kSelectHeader, "FC initiator selection failed");
+        } else if (chosen.size() < kWwnPrefixLength) {
+            // Too short to carry the "wwn." prefix of every offered name: not a choice.
+            error(kSelectHeader, "FC initiator selection answered no initiator name [%s]",
+                  chosen.c_str());
+        } else {
+            name = chosen.substr(kWwnPrefixLength);
             group = map[DEVICE_MAPPING_INITIATOR_GROUP_NAME];
             type = "FC";
             selected = true;
-        } else {
-            error(kSelectHeader, "FC initiator selection failed");
         }
     }
     if (!selected && !iscsiList.empty()) {

@@ -1,6 +1,7 @@
 // Mapping copies to the host: mount requests, then finding the clones among the host's devices.
 #include <algorithm>
-#include <unordered_map>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "CMCopyServerTegile.h"
@@ -123,8 +124,8 @@ Copy_Status CMCopyServerTegile::mapCopyToHost(bool useAllDevices) {
         getDiffDevices(context_->getDeviceListBeforeMap(), scanned, candidates);
     }
 
-    // LUN id -> the first device that shows it.
-    std::unordered_map<std::string, std::string> found;
+    // One record per identified device, in scan order; the first that shows a LUN wins.
+    std::vector<std::unique_ptr<CMStorageDevice>> records;
     CMParser parser;
     for (const std::string& device : candidates) {
         error(kMapHeader, "new device found name [%s]", device.c_str());
@@ -149,7 +150,10 @@ Copy_Status CMCopyServerTegile::mapCopyToHost(bool useAllDevices) {
             }
             info(kMapHeader, "new device found ID [%s]", lun.c_str());
         }
-        found.emplace(lun, device);
+        if (!keepRecord(lun, device, records)) {
+            error(kMapHeader, "allocation of memory for new discovered device failed");
+            return failWhole(COPY_NO_MEMORY);
+        }
     }
 
     failedCmds_ = 0;
@@ -161,26 +165,44 @@ Copy_Status CMCopyServerTegile::mapCopyToHost(bool useAllDevices) {
             info(kMapHeader, "device found state id [%s] skipping", mountId.c_str());
             continue;
         }
-        auto device = found.find(mountId);
-        if (device == found.end()) {
+        auto shown = std::find_if(records.begin(), records.end(), [&](const auto& record) {
+            return record->getProperties()[DEVICE_ID] == mountId;
+        });
+        if (shown == records.end()) {
             owner->getObject()->setSnapStatus(KYSO::SNAP_MOUNT_FAILED);
             error(kMapHeader, "device not found id [%s]", mountId.c_str());
             ++failedCmds_;
             continue;
         }
-        info(kMapHeader, "device found name [%s]  id [%s]", device->second.c_str(),
-             mountId.c_str());
+        const std::string& deviceName = (*shown)->getProperties()[DEVICE_NAME];
+        info(kMapHeader, "device found name [%s]  id [%s]", deviceName.c_str(), mountId.c_str());
         std::string metaData = command->getMetaData();
         info(kMapHeader, "copy type [%s] request meta data  [%s]", command->getType().c_str(),
              metaData.c_str());
         owner->setMetaData(metaData);
-        owner->getObject()->setSnapDevice(device->second.c_str());
+        owner->getObject()->setSnapDevice(deviceName.c_str());
         owner->getObject()->setSnapStatus(KYSO::SNAP_MOUNTED);
     }
     return failedCmds_ != 0 ? COPY_FAILED : COPY_SUCCESS;
 }
 
-Copy_Status CMCopyServerTegile::failWhole() {
+bool CMCopyServerTegile::keepRecord(const std::string& lunId, const std::string& deviceName,
+                                    std::vector<std::unique_ptr<CMStorageDevice>>& records) {
+    std::unique_ptr<CMStorageDevice> record(new (std::nothrow) CMStorageDevice());
+    if (!record) {
+        return false;
+    }
+    try {
+        record->getProperties()[DEVICE_ID] = lunId;
+        record->getProperties()[DEVICE_NAME] = deviceName;
+        records.push_back(std::move(record));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+Copy_Status CMCopyServerTegile::failWhole(Copy_Status status) {
     // Statuses stay as they are; but every copy the host has not been shown is a failed
     // command, so that the call is not reported done when no device could be looked for.
     failedCmds_ = 0;
@@ -189,7 +211,7 @@ Copy_Status CMCopyServerTegile::failWhole() {
             ++failedCmds_;
         }
     }
-    return COPY_FAILED;
+    return status;
 }
 
 Copy_Status CMCopyServerTegile::mapNfsCopiesToHost() {

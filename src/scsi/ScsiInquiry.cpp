@@ -1,5 +1,6 @@
 #include "ScsiInquiry.h"
 
+#include <algorithm>
 #include <boost/algorithm/string/trim.hpp>
 #include <cctype>
 #include <cstring>
@@ -119,19 +120,30 @@ size_t hexToBytes(const std::string& hex, size_t maxBytes, std::vector<unsigned 
 }
 
 bool decodeHexInquiry(const std::string& hex, std::vector<unsigned char>& bytes, std::string& why) {
-    if (hex.size() % 2 != 0) {
-        why = "odd number of hex digits";
-    } else if (hex.size() < kMinHexDigits) {
-        why = "shorter than the vendor and product fields";
-    } else if (const size_t bad = hexToBytes(hex, kHexInquiryBytes, bytes);
-               bad != std::string::npos) {
-        why = "not hexadecimal at position " + std::to_string(bad);
-    } else {
-        bytes.resize(kHexInquiryBytes, 0);
-        return true;
-    }
     bytes.assign(kHexInquiryBytes, 0);
-    return false;
+    if (hex.size() < kMinHexDigits) {
+        why = "shorter than the vendor and product fields";
+        return false;
+    }
+    bool anyDigit = false;
+    for (size_t i = 0, out = 0; i < hex.size() && out < kHexInquiryBytes; i += 2, ++out) {
+        // A pair reads as a base-16 number: its leading digits count, the rest does not.
+        unsigned int value = 0;
+        for (size_t j = i; j < std::min(i + 2, hex.size()); ++j) {
+            const int digit = hexDigit(hex[j]);
+            if (digit < 0) {
+                break;
+            }
+            value = value * 16 + static_cast<unsigned int>(digit);
+            anyDigit = true;
+        }
+        bytes[out] = static_cast<unsigned char>(value);
+    }
+    if (!anyDigit) {
+        why = "no hexadecimal digits";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace scsi

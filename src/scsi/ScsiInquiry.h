@@ -47,10 +47,13 @@ bool lunIdFromUuid(const std::string& uuid, std::string& lunId);
 // the bytes before it.
 size_t hexToBytes(const std::string& hex, size_t maxBytes, std::vector<unsigned char>& bytes);
 
-// Decodes VMware "standardinqury" hex text, two digits a byte, into `bytes` (resized to
-// kHexInquiryBytes, zero-filled). Digits beyond that size are not decoded. Returns false with
-// `why` set when the text is empty, of odd length, holds a non-hex character, or is too short
-// to cover the vendor and product fields (64 digits); `bytes` is then all zero.
+// Decodes VMware "standardinqury" text into `bytes` (resized to kHexInquiryBytes, zero-filled)
+// pair by pair, each pair read as a base-16 number: the pair's leading hex digits give its
+// value, so a pair without one is 0 and a lone last character stands alone. This is how the
+// host's own descriptions read: the last value keeps the description's closing "}". Pairs
+// beyond kHexInquiryBytes are not read. Returns false with `why` set, and `bytes` all zero,
+// only when the text is too short to cover the vendor and product fields (64 characters) or
+// holds no hex digit at all.
 bool decodeHexInquiry(const std::string& hex, std::vector<unsigned char>& bytes, std::string& why);
 
 }  // namespace scsi

@@ -2,10 +2,27 @@
 // discovery, the storage-server cache, the create batch across arrays, mounting and finding
 // clones, VMware and NFS mounts, the drivers through a snapshot's life, proxy identification.
 #include <algorithm>
+#include <new>
 
 #include "CopyServerFixture.h"
 #include "Faults.h"
 #include "KYSOTypes.h"
+
+namespace {
+// While set, allocations that may fail (new (std::nothrow)) on this thread fail.
+thread_local bool refuseNothrowNew = false;
+}  // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (refuseNothrowNew) {
+        return nullptr;
+    }
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace copyserver_test {
 namespace {
@@ -13,6 +30,8 @@ namespace {
 using testhost::TestSnapInfo;
 
 using site::hexOf;
+using site::kEsxInitiator;
+using site::kLooseHostPort;
 
 std::string prepared(const char* lun, const char* name) {
     return std::string("2.0|") + lun + "|" + name + "|pool-a|oracle|Local|";
@@ -47,6 +66,17 @@ protected:
         carryOver({&request});
         server->clearCmdList();
         return request;
+    }
+    // Mounts the requests' snapshots and shows them to the host in a call of their own; the
+    // requests then hold the mounted records. False (with the log) when a copy was not shown.
+    bool mountAndShow(const std::vector<TestSnapInfo*>& batch) {
+        auto mounter = newCopyServer();
+        drive(*mounter, batch, &CMCopyServerTegile::mountCopy);
+        const Copy_Status status = mounter->mapCopyToHost(false);
+        EXPECT_EQ(status, COPY_SUCCESS) << batch.front()->logText();
+        mounter->clearCmdList();
+        carryOver(batch);
+        return status == COPY_SUCCESS;
     }
     static std::string SimulatedHostDevice(const char* lun) {
         return simhost::SimulatedHost::deviceName(lun);
@@ -104,6 +134,50 @@ TEST_F(CopyServerArrays, VolumeIsPreparedOnTheFirstConfiguredArrayThatServesItsT
     EXPECT_TRUE(stranger.logged("not found in HQ database", 2));
 }
 
+TEST_F(CopyServerArrays, ArraySearchEndsAtTheFirstArrayThatOwnsTheTargetOrFails) {
+    struct Case {
+        const char* scenario;
+        const char* firstArray;       // an array configured before the owner; null: none
+        const char* firstArrayFault;  // a call the first array fails; null: none
+        int32_t pairingAnswer;        // the host's answer to registering owner|target
+        Copy_Status status;
+        int arraysAsked;
+        const char* line;  // the failure line, when the search fails
+    };
+    const Case cases[] = {
+        {"owner registered", nullptr, nullptr, 0, COPY_SUCCESS, 1, nullptr},
+        {"pairing refused", nullptr, nullptr, 1, COPY_NOT_FOUND, 1, "not found in HQ database"},
+        // The first array serves the target too, and the host refuses that pairing.
+        {"earlier owner refused", "first", nullptr, 0, COPY_NOT_FOUND, 1,
+         "not found in HQ database"},
+        {"first array cannot look", "first", "listFCTargetGroups", 0, COPY_FAILED, 1,
+         "storage server tegile find target failed error [1]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        arrays.clear();
+        util = testhost::TestOSUtil();
+        if (c.firstArray != nullptr) {
+            Array& first = startArray(c.firstArray);
+            if (c.firstArrayFault != nullptr) {
+                inject(*first.simulator, c.firstArrayFault);
+            }
+        }
+        Array& owner = startArray("owner");
+        hostWith({{kDbHostPort, false}});
+        TestSnapInfo& request = newRequest(owner, SimulatedHostDevice(kOraData));
+        request.findArrayHostAnswers[std::string("owner|") + kFcTarget] = c.pairingAnswer;
+        EXPECT_EQ(drive(*newCopyServer(), {&request}, &CMCopyServerTegile::prepare)[0], c.status)
+            << request.logText();
+        EXPECT_EQ(request.status,
+                  c.status == COPY_SUCCESS ? KYSO::SNAP_PREPARED : KYSO::SNAP_PREPARE_FAILED);
+        EXPECT_EQ(util.callCount(testhost::UtilOp::GetArrayInfoByName), c.arraysAsked);
+        if (c.line != nullptr) {
+            EXPECT_TRUE(request.logged(c.line, 2)) << request.logText();
+        }
+    }
+}
+
 TEST_F(CopyServerArrays, BatchCreateReachesEveryArrayAndSharesOneServerPerArray) {
     Array& first = startArray("first");
     Array& second = startArray("second");
@@ -150,6 +224,36 @@ TEST_F(CopyServerArrays, FailedBatchFailsOnlyTheRequestsQueuedOnItsArray) {
     EXPECT_TRUE(kept.logged("copy batch command processing failed error", 2));
 }
 
+TEST_F(CopyServerArrays, FailedSecondCreatePhaseIsCounted) {
+    struct Case {
+        const char* failing;  // the array call of the second phase that fails; null: none
+        int32_t status;       // the request's status after the batch step
+        int failures;
+    };
+    const Case cases[] = {
+        {nullptr, KYSO::SNAP_CREATED, 0},
+        {"getVolumeSnapshotCreationStatus", KYSO::SNAP_CREATE_FAILED, 1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing != nullptr ? c.failing : "none");
+        arrays.clear();
+        Array& array = startArray("arr");
+        TestSnapInfo& request = newRequest(array, "", "KY-P" + std::to_string(++n));
+        request.metaData = std::string("1.0|") + kOraData + "|ora-data|pool-a|oracle|Local|";
+        auto server = newCopyServer();
+        ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::createCopy)[0], COPY_SUCCESS)
+            << request.logText();
+        if (c.failing != nullptr) {
+            inject(*array.simulator, c.failing);
+        }
+        server->processCmdList();
+        EXPECT_EQ(server->getNumFailedCmds(), c.failures) << request.logText();
+        EXPECT_EQ(request.status, c.status);
+        server->clearCmdList();
+    }
+}
+
 TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
     Array& array = startArray("arr");
     hostWith({{kDbHostPort, false}});
@@ -171,6 +275,7 @@ TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
     ASSERT_FALSE(clone.empty());
     std::string cloneLun;
     withModel(array, [&](arraysim::Model& model) { cloneLun = model.findDataset(clone)->luId; });
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     EXPECT_EQ(request.snapDevicesSet.back(), SimulatedHostDevice(cloneLun.c_str()));
     const std::string record = request.metaDataWrites.back().text;
     EXPECT_EQ(record.substr(0, record.find(cloneLun)), prepared(kOraData, "ora-data") + "KY-3|");
@@ -178,6 +283,29 @@ TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
     // Every attempt rescanned through the chosen initiator.
     ASSERT_EQ(util.rescans.size(), 3u);
     EXPECT_EQ(util.rescans[0].initiators, std::vector<std::string>{"21000024FF3D2A10"});
+}
+
+TEST_F(CopyServerArrays, FirstSearchLooksAtNewDevicesOnlyAndRetriesAtEveryDevice) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-N");
+    // The host already lists the device the clone will show up as, before the mount.
+    std::string cloneLun;
+    withModel(array, [&](arraysim::Model& model) {
+        arraysim::Model next = model;
+        cloneLun = next.newLuId();
+    });
+    const std::string cloneDevice = SimulatedHostDevice(cloneLun.c_str());
+    util.devices[""].push_back(cloneDevice);
+
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    EXPECT_EQ(server->mapCopyToHost(false), COPY_FAILED);
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNT_FAILED);
+    ASSERT_EQ(server->mapCopyToHost(true), COPY_SUCCESS) << request.logText();
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    EXPECT_EQ(request.snapDevicesSet, std::vector<std::string>{cloneDevice});
 }
 
 TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
@@ -211,6 +339,98 @@ TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
     const std::string clone = cloneOf(array, "pool-a/Local/vmware/esx-ds1@Manual-V-KY-4");
     EXPECT_EQ(groupsMapped(array, clone),
               (std::vector<std::string>{context->getLocalInitiatorGroup(), "esx-iscsi"}));
+
+    // The ESX server also lists a description too short to hold a LUN id: it is skipped.
+    esxWith(util.remoteInitiators[identifier]);
+    auto listed = util.onRescan;
+    util.onRescan = [&, listed](const testhost::RescanRecord& record) {
+        listed(record);
+        util.devices[identifier].insert(util.devices[identifier].begin(),
+                                        "{idatype:vmware,lunuuid:0200000000}");
+    };
+    ASSERT_EQ(server->mapCopyToHost(false), COPY_SUCCESS) << request.logText();
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    EXPECT_TRUE(request.logged("has no LUN ID in its lunuuid, skipped", 2));
+}
+
+TEST_F(CopyServerArrays, MountContextSkipsAProxyWithoutInitiatorsOnlyForVMware) {
+    const std::string vmware = "{idatype:vmware,standardinqury:" +
+                               hexOf(simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) +
+                               ",lunuuid:0200000000" + std::string(kEsxDs1) +
+                               "494e54,targetidentifier:iqn.2012-02.com.tegile:pool-a-target}";
+    struct Case {
+        const char* scenario;
+        std::string description;
+        std::vector<testhost::Initiator> local;
+        const char* failing;  // an array call that fails once
+        Copy_Status status;
+        std::string localName;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"VMware with a proxy port",
+         vmware,
+         {{kLooseHostPort, false}},
+         nullptr,
+         COPY_SUCCESS,
+         "21000024FF4E3B20",
+         nullptr},
+        {"VMware without proxy initiators",
+         vmware,
+         {},
+         nullptr,
+         COPY_SUCCESS,
+         "",
+         "select local initiator failed for vmware device - skipping"},
+        {"block device without a choice",
+         SimulatedHostDevice(kOraData),
+         {{kLooseHostPort, false}},
+         "createInitiatorGroup",
+         COPY_FAILED,
+         "",
+         "select local initiator failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        arrays.clear();
+        util = testhost::TestOSUtil();
+        Array& array = startArray("arr");
+        if (c.failing != nullptr) {
+            inject(*array.simulator, c.failing);
+        }
+        esx.reset();  // it saw the previous row's array
+        hostWith(c.local);
+        esxWith({{kEsxInitiator, true}});
+        TestSnapInfo& request = newRequest(array, c.description);
+        request.hostIdentifier = site::kEsxIdentifier;
+        auto server = newCopyServer();
+        CMCopyRequest wrapper(&request);
+        server->setLogger(&request);
+        server->setCopyRequest(&wrapper);
+        EXPECT_EQ(server->createCopyContext("mount"), c.status) << request.logText();
+        EXPECT_EQ(server->getCopyContext()->getLocalInitiatorName(), c.localName);
+        if (c.line != nullptr) {
+            EXPECT_TRUE(request.logged(c.line, 2)) << request.logText();
+        }
+    }
+}
+
+TEST_F(CopyServerArrays, UnmapNamesOnlyTheDevicesTheHostShowed) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& data = snapshotOf(array, kOraData, "ora-data", "KY-U");
+    TestSnapInfo& logs = snapshotOf(array, kOraLogs, "ora-logs", "KY-U");
+    ASSERT_TRUE(mountAndShow({&data, &logs}));
+    ASSERT_FALSE(data.snapDevicesSet.empty());
+    data.snapDevice = data.snapDevicesSet.back();
+    logs.snapDevice.clear();  // the host no longer knows which device showed it
+
+    auto unmounter = newCopyServer();
+    EXPECT_EQ(drive(*unmounter, {&data, &logs}, &CMCopyServerTegile::unmountCopy),
+              std::vector<Copy_Status>(2, COPY_SUCCESS));
+    EXPECT_EQ(unmounter->unmapCopyFromHost(), COPY_SUCCESS);
+    EXPECT_EQ(util.rescans.back().devices, std::vector<std::string>{data.snapDevice});
+    unmounter->clearCmdList();
 }
 
 TEST_F(CopyServerArrays, MountStopsAtTheFailingStepAndMakesNothingAfterIt) {
@@ -251,6 +471,160 @@ TEST_F(CopyServerArrays, MountStopsAtTheFailingStepAndMakesNothingAfterIt) {
     }
 }
 
+TEST_F(CopyServerArrays, MappingThatCannotLookFailsWholeAndChangesNoStatus) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-W");
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    struct Case {
+        const char* line;
+        std::function<void()> fault;
+        std::function<void()> mend;
+        Copy_Status status;
+    };
+    const Case cases[] = {
+        {"OS util refresh bus failed", [&] { util.refreshBusAnswer = false; },
+         [&] { util.refreshBusAnswer = true; }, COPY_FAILED},
+        {"scan devices failed", [&] { util.script(testhost::UtilOp::GetDeviceList, -1); }, [] {},
+         COPY_FAILED},
+        {"allocation of memory for new discovered device failed", [] { refuseNothrowNew = true; },
+         [] { refuseNothrowNew = false; }, COPY_NO_MEMORY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        c.fault();
+        const Copy_Status status = server->mapCopyToHost(true);
+        c.mend();
+        EXPECT_EQ(status, c.status);
+        EXPECT_TRUE(request.logged(c.line, 2)) << request.logText();
+        EXPECT_EQ(request.status, KYSO::SNAP_CREATED);
+        EXPECT_TRUE(request.snapDevicesSet.empty());
+        EXPECT_EQ(server->getNumFailedCmds(), 1);
+    }
+    EXPECT_EQ(server->mapCopyToHost(true), COPY_SUCCESS) << request.logText();
+    EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+}
+
+TEST_F(CopyServerArrays, MountAgainMakesNoCloneOnlyWhileTheDeviceStillShowsIt) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& shown = snapshotOf(array, kOraData, "ora-data", "KY-M1");
+    ASSERT_TRUE(mountAndShow({&shown}));
+    ASSERT_FALSE(shown.snapDevicesSet.empty());
+    TestSnapInfo& stale = snapshotOf(array, kOraLogs, "ora-logs", "KY-M2");
+    struct Case {
+        TestSnapInfo* request;
+        std::string snapDevice;
+        int32_t status;  // after the mount driver
+        uint64_t clonesMade;
+    };
+    const Case cases[] = {
+        {&shown, shown.snapDevicesSet.back(), KYSO::SNAP_MOUNTED, 0u},
+        // A device that shows another LUN does not stand for the copy.
+        {&stale, SimulatedHostDevice(kOraData), KYSO::SNAP_CREATED, 1u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request->snapUUID);
+        c.request->snapDevice = c.snapDevice;
+        c.request->status = KYSO::SNAP_CREATED;
+        const uint64_t before = requestsOf(*array.simulator, "cloneVolumeSnapshot");
+        auto server = newCopyServer();
+        EXPECT_EQ(drive(*server, {c.request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+            << c.request->logText();
+        EXPECT_EQ(c.request->status, c.status);
+        EXPECT_EQ(requestsOf(*array.simulator, "cloneVolumeSnapshot") - before, c.clonesMade);
+    }
+}
+
+TEST_F(CopyServerArrays, MountMapsThroughTheConfiguredTargetGroup) {
+    Array& array = startArray("arr", [](jsonxx::Object& seed) {
+        jsonxx::Array groups = seed.get<jsonxx::Array>("targetGroups");
+        jsonxx::Object group;
+        group.parse(R"({"name":"fc-second","protocol":"FC","targets":["wwn.2101001B32A1B2C3"]})");
+        groups.append(group);
+        seed.import("targetGroups", groups);
+    });
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-T");
+    request.configStrings["SMCONFIG_NAME_TARGET_GROUP"] = "fc-second";
+    auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << request.logText();
+    const std::string clone = cloneOf(array, "pool-a/Local/oracle/ora-data@Manual-V-KY-T");
+    std::vector<std::string> targetGroups;
+    withModel(array, [&](arraysim::Model& model) {
+        for (arraysim::Mapping* mapping : model.mappingsOf(clone)) {
+            targetGroups.push_back(mapping->targetGroup);
+        }
+    });
+    EXPECT_EQ(targetGroups, std::vector<std::string>{"fc-second"});
+}
+
+TEST_F(CopyServerArrays, InitiatorIsChosenFcFirstThenTheFirstIscsiOne) {
+    const std::string known = "21:00:00:24:FF:3D:2A:10";
+    const std::string loose = "21:00:00:24:FF:4E:3B:20";
+    struct Case {
+        const char* scenario;
+        std::list<std::string> fc;
+        std::list<std::string> iscsi;
+        const char* failing;  // an array call that fails once
+        Copy_Status status;
+        std::string name;
+        std::string type;
+        const char* knownPort = nullptr;  // an FC port the array also knows in db-host-fc
+    };
+    const Case cases[] = {
+        {"FC wins", {known}, {kEsxInitiator}, nullptr, COPY_SUCCESS, "21000024FF3D2A10", "FC"},
+        {"only the first iSCSI",
+         {},
+         {"iqn.1994-05.com.redhat:new", kEsxInitiator},
+         nullptr,
+         COPY_SUCCESS,
+         "iqn.1994-05.com.redhat:new",
+         "ISCSI"},
+        {"iSCSI after a failed FC choice",
+         {loose},
+         {kEsxInitiator},
+         "createInitiatorGroup",
+         COPY_SUCCESS,
+         kEsxInitiator,
+         "ISCSI"},
+        {"nothing to choose", {}, {}, nullptr, COPY_FAILED, "", ""},
+        // An FC answer that is the prefix alone names an empty initiator, still an FC choice.
+        {"FC prefix alone", {""}, {kEsxInitiator}, nullptr, COPY_SUCCESS, "", "FC", "wwn."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        arrays.clear();
+        Array& array = startArray("arr", [&](jsonxx::Object& seed) {
+            if (c.knownPort == nullptr) {
+                return;
+            }
+            jsonxx::Array groups;
+            groups.parse(std::string(R"([{"name":"db-host-fc","protocol":"FC","initiators":[")") +
+                         c.knownPort + R"("]},{"name":"esx-iscsi","protocol":"ISCSI",)" +
+                         R"("initiators":["iqn.1998-01.com.vmware:esx01-4f5a2b"]}])");
+            seed.import("initiatorGroups", groups);
+        });
+        if (c.failing != nullptr) {
+            inject(*array.simulator, c.failing);
+        }
+        TestSnapInfo& request = newRequest(array, "/dev/sdb");
+        auto server = newCopyServer();
+        CMCopyRequest wrapper(&request);
+        server->setLogger(&request);
+        server->setCopyRequest(&wrapper);
+        ASSERT_EQ(server->createCopyContext("prepare"), COPY_SUCCESS) << request.logText();
+        std::string name, group, type;
+        EXPECT_EQ(server->selectInitiator(c.fc, c.iscsi, name, group, type), c.status)
+            << request.logText();
+        EXPECT_EQ(name, c.name) << request.logText();
+        EXPECT_EQ(type, c.type);
+    }
+}
+
 TEST_F(CopyServerArrays, NfsCopyIsReportedAtTheClonesMountPointBelowWhichTheDatastoreLies) {
     Array& array = startArray("arr");
     const std::string datastore =
@@ -282,6 +656,7 @@ TEST_F(CopyServerArrays, NfsCopyIsReportedAtTheClonesMountPointBelowWhichTheData
     EXPECT_EQ(server->mapCopyToHost(false), COPY_SUCCESS);
     EXPECT_EQ(server->getNumFailedCmds(), 1);
     EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     const std::string& reported = request.snapDevicesSet.back();
     EXPECT_EQ(reported.rfind(" { idatype:vmware,vendor:Tegile,type:nfs,nfsver:NFS,standardinqury:,"
                              "lunuuid:/export/",
@@ -298,11 +673,8 @@ TEST_F(CopyServerArrays, SnapshotLivesThroughEveryDriver) {
     Array& array = startArray("arr");
     hostWith({{kDbHostPort, false}});
     TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-6");
-    auto mounter = newCopyServer();
-    drive(*mounter, {&request}, &CMCopyServerTegile::mountCopy);
-    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS) << request.logText();
-    mounter->clearCmdList();
-    carryOver({&request});
+    ASSERT_TRUE(mountAndShow({&request}));
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     request.snapDevice = request.snapDevicesSet.back();
     const std::string snapshot = "pool-a/Local/oracle/ora-data@Manual-V-KY-6";
 
@@ -353,17 +725,17 @@ TEST_F(CopyServerArrays, VpdAndProxyDevicesAreIdentifiedByTargetAndLun) {
     EXPECT_EQ(vpd.targetIdsSet, std::vector<std::string>{kFcTarget});
 
     TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-7");
-    auto mounter = newCopyServer();
-    drive(*mounter, {&request}, &CMCopyServerTegile::mountCopy);
-    ASSERT_EQ(mounter->mapCopyToHost(false), COPY_SUCCESS);
-    mounter->clearCmdList();
-    carryOver({&request});
+    ASSERT_TRUE(mountAndShow({&request}));
+    ASSERT_FALSE(request.snapDevicesSet.empty()) << request.logText();
     const std::string proxyDevice = request.snapDevicesSet.back();
 
     auto server = newCopyServer();
     CMCopyRequest wrapper(&request);
     server->setLogger(&request);
     server->setCopyRequest(&wrapper);
+    // The host's cached data is the request's own device: proxies are asked themselves.
+    request.inquiryData[0] = simhost::standardInquiryData("TEGILE", "INTELLIFLASH");
+    request.inquiryData[0x83] = simhost::identificationPageData(kOraLogs, kFcTarget);
     CMCopyServerTegile::ProxyDeviceMap proxies;
     EXPECT_EQ(server->getArrayIdLunId({"/dev/sim/ABSENT", SimulatedHostDevice(kOraLogs),
                                        proxyDevice, "{idatype:vmware,lunuuid:x}"},

@@ -88,6 +88,19 @@ TEST_F(CopyServerHost, ArrayInformationIsLoggedWithSixAsterisksOrNotAtAll) {
         "engineName:e1}]"));
     EXPECT_TRUE(request.logged("array host user password [******]"));
     EXPECT_EQ(request.logText().find("pa55"), std::string::npos);
+    // The device description is logged once read, between the array and the snapshot.
+    auto lineOf = [&](const std::string& text) {
+        for (size_t i = 0; i < request.logLines.size(); ++i) {
+            if (request.logLines[i].text == text &&
+                request.logLines[i].header.find("buildCopyDevices") != std::string::npos) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
+    const int described = lineOf("source storage Device [/dev/sdb]");
+    EXPECT_GT(described, lineOf("array host user password [******]"));
+    EXPECT_LT(described, lineOf("meta data [" + request.metaData + "]"));
 
     // Without the marker after the password, it cannot be told from the rest: nothing logged.
     testhost::TestSnapInfo unmarked;
@@ -115,6 +128,33 @@ TEST_F(CopyServerHost, ArrayInformationWithoutAKeyFailsTheRecord) {
         request.arrayInfo = info;
         built(COPY_FAILED);
         EXPECT_TRUE(request.logged(line, 2)) << info;
+    }
+}
+
+TEST_F(CopyServerHost, HostTextsTheRecordNeedsFailItWhenRefused) {
+    struct Case {
+        SnapOp refused;
+        Copy_Status status;
+        const char* line;
+    };
+    const Case cases[] = {
+        {SnapOp::GetArrayInfo, COPY_FAILED, "getArrayInfo failed  error [1]"},
+        {SnapOp::GetDevice, COPY_FAILED, "getdevice failed snap ID  [7]"},
+        {SnapOp::GetSnapUUID, COPY_FAILED, "getSnapUUID failed snap ID  [7]"},
+        {SnapOp::GetMetaData, COPY_FAILED, "getMetaData failed snap ID  [7]"},
+        {SnapOp::GetTransMetaData, COPY_FAILED, "getMetaData failed snap ID  [7]"},
+        // Only the mounted copy may be missing: the snapshot then has none.
+        {SnapOp::GetSnapDevice, COPY_SUCCESS, "getSnapDevice failed snap ID  [7]"},
+    };
+    request.metaData = "2.0|" + std::string(32, 'B') + "|vol1|pool1|proj1|Local|";
+    request.snapDevice = "/dev/sdq";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        request.logLines.clear();
+        request.failNext(c.refused);
+        const auto properties = built(c.status);
+        EXPECT_TRUE(request.logged(c.line, 2)) << request.logText();
+        EXPECT_EQ(properties.count(TARGET_DEVICE_MOUNTED), 0u);
     }
 }
 
@@ -170,8 +210,11 @@ TEST_F(CopyServerHost, ShareRecordsAreJsonAndBadJsonFailsTheRecord) {
     EXPECT_EQ(share[TARGET_DEVICE_MOUNT_HOST], "arr1}");  // the brace belongs to the value
 
     request.metaData = "{not json";
+    const int snapDeviceReads = request.callCount(SnapOp::GetSnapDevice);
     built(COPY_FAILED, true);
     EXPECT_TRUE(request.logged("JSON parsing failed meta data [{not json]", 2));
+    // The record still reads the mounted copy; the parse failure is its result.
+    EXPECT_EQ(request.callCount(SnapOp::GetSnapDevice), snapDeviceReads + 1);
 }
 
 TEST_F(CopyServerHost, ContextTakesTheHostsSettingsOrTheDefaults) {
@@ -182,22 +225,179 @@ TEST_F(CopyServerHost, ContextTakesTheHostsSettingsOrTheDefaults) {
     EXPECT_EQ(server.getCopyContext()->getTargetGroup(), "");
     EXPECT_TRUE(request.logged("failed to get config [SMCONFIG_NAME_SNAP_OP_RETRY_COUNT]"));
 
-    for (const auto& [value, on] : {std::pair{0, false}, {-1, false}, {1, true}}) {
+    struct Configured {
+        int32_t retryCount;
+        int32_t retryInterval;
+        int32_t diagLogging;
+        unsigned int expectedCount;
+        unsigned int expectedInterval;
+        bool diagOn;
+        bool warned;
+    };
+    const Configured cases[] = {
+        {3, 2, 0, 3u, 2u, false, false},
+        {3, 2, -1, 3u, 2u, false, false},
+        {3, 2, 1, 3u, 2u, true, false},
+        {0, 0, 0, 0u, 0u, false, false},
+        {1000, 3600, 0, 1000u, 3600u, false, false},
+        // Settings that would keep a mount retrying for ever fall back to the defaults.
+        {-1, 2, 0, 30u, 2u, false, true},
+        {3, -1, 0, 3u, 60u, false, true},
+        {1001, 3601, 0, 30u, 60u, false, true},
+    };
+    for (const Configured& c : cases) {
+        SCOPED_TRACE(std::to_string(c.retryCount) + "/" + std::to_string(c.retryInterval));
         testhost::TestSnapInfo configured;
         configured.device = "/dev/sdb";
-        configured.configInts = {{"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", 3},
-                                 {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", 2},
-                                 {"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", value}};
+        configured.configInts = {{"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", c.retryCount},
+                                 {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", c.retryInterval},
+                                 {"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", c.diagLogging}};
         configured.configStrings["SMCONFIG_NAME_TARGET_GROUP"] = "tg-fc";
         CMCopyRequest configuredWrapper(&configured);
         CMCopyServerTegile fresh(&util);
         fresh.setLogger(&configured);
         fresh.setCopyRequest(&configuredWrapper);
         ASSERT_EQ(fresh.createCopyContext("create"), COPY_SUCCESS);
-        EXPECT_EQ(fresh.getRetryCount(), 3u);
-        EXPECT_EQ(fresh.getRetryInterval(), 2u);
-        EXPECT_EQ(fresh.getCopyContext()->getDiagLogging(), on) << value;
+        EXPECT_EQ(fresh.getRetryCount(), c.expectedCount);
+        EXPECT_EQ(fresh.getRetryInterval(), c.expectedInterval);
+        EXPECT_EQ(fresh.getCopyContext()->getDiagLogging(), c.diagOn);
         EXPECT_EQ(fresh.getCopyContext()->getTargetGroup(), "tg-fc");
+        EXPECT_EQ(configured.logged("WARNING : config [SMCONFIG_NAME_SNAP_OP_RETRY", 2), c.warned)
+            << configured.logText();
+    }
+}
+
+TEST_F(CopyServerHost, ContextOfAMountFailsOnlyWhenTheHostRefusesItsIdentifier) {
+    const std::string nfs = "{idatype:vmware,type:nfs,lunuuid:/export/p/share1,targethostname:a}";
+    struct Case {
+        std::string description;
+        const char* operation;
+        int32_t answer;  // scripted first answer of getHostIdentifier; 0: none scripted
+        Copy_Status status;
+        const char* esxName;
+    };
+    const Case cases[] = {
+        {nfs, "mount", 0, COPY_SUCCESS, "esx01"},
+        {nfs, "mount", 1, COPY_FAILED, ""},
+        {nfs, "unmount", 1, COPY_FAILED, ""},
+        {nfs, "prepare", 1, COPY_SUCCESS, ""},
+        {"{idatype:vmware,lunuuid:0200000000x}", "mount", 1, COPY_FAILED, ""},
+        {"{idatype:vmware,lunuuid:0200000000x}", "unmount", 1, COPY_FAILED, ""},
+        // Too small: asked again in the size the host names.
+        {nfs, "mount", 2, COPY_SUCCESS, "esx01"},
+        // Any answer but a refusal leaves what the host wrote: here, nothing.
+        {nfs, "mount", 9, COPY_SUCCESS, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.operation) + " answer " + std::to_string(c.answer));
+        testhost::TestSnapInfo host;
+        host.device = c.description;
+        host.arrayInfo = kArrayInfo;
+        host.hostIdentifier = "{hostType:esx,esxname:esx01,address:10.0.0.9}";
+        if (c.answer != 0) {
+            host.script(SnapOp::GetHostIdentifier, c.answer, int16_t{9000});
+        }
+        CMCopyRequest hostWrapper(&host);
+        CMCopyServerTegile fresh(&util);
+        fresh.setLogger(&host);
+        fresh.setCopyRequest(&hostWrapper);
+        EXPECT_EQ(fresh.createCopyContext(c.operation), c.status) << host.logText();
+        EXPECT_EQ(host.logged("get  host identifier failed", 2), c.status != COPY_SUCCESS);
+        EXPECT_EQ(fresh.getCopyContext()->getESXHostName(), c.esxName);
+    }
+}
+
+TEST_F(CopyServerHost, UnmountRescansThroughTheInitiatorsOfTheHostThatSawTheCopy) {
+    const std::string identifier = "{hostType:esx,esxname:esx01,address:10.0.0.9}";
+    const std::vector<testhost::Initiator> esx = {{"iqn.1998-01.com.vmware:ESX01", true},
+                                                  {"21:00:00:24:ff:4e:3b:20", false}};
+    const std::vector<testhost::Initiator> local = {{"iqn.1994-05.com.redhat:Proxy", true},
+                                                    {"21:00:00:24:ff:3d:2a:10", false}};
+    struct Case {
+        std::string description;
+        std::vector<testhost::Initiator> esxInitiators;
+        std::vector<testhost::Initiator> localInitiators;
+        Copy_Status status;
+        std::vector<std::string> rescanned;  // FC first, then iSCSI
+        std::string rescannedHost;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"/dev/sdb",
+         {},
+         local,
+         COPY_SUCCESS,
+         {"21:00:00:24:FF:3D:2A:10", "iqn.1994-05.com.redhat:proxy"},
+         "",
+         nullptr},
+        {"{idatype:vmware,lunuuid:x}",
+         esx,
+         local,
+         COPY_SUCCESS,
+         {"21:00:00:24:FF:4E:3B:20", "iqn.1998-01.com.vmware:esx01"},
+         identifier,
+         nullptr},
+        // The proxy's own initiators are not needed to unmap from the ESX server.
+        {"{idatype:vmware,lunuuid:x}",
+         esx,
+         {},
+         COPY_SUCCESS,
+         {"21:00:00:24:FF:4E:3B:20", "iqn.1998-01.com.vmware:esx01"},
+         identifier,
+         "detect hba list failed for local host  - skipping vmware device"},
+        {"{idatype:vmware,lunuuid:x}",
+         {},
+         local,
+         COPY_FAILED,
+         {},
+         "",
+         "detect hba list failed for host identifier of the ESX server"},
+        {"/dev/sdb", {}, {}, COPY_FAILED, {}, "", "detect hba list failed for host ["},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description + " " + std::to_string(c.localInitiators.size()));
+        testhost::TestOSUtil hosts;
+        hosts.localInitiators = c.localInitiators;
+        hosts.remoteInitiators[identifier] = c.esxInitiators;
+        testhost::TestSnapInfo host;
+        host.device = c.description;
+        host.arrayInfo = kArrayInfo;
+        host.hostIdentifier = identifier;
+        CMCopyRequest hostWrapper(&host);
+        CMCopyServerTegile fresh(&hosts);
+        fresh.setLogger(&host);
+        fresh.setCopyRequest(&hostWrapper);
+        EXPECT_EQ(fresh.createCopyContext("unmount"), c.status) << host.logText();
+        if (c.line != nullptr) {
+            EXPECT_TRUE(host.logged(c.line, 2)) << host.logText();
+        }
+        if (c.status != COPY_SUCCESS) {
+            continue;
+        }
+        EXPECT_EQ(fresh.unmapCopyFromHost(), COPY_SUCCESS);
+        ASSERT_EQ(hosts.rescans.size(), 1u);
+        EXPECT_EQ(hosts.rescans[0].initiators, c.rescanned);
+        EXPECT_EQ(hosts.rescans[0].host, c.rescannedHost);
+    }
+}
+
+TEST_F(CopyServerHost, NfsPrepareWithoutItsShareGivesTheHostNoStatus) {
+    const std::string cases[] = {
+        "{idatype:vmware,type:nfs,targethostname:arr1}",
+        "{idatype:vmware,type:nfs,lunuuid:/export/p/share1}",
+        "{idatype:vmware,type:nfs,lunuuid:\\\\,targethostname:arr1}",
+    };
+    for (const std::string& description : cases) {
+        testhost::TestSnapInfo host;
+        host.device = description;
+        host.arrayInfo = kArrayInfo;
+        CMCopyRequest hostWrapper(&host);
+        server.setLogger(&host);
+        server.setCopyRequest(&hostWrapper);
+        EXPECT_EQ(server.prepare(), COPY_NOT_FOUND) << description;
+        EXPECT_TRUE(host.logged("failed to find NFS mount point and server name", 2));
+        EXPECT_TRUE(host.statusHistory.empty()) << description;
+        EXPECT_EQ(host.callCount(SnapOp::FindArrayHost), 0) << description;
     }
 }
 
@@ -290,6 +490,34 @@ TEST_F(CopyServerHost, NewDevicesAreThoseAbsentBeforeInScanOrder) {
     util.script(UtilOp::GetDeviceList, -2);
     EXPECT_EQ(server.scanDevices("", scanned), COPY_FAILED);
     EXPECT_TRUE(request.logged("get devices from OS util  failed  error [-2]", 2));
+
+    // The list is asked again in the size the utility names, within bounds.
+    struct Case {
+        std::vector<int32_t> sizes;  // the answers before the utility answers normally
+        Copy_Status status;
+    };
+    const Case cases[] = {
+        {{9000}, COPY_SUCCESS},
+        {{8193, 8194, 8195, 8196, 8197, 8198, 8199, 8200}, COPY_SUCCESS},
+        {{8193, 8194, 8195, 8196, 8197, 8198, 8199, 8200, 8201}, COPY_FAILED},
+        {{16 * 1024 * 1024}, COPY_SUCCESS},
+        {{16 * 1024 * 1024 + 1}, COPY_FAILED},
+        {{8192}, COPY_FAILED},  // asks for no more than it had
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sizes.size()) + " regrows to " +
+                     std::to_string(c.sizes.back()));
+        testhost::TestOSUtil sized;
+        sized.devices[""] = {"/dev/sdb"};
+        for (int32_t size : c.sizes) {
+            sized.script(UtilOp::GetDeviceList, size);
+        }
+        CMCopyServerTegile fresh(&sized);
+        fresh.setLogger(&request);
+        std::list<std::string> listed;
+        EXPECT_EQ(fresh.scanDevices("", listed), c.status);
+        EXPECT_EQ(listed.size(), c.status == COPY_SUCCESS ? 1u : 0u);
+    }
 }
 
 }  // namespace

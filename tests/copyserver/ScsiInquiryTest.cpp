@@ -67,34 +67,44 @@ TEST(InquiryDecoding, TargetLengthClaimingMoreThanTheBufferIsCutAtItsEnd) {
     EXPECT_EQ(scsi::targetId(page.data(), 27), "");
 }
 
-TEST(InquiryDecoding, HexInquiryTextIsDecodedOrRefusedWithAReason) {
+TEST(InquiryDecoding, HexInquiryTextIsDecodedPairByPairOrRefusedWithAReason) {
     std::string valid;
     for (unsigned char byte : simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) {
         static const char kDigits[] = "0123456789abcdef";
         valid += kDigits[byte >> 4];
         valid += kDigits[byte & 15];
     }
+    // Byte 10 ('G' of the vendor) is digits 20 and 21.
+    std::string strayInVendor = valid;
+    strayInVendor.replace(20, 2, "4}");
     struct Case {
         std::string text;
         bool accepted;
         std::string reason;
+        std::string vendor;
     };
     const Case cases[] = {
-        {valid, true, ""},
-        {valid.substr(0, 64), true, ""},
-        {valid + std::string(9000, 'f'), true, ""},  // digits beyond 4096 bytes are not read
-        {"", false, "shorter"},
-        {valid.substr(0, 62), false, "shorter"},
-        {valid.substr(0, 65), false, "odd"},
-        {"zz" + valid.substr(2), false, "not hexadecimal at position 0"},
+        {valid, true, "", "TEGILE"},
+        {valid.substr(0, 64), true, "", "TEGILE"},
+        {valid + std::string(9000, 'f'), true, "", "TEGILE"},  // beyond 4096 bytes: not read
+        {"", false, "shorter", ""},
+        {valid.substr(0, 62), false, "shorter", ""},
+        // The host leaves the description's closing brace on the last value.
+        {valid + "}", true, "", "TEGILE"},
+        {valid.substr(0, 65), true, "", "TEGILE"},
+        // A stray pair outside the vendor and product fields decodes to 0.
+        {"zz" + valid.substr(2), true, "", "TEGILE"},
+        // Inside the vendor field the pair's leading digit is its value.
+        {strayInVendor, true, "", "TE\x04ILE"},
+        {std::string(64, 'z') + "}", false, "no hexadecimal digits", ""},
     };
     for (const Case& c : cases) {
         std::vector<unsigned char> bytes;
         std::string why;
-        EXPECT_EQ(scsi::decodeHexInquiry(c.text, bytes, why), c.accepted) << c.text.size();
+        EXPECT_EQ(scsi::decodeHexInquiry(c.text, bytes, why), c.accepted) << c.text;
         EXPECT_EQ(bytes.size(), scsi::kHexInquiryBytes);
         EXPECT_NE(why.find(c.reason), std::string::npos) << why;
-        EXPECT_EQ(scsi::vendorId(bytes.data(), bytes.size()), c.accepted ? "TEGILE" : "");
+        EXPECT_EQ(scsi::vendorId(bytes.data(), bytes.size()), c.vendor) << c.text;
     }
 }
 
@@ -207,12 +217,16 @@ TEST_F(ScsiCopyServer, OnlyTheArraysVendorAndProductAreIdentified) {
 }
 
 TEST_F(ScsiCopyServer, VMwareDescriptionsYieldLunIdAndTargetOrAClearFailure) {
-    std::string inquiry;
-    for (unsigned char byte : simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) {
-        char pair[3];
-        snprintf(pair, sizeof(pair), "%02x", byte);
-        inquiry += pair;
-    }
+    auto hexOf = [](const std::string& vendor, const std::string& product) {
+        std::string text;
+        for (unsigned char byte : simhost::standardInquiryData(vendor, product)) {
+            char pair[3];
+            snprintf(pair, sizeof(pair), "%02x", byte);
+            text += pair;
+        }
+        return text;
+    };
+    const std::string inquiry = hexOf("TEGILE", "INTELLIFLASH");
     const std::string uuid = "0200000000600144f0c8a7b3d1e45f4a2b00010001494e54454c4c";
     struct Case {
         std::string description;
@@ -231,7 +245,17 @@ TEST_F(ScsiCopyServer, VMwareDescriptionsYieldLunIdAndTargetOrAClearFailure) {
          COPY_FAILED, "", "is too short to hold a LUN ID"},
         {"idatype:vmware,lunuuid:" + uuid, COPY_FAILED, "", "unusable standardinqury [shorter"},
         {"idatype:vmware,standardinqury:" + inquiry.substr(1) + ",lunuuid:" + uuid, COPY_FAILED, "",
-         "unusable standardinqury [odd"},
+         "not a tegile volume vendor ID"},
+        {"idatype:vmware,standardinqury:" + hexOf("Tegile", "INTELLIFLASH") + ",lunuuid:" + uuid +
+             ",targetidentifier:21000024ff3d2a10",
+         COPY_FAILED, "", "not a tegile volume vendor ID [Tegile] "},
+        {"idatype:vmware,standardinqury:" + hexOf("TEGILE", "INTELLIFLASH2") + ",lunuuid:" + uuid +
+             ",targetidentifier:21000024ff3d2a10",
+         COPY_FAILED, "", "not a tegile product supported product ID [INTELLIFLASH2] "},
+        // The host's description keeps its closing brace on the last value.
+        {"{idatype:vmware,lunuuid:" + uuid +
+             ",targetidentifier:21000024ff3d2a10,standardinqury:" + inquiry + "}",
+         COPY_SUCCESS, "wwn.21000024FF3D2A10", ""},
     };
     for (const Case& c : cases) {
         std::string lun, target;

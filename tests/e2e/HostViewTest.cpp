@@ -122,8 +122,8 @@ TEST_F(HostView, VpdRegistersTheArrayAndProxyDevicesAreMatchedToMountedCopies) {
     for (TestSnapInfo* request : batch) {
         request->snapProperties[KYSO::SNAP_PROPERTY_PROXY] = std::string("proxy01,") + kFcTarget;
     }
-    ASSERT_FALSE(batch[0]->snapDevicesSet.empty() || batch[1]->snapDevicesSet.empty())
-        << batch[0]->logText();
+    ASSERT_FALSE(batch[0]->snapDevicesSet.empty()) << batch[0]->logText();
+    ASSERT_FALSE(batch[1]->snapDevicesSet.empty()) << batch[1]->logText();
     const std::string dataClone = batch[0]->snapDevicesSet.back();
     const std::string logsClone = batch[1]->snapDevicesSet.back();
 
@@ -190,6 +190,9 @@ TEST_F(HostView, SupportIsGivenOnlyToIntelliFlashDevices) {
         {"/dev/lower-product", KYSO::RESULT_FAILED},
         {"{idatype:vmware,lunuuid:x,standardinqury:" + otherProduct + ",type:vmfs}",
          KYSO::RESULT_FAILED},
+        // Last in the description, the value keeps the closing brace.
+        {"{idatype:vmware,lunuuid:x,type:vmfs,standardinqury:" + padded + "}",
+         KYSO::RESULT_SUCCESS},
     };
     testhost::CapturingDebugSink log;
     Transcript transcript({});
