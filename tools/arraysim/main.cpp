@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -30,6 +31,9 @@ int usage() {
                  "  --cert-dir DIR           keep generated TLS certificates here\n"
                  "  --cert FILE --key FILE   use this certificate and key instead\n"
                  "  --ca FILE                CA file clients trust (with --cert)\n"
+                 "  --self-signed NAME[,NAME] present a self-signed certificate for these\n"
+                 "                           names, as an array that made its own does\n"
+                 "  --expired                make that certificate one that has expired\n"
                  "  --threads N              most connections served at once (64)\n"
                  "  --keep-alive-seconds N   idle time before a connection is closed (5)\n"
                  "  --read-timeout-seconds N time a stalled handshake or request is given (5)\n"
@@ -109,6 +113,15 @@ int main(int argc, char** argv) {
             ok = value(options.keyFile);
         } else if (arg == "--ca") {
             ok = value(options.caFile);
+        } else if (arg == "--self-signed") {
+            ok = value(text) && !text.empty();
+            for (size_t at = 0; ok && at <= text.size();) {
+                const size_t comma = std::min(text.find(',', at), text.size());
+                options.selfSignedNames.push_back(text.substr(at, comma - at));
+                at = comma + 1;
+            }
+        } else if (arg == "--expired") {
+            options.expiredCertificate = true;
         } else if (arg == "--threads") {
             ok = numberIn(1, 4096);
             options.threads = static_cast<int>(number);

@@ -59,6 +59,14 @@ const CommandHelp kCommands[] = {
      "credentials, API version, target groups) and the host's initiators and whether the\n"
      "arrays already hold them in an initiator group. One line per check, with a remedy for\n"
      "each failure. Exit status 1 when a check failed."},
+    {"trust", "pin an array's key after comparing it", "ARRAY [--yes] | --list | --remove ARRAY",
+     "Connects to the array, shows its certificate (subject, issuer, names, validity) and the\n"
+     "SHA-256 pin of its key, and once you have compared that pin with the one the array's\n"
+     "console shows and confirmed (or given --yes), writes it to the pins file: from then on\n"
+     "the key alone decides whether the array is accepted, whatever names its certificate\n"
+     "carries. --list shows the pins, --remove ARRAY drops an array's pins. The pins file is\n"
+     "pins-file in [host], else $KYSNAP_TLS_PINS_FILE, else kysnap.pins beside the\n"
+     "configuration."},
     {"demo", "a whole lifecycle against an in-process simulator", "",
      "Runs a whole snapshot lifecycle against an array simulator started inside this process\n"
      "on a free loopback port, with its own certificate: check, prepare, snap, map, list,\n"
@@ -97,8 +105,9 @@ const char kGeneral[] =
     "Exit status: 0 every request succeeded, 1 none did, 2 some did, 3 kysnap could not run\n"
     "the command (usage, configuration, catalog or plug-in), 4 the array was changed but the\n"
     "catalog could not be saved to record it.\n"
-    "Environment: KYSNAP_TLS_CA_FILE, KYSNAP_TLS_INSECURE, KYSNAP_HTTP_CONNECT_TIMEOUT,\n"
-    "KYSNAP_HTTP_TIMEOUT (how the plug-in reaches arrays). See kysnap(1).\n";
+    "Environment: KYSNAP_TLS_CA_FILE, KYSNAP_TLS_PINS_FILE, KYSNAP_TLS_INSECURE,\n"
+    "KYSNAP_HTTP_CONNECT_TIMEOUT, KYSNAP_HTTP_TIMEOUT (how the plug-in reaches arrays).\n"
+    "See kysnap(1).\n";
 
 }  // namespace
 
@@ -174,6 +183,8 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 return false;
             }
             options.snapshots.push_back(name);
+        } else if (arg == "--yes" || arg == "--list" || arg == "--remove") {
+            options.commandFlags.push_back(arg);
         } else if (arg == "--password" || arg.rfind("--password=", 0) == 0) {
             error =
                 "passwords are never given on the command line: use password-file or "
@@ -186,6 +197,10 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
     }
     if (!options.array.empty() && options.command != "prepare" && options.command != "vpd") {
         error = "--array is for prepare and vpd";
+        return false;
+    }
+    if (!options.commandFlags.empty() && options.command != "trust") {
+        error = options.commandFlags.front() + " is for trust";
         return false;
     }
     if (!options.snapshots.empty() && options.command != "identify") {
