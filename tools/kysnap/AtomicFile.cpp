@@ -31,6 +31,8 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
+}  // namespace
+
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -38,8 +40,6 @@ std::string directoryOf(const std::string& path) {
     }
     return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-}  // namespace
 
 bool replaceFileAtomically(const std::string& path, const std::string& text, mode_t mode,
                            const std::string& what, std::string& error) {

@@ -16,4 +16,7 @@ namespace kysnap {
 bool replaceFileAtomically(const std::string& path, const std::string& text, mode_t mode,
                            const std::string& what, std::string& error);
 
+// The directory of `path`: "." for a bare name, "/" for a file in the root.
+std::string directoryOf(const std::string& path);
+
 }  // namespace kysnap

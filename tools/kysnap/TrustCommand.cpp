@@ -28,6 +28,16 @@ bool hasFlag(const Options& options, const char* flag) {
            options.commandFlags.end();
 }
 
+// Drops the pins of `address`; whether it had any.
+bool dropPins(std::vector<kyplatform::PinnedArray>& pins, const std::string& address) {
+    const std::string key = kyplatform::addressKey(address);
+    const auto kept = std::remove_if(
+        pins.begin(), pins.end(), [&](const kyplatform::PinnedArray& p) { return p.key == key; });
+    const bool had = kept != pins.end();
+    pins.erase(kept, pins.end());
+    return had;
+}
+
 int listPins(const HostConfig& config) {
     if (config.pins.empty()) {
         std::printf("no array is pinned in %s\n", visibleText(config.pinsFile).c_str());
@@ -57,12 +67,7 @@ int removePins(const HostConfig& config, const ArrayConfig& array) {
     const bool written = changePinsFile(
         config.pinsFile,
         [&](std::vector<kyplatform::PinnedArray>& pins) {
-            const std::string key = kyplatform::addressKey(array.address);
-            const auto kept =
-                std::remove_if(pins.begin(), pins.end(),
-                               [&](const kyplatform::PinnedArray& p) { return p.key == key; });
-            found = kept != pins.end();
-            pins.erase(kept, pins.end());
+            found = dropPins(pins, array.address);
             return found;
         },
         error);
@@ -143,12 +148,9 @@ int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes) 
     const bool written = changePinsFile(
         config.pinsFile,
         [&](std::vector<kyplatform::PinnedArray>& pins) {
-            const std::string key = kyplatform::addressKey(array.address);
-            pins.erase(
-                std::remove_if(pins.begin(), pins.end(),
-                               [&](const kyplatform::PinnedArray& p) { return p.key == key; }),
-                pins.end());
-            pins.push_back(kyplatform::PinnedArray{array.address, key, {facts.pin}, 0});
+            dropPins(pins, array.address);
+            pins.push_back(kyplatform::PinnedArray{
+                array.address, kyplatform::addressKey(array.address), {facts.pin}, 0});
             return true;
         },
         error);
