@@ -108,7 +108,7 @@ public:
     bool failCreate = false;
     bool refuseCredentials = false;
     bool exchangeSucceeds = true;
-    kyplatform::HttpResponse answer{200, "[]", "", ""};
+    kyplatform::HttpResponse answer{200, "[]", "", "", ""};
 
     FakeTransportFactory() : previous_(kyplatform::setHttpTransportFactory(this)) {}
     ~FakeTransportFactory() override { kyplatform::setHttpTransportFactory(previous_); }
