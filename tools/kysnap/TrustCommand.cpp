@@ -1,5 +1,7 @@
 #include "TrustCommand.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -91,8 +93,13 @@ bool confirmed(const std::string& question) {
     std::printf("%s [y/N] ", question.c_str());
     std::fflush(stdout);
     std::string answer;
-    if (!std::getline(std::cin, answer)) {
-        std::printf("\n");
+    const bool read = static_cast<bool>(std::getline(std::cin, answer));
+    if (!isatty(STDIN_FILENO)) {
+        // A typed answer ends its own line; one from a pipe is shown, so the output reads
+        // the same.
+        std::printf("%s\n", visibleText(answer).c_str());
+    }
+    if (!read) {
         return false;
     }
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
