@@ -636,7 +636,9 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          [&] { std::ofstream(path("kysnap.pins")) << "127.0.0.1 sha256//abc=\n"; },
          {"check"},
          1,
-         "kysnap.pins:1: 'sha256//abc=' is no pin"},
+         "kysnap.pins:1: 'sha256//abc=' is no pin: a pin is sha256// and the base64 form of a "
+         "32-byte SHA-256 digest (44 characters ending in '='); correct that line of " +
+             path("kysnap.pins")},
         {"pins file giving one array twice, written two ways",
          [&] {
              std::ofstream(path("kysnap.pins"))

@@ -444,8 +444,13 @@ int runCheck(const Options& options) {
     HostConfig config;
     const std::string configPath = options.config.empty() ? defaultConfigPath() : options.config;
     if (!loadHostConfig(configPath, config, error)) {
+        // The configuration parsed when its pins file is what failed.
         lines.fail("configuration", error,
-                   "give --config FILE or set KYSNAP_CONFIG (format in kysnap(1))");
+                   config.pinsFile.empty()
+                       ? "give --config FILE or set KYSNAP_CONFIG (format in kysnap(1))"
+                       : "correct that line of " + config.pinsFile +
+                             " (format in docs/tls.md), or move the file aside and pin the "
+                             "arrays again with kysnap trust");
         lines.finish();
         return 1;
     }
