@@ -47,6 +47,16 @@ void readHttpEnvironment(HttpTransportSettings& settings, std::vector<std::strin
         }
     }
 
+    settings.pins.clear();
+    settings.pinsError.clear();
+    settings.pinsFile.clear();
+    if (const char* pins = std::getenv("KYSNAP_TLS_PINS_FILE"); pins != nullptr && *pins) {
+        settings.pinsFile = pins;
+        // A pins file that cannot be used fails the requests: going on without it would
+        // quietly check pinned arrays some other way, or refuse them for a reason not told.
+        loadPins(pins, settings.pins, settings.pinsError);
+    }
+
     settings.verifyPeer = true;
     const char* insecure = std::getenv("KYSNAP_TLS_INSECURE");
     if (insecure != nullptr && std::string(insecure) == "1") {

@@ -169,6 +169,9 @@ bool KYLibCurl::send(int type, const char* url, const char* body, size_t length,
 
         kyplatform::HttpResponse response;
         const bool exchanged = state_->transport->perform(request, response);
+        if (!response.warning.empty()) {
+            logLine(kFunction, EvDebug::LEVEL_ERROR, "warning: " + response.warning);
+        }
         state_->status = response.status;
         state_->body.swap(response.body);
         if (!exchanged) {

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "KyPlatformExport.h"
+#include "TlsPins.h"
 
 namespace kyplatform {
 
@@ -18,6 +20,14 @@ struct HttpTransportSettings {
     bool verifyPeer = true;
     // Trusted CA certificates (PEM); empty means the system CA store (KYSNAP_TLS_CA_FILE).
     std::string caFile;
+    // Public-key pins per array address (KYSNAP_TLS_PINS_FILE). A request to a pinned address
+    // is accepted only when the presented key matches one of its pins; its chain and names
+    // are then not checked. Other addresses keep the checks above.
+    std::vector<PinnedArray> pins;
+    std::string pinsFile;
+    // Why the pins file cannot be used; when set, every request fails with it rather than
+    // going out without the pins.
+    std::string pinsError;
     // Seconds for the connection phase (TCP and TLS handshake) and for the whole request.
     long connectTimeoutSeconds = 30;
     long totalTimeoutSeconds = 300;
@@ -52,6 +62,9 @@ struct HttpResponse {
     // Where a redirect (3xx) answer points (its Location, resolved against the request's
     // URL), as the server sent it; empty for other answers or when it named none.
     std::string location;
+    // Something the caller should log although the request went through (a pinned
+    // certificate that has expired); empty when there is nothing to say.
+    std::string warning;
 };
 
 class KYPLATFORM_API HttpTransport {

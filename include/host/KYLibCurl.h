@@ -5,7 +5,11 @@
 //
 // Environment, read by every KYLibCurlInit (see docs/tls.md):
 //   KYSNAP_TLS_CA_FILE            trusted CA certificates (PEM) instead of the system store
-//   KYSNAP_TLS_INSECURE=1         no certificate or host-name check (warned about via EvDebug)
+//   KYSNAP_TLS_PINS_FILE          public-key pins per array address (TlsPins.h): for a pinned
+//                                 address the pin alone decides; a malformed file fails every
+//                                 request with its line
+//   KYSNAP_TLS_INSECURE=1         no certificate or host-name check (warned about via EvDebug);
+//                                 pins still apply
 //   KYSNAP_HTTP_CONNECT_TIMEOUT   seconds for connecting, TLS included (default 30)
 //   KYSNAP_HTTP_TIMEOUT           seconds for a whole request (default 300)
 //

@@ -2,6 +2,8 @@
 // the array's system properties.
 #include "CMTegileStorageAPI.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <new>
 
@@ -11,6 +13,18 @@
 #include "LMSleep.h"
 #include "PropertyNames.h"
 #include "SecretMemory.h"
+
+namespace {
+
+// The host part of the array's URL. A host may name the array by a bare IPv6 address
+// ("fd00::10"), which a URL must carry in brackets; anything else ("10.0.0.5", "name:8443",
+// "[fd00::10]:8443") is a URL authority already.
+std::string urlAuthority(const std::string& hostName) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET6, hostName.c_str(), address) == 1 ? "[" + hostName + "]" : hostName;
+}
+
+}  // namespace
 
 CMTegileStorageAPI::CMTegileStorageAPI(std::string& hostName, std::string& userName,
                                        std::string& password, unsigned int retryCount,
@@ -33,7 +47,7 @@ void CMTegileStorageAPI::setLogger(KYSO::SnapInfo* logger) {
 Copy_Status CMTegileStorageAPI::init() {
     static const char* const kFunction = "init";
     log().info(kFunction, "Tegile storage API initialization started");
-    baseUrl_ = "https://" + hostName_ + "/zebi/api/v2/";
+    baseUrl_ = "https://" + urlAuthority(hostName_) + "/zebi/api/v2/";
     restClient_.reset(new (std::nothrow) CMRESTClient(retryCount_, retryInterval_, diagLogging_));
     if (!restClient_) {
         log().error(kFunction, "REST client object creation failed");

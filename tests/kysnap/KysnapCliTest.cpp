@@ -692,6 +692,7 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         };
     };
     const std::string withNul = std::string("name = db", 9) + '\0' + "01\n";
+    const std::string pin = "sha256//" + std::string(43, 'Q') + "=";
     const std::vector<Case> cases = {
         {"missing plug-in",
          [&] { runner->environment["KYSNAP_PLUGIN"] = path("nowhere/libKySnapTegile.so"); },
@@ -748,6 +749,45 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"list"},
          3,
          "an IPv6 address goes in brackets, as [ADDRESS] or [ADDRESS]:PORT"},
+        {"pins file line without a pin",
+         [&] { std::ofstream(path("kysnap.pins")) << "# arrays\n127.0.0.1:" + port + "\n"; },
+         {"list"},
+         3,
+         "kysnap.pins:2: no pin after the address 127.0.0.1:" + port},
+        {"pins file with a pin that is no SHA-256 digest",
+         [&] { std::ofstream(path("kysnap.pins")) << "127.0.0.1 sha256//abc=\n"; },
+         {"check"},
+         1,
+         "kysnap.pins:1: 'sha256//abc=' is no pin: a pin is sha256// and the base64 form of a "
+         "32-byte SHA-256 digest (44 characters ending in '='); correct that line of " +
+             path("kysnap.pins")},
+        {"pins file giving one array twice, written two ways",
+         [&] {
+             std::ofstream(path("kysnap.pins"))
+                 << "[fd00::10] " + pin + "\n\n[FD00:0::10]:443 " + pin + "\n";
+         },
+         {"list"},
+         3,
+         "kysnap.pins:3: the array [FD00:0::10]:443 is given a second time (first at " +
+             path("kysnap.pins") + ":1)"},
+        {"pins file with an IPv6 address without brackets",
+         [&] { std::ofstream(path("kysnap.pins")) << "fd00::10 " + pin + "\n"; },
+         {"list"},
+         3,
+         "kysnap.pins:1: 'fd00::10' is no array address"},
+        {"pins file with a control character",
+         [&] { std::ofstream(path("kysnap.pins")) << "127.0.0.1 " + pin + "\x1b[2J\n"; },
+         {"list"},
+         3,
+         "kysnap.pins:1: the byte 0x1b at column 63: a pins file holds only printable ASCII"},
+        {"pins file anybody may write",
+         [&] {
+             std::ofstream(path("kysnap.pins")) << "127.0.0.1 " + pin + "\n";
+             chmod(path("kysnap.pins").c_str(), 0666);
+         },
+         {"list"},
+         3,
+         "the pins file " + path("kysnap.pins") + " can be written by anybody"},
         {"NUL byte in a line",
          [&] { writeConfig(withNul); },
          {"list"},
@@ -1035,6 +1075,7 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
             [&](arraysim::Model& model) { model.targetGroups = originalTargetGroups; });
         std::ofstream(path("array.password")) << password << "\n";
         unlink(path("fifo").c_str());
+        unlink(path("kysnap.pins").c_str());
         chmod(path("array.password").c_str(), 0600);
         writeConfig();
     }

@@ -1,9 +1,12 @@
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "AnswerLimits.h"
 #include "ArrayApiFixture.h"
+#include "HttpTransport.h"
 #include "PropertyNames.h"
 
 namespace {
@@ -327,6 +330,69 @@ TEST_F(RequestPattern, RefusalTakenAsSuccessLogsItsLineOnceAndNoCompleted) {
         }
         EXPECT_EQ(lines, row.line != nullptr ? 1u : 0u) << log();
         EXPECT_EQ(completedLines, row.line != nullptr ? 0u : 1u) << log();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Keeps the URL of every request instead of sending it.
+class UrlRecorder : public kyplatform::HttpTransportFactory {
+public:
+    UrlRecorder() : previous_(kyplatform::setHttpTransportFactory(this)) {}
+    ~UrlRecorder() override { kyplatform::setHttpTransportFactory(previous_); }
+    std::unique_ptr<kyplatform::HttpTransport> create(const kyplatform::HttpTransportSettings&,
+                                                      std::string&) override {
+        return std::make_unique<Transport>(urls);
+    }
+    std::vector<std::string> urls;
+
+private:
+    class Transport : public kyplatform::HttpTransport {
+    public:
+        explicit Transport(std::vector<std::string>& urls) : urls_(urls) {}
+        bool addHeader(const std::string&) override { return true; }
+        bool setCredentials(const std::string&, const std::string&) override { return true; }
+        bool perform(const kyplatform::HttpRequest& request,
+                     kyplatform::HttpResponse& response) override {
+            urls_.push_back(request.url);
+            response.status = 200;
+            response.body = R"(["IntelliFlash T4700","3.10.0.1","2.1","3"])";
+            return true;
+        }
+
+    private:
+        std::vector<std::string>& urls_;
+    };
+    kyplatform::HttpTransportFactory* previous_;
+};
+
+// However the host names the array, the URL carries it as a URL must: a bare IPv6 address
+// in brackets, every other form as given.
+TEST(ArrayUrl, EachFormOfArrayAddressMakesAValidUrl) {
+    struct Case {
+        const char* host;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"fd00::10", "https://[fd00::10]/zebi/api/v2/listSystemProperties"},
+        {"::1", "https://[::1]/zebi/api/v2/listSystemProperties"},
+        {"[fd00::10]:8443", "https://[fd00::10]:8443/zebi/api/v2/listSystemProperties"},
+        {"10.0.0.5:8443", "https://10.0.0.5:8443/zebi/api/v2/listSystemProperties"},
+        {"array7.example", "https://array7.example/zebi/api/v2/listSystemProperties"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        UrlRecorder recorder;
+        testhost::TestSnapInfo request;
+        std::string host = c.host, user = "admin", password = "pw";
+        CMTegileStorageAPI api(host, user, password, 1, 0, false);
+        api.setLogger(&request);
+        ASSERT_EQ(api.init(), COPY_SUCCESS);
+        CMTegileStorageAPI::Properties map;
+        EXPECT_EQ(api.getConfig(map), COPY_SUCCESS);
+        EXPECT_EQ(recorder.urls, std::vector<std::string>{c.url});
     }
 }
 

@@ -46,9 +46,10 @@ private:
 class CleanHttpEnvironment {
 public:
     CleanHttpEnvironment() {
-        for (const char* name : {"KYSNAP_TLS_CA_FILE", "KYSNAP_TLS_INSECURE",
-                                 "KYSNAP_HTTP_CONNECT_TIMEOUT", "KYSNAP_HTTP_TIMEOUT", "http_proxy",
-                                 "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        for (const char* name :
+             {"KYSNAP_TLS_CA_FILE", "KYSNAP_TLS_PINS_FILE", "KYSNAP_TLS_INSECURE",
+              "KYSNAP_HTTP_CONNECT_TIMEOUT", "KYSNAP_HTTP_TIMEOUT", "http_proxy", "https_proxy",
+              "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
             vars_.push_back(std::make_unique<ScopedEnv>(name, nullptr));
         }
     }
@@ -107,7 +108,7 @@ public:
     bool failCreate = false;
     bool refuseCredentials = false;
     bool exchangeSucceeds = true;
-    kyplatform::HttpResponse answer{200, "[]", "", ""};
+    kyplatform::HttpResponse answer{200, "[]", "", "", ""};
 
     FakeTransportFactory() : previous_(kyplatform::setHttpTransportFactory(this)) {}
     ~FakeTransportFactory() override { kyplatform::setHttpTransportFactory(previous_); }

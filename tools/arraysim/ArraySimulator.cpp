@@ -96,7 +96,12 @@ bool ArraySimulator::Impl::prepareCertificates(std::string& error) {
     }
     tlscert::CertificateFiles files;
     std::string certError;
-    if (!tlscert::ensureServerCertificate(directory, names, files, certError)) {
+    const bool made =
+        options.selfSignedNames.empty()
+            ? tlscert::ensureServerCertificate(directory, names, files, certError)
+            : tlscert::ensureSelfSignedCertificate(directory, options.selfSignedNames,
+                                                   options.expiredCertificate, files, certError);
+    if (!made) {
         error = "certificates: " + certError;
         return false;
     }
@@ -435,7 +440,9 @@ const std::string& ArraySimulator::caFile() const {
 }
 
 std::string ArraySimulator::url() const {
-    return "https://" + impl_->options.address + ":" + std::to_string(impl_->port);
+    const std::string& address = impl_->options.address;
+    const bool ipv6 = address.find(':') != std::string::npos;
+    return "https://" + (ipv6 ? "[" + address + "]" : address) + ":" + std::to_string(impl_->port);
 }
 
 jsonxx::Object ArraySimulator::counters() const {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Limits.h"
 #include "jsonxx.h"
@@ -42,6 +43,11 @@ struct SimulatorOptions {
     std::string keyFile;
     std::string caFile;
     std::string certDirectory;
+    // When not empty: present a self-signed certificate for these names (kept in
+    // `certDirectory`), as an array does that made its own, rather than one issued by the
+    // directory's CA for `address`. `expiredCertificate` makes it one whose validity ended.
+    std::vector<std::string> selfSignedNames;
+    bool expiredCertificate = false;
     int threads = 64;            // most connections served at once (one worker each)
     int keepAliveSeconds = 5;    // an idle kept-alive connection is closed after this
     int readTimeoutSeconds = 5;  // a handshake or request that stalls this long is dropped
@@ -67,7 +73,7 @@ public:
 
     int port() const;
     const std::string& caFile() const;
-    std::string url() const;  // "https://<address>:<port>"
+    std::string url() const;  // "https://<address>:<port>" ("https://[<address>]:<port>" for IPv6)
 
     // In-process access for tests and hosts. counters() is the JSON of the control endpoint.
     jsonxx::Object counters() const;

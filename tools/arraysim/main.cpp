@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -36,6 +37,9 @@ const char kUsage[] =
     "      --cert-dir DIR           keep generated TLS certificates here\n"
     "      --cert FILE --key FILE   use this certificate and key instead\n"
     "      --ca FILE                CA file clients trust (with --cert)\n"
+    "      --self-signed NAMES      present a self-signed certificate for these names\n"
+    "                               (comma-separated), as an array that made its own does\n"
+    "      --expired                make that certificate one that has expired\n"
     "      --threads N              most connections served at once (64)\n"
     "      --keep-alive-seconds N   idle time before a connection is closed (5)\n"
     "      --read-timeout-seconds N time a stalled handshake or request is given (5)\n"
@@ -98,6 +102,8 @@ int main(int argc, char** argv) {
         kCert,
         kKey,
         kCa,
+        kSelfSigned,
+        kExpired,
         kThreads,
         kKeepAlive,
         kReadTimeout,
@@ -114,6 +120,8 @@ int main(int argc, char** argv) {
         {"cert", required_argument, nullptr, kCert},
         {"key", required_argument, nullptr, kKey},
         {"ca", required_argument, nullptr, kCa},
+        {"self-signed", required_argument, nullptr, kSelfSigned},
+        {"expired", no_argument, nullptr, kExpired},
         {"threads", required_argument, nullptr, kThreads},
         {"keep-alive-seconds", required_argument, nullptr, kKeepAlive},
         {"read-timeout-seconds", required_argument, nullptr, kReadTimeout},
@@ -167,6 +175,19 @@ int main(int argc, char** argv) {
                 break;
             case kCa:
                 options.caFile = optarg;
+                break;
+            case kSelfSigned: {
+                const std::string text = optarg;
+                ok = !text.empty();
+                for (size_t at = 0; ok && at <= text.size();) {
+                    const size_t comma = std::min(text.find(',', at), text.size());
+                    options.selfSignedNames.push_back(text.substr(at, comma - at));
+                    at = comma + 1;
+                }
+                break;
+            }
+            case kExpired:
+                options.expiredCertificate = true;
                 break;
             case kThreads:
                 ok = numberIn(options.threads, 1, 4096);

@@ -53,14 +53,34 @@ std::string ArrayDirectory::infoText(const ArrayAccess& array) {
            ",engineName:kysnap}";
 }
 
+namespace {
+
+// Where the port's ':' may start: after the closing bracket of an IPv6 address, whose own
+// colons are no port.
+size_t portSearchStart(const std::string& address) {
+    if (address.empty() || address.front() != '[') {
+        return 0;
+    }
+    const size_t close = address.find(']');
+    return close == std::string::npos ? address.size() : close + 1;
+}
+
+}  // namespace
+
 std::string addressHost(const std::string& address) {
+    if (portSearchStart(address) > 0) {
+        const size_t close = address.find(']');
+        return address.substr(1, close == std::string::npos ? close : close - 1);
+    }
     const size_t colon = address.rfind(':');
     return colon == std::string::npos ? address : address.substr(0, colon);
 }
 
 int addressPort(const std::string& address) {
     const size_t colon = address.rfind(':');
-    return colon == std::string::npos ? 443 : std::atoi(address.c_str() + colon + 1);
+    return colon == std::string::npos || colon < portSearchStart(address)
+               ? 443
+               : std::atoi(address.c_str() + colon + 1);
 }
 
 }  // namespace kysnap

@@ -14,7 +14,7 @@ namespace kysnap {
 
 struct ArrayAccess {
     std::string name;
-    std::string address;  // host or host:port
+    std::string address;  // host, host:port, [IPv6] or [IPv6]:port
     std::string user;
     std::string password;  // zeroed when the access is destroyed
     std::string caFile;    // what the sim backend's host view trusts
@@ -45,7 +45,8 @@ private:
     std::map<std::string, std::string>& targets_;
 };
 
-// The host part of an address "host" or "host:port"; the port (443 when absent).
+// The host part of an address "host", "host:port", "[IPv6]" or "[IPv6]:port" (an IPv6 address
+// without its brackets); the port (443 when absent).
 std::string addressHost(const std::string& address);
 int addressPort(const std::string& address);
 

@@ -102,12 +102,7 @@ bool ArrayProbe::reach(std::string& why) const {
     return true;
 }
 
-bool ArrayProbe::verifyCertificate(bool& insecure, std::string& why) const {
-    const char* off = std::getenv("KYSNAP_TLS_INSECURE");
-    insecure = off != nullptr && std::string(off) == "1";
-    if (insecure) {
-        return true;
-    }
+bool ArrayProbe::presentedCertificate(PresentedCertificate& presented, std::string& why) const {
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
                                                               SSL_CTX_free);
     if (!context) {
@@ -129,10 +124,7 @@ bool ArrayProbe::verifyCertificate(bool& insecure, std::string& why) const {
         return false;
     }
     std::unique_ptr<SSL, decltype(&SSL_free)> tls(SSL_new(context.get()), SSL_free);
-    std::string host = addressHost(array_.address);
-    if (host.size() > 2 && host.front() == '[') {
-        host = host.substr(1, host.size() - 2);
-    }
+    const std::string host = addressHost(array_.address);
     X509_VERIFY_PARAM* check = SSL_get0_param(tls.get());
     if (isAddress(host)) {
         X509_VERIFY_PARAM_set1_ip_asc(check, host.c_str());
@@ -141,20 +133,51 @@ bool ArrayProbe::verifyCertificate(bool& insecure, std::string& why) const {
         X509_VERIFY_PARAM_set1_host(check, host.c_str(), 0);
     }
     // Verification runs during the handshake either way; its verdict is read afterwards so
-    // that the reason can be told.
+    // that the reason can be told and the certificate shown.
     SSL_set_verify(tls.get(), SSL_VERIFY_NONE, nullptr);
     SSL_set_fd(tls.get(), fd);
     const bool shook = SSL_connect(tls.get()) == 1;
-    const long verdict = SSL_get_verify_result(tls.get());
     if (!shook) {
         why = "TLS handshake failed: " + openSslError();
-    } else if (verdict != X509_V_OK) {
-        why = X509_verify_cert_error_string(verdict);
-    } else {
-        SSL_shutdown(tls.get());
+        close(fd);
+        return false;
     }
+    const long verdict = SSL_get_verify_result(tls.get());
+    presented.verifies = verdict == X509_V_OK;
+    presented.why = presented.verifies ? "" : X509_verify_cert_error_string(verdict);
+    presented.der.clear();
+    if (X509* leaf = SSL_get1_peer_certificate(tls.get())) {
+        unsigned char* der = nullptr;
+        const int length = i2d_X509(leaf, &der);
+        if (length > 0) {
+            presented.der.assign(reinterpret_cast<const char*>(der), static_cast<size_t>(length));
+        }
+        OPENSSL_free(der);
+        X509_free(leaf);
+    }
+    SSL_shutdown(tls.get());
     close(fd);
-    return shook && verdict == X509_V_OK;
+    if (presented.der.empty()) {
+        why = "the array presented no certificate";
+        return false;
+    }
+    return true;
+}
+
+bool ArrayProbe::clientAccepts(std::string& why) const {
+    KYLibCurl client;
+    if (!client.KYLibCurlInit("application/json", false, false, nullptr)) {
+        why = "the HTTP client cannot be set up";
+        return false;
+    }
+    const std::string url = "https://" + array_.address + "/zebi/api/v2/";
+    // Any answer, whatever its status, means the connection was accepted.
+    if (!client.KYLibCurlSendHttpReq(0, url.c_str(), nullptr, 0, false, nullptr) &&
+        client.GetHttpErrorCode() == 0) {
+        why = client.GetLastError();
+        return false;
+    }
+    return true;
 }
 
 ApiAnswer ArrayProbe::call(const std::string& method, const std::string& body) const {

@@ -1,7 +1,8 @@
-// ArrayProbe: the questions `kysnap check` asks one array, each on its own so that a failure
-// says which step failed: can a TCP connection be made, does the certificate verify the way
-// the plug-in verifies it (KYSNAP_TLS_CA_FILE or the system store, host name included), and
-// what does one REST call answer (through libkyplatform's HTTP client, as the plug-in calls).
+// ArrayProbe: the questions `kysnap check` and `kysnap trust` ask one array, each on its own
+// so that a failure says which step failed: can a TCP connection be made, which certificate
+// does it present and does it verify the way the plug-in verifies it (KYSNAP_TLS_CA_FILE or
+// the system store, host name included, or its pin), and what does one REST call answer (through
+// libkyplatform's HTTP client, as the plug-in calls).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,12 @@ struct ApiAnswer {
     std::string failure;  // why not, as the HTTP client says it (time-out, size, redirect)
 };
 
+struct PresentedCertificate {
+    std::string der;
+    bool verifies = false;  // chain and name, as for an array without a pin
+    std::string why;        // why not, as OpenSSL says it
+};
+
 class ArrayProbe {
 public:
     // `array` is borrowed; `timeoutSeconds` bounds connecting and the TLS handshake.
@@ -25,9 +32,15 @@ public:
 
     // False with `why` set when no TCP connection can be made.
     bool reach(std::string& why) const;
-    // False with `why` set when the TLS handshake fails or the certificate does not verify.
-    // `insecure` is set when KYSNAP_TLS_INSECURE=1 turned verification off (then true).
-    bool verifyCertificate(bool& insecure, std::string& why) const;
+    // The certificate the array presents (DER), and whether it verifies as an unpinned array
+    // is verified: its chain against KYSNAP_TLS_CA_FILE or the system store and its name
+    // against the address. The handshake completes either way, so that the certificate can be
+    // shown. False with `why` set when no handshake takes place.
+    bool presentedCertificate(PresentedCertificate& presented, std::string& why) const;
+    // Whether libkyplatform's HTTP client, set up as the plug-in sets it up (its pins
+    // included), exchanges a request with the array; it sends no credentials. False with
+    // `why` set to the client's reason.
+    bool clientAccepts(std::string& why) const;
     // POSTs `body` to the REST method `method` with the array's credentials.
     ApiAnswer call(const std::string& method, const std::string& body) const;
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "AtomicFile.h"
 #include "BoundedFile.h"
 
 namespace kysnap {
@@ -19,14 +20,6 @@ namespace {
 
 // Far beyond any real catalog, small enough to read at once.
 constexpr size_t kCatalogLimit = 64u << 20;
-
-std::string directoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string baseOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -88,21 +81,6 @@ bool ownedFile(const struct stat& info, const std::string& what, std::string& er
     if (info.st_uid != geteuid() && info.st_uid != 0) {
         error = what + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
         return false;
-    }
-    return true;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(wrote);
     }
     return true;
 }
@@ -214,40 +192,12 @@ bool CatalogStore::save(const Catalog& catalog, std::string& error) {
         error = "the catalog " + path_ + " was opened for reading only";
         return false;
     }
-    // A fresh name made with exclusive creation: nothing planted beside the catalog is
-    // opened, followed or truncated.
-    std::string name = path_ + ".tmp.XXXXXX";
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = systemError("cannot create a temporary file beside the catalog " + path_);
-        return false;
-    }
-    const std::string temporary = name;
     const std::string text = catalog.toJson();
     if (text.size() > kCatalogLimit) {
         error = "the catalog would be larger than " + std::to_string(kCatalogLimit) + " bytes";
-        close(fd);
-        unlink(temporary.c_str());
         return false;
     }
-    if (!writeAll(fd, text) || fsync(fd) != 0) {
-        error = systemError("cannot write " + temporary);
-        close(fd);
-        unlink(temporary.c_str());
-        return false;
-    }
-    if (close(fd) != 0 || rename(temporary.c_str(), path_.c_str()) != 0) {
-        error = systemError("cannot replace the catalog " + path_);
-        unlink(temporary.c_str());
-        return false;
-    }
-    // The rename itself must reach the disk for the new catalog to survive a crash.
-    const int dirFd = ::open(directoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    return true;
+    return replaceFileAtomically(path_, text, 0600, "the catalog " + path_, error);
 }
 
 std::string defaultStatePath() {

@@ -10,6 +10,7 @@
 
 #include "ApiVersion.h"
 #include "ArrayProbe.h"
+#include "CertificateReport.h"
 #include "DeviceInquiry.h"
 #include "EvDebug.h"
 #include "HostBackend.h"
@@ -42,6 +43,18 @@ public:
         add("FAIL", subject, message, remedy);
     }
     bool failed() const { return failed_; }
+    void report(const ReportLine& line, const std::string& subject) {
+        switch (line.kind) {
+            case ReportLine::Kind::Ok:
+                return ok(subject, line.message);
+            case ReportLine::Kind::Warn:
+                return warn(subject, line.message, line.remedy);
+            case ReportLine::Kind::Fail:
+                return fail(subject, line.message, line.remedy);
+            case ReportLine::Kind::Detail:
+                return add("", subject, line.message, "");
+        }
+    }
 
     void finish() {
         if (json_) {
@@ -63,7 +76,9 @@ private:
         const std::string remedy = visibleText(rawRemedy);
         if (json_) {
             jsonxx::Object check;
-            check.import("result", std::string(verdict) == "FAIL" ? "fail" : verdict);
+            check.import("result", std::string(verdict) == "FAIL" ? "fail"
+                                   : *verdict == '\0'             ? "detail"
+                                                                  : verdict);
             check.import("subject", subject);
             check.import("message", message);
             if (!remedy.empty()) {
@@ -288,19 +303,13 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
         return;
     }
     lines.ok(subject, "reachable at " + array.address);
-    bool insecure = false;
-    if (!probe.verifyCertificate(insecure, why)) {
-        lines.fail(subject, "its certificate does not verify: " + why,
-                   "export the array's certificate (openssl s_client -connect " + array.address +
-                       " -showcerts) into a PEM file and set KYSNAP_TLS_CA_FILE to it; the "
-                       "certificate must name the host as configured");
-        return;
+    std::vector<ReportLine> said;
+    const bool accepted = judgeCertificate(probe, array, config, said);
+    for (const ReportLine& line : said) {
+        lines.report(line, subject);
     }
-    if (insecure) {
-        lines.warn(subject, "certificate checks are off (KYSNAP_TLS_INSECURE=1)",
-                   "use KYSNAP_TLS_CA_FILE instead outside an isolated test network");
-    } else {
-        lines.ok(subject, "certificate verifies for " + addressHost(array.address));
+    if (!accepted) {
+        return;
     }
     const ApiAnswer version =
         probe.call("listSystemProperties", "[[\"ZEBI_API_VERSION\",\"ZEBI_API_MINOR_VERSION\"]]");
@@ -435,8 +444,13 @@ int runCheck(const Options& options) {
     HostConfig config;
     const std::string configPath = options.config.empty() ? defaultConfigPath() : options.config;
     if (!loadHostConfig(configPath, config, error)) {
+        // The configuration parsed when its pins file is what failed.
         lines.fail("configuration", error,
-                   "give --config FILE or set KYSNAP_CONFIG (format in kysnap(1))");
+                   config.pinsFile.empty()
+                       ? "give --config FILE or set KYSNAP_CONFIG (format in kysnap(1))"
+                       : "correct that line of " + config.pinsFile +
+                             " (format in docs/tls.md), or move the file aside and pin the "
+                             "arrays again with kysnap trust");
         lines.finish();
         return 1;
     }

@@ -74,6 +74,14 @@ const CommandHelp kCommands[] = {
      "credentials, API version, target groups) and the host's initiators and whether the\n"
      "arrays already hold them in an initiator group. One line per check, with a remedy for\n"
      "each failure. Exit status 1 when a check failed."},
+    {"trust", "pin an array's key after comparing it", "ARRAY [--yes] | --list | --remove ARRAY",
+     "Connects to the array, shows its certificate (subject, issuer, names, validity) and the\n"
+     "SHA-256 pin of its key, and once you have compared that pin with the one the array's\n"
+     "console shows and confirmed (or given --yes), writes it to the pins file: from then on\n"
+     "the key alone decides whether the array is accepted, whatever names its certificate\n"
+     "carries. --list shows the pins, --remove ARRAY drops an array's pins. The pins file is\n"
+     "pins-file in [host], else $KYSNAP_TLS_PINS_FILE, else kysnap.pins beside the\n"
+     "configuration."},
     {"demo", "a whole lifecycle against an in-process simulator", "",
      "Runs a whole snapshot lifecycle against an array simulator started inside this process\n"
      "on a free loopback port, with its own certificate: check, prepare, snap, map, list,\n"
@@ -138,8 +146,9 @@ const char kGeneral[] =
     "Exit status: 0 every request succeeded, 1 none did, 2 some did, 3 kysnap could not run\n"
     "the command (usage, configuration, catalog or plug-in), 4 the array was changed but the\n"
     "catalog could not be saved to record it.\n"
-    "Environment: KYSNAP_TLS_CA_FILE, KYSNAP_TLS_INSECURE, KYSNAP_HTTP_CONNECT_TIMEOUT,\n"
-    "KYSNAP_HTTP_TIMEOUT (how the plug-in reaches arrays). See kysnap(1).\n";
+    "Environment: KYSNAP_TLS_CA_FILE, KYSNAP_TLS_PINS_FILE, KYSNAP_TLS_INSECURE,\n"
+    "KYSNAP_HTTP_CONNECT_TIMEOUT, KYSNAP_HTTP_TIMEOUT (how the plug-in reaches arrays).\n"
+    "See kysnap(1).\n";
 
 }  // namespace
 
@@ -168,7 +177,7 @@ std::string helpText(const std::string& command) {
 namespace {
 
 // Long options without a short form.
-enum LongOnly { kState = 256, kPlugin, kSnapshot, kPassword };
+enum LongOnly { kState = 256, kPlugin, kSnapshot, kPassword, kList, kRemove };
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -183,6 +192,8 @@ const option kLongOptions[] = {
     {"snapshot", required_argument, nullptr, kSnapshot},
     {"dry-run", no_argument, nullptr, 'n'},
     {"yes", no_argument, nullptr, 'y'},
+    {"list", no_argument, nullptr, kList},
+    {"remove", no_argument, nullptr, kRemove},
     {"password", optional_argument, nullptr, kPassword},
     {nullptr, 0, nullptr, 0},
 };
@@ -257,6 +268,12 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
             case kSnapshot:
                 options.snapshots.push_back(optarg);
                 break;
+            case kList:
+                options.commandFlags.push_back("--list");
+                break;
+            case kRemove:
+                options.commandFlags.push_back("--remove");
+                break;
             case kPassword:
                 error =
                     "passwords are never given on the command line: use password-file or "
@@ -291,6 +308,10 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
         error = "--array is for prepare and vpd";
         return false;
     }
+    if (!options.commandFlags.empty() && command != "trust") {
+        error = options.commandFlags.front() + " is for trust";
+        return false;
+    }
     if (!options.snapshots.empty() && command != "identify") {
         error = "--snapshot is for identify";
         return false;
@@ -299,8 +320,8 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
         error = "--dry-run is for delete and revert";
         return false;
     }
-    if (options.yes && command != "revert") {
-        error = "--yes is for revert";
+    if (options.yes && command != "revert" && command != "trust") {
+        error = "--yes is for revert and trust";
         return false;
     }
     return true;

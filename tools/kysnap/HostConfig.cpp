@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "BoundedFile.h"
+#include "Pins.h"
 #include "VisibleText.h"
 
 namespace kysnap {
@@ -289,6 +290,8 @@ private:
             }
         } else if (key == "target-group") {
             config_.targetGroup = value;
+        } else if (key == "pins-file") {
+            config_.pinsFileKey = value;
         } else {
             return fail(error, "unknown key '" + visibleText(key) + "' in [host]");
         }
@@ -370,7 +373,8 @@ bool loadHostConfig(const std::string& path, HostConfig& config, std::string& er
     if (!readBoundedFile(path, "the configuration " + path, Links::Follow, kLimit, file, error)) {
         return false;
     }
-    return parseHostConfig(file.text, path, config, error) && trustArraysCa(config, error);
+    return parseHostConfig(file.text, path, config, error) && trustArraysCa(config, error) &&
+           usePinsFile(config, error);
 }
 
 bool trustArraysCa(const HostConfig& config, std::string& error) {

@@ -10,6 +10,7 @@
 //   retry-interval = 5            # seconds between them (plug-in default 60)
 //   diagnostic-logging = no       # whole array answers in the plug-in's log
 //   target-group = default-fc-target-group   # target group to map clones through
+//   pins-file = /etc/kysnap/kysnap.pins       # public-key pins of arrays (see Pins.h)
 //
 //   [array ora1]
 //   address = 10.0.0.5            # host or host:port, as the plug-in addresses the array
@@ -30,6 +31,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "TlsPins.h"
 
 namespace kysnap {
 
@@ -55,7 +58,11 @@ struct HostConfig {
     std::optional<int> retryInterval;
     std::optional<bool> diagnosticLogging;
     std::optional<std::string> targetGroup;
+    std::string pinsFileKey;  // pins-file as written; empty when not given
     std::vector<ArrayConfig> arrays;
+    // Filled by loadHostConfig: the pins file in use (see Pins.h) and the pins it holds.
+    std::string pinsFile;
+    std::vector<kyplatform::PinnedArray> pins;
 
     const ArrayConfig* findArray(const std::string& name) const;
 };
@@ -64,7 +71,9 @@ struct HostConfig {
 // section and key) of the first problem; a repeat names the first line too.
 bool parseHostConfig(const std::string& text, const std::string& path, HostConfig& config,
                      std::string& error);
-// Reads and parses the file at `path`, then trusts the arrays' CA file (trustArraysCa).
+// Reads and parses the file at `path`, trusts the arrays' CA file (trustArraysCa), then reads
+// the pins file it leads to (Pins.h), which must be as strict: a malformed one fails the load
+// with its line.
 bool loadHostConfig(const std::string& path, HostConfig& config, std::string& error);
 
 // The arrays' ca-file becomes the CA file this process trusts for every array: it is set as

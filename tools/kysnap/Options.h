@@ -9,11 +9,12 @@ namespace kysnap {
 struct Options {
     std::string command;
     std::vector<std::string> arguments;
-    std::string plugin;                  // empty: defaultPluginPath()
-    std::string config;                  // empty: defaultConfigPath()
-    std::string state;                   // empty: defaultStatePath()
-    std::string array;                   // --array: the array serving the named devices
-    std::vector<std::string> snapshots;  // --snapshot (identify)
+    std::string plugin;                     // empty: defaultPluginPath()
+    std::string config;                     // empty: defaultConfigPath()
+    std::string state;                      // empty: defaultStatePath()
+    std::string array;                      // --array: the array serving the named devices
+    std::vector<std::string> snapshots;     // --snapshot (identify)
+    std::vector<std::string> commandFlags;  // a command's own flags (trust: --yes, --list, ...)
     bool json = false;
     bool verbose = false;
     bool help = false;

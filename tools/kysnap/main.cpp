@@ -13,6 +13,7 @@
 #include "ListCommand.h"
 #include "PluginLibrary.h"
 #include "SecretProtection.h"
+#include "TrustCommand.h"
 
 namespace {
 
@@ -90,6 +91,9 @@ int main(int argc, char** argv) {
     }
     if (command == "check") {
         return kysnap::runCheck(options);
+    }
+    if (command == "trust") {
+        return kysnap::runTrust(options);
     }
     if (command == "demo") {
         return kysnap::runDemo(options);

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -339,32 +341,100 @@ bool validHostName(const std::string& name) {
     return true;
 }
 
-}  // namespace
-
-bool ensureServerCertificate(const std::string& directory,
-                             const std::vector<std::string>& hostNames, CertificateFiles& files,
-                             std::string& error) {
+// Checks the names, creates `directory` and locks it; `base` is the directory with a '/'.
+std::unique_ptr<DirectoryLock> lockDirectory(const std::string& directory,
+                                             const std::vector<std::string>& hostNames,
+                                             std::string& base, std::string& error) {
     if (hostNames.empty()) {
         error = "no host names given for the server certificate";
-        return false;
+        return nullptr;
     }
     for (const std::string& name : hostNames) {
         if (!validHostName(name)) {
             error = "invalid host name for a certificate: '" + name + "'";
-            return false;
+            return nullptr;
         }
     }
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);
     if (ec) {
         error = "cannot create directory " + directory + ": " + ec.message();
+        return nullptr;
+    }
+    base = directory.empty() || directory.back() == '/' ? directory : directory + "/";
+    auto lock = std::make_unique<DirectoryLock>(base + ".lock");
+    if (!lock->locked()) {
+        error = "cannot lock " + base + ".lock: " + std::strerror(errno);
+        return nullptr;
+    }
+    return lock;
+}
+
+// A self-signed certificate that names `hostNames`; an expired one ended a day ago.
+X509Ptr makeSelfSignedCertificate(EVP_PKEY* key, const std::vector<std::string>& hostNames,
+                                  bool expired) {
+    X509Ptr cert = newCertificate(key, hostNames.front(), nullptr);
+    if (!cert || (expired &&
+                  (X509_gmtime_adj(X509_getm_notBefore(cert.get()), -30L * 24 * 3600) == nullptr ||
+                   X509_gmtime_adj(X509_getm_notAfter(cert.get()), -24L * 3600) == nullptr))) {
+        return nullptr;
+    }
+    X509V3_CTX ctx;
+    X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
+    if (!addExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash") ||
+        !addSubjectAltNames(cert.get(), hostNames) ||
+        X509_sign(cert.get(), key, EVP_sha256()) == 0) {
+        return nullptr;
+    }
+    return cert;
+}
+
+bool usableSelfSigned(X509* cert, EVP_PKEY* key, const std::vector<std::string>& hostNames,
+                      bool expired) {
+    return cert != nullptr && key != nullptr && X509_check_private_key(cert, key) == 1 &&
+           X509_check_issued(cert, cert) == X509_V_OK && coversHostNames(cert, hostNames) &&
+           (expired ? X509_cmp_current_time(X509_get0_notAfter(cert)) < 0 : withinValidity(cert));
+}
+
+}  // namespace
+
+bool ensureSelfSignedCertificate(const std::string& directory,
+                                 const std::vector<std::string>& hostNames, bool expired,
+                                 CertificateFiles& files, std::string& error) {
+    std::string base;
+    const auto lock = lockDirectory(directory, hostNames, base, error);
+    if (!lock) {
         return false;
     }
-    const std::string base =
-        directory.empty() || directory.back() == '/' ? directory : directory + "/";
-    DirectoryLock lock(base + ".lock");
-    if (!lock.locked()) {
-        error = "cannot lock " + base + ".lock: " + std::strerror(errno);
+    std::string stem = base + "self-" + hostNames.front() + (expired ? "-expired" : "");
+    std::replace(stem.begin() + static_cast<long>(base.size()), stem.end(), '/', '_');
+    const CertificateFiles paths{stem + ".pem", stem + ".pem", stem + ".key"};
+    ERR_clear_error();
+    X509Ptr cert = readCertificate(paths.certFile);
+    PkeyPtr key = readKey(paths.keyFile);
+    if (!usableSelfSigned(cert.get(), key.get(), hostNames, expired)) {
+        key = generateKey();
+        cert = key ? makeSelfSignedCertificate(key.get(), hostNames, expired) : nullptr;
+        if (!cert) {
+            error = "cannot create the self-signed certificate: " + opensslErrors();
+            return false;
+        }
+        if (!writeKey(paths.keyFile, key.get(), error) ||
+            !writeCertificate(paths.certFile, cert.get(), error)) {
+            return false;
+        }
+    }
+    ERR_clear_error();
+    files = paths;
+    return true;
+}
+
+bool ensureServerCertificate(const std::string& directory,
+                             const std::vector<std::string>& hostNames, CertificateFiles& files,
+                             std::string& error) {
+    std::string base;
+    const auto lock = lockDirectory(directory, hostNames, base, error);
+    if (!lock) {
         return false;
     }
     CertificateFiles paths{base + "ca.pem", base + "server.pem", base + "server.key"};

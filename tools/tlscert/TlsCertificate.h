@@ -29,4 +29,13 @@ bool ensureServerCertificate(const std::string& directory,
                              const std::vector<std::string>& hostNames, CertificateFiles& files,
                              std::string& error);
 
+// Makes sure `directory` holds a self-signed certificate for `hostNames` and its key, as an
+// array makes its own: <directory>/self-<first name>.pem and .key (self-<first name>-expired.*
+// for an `expired` one, whose validity ended a day ago). Existing files that still match are
+// reused, so the certificate's key (and pin) stays the same from one start to the next. On
+// success `files` holds the certificate as both caCertFile and certFile, and its key.
+bool ensureSelfSignedCertificate(const std::string& directory,
+                                 const std::vector<std::string>& hostNames, bool expired,
+                                 CertificateFiles& files, std::string& error);
+
 }  // namespace tlscert

@@ -1,0 +1,203 @@
+#include "TrustCommand.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "ArrayProbe.h"
+#include "CertificateReport.h"
+#include "HostConfig.h"
+#include "Pins.h"
+#include "VisibleText.h"
+
+namespace kysnap {
+
+namespace {
+
+// Each connection waits at most this long.
+constexpr int kProbeSeconds = 5;
+
+int cannotRun(const std::string& why) {
+    std::fprintf(stderr, "kysnap: %s\n", visibleText(why).c_str());
+    return kExitCannotRun;
+}
+
+bool hasFlag(const Options& options, const char* flag) {
+    return std::find(options.commandFlags.begin(), options.commandFlags.end(), flag) !=
+           options.commandFlags.end();
+}
+
+// Drops the pins of `address`; whether it had any.
+bool dropPins(std::vector<kyplatform::PinnedArray>& pins, const std::string& address) {
+    const std::string key = kyplatform::addressKey(address);
+    const auto kept = std::remove_if(
+        pins.begin(), pins.end(), [&](const kyplatform::PinnedArray& p) { return p.key == key; });
+    const bool had = kept != pins.end();
+    pins.erase(kept, pins.end());
+    return had;
+}
+
+int listPins(const HostConfig& config) {
+    if (config.pins.empty()) {
+        std::printf("no array is pinned in %s\n", visibleText(config.pinsFile).c_str());
+        return 0;
+    }
+    std::printf("pins in %s:\n", visibleText(config.pinsFile).c_str());
+    for (const kyplatform::PinnedArray& entry : config.pins) {
+        std::string arrays;
+        for (const ArrayConfig& array : config.arrays) {
+            if (kyplatform::addressKey(array.address) == entry.key) {
+                arrays += (arrays.empty() ? " (array " : ", ") + array.name;
+            }
+        }
+        std::string pins;
+        for (const std::string& pin : entry.pins) {
+            pins += " " + pin;
+        }
+        std::printf("  %s%s%s\n", entry.address.c_str(), pins.c_str(),
+                    visibleText(arrays.empty() ? " (no configured array)" : arrays + ")").c_str());
+    }
+    return 0;
+}
+
+int removePins(const HostConfig& config, const ArrayConfig& array) {
+    bool found = false;
+    std::string error;
+    const bool written = changePinsFile(
+        config.pinsFile,
+        [&](std::vector<kyplatform::PinnedArray>& pins) {
+            found = dropPins(pins, array.address);
+            return found;
+        },
+        error);
+    if (!written) {
+        return cannotRun(error);
+    }
+    if (!found) {
+        std::printf("array %s (%s) has no pin in %s\n", array.name.c_str(), array.address.c_str(),
+                    visibleText(config.pinsFile).c_str());
+        return 1;
+    }
+    std::printf(
+        "removed the pin of array %s (%s) from %s; its certificate is verified by chain "
+        "and name again\n",
+        array.name.c_str(), array.address.c_str(), visibleText(config.pinsFile).c_str());
+    return 0;
+}
+
+// A line "y" or "yes" on standard input.
+bool confirmed(const std::string& question) {
+    std::printf("%s [y/N] ", question.c_str());
+    std::fflush(stdout);
+    std::string answer;
+    const bool read = static_cast<bool>(std::getline(std::cin, answer));
+    if (!isatty(STDIN_FILENO)) {
+        // A typed answer ends its own line; one from a pipe is shown, so the output reads
+        // the same.
+        std::printf("%s\n", visibleText(answer).c_str());
+    }
+    if (!read) {
+        return false;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
+}
+
+int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes) {
+    const ArrayAccess array{configured.name, configured.address, configured.user, "",
+                            configured.caFile};
+    ArrayProbe probe(array, kProbeSeconds);
+    PresentedCertificate presented;
+    std::string why;
+    kyplatform::CertificateFacts facts;
+    if (!probe.presentedCertificate(presented, why) ||
+        !kyplatform::certificateFacts(reinterpret_cast<const unsigned char*>(presented.der.data()),
+                                      presented.der.size(), facts)) {
+        std::fprintf(stderr, "kysnap: array %s at %s: %s\n", array.name.c_str(),
+                     array.address.c_str(),
+                     visibleText(why.empty() ? "its certificate cannot be read" : why).c_str());
+        return 1;
+    }
+    std::printf("array %s at %s presents this certificate:\n", array.name.c_str(),
+                array.address.c_str());
+    for (const std::string& detail : certificateDetails(facts)) {
+        std::printf("  %s\n", visibleText(detail).c_str());
+    }
+    if (presented.verifies) {
+        std::printf("It also verifies by chain and name; with a pin, its key alone decides.\n");
+    }
+    const kyplatform::PinnedArray* pinned = kyplatform::findPinned(config.pins, array.address);
+    if (pinned != nullptr &&
+        std::find(pinned->pins.begin(), pinned->pins.end(), facts.pin) != pinned->pins.end()) {
+        std::printf("This key is already pinned for %s in %s.\n", array.address.c_str(),
+                    visibleText(config.pinsFile).c_str());
+        return 0;
+    }
+    if (pinned != nullptr) {
+        std::printf(
+            "WARNING: %s pins another key for %s (%s): the array now presents a "
+            "different one. Pin it only if the array's certificate was replaced on "
+            "purpose.\n",
+            visibleText(config.pinsFile).c_str(), array.address.c_str(),
+            pinned->pins.front().c_str());
+    }
+    std::printf(
+        "Compare the key pin with the one the array's own console shows (or that openssl "
+        "prints on a connection you trust; see docs/tls.md). Whoever holds this key is taken "
+        "for the array.\n");
+    if (!yes && !confirmed("Pin this key for array " + array.name + "?")) {
+        std::printf("not pinned\n");
+        return 1;
+    }
+    std::string error;
+    const bool written = changePinsFile(
+        config.pinsFile,
+        [&](std::vector<kyplatform::PinnedArray>& pins) {
+            dropPins(pins, array.address);
+            pins.push_back(kyplatform::PinnedArray{
+                array.address, kyplatform::addressKey(array.address), {facts.pin}, 0});
+            return true;
+        },
+        error);
+    if (!written) {
+        return cannotRun(error);
+    }
+    std::printf("pinned %s for array %s (%s) in %s\n", facts.pin.c_str(), array.name.c_str(),
+                array.address.c_str(), visibleText(config.pinsFile).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int runTrust(const Options& options) {
+    const bool list = hasFlag(options, "--list");
+    const bool remove = hasFlag(options, "--remove");
+    if ((list && (remove || !options.arguments.empty())) ||
+        (!list && options.arguments.size() != 1)) {
+        return cannotRun("usage: kysnap trust ARRAY [--yes] | --list | --remove ARRAY");
+    }
+    HostConfig config;
+    std::string error;
+    const std::string path = options.config.empty() ? defaultConfigPath() : options.config;
+    if (!loadHostConfig(path, config, error)) {
+        return cannotRun(error);
+    }
+    if (list) {
+        return listPins(config);
+    }
+    const ArrayConfig* array = config.findArray(options.arguments.front());
+    if (array == nullptr) {
+        std::string names;
+        for (const ArrayConfig& known : config.arrays) {
+            names += (names.empty() ? "" : ", ") + known.name;
+        }
+        return cannotRun("no array " + options.arguments.front() + " in " + path +
+                         " (configured: " + (names.empty() ? "none" : names) + ")");
+    }
+    return remove ? removePins(config, *array)
+                  : pinArray(config, *array, options.yes);
+}
+
+}  // namespace kysnap

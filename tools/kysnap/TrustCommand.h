@@ -1,0 +1,22 @@
+// `kysnap trust`: pins an array's public key, for an array whose own certificate cannot be
+// verified (a self-made one that names another host, say).
+//
+//   kysnap trust ARRAY [--yes]   connects, shows the certificate and its key pin, asks the
+//                                person to compare the pin with the array's console, and on
+//                                confirmation (a line "y" or "yes" on standard input, or
+//                                --yes) writes it to the pins file (Pins.h) for the array's
+//                                address, replacing any pin it had
+//   kysnap trust --list          the pins file's entries, with the arrays they belong to
+//   kysnap trust --remove ARRAY  removes the array's pins
+//
+// Exit status 0 when done, 1 when not confirmed or the array cannot be reached, 3 for a
+// usage, configuration or pins file problem.
+#pragma once
+
+#include "Options.h"
+
+namespace kysnap {
+
+int runTrust(const Options& options);
+
+}  // namespace kysnap
