@@ -96,7 +96,7 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
          "",
          {"check"},
          1,
-         {"FAIL  array arr: its certificate does not verify: self-signed certificate; the "
+         {"FAIL  array arr: its certificate does not verify: IP address mismatch; the "
           "certificate names DNS:array7.example, not 127.0.0.1: set address in [array arr]",
           "kysnap trust arr", "array arr: names DNS:array7.example",
           "array arr: key pin " + otherPin, "array arr: subject O = KySnap, CN = array7.example"},
@@ -164,7 +164,7 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
              otherPin + "\n",
          {"check"},
          1,
-         {"FAIL  array arr: its certificate does not verify: self-signed certificate",
+         {"FAIL  array arr: its certificate does not verify: IP address mismatch",
           "array arr: key pin " + otherPin}},
         {"an expired pinned certificate is accepted with a warning",
          expired.get(),
@@ -194,7 +194,8 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
         if (!c.pins.empty()) {
             std::ofstream(path("kysnap.pins")) << c.pins;
         }
-        // The plug-in trusts no CA here: only a pin can let it in.
+        // The array's ca-file is trusted, but its certificate names another host: only a pin
+        // can let the plug-in in.
         runner->environment["KYSNAP_TLS_CA_FILE"] = "";
         const CliRun run = runner->run(c.arguments, 30);
         EXPECT_EQ(run.status, c.exit) << run.out << run.err;
