@@ -69,7 +69,7 @@ demo: deps configure
 # copy under build-mutate/ (slow: not part of CI). MUTATE_FLAGS passes more options, e.g.
 # `make mutate LAYERS=src/scsi MUTATE_FLAGS=--list`. See docs/hardening.md.
 LAYERS ?= src/copyserver src/entry src/scsi
-MUTATE_SAMPLE ?= 40
+MUTATE_SAMPLE ?= 25
 MUTATE_SEED ?= 18
 MUTATE_FLAGS ?=
 mutate: deps

@@ -34,7 +34,7 @@ from dataclasses import dataclass, field
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EQUIVALENT_FILE = os.path.join(ROOT, "scripts", "mutate-equivalent.txt")
 DEFAULT_LAYERS = ["src/copyserver", "src/entry", "src/scsi"]
-DEFAULT_SAMPLE = 40
+DEFAULT_SAMPLE = 25
 DEFAULT_SEED = 18
 
 # Test suites: the CMake targets to rebuild and the CTest names that run them.
