@@ -588,10 +588,13 @@ def write_report(path, runs, args, head, started):
         out.append("")
         out.append("## %s" % r.layer)
         out.append("")
-        out.append("Baseline: suites %s pass in %.0f s; time limit per mutant %.0f s." % (
-            " ".join(r.suites), r.baseline_seconds, r.limit))
+        if r.limit:
+            out.append("Baseline: suites %s pass in %.0f s; time limit per mutant %.0f s." % (
+                " ".join(r.suites), r.baseline_seconds, r.limit))
+        else:
+            out.append("Not started.")
         pending = [m for m in r.mutants if not m.outcome]
-        if pending:
+        if pending and r.limit:
             out.append("")
             out.append("Not run (interrupted): %d mutants." % len(pending))
         for title, wanted in (("Survivors", ("survived",)), ("Equivalent (listed)", ("equivalent",)),
