@@ -786,7 +786,10 @@ def main():
         write_report(report_path, runs, args, head, started)
         write_survivors(survivors_path, runs)
 
-    signal.signal(signal.SIGTERM, on_signal)
+    # Set even where the shell started us ignoring them (a background job ignores SIGINT), so
+    # that any way of stopping a run restores the copy.
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, on_signal)
     with open(os.path.join(args.build_dir, "mutate-log.txt"), "w", encoding="utf-8") as log:
         try:
             sync_tree(tree)
