@@ -131,13 +131,9 @@ def tokenize(source):
         m = TOKEN_RE.match(text, pos)
         if not m:
             raise ValueError("cannot read line %d" % line)
-        kind = m.lastgroup if m.lastgroup != "delim" else "string"
-        if kind == "string" and m.group("string") is None:
-            kind = "string"
-        for name in ("ws", "nl", "comment", "string", "char", "number", "ident", "op"):
-            if m.group(name) is not None:
-                kind = name
-                break
+        # The group that matched (lastgroup could name the raw string's delimiter instead).
+        kind = next(name for name in ("ws", "nl", "comment", "string", "char", "number", "ident",
+                                      "op") if m.group(name) is not None)
         value = m.group(0)
         if kind not in ("ws", "nl", "comment"):
             tokens.append(Token(kind, value, line, m.start() - line_start))
