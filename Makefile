@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 
 .PHONY: all deps configure build test test-sanitize test-valgrind test-vm test-thread fuzz-build \
-	fuzz-smoke sweep demo package bench format clean
+	fuzz-smoke sweep demo package bench mutate format clean
 
 all: build
 
@@ -65,6 +65,17 @@ demo: deps configure
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target kysnap
 	$(BUILD_DIR)/tools/kysnap/kysnap demo
 
+# Mutation testing of the named layers against their own and the end-to-end tests, in a private
+# copy under build-mutate/ (slow: not part of CI). MUTATE_FLAGS passes more options, e.g.
+# `make mutate LAYERS=src/scsi MUTATE_FLAGS=--list`. See docs/hardening.md.
+LAYERS ?= src/copyserver src/entry src/scsi
+MUTATE_SAMPLE ?= 25
+MUTATE_SEED ?= 18
+MUTATE_FLAGS ?=
+mutate: deps
+	scripts/mutate.py --layers $(LAYERS) --sample $(MUTATE_SAMPLE) --seed $(MUTATE_SEED) \
+		--jobs $(JOBS) $(MUTATE_FLAGS)
+
 # The Debian package (build/kysnap_<version>_<arch>.deb).
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
@@ -77,4 +88,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR) build-bench
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR) build-bench build-mutate

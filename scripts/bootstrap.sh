@@ -13,6 +13,8 @@ packages=(
   libgtest-dev googletest libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libre2-dev
   binutils
+  # the mutation testing script (make mutate)
+  python3 ninja-build
   dpkg-dev file gzip
   # the fuzz targets (clang with libFuzzer) and the memcheck run of the end-to-end suite
   clang libclang-rt-dev valgrind
