@@ -140,6 +140,21 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     return status;
 }
 
+bool CMTegileStorageAPI::parsedListing(const char* function, const std::string& response,
+                                       const jsonxx::Array*& listing) {
+    listing = nullptr;
+    if (lastListingText_.empty() || response != lastListingText_) {
+        lastListingText_.clear();
+        lastListing_.reset();
+        if (!parsed(function, response, lastListing_)) {
+            return false;
+        }
+        lastListingText_ = response;
+    }
+    listing = &lastListing_;
+    return true;
+}
+
 Copy_Status CMTegileStorageAPI::poll(unsigned int attempts, unsigned int waitMs,
                                      const char* function,
                                      const std::function<Copy_Status()>& attempt,
