@@ -87,14 +87,19 @@ void remember(const std::string& array, const std::string& request, const std::s
     if (t_call == nullptr || !t_call->memoryOn) {
         return;
     }
-    std::string& kept = t_call->answers[array][request];
-    const size_t bytes = t_call->memoryBytes - kept.size() + answer.size();
+    std::map<std::string, std::string>& answers = t_call->answers[array];
+    const auto found = answers.find(request);
+    const size_t replaced = found == answers.end() ? 0 : found->second.size();
+    const size_t bytes = t_call->memoryBytes - replaced + answer.size();
     if (bytes > kCallMemoryBytes) {
-        t_call->answers[array].erase(request);
-        t_call->memoryBytes -= kept.size();
+        // Nothing older may stand in for the answer that could not be kept.
+        if (found != answers.end()) {
+            answers.erase(found);
+            t_call->memoryBytes -= replaced;
+        }
         return;
     }
-    kept = answer;
+    answers[request] = answer;
     t_call->memoryBytes = bytes;
 }
 
