@@ -1,23 +1,45 @@
 #include "CallScope.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "CallMemory.h"
 #include "CallRecorder.h"
 #include "CurlShare.h"
 
 namespace kyplatform {
 namespace {
-// The calling thread's open scopes, the share they hand out (made on first use) and what they
-// count.
+// The calling thread's open scopes, the share they hand out (made on first use), what they
+// count and what they remember.
 struct ThreadCall {
     std::shared_ptr<CurlShare> share;
     CallStatistics statistics;
+    // Answers remembered by array, then by request; `memoryBytes` counts their texts.
+    bool memoryOn = true;
+    std::map<std::string, std::map<std::string, std::string>> answers;
+    size_t memoryBytes = 0;
 };
 thread_local int t_depth = 0;
 thread_local ThreadCall* t_call = nullptr;
+
+bool memorySwitchedOff() {
+    const char* value = std::getenv("KYSNAP_CALL_MEMORY");
+    return value != nullptr && std::strcmp(value, "off") == 0;
+}
+
+void forgetAll() {
+    if (t_call != nullptr) {
+        t_call->answers.clear();
+        t_call->memoryBytes = 0;
+    }
+}
 }  // namespace
 
 CallScope::CallScope() {
     if (t_depth++ == 0) {
         t_call = new ThreadCall();
+        t_call->memoryOn = !memorySwitchedOff();
     }
 }
 
@@ -43,6 +65,60 @@ std::shared_ptr<CurlShare> currentCurlShare() {
     return t_call->share;
 }
 
+namespace callmemory {
+
+bool recall(const std::string& array, const std::string& request, std::string& answer) {
+    if (t_call == nullptr || !t_call->memoryOn) {
+        return false;
+    }
+    const auto byArray = t_call->answers.find(array);
+    if (byArray == t_call->answers.end()) {
+        return false;
+    }
+    const auto found = byArray->second.find(request);
+    if (found == byArray->second.end()) {
+        return false;
+    }
+    answer = found->second;
+    return true;
+}
+
+void remember(const std::string& array, const std::string& request, const std::string& answer) {
+    if (t_call == nullptr || !t_call->memoryOn) {
+        return;
+    }
+    std::map<std::string, std::string>& answers = t_call->answers[array];
+    const auto found = answers.find(request);
+    const size_t replaced = found == answers.end() ? 0 : found->second.size();
+    const size_t bytes = t_call->memoryBytes - replaced + answer.size();
+    if (bytes > kCallMemoryBytes) {
+        // Nothing older may stand in for the answer that could not be kept.
+        if (found != answers.end()) {
+            answers.erase(found);
+            t_call->memoryBytes -= replaced;
+        }
+        return;
+    }
+    answers[request] = answer;
+    t_call->memoryBytes = bytes;
+}
+
+void forget(const std::string& array) {
+    if (t_call == nullptr) {
+        return;
+    }
+    const auto byArray = t_call->answers.find(array);
+    if (byArray == t_call->answers.end()) {
+        return;
+    }
+    for (const auto& entry : byArray->second) {
+        t_call->memoryBytes -= entry.second.size();
+    }
+    t_call->answers.erase(byArray);
+}
+
+}  // namespace callmemory
+
 namespace record {
 
 void request(const std::string& method, bool failed) {
@@ -66,6 +142,8 @@ void fullHandshake() {
 }
 
 void sleep(unsigned int milliseconds) {
+    // A call waits because it expects an array to change: nothing remembered holds after.
+    forgetAll();
     if (t_call != nullptr) {
         ++t_call->statistics.sleeps;
         t_call->statistics.sleptMs += milliseconds;

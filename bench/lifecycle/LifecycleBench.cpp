@@ -6,10 +6,16 @@
 // its own work and both ends of HTTPS on loopback). A second benchmark creates snapshots of volumes
 // spread over K arrays in one call and counts the create requests and status polls.
 //
+// The lifecycle runs four ways: on loopback as it is, and with every array answering as a real
+// one might (a fixed delay per request and a listing delay that grows with the objects listed,
+// which the array's service time then holds); each with the plug-in's memory of a call's
+// array answers on (as shipped) and off, for the figures before and after it.
+//
 // Each benchmark reports its iteration time as the summed wall time of the calls it measures
 // (manual time); the figures per operation are counters, averaged over the iterations.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -59,13 +65,49 @@ void afterOperation(const char* label, const bench::Batch& batch) {
     }
 }
 
-void Lifecycle(benchmark::State& state) {
+// How the lifecycle meets its array.
+struct Setting {
+    bool callMemory;  // the plug-in remembers a call's listings
+    int requestMs;    // modelled latency of every request (0: loopback as it is)
+    int perListedUs;  // and of every object a listing answers with
+};
+
+// A real array's latency as the benchmarks model it: 20 ms per request, 50 µs per object listed
+// (a listing of 512 volumes 46 ms in all).
+constexpr int kRequestMs = 20;
+constexpr int kPerListedUs = 50;
+
+// The call memory switched off for the plug-in's calls while it lives, when asked.
+class MemorySwitch {
+public:
+    explicit MemorySwitch(bool on) : off_(!on) {
+        if (off_) {
+            setenv("KYSNAP_CALL_MEMORY", "off", 1);
+        }
+    }
+    ~MemorySwitch() {
+        if (off_) {
+            unsetenv("KYSNAP_CALL_MEMORY");
+        }
+    }
+    MemorySwitch(const MemorySwitch&) = delete;
+    MemorySwitch& operator=(const MemorySwitch&) = delete;
+
+private:
+    bool off_;
+};
+
+void runLifecycle(benchmark::State& state, const Setting& setting) {
     const int volumes = static_cast<int>(state.range(0));
     bench::ScaleSite site(1, volumes);
     if (!site.ready()) {
         state.SkipWithError(site.error().c_str());
         return;
     }
+    if (setting.requestMs > 0 || setting.perListedUs > 0) {
+        site.modelArrayLatency(setting.requestMs, setting.perListedUs);
+    }
+    const MemorySwitch memory(setting.callMemory);
     Totals totals[5];
     double wholeWall = 0;
     double wholePlugin = 0;
@@ -110,6 +152,19 @@ void Lifecycle(benchmark::State& state) {
     state.counters["plugin_pct"] =
         benchmark::Counter(wholeWall > 0 ? 100 * wholePlugin / wholeWall : 0);
     state.counters["volumes"] = volumes;
+}
+
+void Lifecycle(benchmark::State& state) {
+    runLifecycle(state, {true, 0, 0});
+}
+void LifecycleWithoutMemory(benchmark::State& state) {
+    runLifecycle(state, {false, 0, 0});
+}
+void LifecycleAtArrayLatency(benchmark::State& state) {
+    runLifecycle(state, {true, kRequestMs, kPerListedUs});
+}
+void LifecycleAtArrayLatencyWithoutMemory(benchmark::State& state) {
+    runLifecycle(state, {false, kRequestMs, kPerListedUs});
 }
 
 // Snapshots of volumes spread evenly over K arrays, made in one call: each array should get
@@ -161,6 +216,28 @@ void BatchCreate(benchmark::State& state) {
 
 BENCHMARK(Lifecycle)->Arg(1)->Arg(16)->Arg(128)->Arg(512)->UseManualTime()->Unit(
     benchmark::kMillisecond);
+BENCHMARK(LifecycleWithoutMemory)
+    ->Arg(1)
+    ->Arg(16)
+    ->Arg(128)
+    ->Arg(512)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+// One iteration each: at N = 512 a lifecycle takes minutes at an array's latency. Without the
+// memory N = 512 is left out for that reason (prepare alone reads 512 listings of 512 volumes).
+BENCHMARK(LifecycleAtArrayLatency)
+    ->Arg(16)
+    ->Arg(128)
+    ->Arg(512)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(LifecycleAtArrayLatencyWithoutMemory)
+    ->Arg(16)
+    ->Arg(128)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BatchCreate)
     ->Args({1, 128})
     ->Args({2, 128})

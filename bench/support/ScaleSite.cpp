@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "BenchSeed.h"
+#include "Faults.h"
 
 namespace bench {
 
@@ -39,6 +40,18 @@ ScaleSite::ScaleSite(int arrays, int volumesPerArray) : volumesPerArray_(volumes
     }
     site_.hostWith({{site::kDbHostPort, false}});
     site_.util.onRescan = [this](const testhost::RescanRecord&) { rescan(); };
+}
+
+void ScaleSite::modelArrayLatency(int requestMs, int perListedUs) {
+    arraysim::Fault latency;
+    latency.method = "*";
+    latency.action = arraysim::FaultAction::Latency;
+    latency.remaining = -1;
+    latency.latencyMs = requestMs;
+    latency.perListedUs = perListedUs;
+    for (site::SiteArray& array : site_.arrays) {
+        array.simulator->faults().add(latency);
+    }
 }
 
 void ScaleSite::rescan() {

@@ -55,6 +55,10 @@ public:
     Batch requests(const std::string& prefix);
     // Runs the batch export `name` and makes what it stored the batch's next input.
     CallFigures call(const char* name, const Batch& batch);
+    // From now on every array answers each API request `requestMs` late, and `perListedUs`
+    // later still for every object the answer lists: a real array's latency, in the arrays'
+    // service time.
+    void modelArrayLatency(int requestMs, int perListedUs);
 
     int volumesPerArray() const { return volumesPerArray_; }
     size_t arrays() const { return site_.arrays.size(); }

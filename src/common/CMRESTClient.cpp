@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "CallMemory.h"
 #include "CopyStatus.h"
 #include "SecretMemory.h"
 
@@ -46,6 +47,7 @@ CMRESTClient::~CMRESTClient() = default;
 
 int CMRESTClient::init(const std::string& user, const std::string& password) {
     http_.reset();
+    user_ = user;
     try {
         http_.reset(new KYLibCurl());
     } catch (const std::bad_alloc&) {
@@ -98,7 +100,12 @@ int CMRESTClient::post(const std::string& url, const std::string& body, std::str
 
 int CMRESTClient::postOnce(const std::string& url, const std::string& body, std::string& response,
                            uint32_t& httpStatus) {
-    return sendRequestInternal(POST, url, body, response, httpStatus, true);
+    return sendRequestInternal(POST, url, body, response, httpStatus, Send::Once);
+}
+
+int CMRESTClient::postRead(const std::string& url, const std::string& body, std::string& response,
+                           uint32_t& httpStatus) {
+    return sendRequestInternal(POST, url, body, response, httpStatus, Send::Read);
 }
 
 int CMRESTClient::put(const std::string& url, const std::string& body, std::string& response,
@@ -113,11 +120,25 @@ int CMRESTClient::del(const std::string& url, const std::string& body, std::stri
 
 int CMRESTClient::sendRequest(int type, const std::string& url, const std::string& body,
                               std::string& response, uint32_t& httpStatus) {
-    return sendRequestInternal(type, url, body, response, httpStatus, false);
+    return sendRequestInternal(type, url, body, response, httpStatus, Send::Plain);
+}
+
+std::string CMRESTClient::memoryArray(const std::string& url) const {
+    const size_t scheme = url.find("://");
+    const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const size_t end = url.find('/', start);
+    return user_ + "@" + url.substr(start, end == std::string::npos ? end : end - start);
+}
+
+void CMRESTClient::logResponse(const char* format, const char* text, size_t length) const {
+    if (logger_ != nullptr) {
+        const size_t shown = diagnosticLogging_ ? length : std::min(length, kLoggedResponseLength);
+        logger_->log(1, kSendHeader, format, printable(text, shown).c_str());
+    }
 }
 
 int CMRESTClient::sendRequestInternal(int type, const std::string& url, const std::string& body,
-                                      std::string& response, uint32_t& httpStatus, bool once) {
+                                      std::string& response, uint32_t& httpStatus, Send how) {
     if (logger_ != nullptr) {
         logger_->log(1, kSendHeader, "type [%d] url [%s] request [%s]", type, url.c_str(),
                      body.c_str());
@@ -131,6 +152,17 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
 
     int result = COPY_SUCCESS;
     try {
+        const std::string array = memoryArray(url);
+        const std::string request = url + "\n" + body;
+        if (how != Send::Read) {
+            kyplatform::callmemory::forget(array);
+        } else if (kyplatform::callmemory::recall(array, request, response)) {
+            httpStatus = 200;
+            logResponse("http response received from the call's memory [%s]", response.data(),
+                        response.size());
+            return COPY_SUCCESS;
+        }
+        const bool once = how == Send::Once;
         const char* data = body.empty() ? nullptr : body.data();
         const bool sent =
             http_ != nullptr &&
@@ -160,11 +192,9 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
         }
         // Every byte is kept, NUL bytes included, so that nothing after one is silently lost.
         response.assign(text, length);
-        if (logger_ != nullptr) {
-            const size_t shown =
-                diagnosticLogging_ ? length : std::min(length, kLoggedResponseLength);
-            logger_->log(1, kSendHeader, "http response received [%s]",
-                         printable(text, shown).c_str());
+        logResponse("http response received [%s]", text, length);
+        if (how == Send::Read && result == COPY_SUCCESS) {
+            kyplatform::callmemory::remember(array, request, response);
         }
     } catch (const std::bad_alloc&) {
         // Only an allocation can fail here (taking a large answer, say): the request fails as

@@ -47,6 +47,13 @@ public:
                  uint32_t& httpStatus);
     int del(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
+    // A POST that only reads (a listing): within one plug-in call (CallMemory.h), the same URL
+    // and body on the same array and user are answered from the first successful answer, with
+    // the request logged as always and "http response received from the call's memory [...]"
+    // instead of the answer line. Every other request forgets what the call remembers of its
+    // array before it is sent, since it may change what a listing says.
+    int postRead(const std::string& url, const std::string& body, std::string& response,
+                 uint32_t& httpStatus);
 
     // Sends the request once. Returns 0 when an answer with a 2xx status arrived; 1 when the
     // library reported failure (no exchange, a redirect or an error status; `response` and
@@ -61,11 +68,21 @@ public:
     uint32_t getRetryInterval() const { return retryInterval_; }
 
 private:
+    enum class Send {
+        Plain,  // may change the array; the library may resend it on a new connection
+        Once,   // may change the array; never resent
+        Read,   // changes nothing; may be answered from the call's memory
+    };
     int sendRequestInternal(int type, const std::string& url, const std::string& body,
-                            std::string& response, uint32_t& httpStatus, bool once);
+                            std::string& response, uint32_t& httpStatus, Send how);
+    // "user@host" of `url`: what the call's memory tells arrays apart by.
+    std::string memoryArray(const std::string& url) const;
+    // Logs the start of an answer, or all of it with diagnostic logging.
+    void logResponse(const char* format, const char* text, size_t length) const;
 
     std::unique_ptr<KYLibCurl> http_;
     KYSO::SnapInfo* logger_ = nullptr;
+    std::string user_;  // from init; the memory's arrays are kept apart by user too
     uint32_t retryCount_;
     uint32_t retryInterval_;
     bool diagnosticLogging_;

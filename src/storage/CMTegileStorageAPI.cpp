@@ -117,9 +117,12 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     unsigned int httpCode = 0;
     // A call that creates something goes on a fresh connection: were a kept-alive one to die
     // after the array read the call, the HTTP library would send it a second time.
-    const int result = createsObjects(call.method)
-                           ? restClient_->postOnce(url, call.body, response, httpCode)
-                           : restClient_->post(url, call.body, response, httpCode);
+    // A listing may be answered from what this call already read of the array; anything
+    // else makes the call forget that.
+    const int result =
+        createsObjects(call.method) ? restClient_->postOnce(url, call.body, response, httpCode)
+        : onlyLists(call.method)    ? restClient_->postRead(url, call.body, response, httpCode)
+                                    : restClient_->post(url, call.body, response, httpCode);
     // Such an answer came from something other than the array (a login page, a proxy): the
     // call is not known to be done.
     if (result == 0 && answersNothing(call.method) && !nothingOrJson(response)) {
@@ -149,6 +152,21 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
         }
     }
     return status;
+}
+
+bool CMTegileStorageAPI::parsedListing(const char* function, const std::string& response,
+                                       const jsonxx::Array*& listing) {
+    listing = nullptr;
+    if (lastListingText_.empty() || response != lastListingText_) {
+        lastListingText_.clear();
+        lastListing_.reset();
+        if (!parsed(function, response, lastListing_)) {
+            return false;
+        }
+        lastListingText_ = response;
+    }
+    listing = &lastListing_;
+    return true;
 }
 
 Copy_Status CMTegileStorageAPI::poll(unsigned int attempts, unsigned int waitMs,

@@ -150,6 +150,11 @@ private:
         }
         return false;
     }
+    // Parses a listing answer as `parsed` does, or hands back the listing parsed last when the
+    // text is the same: a call that looks up many volumes of one project is given one answer
+    // many times (the call's memory) and need not parse it again each time.
+    bool parsedListing(const char* function, const std::string& response,
+                       const jsonxx::Array*& listing);
     // Logs "completed": the array has done all the method asked of it.
     void completed(const char* function) const;
     // "listSnapshots" of SOURCE_DEVICE_DATASET_PATH_NAME with `selector`: marks the device
@@ -178,4 +183,7 @@ private:
     std::unordered_set<std::string> listedSnapshots_;
     std::unordered_set<std::string> listedDatasets_;
     std::vector<CMStorageDevice*> batchList_;  // borrowed; filled by addRequest
+    // The listing parsedListing parsed last, and its text (empty: none).
+    std::string lastListingText_;
+    jsonxx::Array lastListing_;
 };

@@ -33,12 +33,12 @@ Copy_Status CMTegileStorageAPI::getdevice(Properties& map) {
     if (status != COPY_SUCCESS) {
         return status;
     }
-    jsonxx::Array volumes;
-    if (!parsed(kFunction, response, volumes)) {
+    const jsonxx::Array* volumes = nullptr;
+    if (!parsedListing(kFunction, response, volumes)) {
         return COPY_FAILED;
     }
     const jsonxx::Object* volume = nullptr;
-    status = findByMember(log(), kFunction, volumes, "luId", lunId,
+    status = findByMember(log(), kFunction, *volumes, "luId", lunId,
                           "JSON response: LUN ID not found", volume);
     if (status != COPY_SUCCESS) {
         return status;

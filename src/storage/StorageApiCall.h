@@ -64,6 +64,11 @@ struct ApiCall {
 // rule, group or initiator). Such calls must reach the array at most once.
 bool createsObjects(const std::string& method);
 
+// Whether the REST method only lists what the array holds (volumes, shares, snapshots, groups,
+// their members, the system properties) and changes nothing: within one call its answer may be
+// given again for the same request, until the call asks the array for anything else.
+bool onlyLists(const std::string& method);
+
 // Whether the REST method answers with nothing when it is done (the snapshot and clone
 // creations and the clone deletions).
 bool answersNothing(const std::string& method);

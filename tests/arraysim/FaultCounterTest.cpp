@@ -1,6 +1,7 @@
 // Fault injection and counters: what tests and benchmarks of the plug-in lean on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -60,6 +61,33 @@ TEST_F(ArraySimFaultCounterTest, LatencyFaultDelaysEveryCallUntilCleared) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(200, sim.call("listFCTargetGroups", "").status);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
+}
+
+TEST_F(ArraySimFaultCounterTest, ListingLatencyGrowsWithTheObjectsListed) {
+    addFault(
+        "{\"method\": \"listVolumes\", \"action\": \"latency\", \"perListedUs\": 150000, "
+        "\"count\": -1}");
+    struct Case {
+        const char* poolAndProject;
+        std::chrono::milliseconds atLeast;
+        std::chrono::milliseconds below;
+    };
+    // The seed's project "oracle" holds two volumes; "files" holds shares only.
+    const Case cases[] = {
+        {R"("pool-a","oracle")", std::chrono::milliseconds(150), std::chrono::hours(1)},
+        {R"("pool-b","files")", std::chrono::milliseconds(0), std::chrono::milliseconds(150)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.poolAndProject);
+        const auto start = std::chrono::steady_clock::now();
+        const CallResult r =
+            sim.call("listVolumes", std::string("[") + c.poolAndProject + ",\"true\"]");
+        const auto took = std::chrono::steady_clock::now() - start;
+        ASSERT_EQ(200, r.status) << r.body;
+        const auto listed = static_cast<int>(asArray(r.body).size());
+        EXPECT_GE(took, c.atLeast * std::max(listed, 1));
+        EXPECT_LT(took, c.below);
+    }
 }
 
 TEST_F(ArraySimFaultCounterTest, LatencyWithProcessCarriesTheCallOutBeforeWaiting) {

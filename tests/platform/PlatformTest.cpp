@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "CLmError.h"
+#include "CallMemory.h"
+#include "CallScope.h"
 #include "EvDebug.h"
 #include "KyException.h"
 #include "LMSleep.h"
@@ -55,6 +60,52 @@ TEST(Sleep, RealSleepWaitsAtLeastTheTimeAsked) {
     const auto start = std::chrono::steady_clock::now();
     LMSLEEP(20);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+}
+
+TEST(CallMemory, WhatACallRemembersAndWhatMakesItForget) {
+    namespace memory = kyplatform::callmemory;
+    RecordingSleeper sleeper;
+    struct Case {
+        const char* scenario;
+        bool inCall;
+        bool switchedOff;               // KYSNAP_CALL_MEMORY=off when the call opens
+        std::function<void()> between;  // after "a"/"list" was remembered as "first"
+        bool recalledA;                 // "a"/"list" is still remembered, as "first"
+        bool recalledB;                 // "b"/"list", remembered beside it, still is
+    };
+    const std::string tooLarge(kyplatform::kCallMemoryBytes + 1, 'x');
+    const Case cases[] = {
+        {"a call remembers answers by array and request", true, false, [] {}, true, true},
+        {"forgetting one array keeps the others", true, false, [] { memory::forget("a"); }, false,
+         true},
+        {"a wait forgets every array", true, false, [] { LMSLEEP(5); }, false, false},
+        {"an answer too large to keep drops the older one it replaces", true, false,
+         [&tooLarge] { memory::remember("a", "list", tooLarge); }, false, true},
+        {"outside a call nothing is remembered", false, false, [] {}, false, false},
+        {"switched off, a call remembers nothing", true, true, [] {}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        if (c.switchedOff) {
+            setenv("KYSNAP_CALL_MEMORY", "off", 1);
+        }
+        auto call = c.inCall ? std::make_unique<kyplatform::CallScope>() : nullptr;
+        unsetenv("KYSNAP_CALL_MEMORY");
+        memory::remember("a", "list", "first");
+        memory::remember("b", "list", "other");
+        c.between();
+        std::string answer;
+        EXPECT_EQ(memory::recall("a", "list", answer), c.recalledA);
+        EXPECT_EQ(answer, c.recalledA ? "first" : "");
+        answer.clear();
+        EXPECT_EQ(memory::recall("b", "list", answer), c.recalledB);
+        EXPECT_FALSE(memory::recall("a", "other request", answer));
+        // What is left can still be remembered: the memory's count of bytes stayed sound.
+        memory::remember("a", "list", "again");
+        EXPECT_EQ(memory::recall("a", "list", answer), c.inCall && !c.switchedOff);
+    }
+    std::string answer;
+    EXPECT_FALSE(memory::recall("b", "list", answer)) << "nothing outlives the call";
 }
 
 struct Counted : SPBase {

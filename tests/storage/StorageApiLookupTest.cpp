@@ -1,4 +1,9 @@
+#include <cstdlib>
+#include <memory>
+
 #include "ArrayApiFixture.h"
+#include "CallScope.h"
+#include "LMSleep.h"
 #include "PropertyNames.h"
 
 namespace {
@@ -32,6 +37,75 @@ TEST_F(VolumeLookup, VolumeIsFoundByLunIdAndItsFullSizeKept) {
     EXPECT_EQ(map[SOURCE_DEVICE_THIN_PROVISION], "true");
     EXPECT_EQ(map[SOURCE_DEVICE_PROTOCOL], "FC");
     EXPECT_TRUE(request.logged("JSON response: source device found lun id", 1));
+}
+
+TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
+    // What happens between two lookups of volumes of one project.
+    enum class Between { Nothing, Clone, Wait, FailedListing };
+    struct Case {
+        const char* scenario;
+        bool inCall;       // the lookups run inside one call's scope
+        bool switchedOff;  // KYSNAP_CALL_MEMORY=off
+        Between between;
+        size_t listings;  // listVolumes requests that reach the array
+        bool recalled;    // the log says an answer came from the call's memory
+    };
+    const Case cases[] = {
+        {"the second lookup is answered from the call's memory", true, false, Between::Nothing, 1,
+         true},
+        {"a clone made between makes the second lookup read afresh", true, false, Between::Clone, 2,
+         false},
+        {"a wait between makes the second lookup read afresh", true, false, Between::Wait, 2,
+         false},
+        {"a failed listing is not remembered", true, false, Between::FailedListing, 2, false},
+        {"outside a call nothing is remembered", false, false, Between::Nothing, 2, false},
+        {"the memory switched off remembers nothing", true, true, Between::Nothing, 2, false},
+    };
+    const char* const kOther = "600144F0A1B2C3D4E5F60718293A4B5D";
+    always("listLunsById", 200, R"([{"datasetPath":"pool1/Local/projA/vol1"}])");
+    always("listVolumes", 200, "[" + volume(kOther) + "," + volume(kLun) + "]");
+    always("cloneVolumeSnapshot", 200, "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        server.clearRequests();
+        request.logLines.clear();
+        if (c.switchedOff) {
+            setenv("KYSNAP_CALL_MEMORY", "off", 1);
+        }
+        auto call = c.inCall ? std::make_unique<kyplatform::CallScope>() : nullptr;
+        unsetenv("KYSNAP_CALL_MEMORY");
+        CMTegileStorageAPI::Properties first, second;
+        first[SOURCE_DEVICE_ID] = kOther;
+        second[SOURCE_DEVICE_ID] = kLun;
+        if (c.between == Between::FailedListing) {
+            reply("listVolumes", 500, R"({"code":"EZEBI_BUSY","message":"busy"})");
+            EXPECT_EQ(api->getdevice(first), COPY_FAILED);
+        } else {
+            ASSERT_EQ(api->getdevice(first), COPY_SUCCESS) << log();
+        }
+        if (c.between == Between::Clone) {
+            CMTegileStorageAPI::Properties clone;
+            clone[SOURCE_DEVICE_DATASET_PATH] = "pool1/Local/projA/vol1";
+            clone[TARGET_DEVICE_NAME] = "S";
+            api->mountCopy(clone);
+        } else if (c.between == Between::Wait) {
+            LMSLEEP(10);
+        }
+        ASSERT_EQ(api->getdevice(second), COPY_SUCCESS) << log();
+        EXPECT_EQ(callsTo("listVolumes"), c.listings);
+        EXPECT_EQ(callsTo("listLunsById"), 2u);
+        EXPECT_EQ(request.logged("http response received from the call's memory", 1), c.recalled)
+            << log();
+        // Every lookup is in the log, answered by the array or not.
+        size_t lookups = 0;
+        for (const auto& line : request.logLines) {
+            lookups += line.text.find("listVolumes") != std::string::npos &&
+                       line.text.find("request [") != std::string::npos;
+        }
+        EXPECT_EQ(lookups, 2u);
+        EXPECT_EQ(second[SOURCE_DEVICE_NAME], "vol1");
+        EXPECT_EQ(second[SOURCE_DEVICE_SIZE], "5497558138880");
+    }
 }
 
 TEST_F(VolumeLookup, MoreThanOneVolumeForOneLunIdWritesNothing) {

@@ -92,6 +92,7 @@ public:
                 writes.push_back(request->metaDataWrites.size());
             }
             const KYSO::ResultCode result = plugin_.batch(step.exportName, going, &site_.util);
+            results_.push_back(result);
             Batch done;
             for (size_t i = 0; i < going.size(); ++i) {
                 TestSnapInfo* request = going[i];
@@ -147,6 +148,35 @@ public:
         EXPECT_EQ(state.find("-KY-S"), std::string::npos) << state;
     }
 
+    // Everything the host was told and keeps, request by request, with each step's result code.
+    std::string stored() {
+        std::string text;
+        for (const KYSO::ResultCode result : results_) {
+            text += "result " + std::to_string(static_cast<int>(result)) + "\n";
+        }
+        for (const TestSnapInfo* request : batch_) {
+            text += "request " + request->snapUUID + "\n";
+            for (const int32_t status : request->statusHistory) {
+                text += "  status " + std::to_string(status) + "\n";
+            }
+            for (const auto& error : request->errors) {
+                text += "  error " + std::to_string(error.code) + " " + error.message + "\n";
+            }
+            for (const auto* writes : {&request->metaDataWrites, &request->transMetaDataWrites}) {
+                for (const auto& write : *writes) {
+                    text += "  metadata " + std::to_string(write.kind) + " " + write.text + "\n";
+                }
+            }
+            for (const auto* values :
+                 {&request->snapDevicesSet, &request->targetIdsSet, &request->lunIdsSet}) {
+                for (const std::string& value : *values) {
+                    text += "  set " + value + "\n";
+                }
+            }
+        }
+        return text + "array " + site_.state(*array_).json();
+    }
+
     uint64_t arrayCalls() const {
         return static_cast<uint64_t>(array_->simulator->counters().get<jsonxx::Number>("requests"));
     }
@@ -157,6 +187,7 @@ private:
     site::ArraySite site_;
     site::SiteArray* array_ = nullptr;
     Batch batch_;
+    std::vector<KYSO::ResultCode> results_;
 };
 
 class FailureSweep : public ::testing::TestWithParam<Scenario> {
@@ -195,6 +226,32 @@ TEST_P(FailureSweep, EveryFailedCallEndsCleanAndLeavesNothingBehind) {
     }
     std::printf("%s: %llu array calls, %d failing runs\n", scenario.name,
                 static_cast<unsigned long long>(calls), runs);
+}
+
+TEST_P(FailureSweep, TheCallsMemoryChangesNothingTheHostStoresAndSavesArrayCalls) {
+    std::string stored[2];
+    uint64_t calls[2] = {0, 0};
+    for (const bool memory : {false, true}) {
+        if (!memory) {
+            setenv("KYSNAP_CALL_MEMORY", "off", 1);
+        }
+        LifecycleRun run(GetParam(), plugin, 0, Failure::HttpError);
+        run.lifecycle();
+        unsetenv("KYSNAP_CALL_MEMORY");
+        stored[memory] = run.stored();
+        calls[memory] = run.arrayCalls();
+        run.cleanUpAndCheck();
+    }
+    EXPECT_EQ(stored[true], stored[false]);
+    // Two volumes of one project repeat listings; the one share repeats none.
+    if (!GetParam().share) {
+        EXPECT_LT(calls[true], calls[false]);
+    } else {
+        EXPECT_LE(calls[true], calls[false]);
+    }
+    std::printf("%s: %llu array calls without the call's memory, %llu with it\n", GetParam().name,
+                static_cast<unsigned long long>(calls[false]),
+                static_cast<unsigned long long>(calls[true]));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lifecycles, FailureSweep,

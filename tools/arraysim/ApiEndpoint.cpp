@@ -182,8 +182,11 @@ ApiOutcome handleApiRequest(SimulatorState& state, const std::string& httpMethod
     if (!before) {
         real = dispatch(state, handler, method, body);
     }
-    if (decision.latencyAfterMs > 0) {
-        state.stopping.sleepFor(decision.latencyAfterMs);
+    const long long after =
+        static_cast<long long>(decision.latencyAfterMs) * 1000 +
+        static_cast<long long>(decision.perListedUs) * static_cast<long long>(real.listed);
+    if (after > 0) {
+        state.stopping.sleepForUs(after);
     }
     outcome.reply = withDetails(decision.act ? faultReply(decision.fault, real) : real,
                                 callName(httpMethod, method));

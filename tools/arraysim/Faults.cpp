@@ -83,7 +83,7 @@ bool headerCharacter(char c) {
 
 const std::set<std::string> kMembers = {"method", "action",  "count", "status",
                                         "code",   "message", "body",  "contentType",
-                                        "ms",     "process", "skip"};
+                                        "ms",     "process", "skip",  "perListedUs"};
 
 }  // namespace
 
@@ -126,6 +126,7 @@ bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& er
     if (!readInt(description, "count", -1, 1000000000, parsed.remaining, error) ||
         !readInt(description, "status", 100, 599, parsed.status, error) ||
         !readInt(description, "ms", 0, kMaxLatencyMs, parsed.latencyMs, error) ||
+        !readInt(description, "perListedUs", 0, 1000000, parsed.perListedUs, error) ||
         !readInt(description, "skip", 0, 1000000000, parsed.skip, error) ||
         !readText(description, "method", 64, nameCharacter, parsed.method, error) ||
         !readText(description, "code", 64, nameCharacter, parsed.code, error) ||
@@ -157,6 +158,7 @@ jsonxx::Object faultJson(const Fault& fault) {
             break;
         case FaultAction::Latency:
             object.import("ms", static_cast<jsonxx::Number>(fault.latencyMs));
+            object.import("perListedUs", static_cast<jsonxx::Number>(fault.perListedUs));
             break;
         case FaultAction::Respond:
             object.import("status", static_cast<jsonxx::Number>(fault.status));
@@ -225,6 +227,7 @@ FaultDecision FaultSet::take(const std::string& method) {
         }
         if (fault.action == FaultAction::Latency) {
             (fault.process ? decision.latencyAfterMs : decision.latencyMs) += fault.latencyMs;
+            decision.perListedUs += fault.perListedUs;
         } else if (!decision.act) {
             decision.act = true;
             decision.fault = fault;

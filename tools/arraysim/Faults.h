@@ -6,7 +6,9 @@
 // count is how many calls it affects (-1: every call until cleared), after "skip" matching
 // calls (default 0) have passed untouched. Per action:
 //   fail      answer {status (500), code ("EZEBI_INJECTED"), message ("Injected failure")}
-//   latency   wait "ms" milliseconds before answering (combines with any other fault)
+//   latency   wait "ms" milliseconds before answering (combines with any other fault), and
+//             "perListedUs" microseconds more for every object the answer lists, after the
+//             call is carried out (an array takes longer to list more)
 //   drop      close the connection without an answer
 //   malformed answer 200 with text that is not JSON
 //   truncate  answer 200 with the first half of the real answer
@@ -40,6 +42,7 @@ struct Fault {
     std::string body;
     std::string contentType = "application/json";
     int latencyMs = 0;
+    int perListedUs = 0;
     bool process = false;
 };
 
@@ -47,6 +50,7 @@ struct Fault {
 struct FaultDecision {
     int latencyMs = 0;       // before the call is carried out
     int latencyAfterMs = 0;  // after it, before the answer
+    int perListedUs = 0;     // after it, for each object the answer lists
     bool act = false;        // `fault` applies
     Fault fault;
 };

@@ -77,11 +77,19 @@ std::string escapeInvalidUtf8(const std::string& text) {
 }
 
 Reply jsonReply(const jsonxx::Array& value) {
-    return jsonBody(200, value.json());
+    Reply reply = jsonBody(200, value.json());
+    reply.listed = value.size();
+    return reply;
 }
 
 Reply jsonReply(const jsonxx::Object& value) {
-    return jsonBody(200, value.json());
+    Reply reply = jsonBody(200, value.json());
+    for (const auto& member : value.kv_map()) {
+        if (member.second.is<jsonxx::Array>()) {
+            reply.listed += member.second.get<jsonxx::Array>().size();
+        }
+    }
+    return reply;
 }
 
 Reply emptyReply() {

@@ -35,6 +35,9 @@ struct Reply {
     std::string body;
     std::string contentType = "application/json";
     bool failed = false;  // built by errorReply from `error`
+    // Objects the answer lists: the elements of an array answer, or of the arrays an object
+    // answer holds.
+    size_t listed = 0;
     ApiError error;
 };
 

@@ -19,9 +19,10 @@ namespace arraysim {
 class StopSignal {
 public:
     // Waits `ms` milliseconds, or less when stop() comes first; false when stopped.
-    bool sleepFor(int ms) {
+    bool sleepFor(int ms) { return sleepForUs(static_cast<long long>(ms) * 1000); }
+    bool sleepForUs(long long us) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return !cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopped_; });
+        return !cv_.wait_for(lock, std::chrono::microseconds(us), [this] { return stopped_; });
     }
     void stop() {
         {
