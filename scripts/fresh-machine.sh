@@ -23,10 +23,17 @@ if ! command -v debootstrap >/dev/null; then
 fi
 
 # The Debian archive this machine's apt uses (deb822 .sources files or one-line lists).
-mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list \
-  2>/dev/null | awk '
+sources=()
+for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list; do
+  if [ -f "$f" ]; then sources+=("$f"); fi
+done
+mirror=""
+if [ ${#sources[@]} -gt 0 ]; then
+  mirror=$(awk '
     /^URIs:/ { for (i = 2; i <= NF; ++i) if ($i !~ /security/) { print $i; exit } }
-    /^deb / { for (i = 2; i <= NF; ++i) if ($i ~ /^[a-z]+:\/\// && $i !~ /security/) { print $i; exit } }')
+    /^deb / { for (i = 2; i <= NF; ++i) if ($i ~ /^[a-z]+:\/\// && $i !~ /security/) { print $i; exit } }' \
+    "${sources[@]}")
+fi
 mirror=${mirror:-http://deb.debian.org/debian}
 
 root=${1:-$(mktemp -d /var/tmp/kysnap-fresh.XXXXXX)}
