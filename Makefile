@@ -68,10 +68,12 @@ sweep: build
 demo:
 	BUILD_DIR=$(BUILD_DIR) JOBS=$(JOBS) scripts/demo.sh
 
-# The Debian package (build/kysnap_<version>_<arch>.deb).
+# The Debian package (build/kysnap_<version>_<arch>.deb), reproducible: every time in it is
+# the changelog's (scripts/reproducible-package.sh builds it twice and compares).
 package: build
 	@scripts/bootstrap.sh package
-	cd $(BUILD_DIR) && cpack -G DEB
+	cd $(BUILD_DIR) && SOURCE_DATE_EPOCH=$$(dpkg-parsechangelog -l $(CURDIR)/packaging/changelog -STimestamp) \
+		cpack -G DEB
 
 # The benchmarks in full, in release mode (build-bench/); writes docs/performance.md.
 bench:

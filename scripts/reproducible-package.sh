@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Checks that the package is reproducible: builds it twice from scratch in the same build
+# directory (default build-repro, or $1), with the times taken from the changelog, and compares
+# the two .deb files byte for byte. Set CCACHE_DISABLE=1 to keep a compiler cache from
+# answering the second build. Prints the .deb and "identical", or where they differ (exit 1).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-repro}
+jobs=${JOBS:-$(nproc)}
+scripts/bootstrap.sh package
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/changelog -STimestamp)
+export SOURCE_DATE_EPOCH
+
+make_package() {
+  rm -rf "$build"
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYSNAP_TESTS=OFF >/dev/null
+  cmake --build "$build" -j"$jobs" >/dev/null
+  (cd "$build" && cpack -G DEB >/dev/null)
+  ls "$build"/kysnap_*.deb
+}
+
+first=$(make_package)
+mv "$first" "$first.first"
+second=$(make_package)
+if cmp "$first.first" "$second"; then
+  echo "$(basename "$second"): two builds identical ($(sha256sum <"$second" | cut -c1-16))"
+  rm -f "$first.first"
+else
+  echo "$(basename "$second"): the two builds differ; diffoscope $first.first $second shows where" >&2
+  exit 1
+fi
