@@ -6,7 +6,8 @@
 #
 #   check-man-page.sh PROGRAM PAGE
 #
-# Prints one line per disagreement and exits 1 when there is one.
+# Prints one line per disagreement and exits 1 when there is one, or when --help lists no
+# option at all (the program did not run, or its help has another shape).
 set -eu
 if [ $# -ne 2 ]; then
   echo "usage: check-man-page.sh PROGRAM PAGE" >&2
@@ -59,6 +60,7 @@ echo "$help" | awk -v text="$text" -v program="$(basename "$program")" -v page="
     for (i = 1; i <= count; ++i) {
       option = words[i]
       if (option !~ /^--[a-z][a-z0-9-]*$/) continue
+      ++checked
       pattern = option "([^a-z0-9-]|$)"
       found = 0
       agreed = (value == "")
@@ -84,4 +86,10 @@ echo "$help" | awk -v text="$text" -v program="$(basename "$program")" -v page="
       }
     }
   }
-  END { exit failed }'
+  END {
+    if (checked == 0) {
+      printf "%s --help listed no options\n", program
+      failed = 1
+    }
+    exit failed
+  }'
