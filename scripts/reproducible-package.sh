@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks that the package is reproducible: builds it twice from scratch in the same build
 # directory (default build-repro, or $1), with the times taken from the changelog, and compares
-# the two .deb files byte for byte. Set CCACHE_DISABLE=1 to keep a compiler cache from
-# answering the second build. Prints the .deb and "identical", or where they differ (exit 1).
+# the two .deb files byte for byte. A compiler cache is used when there is one; set
+# CCACHE_DISABLE=1 to have both builds compile everything. Prints the .deb and "identical", or where they differ (exit 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-repro}
@@ -11,9 +11,12 @@ scripts/bootstrap.sh package
 SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/changelog -STimestamp)
 export SOURCE_DATE_EPOCH
 
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+
 make_package() {
   rm -rf "$build"
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYSNAP_TESTS=OFF >/dev/null
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYSNAP_TESTS=OFF "${launcher[@]}" >/dev/null
   cmake --build "$build" -j"$jobs" >/dev/null
   (cd "$build" && cpack -G DEB >/dev/null)
   ls "$build"/kysnap_*.deb
