@@ -22,13 +22,14 @@ make_package() {
   ls "$build"/kysnap_*.deb
 }
 
-first=$(make_package)
-mv "$first" "$first.first"
+# The first package waits outside the build directory, which the second build starts without.
+first="$build.first.deb"
+mv "$(make_package)" "$first"
 second=$(make_package)
-if cmp "$first.first" "$second"; then
+if cmp "$first" "$second"; then
   echo "$(basename "$second"): two builds identical ($(sha256sum <"$second" | cut -c1-16))"
-  rm -f "$first.first"
+  rm -f "$first"
 else
-  echo "$(basename "$second"): the two builds differ; diffoscope $first.first $second shows where" >&2
+  echo "$(basename "$second"): the two builds differ; diffoscope $first $second shows where" >&2
   exit 1
 fi
