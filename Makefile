@@ -1,5 +1,6 @@
-# Entry points for people and CI. Every target first makes sure the Debian packages the
-# project needs are installed (scripts/bootstrap.sh does nothing when they are).
+# Entry points for people and CI. Every target first makes sure the Debian packages it needs
+# are installed (scripts/bootstrap.sh PURPOSE does nothing when they are). `make demo` and
+# `make test` run scripts/demo.sh and scripts/test.sh, which work without make.
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR ?= build-tsan
@@ -14,16 +15,16 @@ CTEST_FLAGS ?= --output-on-failure --timeout 300 -j$(JOBS)
 all: build
 
 deps:
-	@scripts/bootstrap.sh
+	@scripts/bootstrap.sh test
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYSNAP_TESTS=ON
 
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-test: build
-	ctest --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
+test:
+	BUILD_DIR=$(BUILD_DIR) JOBS=$(JOBS) CTEST_FLAGS="$(CTEST_FLAGS)" scripts/test.sh
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
@@ -34,11 +35,13 @@ test-sanitize: deps
 
 # The end-to-end suite under Valgrind memcheck, on the ordinary build.
 test-valgrind: build
+	@scripts/bootstrap.sh valgrind
 	ctest --test-dir $(BUILD_DIR) -C memcheck -R '^memcheck\.' --output-on-failure
 
 # kysnap's linux backend on a real Linux kernel under QEMU (skipped, with the reason, where
 # QEMU or the kernel package cannot be had). The kernel package is cached in $(BUILD_DIR)/vm.
 test-vm: build
+	@scripts/bootstrap.sh vm
 	ctest --test-dir $(BUILD_DIR) -C vm -L vm --output-on-failure
 
 # The concurrency test under ThreadSanitizer; only what it needs is built.
@@ -49,7 +52,8 @@ test-thread: deps
 		ctest --test-dir $(TSAN_DIR) -R '^threads\.' $(CTEST_FLAGS)
 
 # The fuzz targets (clang, libFuzzer) and a short run of each from its seed corpus.
-fuzz-build: deps
+fuzz-build:
+	@scripts/bootstrap.sh fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKYSNAP_FUZZ=ON
 	cmake --build $(FUZZ_DIR) --target fuzz_targets -j$(JOBS)
 
@@ -61,9 +65,8 @@ sweep: build
 	KYSNAP_SWEEP=all $(BUILD_DIR)/tests/sweep/sweep_test
 
 # The whole snapshot lifecycle against an array simulator inside the kysnap process.
-demo: deps configure
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target kysnap
-	$(BUILD_DIR)/tools/kysnap/kysnap demo
+demo:
+	BUILD_DIR=$(BUILD_DIR) JOBS=$(JOBS) scripts/demo.sh
 
 # Mutation testing of the named layers against their own and the end-to-end tests, in a private
 # copy under build-mutate/ (slow: not part of CI). MUTATE_FLAGS passes more options, e.g.
@@ -72,16 +75,20 @@ LAYERS ?= src/copyserver src/entry src/scsi
 MUTATE_SAMPLE ?= 25
 MUTATE_SEED ?= 18
 MUTATE_FLAGS ?=
-mutate: deps
+mutate:
+	@scripts/bootstrap.sh mutate
 	scripts/mutate.py --layers $(LAYERS) --sample $(MUTATE_SAMPLE) --seed $(MUTATE_SEED) \
 		--jobs $(JOBS) $(MUTATE_FLAGS)
 
-# The Debian package (build/kysnap_<version>_<arch>.deb).
+# The Debian package (build/kysnap_<version>_<arch>.deb), reproducible: every time in it is
+# the changelog's (scripts/reproducible-package.sh builds it twice and compares).
 package: build
-	cd $(BUILD_DIR) && cpack -G DEB
+	@scripts/bootstrap.sh package
+	cd $(BUILD_DIR) && SOURCE_DATE_EPOCH=$$(dpkg-parsechangelog -l $(CURDIR)/packaging/changelog -STimestamp) \
+		cpack -G DEB
 
 # The benchmarks in full, in release mode (build-bench/); writes docs/performance.md.
-bench: deps
+bench:
 	bench/run
 
 format:

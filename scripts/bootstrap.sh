@@ -1,35 +1,65 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, and only when one is missing,
-# so that a machine that already has everything is not touched (and needs no network).
+# Installs the Debian packages one purpose needs, and only those that are missing, so that a
+# machine that already has them is not touched (and needs no network). Purposes add up: each
+# one names what it needs beyond the purposes it builds on.
 #
-#   scripts/bootstrap.sh           what the build and the tests need
-#   scripts/bootstrap.sh --bench   that, and what bench/run needs besides: the JSON libraries the
-#                                  benchmark compares jsonxx with, and gnuplot for the chart
+#   scripts/bootstrap.sh PURPOSE...
+#
+#   demo      build the plug-in, kysnap and arraysim and run `kysnap demo` (the default)
+#   test      demo, and what the test suite needs (GoogleTest)
+#   package   test, and what `make package` and its checks need (dpkg tools, lintian)
+#   valgrind  test, and Valgrind for the memcheck run of the end-to-end suite
+#   fuzz      test, and clang with libFuzzer for the fuzz targets
+#   vm        test, and QEMU with the guest's tools for the test on a real kernel
+#   bench     test, and Google Benchmark, the JSON libraries it compares and gnuplot
+#   mutate    test, and Python and Ninja for the mutation testing script (make mutate)
+#
+# Without root it installs through sudo.
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config
-  libboost-dev libcurl4-openssl-dev libssl-dev openssl
-  libgtest-dev googletest libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev libre2-dev
-  binutils
-  # the mutation testing script (make mutate)
-  python3 ninja-build
-  dpkg-dev file gzip
-  # the fuzz targets (clang with libFuzzer) and the memcheck run of the end-to-end suite
-  clang libclang-rt-dev valgrind
-  # the test on a real kernel (tests/vm): QEMU, the guest's shell and tools; the kernel
-  # package itself is fetched by the test with apt-get download and cached in the build
-  qemu-system-x86 busybox-static cpio dmsetup curl
+usage() {
+  echo "usage: scripts/bootstrap.sh [demo|test|package|valgrind|fuzz|vm|bench|mutate]..." >&2
+  exit 2
+}
+
+# A compiler, CMake and make, the libraries the plug-in, kysnap and arraysim link, and the
+# system CA store (the HTTPS client loads it even when a test gives its own CA).
+demo=(
+  g++ cmake make pkg-config
+  libboost-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libre2-dev
+  ca-certificates
 )
-if [ "${1:-}" = "--bench" ]; then
-  packages+=(nlohmann-json3-dev libsimdjson-dev gnuplot-nox python3)
-fi
+test=(libgtest-dev libgmock-dev googletest)
+package=(dpkg-dev fakeroot file lintian devscripts)
+valgrind=(valgrind)
+fuzz=(clang libclang-rt-dev)
+# The kernel package itself is fetched by the test with apt-get download and cached.
+vm=(qemu-system-x86 busybox-static cpio dmsetup curl)
+bench=(libbenchmark-dev nlohmann-json3-dev libsimdjson-dev gnuplot-nox python3)
+mutate=(python3 ninja-build)
+
+purposes=("$@")
+if [ ${#purposes[@]} -eq 0 ]; then purposes=(demo); fi
+
+packages=()
+for purpose in "${purposes[@]}"; do
+  case "$purpose" in
+    demo) packages+=("${demo[@]}") ;;
+    test) packages+=("${demo[@]}" "${test[@]}") ;;
+    package) packages+=("${demo[@]}" "${test[@]}" "${package[@]}") ;;
+    valgrind) packages+=("${demo[@]}" "${test[@]}" "${valgrind[@]}") ;;
+    fuzz) packages+=("${demo[@]}" "${test[@]}" "${fuzz[@]}") ;;
+    vm) packages+=("${demo[@]}" "${test[@]}" "${vm[@]}") ;;
+    bench | --bench) packages+=("${demo[@]}" "${test[@]}" "${bench[@]}") ;;
+    mutate) packages+=("${demo[@]}" "${test[@]}" "${mutate[@]}") ;;
+    *) usage ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
+    case " ${missing[*]} " in *" $p "*) ;; *) missing+=("$p") ;; esac
   fi
 done
 
@@ -39,7 +69,13 @@ fi
 
 echo "bootstrap: installing ${missing[*]}"
 sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "bootstrap: not root and no sudo; as root run: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  sudo_cmd=(sudo)
+fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -q
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

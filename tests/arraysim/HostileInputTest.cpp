@@ -11,8 +11,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "CertDirectory.h"
 #include "SimHarness.h"
 
 namespace arraysim_test {
@@ -172,6 +179,52 @@ TEST(ArraySimHostileInputTest, ASecondSimulatorCannotTakeAPortInUse) {
     std::string error;
     EXPECT_FALSE(second.start(error));
     EXPECT_TRUE(contains(error, "cannot listen")) << error;
+}
+
+// The default certificate directory is the user's own, never a name in a shared directory
+// that another user could create first.
+TEST(ArraySimHostileInputTest, DefaultCertificateDirectoryIsUnderTheUsersOwnDirectories) {
+    struct Case {
+        const char* name;
+        const char* stateHome;
+        const char* home;
+        const char* runtimeDir;
+        std::string expected;
+    };
+    const std::string temp = "/tmp/arraysim-tls-" + std::to_string(geteuid());
+    const Case cases[] = {
+        {"state home first", "/s", "/h", "/r", "/s/arraysim/tls"},
+        {"home's state directory", nullptr, "/h", "/r", "/h/.local/state/arraysim/tls"},
+        {"relative state home ignored", "rel", "/h", nullptr, "/h/.local/state/arraysim/tls"},
+        {"runtime directory without home", nullptr, nullptr, "/r", "/r/arraysim/tls"},
+        {"temporary directory as a last resort", nullptr, "", nullptr, temp},
+    };
+    const char* names[] = {"XDG_STATE_HOME", "HOME", "XDG_RUNTIME_DIR", "TMPDIR"};
+    std::vector<std::pair<std::string, const char*>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value != nullptr ? strdup(value) : nullptr);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const char* values[] = {c.stateHome, c.home, c.runtimeDir, nullptr};
+        for (size_t i = 0; i < std::size(names); ++i) {
+            if (values[i] != nullptr) {
+                setenv(names[i], values[i], 1);
+            } else {
+                unsetenv(names[i]);
+            }
+        }
+        EXPECT_EQ(c.expected, arraysim::defaultCertDirectory());
+    }
+    for (auto& [name, value] : saved) {
+        if (value != nullptr) {
+            setenv(name.c_str(), value, 1);
+            free(const_cast<char*>(value));
+        } else {
+            unsetenv(name.c_str());
+        }
+    }
 }
 
 TEST(ArraySimHostileInputTest, CertificateDirectoryMustBeTheUsersOwn) {

@@ -38,7 +38,7 @@ struct SimulatorOptions {
     std::string apiVersion;
     // TLS: a given certificate and key (PEM), with the CA file clients should trust (the
     // certificate itself when empty); or else certificates kept in `certDirectory` (created on
-    // first start; default: <temp>/arraysim-tls-<uid>).
+    // first start; default: defaultCertDirectory(), the user's state directory).
     std::string certFile;
     std::string keyFile;
     std::string caFile;

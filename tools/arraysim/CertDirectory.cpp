@@ -5,12 +5,39 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 namespace arraysim {
 
+namespace {
+
+// An environment variable that names an absolute directory; empty otherwise (a relative one
+// would depend on where the program happens to start, so it is ignored as XDG says).
+std::string absoluteDirectoryFrom(const char* variable) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || value[0] != '/') {
+        return {};
+    }
+    return value;
+}
+
+}  // namespace
+
 std::string defaultCertDirectory() {
+    const std::string state = absoluteDirectoryFrom("XDG_STATE_HOME");
+    if (!state.empty()) {
+        return (std::filesystem::path(state) / "arraysim" / "tls").string();
+    }
+    const std::string home = absoluteDirectoryFrom("HOME");
+    if (!home.empty()) {
+        return (std::filesystem::path(home) / ".local" / "state" / "arraysim" / "tls").string();
+    }
+    const std::string runtime = absoluteDirectoryFrom("XDG_RUNTIME_DIR");
+    if (!runtime.empty()) {
+        return (std::filesystem::path(runtime) / "arraysim" / "tls").string();
+    }
     std::error_code ignored;
     std::filesystem::path temp = std::filesystem::temp_directory_path(ignored);
     if (temp.empty()) {

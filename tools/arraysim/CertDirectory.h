@@ -8,7 +8,10 @@
 
 namespace arraysim {
 
-// <temp>/arraysim-tls-<uid>
+// The user's own state directory, so that the CA clients were told to trust survives a
+// restart and no shared directory is involved: $XDG_STATE_HOME/arraysim/tls, else
+// $HOME/.local/state/arraysim/tls, else $XDG_RUNTIME_DIR/arraysim/tls (each only when the
+// variable holds an absolute path), else <temp>/arraysim-tls-<uid>.
 std::string defaultCertDirectory();
 
 // Creates `directory` (mode 0700, parents as needed) when it does not exist, then checks it.
