@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Entry points for people and CI. Every target first makes sure the Debian packages it needs
 # are installed (scripts/bootstrap.sh PURPOSE does nothing when they are). `make demo` and
 # `make test` run scripts/demo.sh and scripts/test.sh, which work without make.

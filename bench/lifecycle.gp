@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Lifecycle wall time against the number of volumes, one line per operation, log-log, with a
 # line of slope one (cost linear in N) through the whole lifecycle's time at N = 16, the
 # reference of the scaling goal.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Turns the results of one bench/run into tables: printed, written to docs/performance.md, and
 the lifecycle times as a data file for the chart.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The hardening Debian builds with (what `dpkg-buildflags` gives with hardening=+all on Debian
 # 12), for every program and library of the normal build and of the package: stack protector,
 # format-string checks, fortified libc calls, read-only relocations bound at start-up, and
@@ -14,6 +15,16 @@ if(KYSNAP_HARDENING)
     include(CheckPIESupported)
     check_pie_supported(LANGUAGES CXX)
     add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security -Wdate-time)
+    # Newer Debian defaults, and what hardening-check asks for: stack clash protection and
+    # control-flow protection (x86 CET), where the compiler knows them.
+    include(CheckCXXCompilerFlag)
+    foreach(flag -fstack-clash-protection -fcf-protection)
+        string(MAKE_C_IDENTIFIER "KYSNAP_HAS${flag}" known)
+        check_cxx_compiler_flag(${flag} ${known})
+        if(${known})
+            add_compile_options(${flag})
+        endif()
+    endforeach()
     if(NOT KYSNAP_SANITIZE AND NOT KYSNAP_SANITIZE_THREAD)
         add_compile_options($<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
     endif()

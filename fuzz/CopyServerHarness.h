@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A copy server serving one in-memory host request, as an exported call sets it up: what the
 // targets that drive the copy server share. Fill `request` before calling the server.
 #pragma once

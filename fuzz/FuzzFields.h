@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the fuzz targets cut one input into several texts: fields are separated by a line of
 // four dashes ("\n----\n"), so that the seed files stay readable and each field can still
 // hold any byte. Missing fields are empty.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the two metadata targets share: a host request whose texts come from the fuzzer,
 // decoded into a device record by CMCopyServerTegile::buildCopyDevices. Fields, in order: the
 // array information, the device description, the snapshot name, the metadata, the trans

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for the response handling of every array API method: an HTTP transport
 // installed in the platform answers each request with the next of the fuzzer's texts, with
 // status 200 or an error status, or fails the exchange. The first four bytes choose the

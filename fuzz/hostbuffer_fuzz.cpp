@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for the host buffer-get reader (readHostText). The input scripts a host:
 // the first two bytes are the initial buffer size, then each answer is four bytes (the answer
 // code, the size written back, and how many bytes of the text the host writes), followed by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for INQUIRY decoding: standard data and page 0x83 as a device answers them
 // (through simulated devices installed as the device provider) and as the host caches them,
 // decoded by the copy server and by the decoding functions over buffers of the exact size.

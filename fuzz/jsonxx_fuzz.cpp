@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for the JSON document model: any bytes must parse or fail cleanly, and
 // whatever parses must write text that parses back and writes the same again.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for decoding a block device's stored metadata ('|'-separated values bound
 // to numbered keys) and the rest of the host's request into a device record.
 #include "MetadataFuzz.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for decoding an NFS share's stored metadata (JSON objects) and the rest of
 // the host's request into a device record.
 #include "MetadataFuzz.h"

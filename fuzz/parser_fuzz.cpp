@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for the key-value and value-list codec (CMParser). Fields: the text, a
 // separator, metadata for setKeyValues. Splitting must lose nothing: joining the values with
 // the separator gives the text back (up to one trailing separator).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for VMware device descriptions: the key-value text with the standard
 // INQUIRY data as hex ("standardinqury"), the "lunuuid" and the target identifier, decoded by
 // the copy server for block and NFS datastores, and the hex and uuid decoders on their own.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Checks a manual page against what its program's --help prints, so that the two cannot
 # disagree: every option --help lists must be in the page, and where --help gives a default
 # as a number in parentheses at the end of the line ("(64)"), the page's paragraph for that option must

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Run by CPack after it made the .deb: CPack gives any package with a library under /usr/lib
 # maintainer scripts that run ldconfig, but this package's libraries are private (found through
 # RUNPATH, not through the linker cache), so those scripts only cost time and warnings. The

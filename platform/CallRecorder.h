@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the platform's pieces count into the calling thread's CallScope; nothing is counted
 // outside a scope.
 #pragma once

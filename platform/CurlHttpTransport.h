@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The default HttpTransport: one libcurl easy handle per transport, reused for every request so
 // that libcurl keeps the connection (and its TLS session) open between them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libcurl's memory, zeroed when freed: libcurl keeps copies of the credentials (the user and
 // password options, the "Authorization: Basic" header it builds, the request buffer that
 // carries it) in blocks it frees without clearing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The libcurl share behind a CallScope: connections, TLS sessions and DNS answers
 // shared by the easy handles of one thread. Cleaned up when the last handle using it is gone.
 #pragma once

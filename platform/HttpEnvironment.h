@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads the HTTP client's settings from the environment (KYSNAP_TLS_CA_FILE,
 // KYSNAP_TLS_PINS_FILE, KYSNAP_TLS_INSECURE, KYSNAP_HTTP_CONNECT_TIMEOUT, KYSNAP_HTTP_TIMEOUT).
 // Invalid values fall back to the safe default and say so in `warnings`; nothing here logs.

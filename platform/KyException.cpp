@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "KyException.h"
 
 KyException::KyException(const std::string& function, const std::string& message,

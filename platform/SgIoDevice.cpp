@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The machine's block devices through the Linux SG_IO pass-through. Only the transport lives
 // here; what a command means and how its answer is read is the caller's business.
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages one purpose needs, and only those that are missing, so that a
 # machine that already has them is not touched (and needs no network). Purposes add up: each
 # one names what it needs beyond the purposes it builds on.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The first command on a fresh Debian machine: installs what building needs (with apt-get,
 # only what is missing), builds kysnap with the plug-in and runs `kysnap demo`, a whole
 # snapshot lifecycle against an array simulator inside the kysnap process. Needs only bash

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks the README's Quick start on a fresh machine: builds a minimal Debian 12 root
 # (debootstrap, variant minbase, from the mirror this machine's apt uses), adds git, clones
 # this repository's committed HEAD into it and runs the two Quick start commands there as

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """One-line mutation testing of a layer's .cpp files against that layer's tests.
 
 Each mutant changes one line of one file (a negated condition, another comparison or logical

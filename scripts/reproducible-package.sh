@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks that the package is reproducible: builds it twice from scratch in the same build
 # directory (default build-repro, or $1), with the times taken from the changelog, and compares
 # the two .deb files byte for byte. A compiler cache is used when there is one; set

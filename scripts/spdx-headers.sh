@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Gives every source file the project's licence identifier as its first line (after the "#!"
 # line of a script, which has to stay first):
 #   // SPDX-License-Identifier: Apache-2.0      C++ sources and headers

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The second command on a fresh Debian machine: installs what the tests need besides (with
 # apt-get, only what is missing), builds everything and runs the whole suite with CTest.
 # Needs only bash and apt; `make test` runs the same.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Fails when a CTest name holds what changes from run to run: a parameter printed as its raw
 # bytes ("GetParam() = 24-byte object <...>", pointers among them) instead of its name.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON throughput on realistic array answers: jsonxx parsing and writing, next to nlohmann::json
 // (parse and write) and simdjson (parse only) on the same text in the same run, when those
 // libraries were found at configure time. Each benchmark counts one document as one item, so

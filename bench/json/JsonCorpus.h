@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Realistic array answers for the JSON benchmarks, written out by hand (not by the library
 // under test) and the same on every run: a listVolumes answer and a snapshot listing, in the
 // compact form an array sends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole lifecycles at scale against array simulators on loopback, through the built plug-in's
 // exported functions: prepare, snap, map, unmap and delete of N volumes in one call each.
 // Per operation it reports the wall time, the REST requests per volume, the full TLS

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // answer_memory: one array API call against an answer of a given size, for measuring what a
 // large or hostile answer costs the plug-in (peak memory under /usr/bin/time -v, wall time).
 // The answering server runs in a process of its own, so that the caller's peak resident set

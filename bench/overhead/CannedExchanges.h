@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CannedExchanges: an HTTP transport factory for the plug-in that answers instantly. While
 // recording, each request is answered by in-process arrays and the exchange is kept; while
 // replaying, the kept answers are given back in the same order, so a call costs only what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // InProcessArrays: simulated arrays answered by a direct call into the simulator's request
 // handling, without HTTP, TLS or a server thread. Each is known by the host text the plug-in
 // puts in its URLs ("name:port").

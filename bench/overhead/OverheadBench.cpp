@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's own cost per REST call: whole lifecycles (prepare, snap, map, unmap, delete of
 // N volumes, one call each) through the built plug-in's exported functions, with a transport
 // that answers instantly from answers kept while the same lifecycle ran once against

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The arrays of the benchmarks: the sample array's seed plus a project "bench" of N volumes,
 // each mapped to the host's FC group db-host-fc.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ScaleSite: a loopback site for benchmarks at scale. K array simulators (the sample array
 // plus a project "bench" of N volumes, each mapped to the host's FC group db-host-fc), the
 // in-memory host seeing them as devices, and the built plug-in loaded as a host loads it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CLmError: an error object that the device library fills; Success() resets it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What one plug-in call remembers of the answers arrays gave it, so that a read the call repeats
 // is answered without asking the array again. The memory belongs to the calling thread's open
 // CallScope and ends with it; outside a scope nothing is remembered and nothing is recalled.

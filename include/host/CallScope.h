@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CallScope: what one plug-in call shares and counts on its thread. While one lives, every
 // KYLibCurl initialised on the thread shares one pool of connections and one TLS session cache
 // with the others, so that all the clients a call makes for one array (the storage server's,

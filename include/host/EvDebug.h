@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // EvDebug: the host's debug log, used where no request is at hand to log through. Lines go to
 // standard error as "<UTC time> <LEVEL> <header>: <message>" unless a sink is installed.
 #pragma once

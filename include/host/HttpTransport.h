@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The seam under KYLibCurl: one HttpTransport per KYLibCurl performs its requests, keeping its
 // connection open between them. The default transport is libcurl; a host or a test can install
 // another factory (for example one that fails on purpose, or answers from memory).

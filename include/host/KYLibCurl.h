@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KYLibCurl: the HTTP client library the REST client calls. One object is one client with one
 // kept-alive connection: every request it sends reuses the connection of the previous one.
 // HTTPS certificates and host names are verified by default. The exchange itself goes through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KYSO::KYOSUtil: the host's operating-system utilities. Owned by the host and borrowed by
 // the plug-in for one exported call.
 #pragma once

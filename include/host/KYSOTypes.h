@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Values exchanged with the host snap framework: result codes, request status values,
 // error codes, metadata kinds and request options.
 #pragma once

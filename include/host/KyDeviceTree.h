@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KyDeviceTree: the host's device library, as far as the plug-in uses it. A block device is
 // looked up by name; a device that speaks SCSI offers the "KyDeviceScsiIface" interface, which
 // sends one command descriptor block and returns the data the device sent back.

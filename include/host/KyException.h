@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KyException: the exception the device library path raises and catches inside the SCSI
 // inquiry. It never crosses a class boundary of the plug-in.
 #pragma once

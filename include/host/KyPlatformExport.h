@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Marks the symbols that libkyplatform makes visible to the plug-in and to hosts.
 #pragma once
 

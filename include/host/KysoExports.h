@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fourteen entry points of a snapshot-engine plug-in, as the host loads them with dlsym.
 // Batch functions take the host's request array, its length and the OS-utility object; all
 // of these stay owned by the host.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // LMSLEEP_InTeRnAl: the host's millisecond sleep. Every wait of the plug-in goes through it, so
 // a test can install a Sleeper that records the waits instead of sleeping.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SP<T>: the host's intrusive shared pointer. T derives from SPBase, which holds the count;
 // the object is deleted when the last SP to it goes away. Counting is atomic.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Zeroing of memory that held a secret (a password, or text built from one) with stores the
 // compiler cannot drop as dead. The owner of such a buffer calls it when the buffer is done
 // with, before it is freed or reused, so that no freed block, core file or swapped page keeps

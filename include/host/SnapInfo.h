@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KYSO::SnapInfo: one device request of the host snap framework. The host creates, owns and
 // fills it; the plug-in only borrows it for the length of one exported call. It carries the
 // request's inputs, receives its results and is the log sink of every layer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Public-key pins per array address, and what a certificate says about itself.
 //
 // A pins file (KYSNAP_TLS_PINS_FILE) holds one line per array:

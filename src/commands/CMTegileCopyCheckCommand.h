@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileCopyCheckCommand ("check"): asks whether the snapshot still exists and leaves the answer
 // in TARGET_DEVICE_STATUS.
 #pragma once

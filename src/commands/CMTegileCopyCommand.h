@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileCopyCommand: one operation on one device. A command checks that the device's
 // property map holds what its operation needs, calls the array's storage server, and turns
 // the property map into the metadata string the host keeps with the snapshot.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileCopyDeleteCommand ("delete"): deletes the snapshot; one that is already gone counts as
 // deleted.
 #pragma once

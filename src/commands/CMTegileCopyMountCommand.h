@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileCopyMountCommand ("mount"): presents the snapshot to the host as a mapped clone, reusing
 // a clone that already exists.
 #pragma once

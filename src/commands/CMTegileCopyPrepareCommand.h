@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileCopyPrepareCommand ("prepare"): identifies the source on the array and records it as the
 // first metadata and the trans metadata.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileCopyRevertCommand ("revert"): rolls the source back to the snapshot (which deletes newer
 // snapshots on the array).
 #pragma once

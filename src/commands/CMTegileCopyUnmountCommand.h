@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileCopyUnmountCommand ("unmount"): removes the clone and returns the metadata to its create
 // form.
 #pragma once

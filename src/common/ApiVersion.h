@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ApiVersion: the array's API version as the plug-in and kysnap judge it. A version is
 // "MAJOR" or "MAJOR.MINOR": ASCII digits, at most one dot followed by ASCII digits, and
 // nothing else (no sign, blank, exponent, NUL or other byte), at most 32 characters. Anything

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMCopyContext: what all requests of one plug-in call share when copies are mapped to the
 // host (initiators, groups, host identity, retry settings). Owned by the copy server.
 #pragma once

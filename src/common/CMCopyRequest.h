@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMCopyRequest: wraps one host request for the length of one operation. The SnapInfo is
 // borrowed, never owned, and is also where the record logs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One log line through a borrowed host request: level 0 milestone, 1 detail, 2 failure.
 // Arguments are C strings and numbers only, as printf formats expect; nothing is written
 // when no logger is set.

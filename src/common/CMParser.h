@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMParser: the codec of the flat texts exchanged with the host and the array.
 //   key-value text:  "key:value,key:value" (only the first ':' of an item splits it);
 //   value lists:     values separated by '|' or a given separator;

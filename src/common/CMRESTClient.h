@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMRESTClient: sends one HTTP request with a JSON body to an array and hands back the answer's
 // text and HTTP status. A thin layer over KYLibCurl; one client per array API object, whose
 // connection all of its requests share. Every request is sent once: callers retry.

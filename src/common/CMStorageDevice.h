@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMStorageDevice: the properties of one source or target device, as named text values.
 // Every layer reads the names it needs from the map and writes its results into it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Copy_Status: the status every layer of the plug-in returns; 0 is success. A layer passes a
 // lower layer's value upward unchanged unless it has its own reason to replace it.
 #pragma once

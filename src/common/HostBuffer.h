@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading host texts through the buffer-get convention without trusting the host blindly:
 // an answer outside 0, 1 and 2, a "too small" answer whose size does not grow the buffer, and
 // endless regrowing all end as a failure instead of a loop or a bad allocation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The property names of a device's property map and the host configuration names: the
 // vocabulary every layer uses to pass a request's values up and down. Each name is defined
 // here once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The copy server object: its life, the status texts, and the host reads every topic shares.
 #include "CMCopyServerTegile.h"
 

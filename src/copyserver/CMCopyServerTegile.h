@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMCopyServerTegile: the orchestrator of one plug-in call. For each host request in turn the
 // entry function hands it the request (setCopyRequest) and a logger (setLogger) and calls one
 // driver; the copy server identifies the device, finds the array, turns the request into a

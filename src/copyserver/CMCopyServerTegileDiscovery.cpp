@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Array discovery, device records and the per-call copy context.
 #include <unistd.h>
 

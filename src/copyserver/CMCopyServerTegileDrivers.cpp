@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-request drivers, the batch step of a create call, and command building.
 #include <new>
 #include <set>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host initiators, initiator choice and the host's device scans.
 #include <algorithm>
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mapping copies to the host: mount requests, then finding the clones among the host's devices.
 #include <algorithm>
 #include <memory>

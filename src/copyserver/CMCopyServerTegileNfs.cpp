@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // NFS datastores: the share behind a VMware NFS description and the JSON snapshot records.
 #include "CMCopyServerTegile.h"
 #include "CMParser.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SCSI identification: which array LUN a host device is, and which target presents it.
 #include <cstring>
 #include <vector>

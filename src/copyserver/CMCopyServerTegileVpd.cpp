@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // VPD processing and the identification of devices mounted on a virtual-host proxy.
 #include <new>
 

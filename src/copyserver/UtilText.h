@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading texts from the host's OS utility, whose list and information calls answer 0 (the
 // buffer holds the text), a positive size to retry with, or a negative error. A utility that
 // keeps asking, asks for less than it has, or asks for an absurd size is treated as failing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The loop that every batch export shares: failure statuses first, one copy server for the
 // call, the operation's driver for each request, the batch step of create, mount and
 // unmount, and the result code with its error for the host. What differs between operations

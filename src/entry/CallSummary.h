@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one line that closes every exported call: where its time went, for support engineers
 // reading a slow backup's log. Method names and counts only; no credential can appear.
 #pragma once

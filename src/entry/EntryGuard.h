@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // No exception may reach the host: every entry point runs its body through guarded(), which
 // logs anything that escapes and answers "failed".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which of the devices mounted on a virtual-host proxy show each request's mounted copy:
 // devices listed under the IntelliFlash vendor and product key are identified by INQUIRY and
 // matched to the requests by target and clone LUN id; the key's list then holds the matches.

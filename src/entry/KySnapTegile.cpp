@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's entry points. They only translate between the host and the copy server:
 // check the arguments, drive the operation, map its outcome to a result code. Every body runs
 // inside guarded(), so no exception reaches the host.

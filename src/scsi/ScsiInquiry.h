@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // INQUIRY command building and decoding, apart from any device: the standard data's vendor
 // and product fields, the Device Identification page's LUN id and target id, and the hex text
 // in which a VMware description carries standard data. Nothing here reads outside the buffer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What bounds the memory and time one answer of the array can cost a plug-in call, in one
 // place. In order:
 //  1. The HTTP client takes at most 64 MiB of answer (libkyplatform); more fails the request.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Storage server: set-up, version policy, source lookup and snapshot creation.
 #include "CMStorageServerTegile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMStorageServerTegile: one array within one plug-in call. It holds the array's credentials
 // and API object and owns the policy above the raw REST calls: which API versions are
 // accepted, how an NFS mount point is matched to a share, how snapshots and clones are named

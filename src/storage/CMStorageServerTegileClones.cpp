@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Storage server: clones and their mapping, unmount, snapshot deletion and rollback, and the
 // target lookup. Snapshots are "<pool>/<mode>/<project>/<name>@Manual-V-<snapshot>" for
 // volumes ("@Manual-S-" for shares); clones are "MNT_<snapshot>", always under "Local".

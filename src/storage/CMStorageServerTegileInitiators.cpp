@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Storage server: choosing the initiator and initiator group through which the host will see
 // clones, creating the host's own group when the array knows none of its initiators.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The API object itself: set-up, the request helper every method goes through, polling, and
 // the array's system properties.
 #include "CMTegileStorageAPI.h"

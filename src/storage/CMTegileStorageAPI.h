@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMTegileStorageAPI: the array's REST vocabulary. One object per storage server, that is per
 // array within one plug-in call. Each method turns one storage operation into one or a few
 // POSTs to "https://<host>/zebi/api/v2/<method>", reads its inputs from and writes its outputs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Clone and mapping operations: clone a snapshot, find the clone, map it to an initiator
 // group (or open a share clone to a host), unmap and delete it, and find an array target.
 #include <arpa/inet.h>

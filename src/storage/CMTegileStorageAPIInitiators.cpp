@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Initiator operations: list the initiator groups and their members, find one initiator's
 // group, make sure the host's own group exists, register an iSCSI initiator and add an
 // initiator to a group. Several of these answers are bare text, not JSON.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Source lookup: where a host's volume (by LUN id) or share (by mount point) lives on the
 // array, with the values snapshots and clones of it need later.
 #include "CMParser.h"

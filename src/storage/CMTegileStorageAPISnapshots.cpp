@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Snapshot operations: create (one at a time or as one batch), follow creation, list with a
 // per-object cache, delete and roll back.
 #include "CMStorageDevice.h"

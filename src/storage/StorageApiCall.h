@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pieces every array API method is made of: what a method states about one call (its
 // REST method, body and recognised error texts), its log lines, and the rules that read the
 // members of a JSON answer into the property map. CMTegileStorageAPI::send runs a call.

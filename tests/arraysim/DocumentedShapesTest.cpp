@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The answers of the array as its API documentation gives them, one call after the other on
 // one simulator: bare command statuses, empty answers, the deletion lists, the LUN-status
 // objects, properties in the order asked, GET for the listings without parameters, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fault injection and counters: what tests and benchmarks of the plug-in lean on.
 #include <gtest/gtest.h>
 

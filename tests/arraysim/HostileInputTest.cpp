@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Clients that send what no array client should: patterns built to crash or freeze a regular
 // expression engine, bodies over the bound or without a usable length, encodings the array does
 // not speak, over-long request lines, bytes that are not UTF-8, junk on the control routes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Initiators and initiator groups, in the order the plug-in's initiator selection calls them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The arraysim program: starts on a free port, says where it is and which CA to trust, serves,
 // and stops on SIGTERM or SIGINT with its counters, promptly even while a worker waits.
 #include <gtest/gtest.h>

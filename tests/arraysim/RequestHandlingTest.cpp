@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the array treats the requests themselves: credentials, bodies that are not what it
 // expects, lenient value forms, the snapshot name pattern and unknown routes.
 #include <gtest/gtest.h>

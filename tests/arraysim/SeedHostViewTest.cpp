@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The seed loader and the host's view of mapped LUNs, checked without a server.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SimHarness: an array simulator running in-process on a free loopback port, and an HTTPS
 // client that calls it the way the plug-in does (POST, basic credentials, one kept-alive
 // connection, the simulator's CA trusted).

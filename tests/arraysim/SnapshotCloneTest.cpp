@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Snapshot, clone, mapping and deletion life cycles, driven over HTTPS with the request bodies
 // the plug-in sends; each test checks that later answers follow from earlier calls.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A snapshot's life through the copy commands and the storage server, against the array
 // simulator over HTTPS: what one command records is what the next one works from.
 #include <gtest/gtest.h>

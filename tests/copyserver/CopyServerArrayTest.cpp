@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The copy server against array simulators over HTTPS, with simulated host devices: array
 // discovery, the storage-server cache, the create batch across arrays, mounting and finding
 // clones, VMware and NFS mounts, the drivers through a snapshot's life, proxy identification.

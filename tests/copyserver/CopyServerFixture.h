@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Copy-server tests on a site of array simulators and simulated host devices: the copy server
 // under test is made with newCopyServer() and driven request by request, as an export does.
 #pragma once

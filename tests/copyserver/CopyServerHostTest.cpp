@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The copy server's dealings with the host alone: texts read through the buffer-get
 // convention, array information, stored records, configuration, initiators and device lists.
 #include <gtest/gtest.h>

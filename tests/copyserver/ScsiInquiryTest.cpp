@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // INQUIRY building and decoding, the copy server's use of the device library, and the SG_IO
 // provider's answers for devices that are missing or not SCSI.
 #include <gtest/gtest.h>

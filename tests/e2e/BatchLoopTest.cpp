@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The loop every batch export shares, end to end: what a failed request in the middle of a
 // call does to the requests after it, which request is told, that the batch step waits for a
 // call in which every request succeeded, and the mapping retries. Each scenario's whole host

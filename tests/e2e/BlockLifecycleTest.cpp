@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Block volumes end to end: whole lifecycles on arrays of API 2.1 and 2.0, an iSCSI host the
 // array does not know, mount retries, two arrays in one call, Hyper-V unmounts, revert and
 // reconcile, partial failures and refused credentials.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One exported call opens one TLS session per array, however many clients it makes: the
 // storage server's, array discovery's and initiator choice's share connections and sessions,
 // and the calls that create something resume the session on their fresh connection.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end for what the host sees: a VMware device mapped to the ESX server and its proxy,
 // an NFS datastore, VPD processing and proxy identification, and the support check.
 #include <algorithm>

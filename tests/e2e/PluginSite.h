@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End-to-end tests: the built plug-in, loaded with dlopen and driven only through its
 // exported functions, over HTTPS with verification on, against array simulators on loopback,
 // with the host's devices simulated from what the arrays map to its initiators.

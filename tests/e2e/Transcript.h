@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Golden transcripts: what the host was told during one exported call (every log line of its
 // requests and of the debug log, with level and header, then the result, statuses and errors),
 // compared whole against a checked-in file under tests/e2e/golden/. A change to any text,

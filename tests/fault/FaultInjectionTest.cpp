@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every exported operation against an array that misbehaves: error answers with and without a
 // text the plug-in recognises, malformed and truncated JSON, redirects and HTML pages in place
 // of the array's answer, dropped connections, stalls past the request time-out, refused

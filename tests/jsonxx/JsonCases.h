@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What jsonxx makes of a text, as one comparable record, and a source of texts to ask it about.
 // The compatibility test compares records with those kept in compat/cases.txt, which the older
 // implementation wrote; the tool json_cases writes such records, so any two builds of jsonxx

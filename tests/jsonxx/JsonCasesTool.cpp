@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // json_cases: writes what this build of jsonxx makes of many texts, one record per text, so two
 // builds can be compared with cmp. Records: "in <text>", then "obj", "arr" and "val" lines
 // with the written form or "!" (see JsonCases.h).

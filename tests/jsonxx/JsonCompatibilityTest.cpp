@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What jsonxx accepts and writes is kept by hosts and compared by arrays byte for byte, so it
 // must not drift. compat/cases.txt holds, for realistic answers and for generated texts that
 // probe every corner of the grammar, what the implementation wrote when the file was made

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The catalog's own reading of what it writes: the strict reader must never refuse a catalog
 // kysnap wrote, whatever the texts in it hold.
 #include <gtest/gtest.h>

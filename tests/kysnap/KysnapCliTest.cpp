@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kysnap end to end: its subcommands as subprocesses against an array simulator, the catalog
 // across invocations, concurrent and interrupted runs, and the failures a new user meets.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `kysnap demo`, as `make demo` runs it: the whole lifecycle against its own simulator, and a
 // clean stop when interrupted.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arrays that present their own certificate: kysnap check, kysnap trust and the plug-in
 // against simulated arrays whose self-made certificate names another host (one of them
 // expired), and an array on the IPv6 loopback, with and without pins.

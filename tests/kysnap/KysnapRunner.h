@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the kysnap program as a subprocess, as a person or a script would, against array
 // simulators in the test process. Standard output and error are captured through files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A site for kysnap's end-to-end tests: the sample array simulated in the test process on a
 // loopback port, a host configuration for the sim backend that sees it (one FC port in the
 // array's group db-host-fc), a password file and a catalog in a fresh directory, and a runner

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Linux backend's reading of sysfs and open-iscsi, over a tree that stands for "/".
 #include <gtest/gtest.h>
 #include <sys/stat.h>

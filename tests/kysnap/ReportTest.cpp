@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What kysnap exits with: the plug-in's result code, unless the plug-in reported success for a
 // call in which a request did not succeed (its mapping step can: a host rescan that fails on
 // every attempt leaves the requests "mount failed" but lowers no count).

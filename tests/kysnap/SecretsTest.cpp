@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The array password, and the base64 of the credentials that carry it, appear nowhere but in
 // the password file: not in any output of kysnap or the plug-in (with --verbose, and with the
 // plug-in's diagnostic logging off and on), not in the stored metadata, not in the catalog or

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # scripts/spdx-headers.sh on a scratch copy of each kind of file: the line lands first (after a
 # "#!" line), in the file's comment form, once however often it runs; --check finds what lacks
 # it and changes nothing; data files are left alone.

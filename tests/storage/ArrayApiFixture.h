@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A CMTegileStorageAPI talking real HTTPS to a scripted responder on loopback.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The scripted array every storage-layer test talks to: a responder on loopback whose CA the
 // HTTP client trusts, a host request as the log, and a sleeper that records waits.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The failure-path sweep: each lifecycle is run once to count its array calls, then again
 // once per call k with exactly the k-th call failing (an HTTP error; a dropped connection; a
 // connection dropped after the array did the work). Every run must end with clean result codes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host may call the plug-in from several threads at once, one call per thread. Two threads
 // each run whole lifecycles (prepare, snap, map, unmap, delete) on their own volume through the
 // dlopen'ed plug-in, against one array simulator, entering each call together. Each thread has

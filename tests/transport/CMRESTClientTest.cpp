@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CMRESTClient: initialisation order and failures through the transport seam, and requests,
 // answers and log lines over real HTTPS against the scripted responder.
 #include "CMRESTClient.h"

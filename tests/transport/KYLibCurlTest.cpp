@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KYLibCurl over real HTTPS on loopback against the scripted responder: connection reuse,
 // certificate checks and their opt-outs, time-outs, error answers, authentication and bodies.
 #include "KYLibCurl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The certificate files behind our loopback HTTPS services: created, verifiable, reused while
 // valid, and replaced when broken or issued for other names.
 #include "TlsCertificate.h"

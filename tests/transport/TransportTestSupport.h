@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the HTTP client tests: environment scoping, an EvDebug line recorder and a
 // scriptable in-memory transport installed through the platform's transport seam.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # LIO helpers for the guest (sourced by guest-test.sh, run by busybox sh).
 #
 # A LUN is a target_core_file backstore on tmpfs whose INQUIRY data is an IntelliFlash

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The test inside the guest (run by the initramfs's /init with busybox sh). It prints one
 # line per check, "ok ..." or "FAIL ...", and at the end "vm: N passed, N failed".
 . /test/guest-lio.sh

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The array's side of the guest's bus (sourced by guest-test.sh, run in the background).
 #
 # Once a second it asks the simulator which LUNs are mapped to the guest's initiator

@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: Apache-2.0
 # The guest's first process: mounts what the test needs, runs it, powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin:/opt/kysnap LD_LIBRARY_PATH=/opt/kysnap/lib

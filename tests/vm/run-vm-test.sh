@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The kysnap linux backend on a real Linux kernel: boots Debian's cloud kernel under QEMU (TCG,
 # no network device) from an initramfs built here, in which LIO presents IntelliFlash-like
 # LUNs through two tcm_loop paths each, arraysim serves on the guest's loopback and kysnap runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ApiEndpoint: one call of /zebi/api/v2/<method>, independent of the HTTP library.
 // In order: the call is counted; credentials (HTTP basic) are checked against the seeded users
 // (refused: 401 "Access Denied", no fault consumed); an unknown method is refused (404), and so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ArraySimulator: the simulated IntelliFlash array as an HTTPS service on a loopback address.
 // It answers /zebi/api/v2/<method> (the array's REST API) and /control/... (the simulator's
 // own routes) on one port, over a model seeded from JSON.

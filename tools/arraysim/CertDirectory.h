@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CertDirectory: the directory where arraysim keeps the CA and server key it generates.
 // Whoever can write there can replace the CA that clients are told to trust, so the directory
 // must be this user's own: created with mode 0700 when missing; refused when it is a symbolic

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Clones, dataset deletion, volume mappings and NFS access rules.
 //
 // Clones are new datasets under "<pool>/Local/<project>/<name>" that remember their origin

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ConnectionTracker: watches the server's connections through OpenSSL and the HTTP server's
 // task queue. It counts accepted TCP connections and completed TLS handshakes, and it knows
 // the socket of every connection whose handshake has started, so that shutdownAll() can cut

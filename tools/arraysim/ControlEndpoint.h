@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ControlEndpoint: the simulator's own routes under /control/, beside the array's REST API on
 // the same port, for tests, benchmarks and the CLI's simulated host. No credentials are asked
 // (the simulator listens on loopback). Bodies and answers are JSON objects; failures are

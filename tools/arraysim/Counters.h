@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Counters: what the simulated array has seen, for tests and benchmarks to assert on. Counts
 // API requests per method (names the array does not know are counted under "<unknown>"),
 // failures per method (answers other than 200), TCP connections accepted, TLS handshakes

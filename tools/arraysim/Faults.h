@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults: misbehaviour injected into the REST methods, from the seed or at run time.
 //
 // A fault is described in JSON:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HostView: what a host sees of the array after a bus rescan. Given the host's initiator names
 // (FC port names in any usual spelling, iSCSI names), it lists every mapping whose initiator
 // group holds one of them, as one LUN path each, with the INQUIRY data the host would read:

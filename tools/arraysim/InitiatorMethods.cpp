@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Initiators and initiator groups. Several answers are bare text, compared exactly by the
 // plug-in: the command status 0 for success, "true"/"false", and a group name in double
 // quotes (or nothing).

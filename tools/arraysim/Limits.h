@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Limits: the bounds the simulated array puts on what a client may send, so that no request
 // can exhaust its memory or hold the model lock for long. docs/arraysim.md lists them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lookups: system properties, volumes by LUN id or project, shares by project or mount point,
 // and the target groups with their targets.
 #include "MethodTable.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MethodTable: REST method name -> handler. A handler runs with the model locked, reads its
 // positional parameters and answers with a Reply; it changes the model only when it answers
 // success (a refused call leaves the array as it was, except where a method documents a

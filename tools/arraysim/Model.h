@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Model: the state of the simulated array. Pools hold projects; a project holds volumes (LUNs)
 // and shares, both "datasets" addressed by the path pool/mode/project/name, where the mode is
 // "Local" or "Replica". Datasets carry their snapshots; clones are ordinary datasets that

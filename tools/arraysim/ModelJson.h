@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ModelJson: the JSON shapes in which the array describes its objects. Volume objects carry
 // "name", "poolName", "projectName", "datasetPath", "luId", "volSize" (bytes), "blockSize",
 // "thinProvision", "protocol" and "local"; share objects "name", "poolName", "projectName",

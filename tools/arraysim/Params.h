@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Params: the positional parameters of one REST call. The body is a JSON array (the plug-in
 // builds it by concatenation, so values may hold raw bytes); an empty body means no
 // parameters. Accessors are lenient where the array is: a boolean may come as true or "true",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reply: one HTTP answer of the simulated array, and the error texts it uses.
 //
 // A failure is a non-200 status with the array's error model as JSON body:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SeedLoader: builds the array's starting state from a JSON seed (format in
 // docs/arraysim.md). The seed is checked as a whole: names are unique, LUN ids are 32 hex
 // digits (stored in upper case; missing ones are generated), clones name an existing snapshot,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SimulatorState: everything the simulated array keeps while it runs, shared by the REST
 // endpoint, the control endpoint and the server. The model is guarded by `modelMutex`; the
 // fault set and the counters lock themselves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Snapshots: creation (single and batched), creation status, listing, deletion and rollback.
 //
 // A snapshot created through the API with name N is called "Manual-V-N" (volume) or

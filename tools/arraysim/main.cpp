@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // arraysim: runs the simulated IntelliFlash array until SIGINT, SIGTERM or
 // POST /control/shutdown, then prints what it counted. Stopping cuts every connection and
 // every injected wait; should a worker still not have finished after a grace period, or a

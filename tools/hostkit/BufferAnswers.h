@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The answering conventions of the host interfaces, shared by every host implementation:
 // the request's buffer-get, the OS utility's size-reporting lists and its two-phase initiator
 // lists. Each writes into the caller's buffer only when the whole answer fits.

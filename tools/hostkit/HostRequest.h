@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HostRequest: an in-memory host request (KYSO::SnapInfo). It answers from the values its
 // owner puts in its public fields, follows the buffer-get convention exactly, and records
 // everything the plug-in writes and logs. The test host and the kysnap CLI build on it; a

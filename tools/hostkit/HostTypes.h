@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plain records an in-memory host keeps: initiators it reports, rescans it was asked for, and
 // what the plug-in wrote to a request (log lines, errors, metadata).
 #pragma once

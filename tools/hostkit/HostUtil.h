@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HostUtil: the host's OS utility (KYSO::KYOSUtil) over a few questions a concrete host
 // answers: which devices of a vendor it sees, which initiators it has, and how it rescans.
 // HostUtil does the conventions (size-reporting lists, two-phase initiator lists, array

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ArrayDirectory: the arrays this host knows (from its configuration, with their passwords)
 // and the host's record of which array serves which target (kept in the catalog). It answers
 // the plug-in's questions about arrays: the list, each one's information text, and whether the

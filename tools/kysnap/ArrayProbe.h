@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ArrayProbe: the questions `kysnap check` and `kysnap trust` ask one array, each on its own
 // so that a failure says which step failed: can a TCP connection be made, which certificate
 // does it present and does it verify the way the plug-in verifies it (KYSNAP_TLS_CA_FILE or

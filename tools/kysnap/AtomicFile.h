@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // AtomicFile: replacing a small file kysnap owns (the catalog, the pins file) so that an
 // interrupted run leaves either the old file or the new one, never a mixture, and nothing
 // planted beside it is opened, followed or truncated.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The subcommands that run one of the plug-in's batch operations over devices or catalog
 // snapshots: vpd, prepare, unprepare, snap, map, unmap, delete, revert, reconcile.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // BoundedFile: reading a small file kysnap owns or is given (configuration, password file,
 // catalog) without being tricked by what is at the path. A FIFO, device, socket or directory
 // is refused before anything can block on it, and a file longer than the caller's limit is

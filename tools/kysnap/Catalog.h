@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Catalog: what the host keeps between plug-in calls, as a real backup host keeps it in its
 // database: the devices prepared for snapshots, each snapshot's record, and which array serves
 // which target. Never a password: arrays are named, their credentials stay in the host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CatalogStore: the catalog's file. Holding a CatalogStore holds its lock (flock on
 // "<file>.lock"): exclusive for a run that may write, shared for one that only reads, so
 // concurrent runs take turns and none loses another's records. A save writes a temporary file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CertificateReport: what `kysnap check` and `kysnap trust` tell a person about an array's
 // certificate: its details (subject, issuer, names, validity, key pin), and for check whether
 // it is accepted the way the plug-in will accept it, with the remedy that fits when not.

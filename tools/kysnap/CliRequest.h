@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CliRequest: one device request of a kysnap run. An in-memory host request whose array is
 // decided the way a backup host decides it: named on the command line, paired with the
 // target in the host's records, or found by the plug-in's search (which registers the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kysnap's command line: global options may stand before or after the command; "--" ends the
 // options. Also the help texts, general and per command.
 #pragma once

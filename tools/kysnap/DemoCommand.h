@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `kysnap demo`: a whole snapshot lifecycle against an array simulator run inside this
 // process, printing each step and a summary of what the simulator counted.
 #pragma once

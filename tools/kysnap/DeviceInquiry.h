@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // DeviceInquiry: INQUIRY of one host device through libkyplatform's device provider (SG_IO,
 // or the simulated devices a backend installs), as the plug-in sends it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How devices are named on kysnap's command line and what the plug-in is given for them:
 //   /dev/...                 a block device, given to the plug-in as its path;
 //   nfs:SERVER:/MOUNT/PATH   an NFS datastore at PATH on the array's NFS server SERVER,

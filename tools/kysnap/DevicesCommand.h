@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `kysnap devices`: the IntelliFlash devices this host sees, one line each (lsblk style): the
 // device, its LUN id and target id from page 0x83, the array the catalog pairs with that
 // target, and the catalog snapshot mounted on it. Needs no configuration.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HostBackend: the host's OS utility as kysnap provides it, over a simulated host (sim) or
 // this machine (linux). Besides answering the plug-in, a backend says what it met: every
 // failure it could not hide from the plug-in becomes one message in problems(), which kysnap

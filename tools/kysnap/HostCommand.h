@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HostCommand: runs one of the host's system programs (found through PATH, as a shell would)
 // with its arguments passed as they are, never through a shell, and gives back what it wrote.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HostConfig: the host configuration file of kysnap, an INI-style text:
 //
 //   [host]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // LinuxBackend: this machine as the host. Host name from the system, initiators from its
 // HBAs and open-iscsi, the array's devices from /sys/block (one per LUN, multipath-aware),
 // rescans through /sys/class/scsi_host, INQUIRY through SG_IO (libkyplatform's default

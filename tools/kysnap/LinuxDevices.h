@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the Linux backend reads and writes below a root directory ("/" on a real machine; a
 // test tree otherwise): HBA initiators, the array's block devices as the kernel lists them,
 // bus rescans and device removal. Every failure is a message naming the file and the remedy.

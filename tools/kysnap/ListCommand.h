@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `kysnap list`: the catalog, as the host keeps it.
 #pragma once
 

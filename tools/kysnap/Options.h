@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The options of one kysnap run, wherever they stood on the command line.
 #pragma once
 

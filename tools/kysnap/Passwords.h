@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Array passwords: read from a file only its owner can read, or from an environment variable;
 // never from the command line, and never written anywhere by kysnap.
 #pragma once

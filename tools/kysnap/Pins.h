@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pins: which pins file kysnap and the plug-in it loads use, and its reading and writing.
 //
 // The pins file is pins-file in [host] of the configuration (relative to the configuration's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PluginLibrary: the snapshot plug-in loaded the way a backup agent loads it, with dlopen, and
 // its fourteen kyso_* entry points resolved with dlsym. Unloaded when destroyed.
 #pragma once

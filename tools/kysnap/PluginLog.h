@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PluginLog: where the plug-in's log lines go in a kysnap run. Lines logged through a request
 // and through EvDebug (installed as libkyplatform's debug sink while this object lives) are
 // kept; with --verbose they are also printed to standard error as they arrive. Any configured

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RecordFields: what the plug-in stores with a prepared device or a snapshot, told in words.
 // Its metadata is '|'-separated values by position (volumes) or a JSON object of property
 // names (shares), and the mounted copy of a share is a VMware description: people and

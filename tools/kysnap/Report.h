@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Report: what a kysnap operation prints. For a person: one line per request with its status
 // name, the host error text when the result is 1 or 2, what the host itself met, and the
 // result. With --json: one JSON object with the same content, for scripts.

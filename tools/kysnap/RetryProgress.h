@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RetryProgress: the waits of the plug-in (LMSLEEP) in a kysnap run, installed as
 // libkyplatform's sleeper while it lives. It sleeps for real, and follows the mapping retries
 // of a map call (the plug-in's log lines) to say how they go: on a terminal a countdown to the

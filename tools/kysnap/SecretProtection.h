@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SecretProtection: keeps the array passwords kysnap holds out of reach of other processes and
 // out of crash dumps. A core file, or a debugger attached by another user, would show the
 // password, its base64 and the base64 of "user:password" in kysnap's memory and in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Session: what one kysnap run works with, set up in order and torn down in reverse: the host
 // configuration, the catalog (locked for the run), the arrays with their passwords, the host
 // backend, the plug-in, and the log and wait hooks the plug-in reaches through libkyplatform.

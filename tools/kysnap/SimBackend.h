@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SimBackend: a host that exists only in the array simulators' view. Its initiators come from
 // the host configuration; the devices it sees are the LUNs the simulators report as mapped to
 // those initiators, named /dev/sim/<LUN id>, and they answer INQUIRY as the LUNs do (installed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The snapshot ids kysnap gives the plug-in: "KY-" + the UTC time + "-" + a counter, for
 // example KY-20250301T101500Z-1. The counter makes names of one second unique in the catalog;
 // it continues after the last name the catalog handed out, so a name whose record is gone (a

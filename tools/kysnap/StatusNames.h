@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names a person reads for the numbers the plug-in and the host exchange.
 #pragma once
 

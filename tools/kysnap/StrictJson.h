@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // StrictJson: the structural checks the catalog needs beyond what the JSON library enforces.
 // The library reads the first value of a text and ignores what follows it, keeps the later of
 // two equal keys and takes single-quoted strings; for a file kysnap rewrites, any of these

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `kysnap trust`: pins an array's public key, for an array whose own certificate cannot be
 // verified (a self-made one that names another host, say).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // VisibleText: text from a file, the command line or an array (names, versions, error answers,
 // the plug-in's log lines that quote them) made safe to print on a terminal. A
 // control character, an invisible or line-breaking code point (a byte order mark, a zero-width

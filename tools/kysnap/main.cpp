@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kysnap: a host for the snapshot plug-in. It loads libKySnapTegile.so with dlopen, the way a
 // backup agent does, gives it a host (simulated or this Linux machine) and a catalog, and runs
 // its operations from the command line.

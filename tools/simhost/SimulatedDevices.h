@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SimulatedDevices: block devices that exist only in memory, for a host without the real
 // thing. Each answers INQUIRY (standard data and page 0x83) from the buffers it was given, and
 // can be told to be no SCSI device, to fail its commands or to throw from them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SimulatedHost: the block devices a host would see of simulated arrays. A rescan asks each
 // array simulator (its control route /control/hostview) which LUNs are mapped to the host's
 // initiators and turns each into a simulated device named "/dev/sim/<LUN id>" that answers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Server certificates for our own HTTPS services on this machine (the array simulator and the
 // test responder): a private CA and one server certificate signed by it, kept as PEM files so
 // that a client can trust the CA file (KYSNAP_TLS_CA_FILE) instead of switching checks off.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Value, Object and Array: ownership, deep copies, typed access and the parse/json entry
 // points. Reading and writing live in jsonxx_parser.cpp and jsonxx_writer.cpp.
 #include "jsonxx.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // jsonxx: the JSON document model of the plug-in and the array simulator.
 //
 // Parsing: white space (space, \t, \n, \v, \f, \r) between tokens is skipped and text after

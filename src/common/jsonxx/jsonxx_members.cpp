@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Members: an object's members as one vector sorted by key.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Number conversion shared by the parser and the writer, so that a written number reads back
 // to the same long double. Both directions use the classic locale, whatever locale the host
 // process has set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recursive-descent reader of JSON text into the document model, by the parsing rules stated
 // in jsonxx.h. Internal to the jsonxx library.
 #pragma once

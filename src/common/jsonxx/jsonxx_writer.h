@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writer of the document model as JSON text, by the layout stated in jsonxx.h. Internal to the
 // jsonxx library; escapeString() is the public face of its string escaping.
 #pragma once

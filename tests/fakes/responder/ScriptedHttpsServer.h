@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ScriptedHttpsServer: an HTTPS server on 127.0.0.1 (port chosen by the system) for tests of
 // anything that talks HTTP. It answers from a script, records every request it receives and
 // counts the TCP connections it accepts, so that a test can check what a client sent, how it

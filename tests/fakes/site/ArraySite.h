@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ArraySite: a whole site on loopback for tests above the storage layer. Array simulators
 // (the sample array, optionally edited), an in-memory host whose OS utility lists them, the
 // block devices the host sees of them (installed as libkyplatform's device provider), and

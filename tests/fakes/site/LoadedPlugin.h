@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in as a host sees it: loaded with dlopen, entry points resolved by name, batch
 // calls made with the host's request array.
 #pragma once

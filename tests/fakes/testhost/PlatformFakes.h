@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test doubles for the platform seams: a sleeper that records waits instead of sleeping and a
 // debug-log sink that keeps the lines. Each installs itself for its lifetime.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TestOSUtil: the in-memory host OS utility of the tests. It is hostkit::HostUtil (the
 // conventions, configured arrays, rescans and device-list queries recorded) answering from
 // public fields: the devices, per host, and the initiators. Any operation can be scripted to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TestSnapInfo: the in-memory host request of the tests. It is hostkit::HostRequest (values in
 // public fields, the buffer-get convention, everything the plug-in writes and logs recorded)
 // plus scripting: any operation can be told to answer unusually, and calls are counted.
