@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -20,7 +21,10 @@ protected:
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root = pattern;
     }
-    void TearDown() override { std::system(("rm -rf '" + root + "'").c_str()); }
+    void TearDown() override {
+        std::error_code ignored;  // a leftover temporary directory is no test failure
+        std::filesystem::remove_all(root, ignored);
+    }
 
     // Writes `text` at `file` below the root, making its directories.
     void put(const std::string& file, const std::string& text = "") {
@@ -160,7 +164,9 @@ TEST_F(LinuxTree, RemovingADeviceRemovesEveryPathOfItsLunAndItsMultipathMapFirst
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
-        std::system(("rm -rf '" + root + "'/*").c_str());
+        for (const auto& entry : std::filesystem::directory_iterator(root)) {
+            std::filesystem::remove_all(entry.path());
+        }
         const PathPrefix fakes(root + "/bin");
         fakeDmsetup(false);
         disk("sdb", "TEGILE  ", "naa.600144f0c8a7b3d1e45f4a2b00010001");  // another LUN
