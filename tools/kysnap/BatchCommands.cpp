@@ -11,6 +11,7 @@
 #include <limits>
 #include <set>
 
+#include "CannotRun.h"
 #include "CliRequest.h"
 #include "DeviceNames.h"
 #include "RecordFields.h"
@@ -66,11 +67,6 @@ struct Item {
     RecordState state = RecordState::Created;  // of the snapshot's record before the call
     std::unique_ptr<CliRequest> request;
 };
-
-int cannotRun(const std::string& message) {
-    std::fprintf(stderr, "kysnap: %s\n", message.c_str());
-    return kExitCannotRun;
-}
 
 std::string hostIdentifier(const Session& session) {
     const std::string esx =

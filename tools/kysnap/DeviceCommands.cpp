@@ -11,6 +11,7 @@
 #include <list>
 #include <set>
 
+#include "CannotRun.h"
 #include "CliRequest.h"
 #include "DeviceInquiry.h"
 #include "DeviceNames.h"
@@ -29,11 +30,6 @@ namespace {
 // product padded to their INQUIRY field widths.
 const char kFamilyKey[] = "TEGILE  |::|INTELLIFLASH    ";
 constexpr int32_t kIdentifyOperation = 3;
-
-int cannotRun(const std::string& message) {
-    std::fprintf(stderr, "kysnap: %s\n", message.c_str());
-    return kExitCannotRun;
-}
 
 bool needArguments(const Options& options, const char* what, std::string& error) {
     if (options.arguments.empty()) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "CannotRun.h"
 #include "DeviceInquiry.h"
 #include "RecordFields.h"
 #include "Session.h"
@@ -105,8 +106,7 @@ int runDevices(const Options& options) {
     needs.passwords = false;
     auto session = Session::open(options, needs, error);
     if (!session) {
-        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kExitCannotRun;
+        return cannotRun(error);
     }
     std::vector<std::string> names;
     std::string why;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ArrayProbe.h"
+#include "CannotRun.h"
 #include "CertificateReport.h"
 #include "HostConfig.h"
 #include "Pins.h"
@@ -20,11 +21,6 @@ namespace {
 
 // Each connection waits at most this long.
 constexpr int kProbeSeconds = 5;
-
-int cannotRun(const std::string& why) {
-    std::fprintf(stderr, "kysnap: %s\n", visibleText(why).c_str());
-    return kExitCannotRun;
-}
 
 bool hasFlag(const Options& options, const char* flag) {
     return std::find(options.commandFlags.begin(), options.commandFlags.end(), flag) !=
@@ -197,8 +193,7 @@ int runTrust(const Options& options) {
         return cannotRun("no array " + options.arguments.front() + " in " + path +
                          " (configured: " + (names.empty() ? "none" : names) + ")");
     }
-    return remove ? removePins(config, *array)
-                  : pinArray(config, *array, options.yes);
+    return remove ? removePins(config, *array) : pinArray(config, *array, options.yes);
 }
 
 }  // namespace kysnap
