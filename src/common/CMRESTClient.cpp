@@ -95,18 +95,21 @@ int CMRESTClient::get(const std::string& url, const std::string& body, std::stri
 }
 
 int CMRESTClient::post(const std::string& url, const std::string& body, std::string& response,
-                       uint32_t& httpStatus) {
-    return sendRequest(POST, url, body, response, httpStatus);
+                       uint32_t& httpStatus, Forget forget) {
+    return sendRequestInternal(POST, url, body, response, httpStatus,
+                               {Send::Plain, forget, Listing::Other});
 }
 
 int CMRESTClient::postOnce(const std::string& url, const std::string& body, std::string& response,
-                           uint32_t& httpStatus) {
-    return sendRequestInternal(POST, url, body, response, httpStatus, Send::Once);
+                           uint32_t& httpStatus, Forget forget) {
+    return sendRequestInternal(POST, url, body, response, httpStatus,
+                               {Send::Once, forget, Listing::Other});
 }
 
 int CMRESTClient::postRead(const std::string& url, const std::string& body, std::string& response,
-                           uint32_t& httpStatus) {
-    return sendRequestInternal(POST, url, body, response, httpStatus, Send::Read);
+                           uint32_t& httpStatus, Listing listing) {
+    return sendRequestInternal(POST, url, body, response, httpStatus,
+                               {Send::Read, Forget::Everything, listing});
 }
 
 int CMRESTClient::put(const std::string& url, const std::string& body, std::string& response,
@@ -121,14 +124,17 @@ int CMRESTClient::del(const std::string& url, const std::string& body, std::stri
 
 int CMRESTClient::sendRequest(int type, const std::string& url, const std::string& body,
                               std::string& response, uint32_t& httpStatus) {
-    return sendRequestInternal(type, url, body, response, httpStatus, Send::Plain);
+    return sendRequestInternal(type, url, body, response, httpStatus,
+                               {Send::Plain, Forget::Everything, Listing::Other});
 }
 
-std::string CMRESTClient::memoryArray(const std::string& url) const {
+std::string CMRESTClient::memoryArray(const std::string& url, Listing listing) const {
     const size_t scheme = url.find("://");
     const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     const size_t end = url.find('/', start);
-    return user_ + "@" + url.substr(start, end == std::string::npos ? end : end - start);
+    // A newline cannot be part of a user or host name: the two parts never meet another array.
+    return user_ + "@" + url.substr(start, end == std::string::npos ? end : end - start) +
+           (listing == Listing::Datasets ? "\ndatasets" : "\nother");
 }
 
 void CMRESTClient::logResponse(const char* format, const char* text, size_t length) const {
@@ -139,7 +145,9 @@ void CMRESTClient::logResponse(const char* format, const char* text, size_t leng
 }
 
 int CMRESTClient::sendRequestInternal(int type, const std::string& url, const std::string& body,
-                                      std::string& response, uint32_t& httpStatus, Send how) {
+                                      std::string& response, uint32_t& httpStatus,
+                                      const Memory& memory) {
+    const Send how = memory.how;
     if (logger_ != nullptr) {
         logger_->log(1, kSendHeader, "type [%d] url [%s] request [%s]", type, url.c_str(),
                      body.c_str());
@@ -153,10 +161,13 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
 
     int result = COPY_SUCCESS;
     try {
-        const std::string array = memoryArray(url);
+        const std::string array = memoryArray(url, memory.listing);
         const std::string request = url + "\n" + body;
         if (how != Send::Read) {
-            kyplatform::callmemory::forget(array);
+            kyplatform::callmemory::forget(memoryArray(url, Listing::Other));
+            if (memory.forget == Forget::Everything) {
+                kyplatform::callmemory::forget(memoryArray(url, Listing::Datasets));
+            }
         } else if (kyplatform::callmemory::recall(array, request, response)) {
             httpStatus = 200;
             logResponse("http response received from the call's memory [%s]", response.data(),

@@ -35,17 +35,25 @@ public:
     // HTTP handle could be created. The password is never logged.
     int init(const std::string& user, const std::string& password);
 
+    // What a request that may change the array makes the call forget of that array's
+    // remembered answers (CallMemory.h): all of them, or all but its listings of datasets
+    // (volumes, shares, snapshots, LUN ids), for a request that changes only who sees a volume
+    // (a mapping), never which datasets exist nor their names, ids or sizes.
+    enum class Forget { Everything, AllButDatasetListings };
+    // What a listing lists: datasets, or anything else (initiator and target groups, say).
+    enum class Listing { Datasets, Other };
+
     // sendRequest with type GET, POST, PUT or DELETE.
     int get(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
     int post(const std::string& url, const std::string& body, std::string& response,
-             uint32_t& httpStatus);
+             uint32_t& httpStatus, Forget forget = Forget::Everything);
     int put(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
     // A POST that reaches the array at most once: it goes on a new connection, so the library
     // never sends it again after a connection dies. For requests that create something.
     int postOnce(const std::string& url, const std::string& body, std::string& response,
-                 uint32_t& httpStatus);
+                 uint32_t& httpStatus, Forget forget = Forget::Everything);
     int del(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
     // A POST that only reads (a listing): within one plug-in call (CallMemory.h), the same URL
@@ -54,7 +62,7 @@ public:
     // instead of the answer line. Every other request forgets what the call remembers of its
     // array before it is sent, since it may change what a listing says.
     int postRead(const std::string& url, const std::string& body, std::string& response,
-                 uint32_t& httpStatus);
+                 uint32_t& httpStatus, Listing listing = Listing::Other);
 
     // Sends the request once. Returns 0 when an answer with a 2xx status arrived; 1 when the
     // library reported failure (no exchange, a redirect or an error status; `response` and
@@ -74,10 +82,18 @@ private:
         Once,   // may change the array; never resent
         Read,   // changes nothing; may be answered from the call's memory
     };
+    // How a request meets the call's memory: what it forgets when it may change the array,
+    // and under which part of the array's memory a listing is kept.
+    struct Memory {
+        Send how;
+        Forget forget;
+        Listing listing;
+    };
     int sendRequestInternal(int type, const std::string& url, const std::string& body,
-                            std::string& response, uint32_t& httpStatus, Send how);
-    // "user@host" of `url`: what the call's memory tells arrays apart by.
-    std::string memoryArray(const std::string& url) const;
+                            std::string& response, uint32_t& httpStatus, const Memory& memory);
+    // "user@host" of `url`, and the part of that array's memory `listing` is kept in: what the
+    // call's memory tells arrays apart by.
+    std::string memoryArray(const std::string& url, Listing listing) const;
     // Logs the start of an answer, or all of it with diagnostic logging.
     void logResponse(const char* format, const char* text, size_t length) const;
 

@@ -119,11 +119,17 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     // A call that creates something goes on a fresh connection: were a kept-alive one to die
     // after the array read the call, the HTTP library would send it a second time.
     // A listing may be answered from what this call already read of the array; anything
-    // else makes the call forget that.
-    const int result =
-        createsObjects(call.method) ? restClient_->postOnce(url, call.body, response, httpCode)
-        : onlyLists(call.method)    ? restClient_->postRead(url, call.body, response, httpCode)
-                                    : restClient_->post(url, call.body, response, httpCode);
+    // else makes the call forget that, but a mapping leaves the listings of datasets standing.
+    const auto forget = changesOnlyMappings(call.method)
+                            ? CMRESTClient::Forget::AllButDatasetListings
+                            : CMRESTClient::Forget::Everything;
+    const auto listing =
+        listsDatasets(call.method) ? CMRESTClient::Listing::Datasets : CMRESTClient::Listing::Other;
+    const int result = createsObjects(call.method)
+                           ? restClient_->postOnce(url, call.body, response, httpCode, forget)
+                       : onlyLists(call.method)
+                           ? restClient_->postRead(url, call.body, response, httpCode, listing)
+                           : restClient_->post(url, call.body, response, httpCode, forget);
     // Such an answer came from something other than the array (a login page, a proxy): the
     // call is not known to be done.
     if (result == 0 && answersNothing(call.method) && !nothingOrJson(response)) {

@@ -142,6 +142,18 @@ bool onlyLists(const std::string& method) {
     return kListings.count(method) != 0;
 }
 
+bool listsDatasets(const std::string& method) {
+    static const std::set<std::string> kDatasetListings = {
+        "listLunsById", "listVolumes", "listShares", "listSharesByMountPoints", "listSnapshots",
+    };
+    return kDatasetListings.count(method) != 0;
+}
+
+bool changesOnlyMappings(const std::string& method) {
+    // A share's access list is left out: a share listing may show it.
+    return method == "createMappingForVolume" || method == "deleteMappingFromVolume";
+}
+
 bool answersNothing(const std::string& method) {
     static const std::set<std::string> kNothing = {
         "createVolumeSnapshot", "createShareSnapshot", "cloneVolumeSnapshot",

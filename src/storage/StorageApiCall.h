@@ -67,8 +67,18 @@ bool createsObjects(const std::string& method);
 
 // Whether the REST method only lists what the array holds (volumes, shares, snapshots, groups,
 // their members, the system properties) and changes nothing: within one call its answer may be
-// given again for the same request, until the call asks the array for anything else.
+// given again for the same request, until the call asks the array for anything that may
+// change it.
 bool onlyLists(const std::string& method);
+
+// Whether the listing lists datasets (LUN ids, volumes, shares, snapshots): what a mapping
+// cannot change, so that a call keeps those answers across its mappings.
+bool listsDatasets(const std::string& method);
+
+// Whether the REST method changes only which initiators see a volume (a mapping made or
+// removed): it makes the call forget the array's remembered answers except its dataset
+// listings.
+bool changesOnlyMappings(const std::string& method);
 
 // Whether the REST method answers with nothing when it is done (the snapshot and clone
 // creations and the clone deletions).

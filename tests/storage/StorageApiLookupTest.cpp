@@ -42,7 +42,7 @@ TEST_F(VolumeLookup, VolumeIsFoundByLunIdAndItsFullSizeKept) {
 
 TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
     // What happens between two lookups of volumes of one project.
-    enum class Between { Nothing, Clone, Wait, FailedListing };
+    enum class Between { Nothing, Clone, Mapping, Unmapping, ShareAccess, Wait, FailedListing };
     struct Case {
         const char* scenario;
         bool inCall;       // the lookups run inside one call's scope
@@ -56,6 +56,11 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
          true},
         {"a clone made between makes the second lookup read afresh", true, false, Between::Clone, 2,
          false},
+        {"a mapping between leaves the listing remembered", true, false, Between::Mapping, 1, true},
+        {"an unmapping between leaves the listing remembered", true, false, Between::Unmapping, 1,
+         true},
+        {"a share opened to a host between makes the second lookup read afresh", true, false,
+         Between::ShareAccess, 2, false},
         {"a wait between makes the second lookup read afresh", true, false, Between::Wait, 2,
          false},
         {"a failed listing is not remembered", true, false, Between::FailedListing, 2, false},
@@ -66,6 +71,9 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
     always("listLunsById", 200, R"([{"datasetPath":"pool1/Local/projA/vol1"}])");
     always("listVolumes", 200, "[" + volume(kOther) + "," + volume(kLun) + "]");
     always("cloneVolumeSnapshot", 200, "");
+    always("createMappingForVolume", 200, "");
+    always("deleteMappingFromVolume", 200, "");
+    always("addNFSNetworkACLOnShare", 200, "");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
         server.clearRequests();
@@ -89,6 +97,17 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
             clone[SOURCE_DEVICE_DATASET_PATH] = "pool1/Local/projA/vol1";
             clone[TARGET_DEVICE_NAME] = "S";
             api->mountCopy(clone);
+        } else if (c.between == Between::Mapping) {
+            CMTegileStorageAPI::Properties mapping;
+            mapping[TARGET_DEVICE_MAPPING_INDEX] = "0";
+            ASSERT_EQ(api->mapCopyToHost(mapping), COPY_SUCCESS) << log();
+        } else if (c.between == Between::Unmapping) {
+            CMTegileStorageAPI::Properties mapping;
+            ASSERT_EQ(api->unmapCopyFromHost(mapping), COPY_SUCCESS) << log();
+        } else if (c.between == Between::ShareAccess) {
+            CMTegileStorageAPI::Properties share;
+            share[TARGET_DEVICE_MAPPING_HOST_NAME] = "10.0.0.7";
+            ASSERT_EQ(api->mapCopyToHostNFS(share), COPY_SUCCESS) << log();
         } else if (c.between == Between::Wait) {
             LMSLEEP(10);
         }
@@ -220,3 +239,20 @@ TEST_F(ShareLookup, AnswerKeyedByAnotherTextOrHoldingTwoSharesFails) {
 }
 
 }  // namespace
+
+TEST_F(VolumeLookup, AMappingForgetsTheRememberedListingsOfAnythingButDatasets) {
+    const kyplatform::CallScope call;
+    always("listISCSITargetGroups", 200, R"(["tg-a"])");
+    always("listTargetsInTargetGroup", 200, R"(["iqn.2012-02.com.tegile:t"])");
+    always("createMappingForVolume", 200, "");
+    map[DEVICE_TARGET_ID] = "iqn.2012-02.com.tegile:t";
+    ASSERT_EQ(api->findTarget(map), COPY_SUCCESS) << log();
+    ASSERT_EQ(api->findTarget(map), COPY_SUCCESS) << log();
+    EXPECT_EQ(callsTo("listISCSITargetGroups"), 1u);
+    CMTegileStorageAPI::Properties mapping;
+    mapping[TARGET_DEVICE_MAPPING_INDEX] = "0";
+    ASSERT_EQ(api->mapCopyToHost(mapping), COPY_SUCCESS) << log();
+    ASSERT_EQ(api->findTarget(map), COPY_SUCCESS) << log();
+    EXPECT_EQ(callsTo("listISCSITargetGroups"), 2u);
+    EXPECT_EQ(map[DEVICE_TARGET_FOUND], "TRUE");
+}
