@@ -60,7 +60,7 @@ public:
     // and body on the same array and user are answered from the first successful answer, with
     // the request logged as always and "http response received from the call's memory [...]"
     // instead of the answer line. Every other request forgets what the call remembers of its
-    // array before it is sent, since it may change what a listing says.
+    // array before it is sent (as its Forget says), since it may change what a listing says.
     int postRead(const std::string& url, const std::string& body, std::string& response,
                  uint32_t& httpStatus, Listing listing = Listing::Other);
 
