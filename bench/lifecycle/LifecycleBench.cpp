@@ -39,6 +39,7 @@ const Operation kLifecycle[] = {{"kyso_prepareDevices", "prepare"},
 struct Totals {
     double wall = 0;
     double plugin = 0;
+    double pluginCpu = 0;  // the calling thread's processor time outside rescans
     double service = 0;
     double host = 0;
     double requests = 0;
@@ -112,6 +113,7 @@ void runLifecycle(benchmark::State& state, const Setting& setting) {
     Totals totals[5];
     double wholeWall = 0;
     double wholePlugin = 0;
+    double wholePluginCpu = 0;
     for (auto _ : state) {
         const bench::Batch batch = site.requests("KY-BENCH");
         double iteration = 0;
@@ -123,6 +125,7 @@ void runLifecycle(benchmark::State& state, const Setting& setting) {
             afterOperation(kLifecycle[op].label, batch);
             totals[op].wall += figures.wallSeconds;
             totals[op].plugin += figures.pluginSeconds();
+            totals[op].pluginCpu += figures.pluginCpuSeconds;
             totals[op].service += figures.serviceSeconds;
             totals[op].host += figures.hostSeconds;
             totals[op].requests += static_cast<double>(figures.requests) / volumes;
@@ -131,6 +134,7 @@ void runLifecycle(benchmark::State& state, const Setting& setting) {
             totals[op].handshakes += static_cast<double>(figures.handshakes);
             iteration += figures.wallSeconds;
             wholePlugin += figures.pluginSeconds();
+            wholePluginCpu += figures.pluginCpuSeconds;
         }
         wholeWall += iteration;
         state.SetIterationTime(iteration);
@@ -147,11 +151,14 @@ void runLifecycle(benchmark::State& state, const Setting& setting) {
             return benchmark::Counter(totals[op].wall > 0 ? 100 * part / totals[op].wall : 0);
         };
         state.counters[label + "_plugin_pct"] = percent(totals[op].plugin);
+        state.counters[label + "_plugin_cpu_pct"] = percent(totals[op].pluginCpu);
         state.counters[label + "_array_pct"] = percent(totals[op].service);
         state.counters[label + "_host_pct"] = percent(totals[op].host);
     }
     state.counters["plugin_pct"] =
         benchmark::Counter(wholeWall > 0 ? 100 * wholePlugin / wholeWall : 0);
+    state.counters["plugin_cpu_pct"] =
+        benchmark::Counter(wholeWall > 0 ? 100 * wholePluginCpu / wholeWall : 0);
     state.counters["volumes"] = volumes;
 }
 

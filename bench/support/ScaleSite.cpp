@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ScaleSite.h"
 
+#include <time.h>
+
 #include <chrono>
 
 #include "BenchSeed.h"
@@ -14,6 +16,13 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor time of the calling thread so far.
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 uint64_t count(const jsonxx::Object& object, const std::string& name) {
@@ -62,8 +71,10 @@ void ScaleSite::rescan() {
         before.push_back(countsOf(array));
     }
     const Clock::time_point start = Clock::now();
+    const double startCpu = threadCpuSeconds();
     site_.rescan();
     hostSeconds_ += secondsSince(start);
+    hostCpuSeconds_ += threadCpuSeconds() - startCpu;
     for (size_t a = 0; a < site_.arrays.size(); ++a) {
         const Counts after = countsOf(site_.arrays[a]);
         hostCounts_[a].handshakes += after.handshakes - before[a].handshakes;
@@ -106,12 +117,16 @@ CallFigures ScaleSite::call(const char* name, const Batch& batch) {
         before.push_back(countsOf(array));
     }
     hostSeconds_ = 0;
+    hostCpuSeconds_ = 0;
     hostCounts_.assign(site_.arrays.size(), Counts());
     CallFigures figures;
     const Clock::time_point start = Clock::now();
+    const double startCpu = threadCpuSeconds();
     figures.result = plugin_.batch(name, batch, &site_.util);
+    figures.pluginCpuSeconds = threadCpuSeconds() - startCpu;
     figures.wallSeconds = secondsSince(start);
     figures.hostSeconds = hostSeconds_;
+    figures.pluginCpuSeconds -= hostCpuSeconds_;
     for (size_t a = 0; a < site_.arrays.size(); ++a) {
         const Counts after = countsOf(site_.arrays[a]);
         figures.requests += after.requests - before[a].requests;

@@ -8,7 +8,9 @@
 // call() runs one batch export and tells what it cost: wall time, the arrays' own service
 // time (their "serviceNanoseconds" counter), the host's rescans, and the requests and TLS
 // handshakes (full ones, and all) the arrays counted, less the handshakes of the host's own
-// queries during rescans.
+// queries during rescans; and the processor time of the calling thread outside the rescans,
+// which is the plug-in at work (its HTTP and TLS included): the simulators serve from threads
+// of their own, so their work, which an array does, is not in it.
 #pragma once
 
 #include <cstdint>
@@ -30,13 +32,15 @@ struct CallFigures {
     double wallSeconds = 0;
     double serviceSeconds = 0;    // the arrays answering API requests
     double hostSeconds = 0;       // the host rescanning its buses
+    double pluginCpuSeconds = 0;  // the calling thread's processor time outside rescans
     uint64_t requests = 0;        // API requests, all arrays
     uint64_t handshakes = 0;      // TLS handshakes, all arrays, resumed sessions included
     uint64_t fullHandshakes = 0;  // those that resumed no session, all arrays
     uint64_t mostFullHandshakesOnOneArray = 0;
     std::map<std::string, uint64_t> methods;  // API requests per method, all arrays
 
-    // What is left of the wall time for the plug-in (and the loopback network between them).
+    // What is left of the wall time for the plug-in, the loopback network and the arrays'
+    // HTTP and TLS (not in their service time).
     double pluginSeconds() const { return wallSeconds - serviceSeconds - hostSeconds; }
 };
 
@@ -82,6 +86,7 @@ private:
     site::LoadedPlugin plugin_;
     int volumesPerArray_;
     double hostSeconds_ = 0;
+    double hostCpuSeconds_ = 0;       // the calling thread's processor time in rescans
     std::vector<Counts> hostCounts_;  // per array: what the host's rescans cost the arrays
     std::string error_;
 };
