@@ -3,6 +3,7 @@
 // array does not know, mount retries, two arrays in one call, Hyper-V unmounts, revert and
 // reconcile, partial failures and refused credentials.
 #include <algorithm>
+#include <cstdlib>
 
 #include "Model.h"
 #include "PluginSite.h"
@@ -60,8 +61,16 @@ TEST_F(BlockLifecycle, ThreeVolumesLiveThroughOneBatchOnAnArrayOfApi21) {
     EXPECT_EQ(requestsOf(array, "getVolumeSnapshotCreationStatus"), 0u);
     EXPECT_TRUE(holdsSnapshot(array, std::string("Manual-V-") + kSnapName + "-3"));
 
+    const uint64_t listingsBefore = requestsOf(array, "listVolumes");
     mounted(batch);
     EXPECT_EQ(statuses(batch), std::vector<int32_t>(3, KYSO::SNAP_MOUNTED));
+    // Two volumes of one project and one of another: each project is listed before its first
+    // clone and after every clone. The lookup before the second clone of a project is
+    // answered by the listing that found the first, since its mapping changed no listing of
+    // datasets; without the call's memory it goes to the array.
+    const char* memory = std::getenv("KYSNAP_CALL_MEMORY");
+    const bool remembers = memory == nullptr || std::string(memory) != "off";
+    EXPECT_EQ(requestsOf(array, "listVolumes") - listingsBefore, remembers ? 5u : 6u);
     const auto clones = datasetsWith(array, "volumes", "name", std::string("MNT_") + kSnapName);
     ASSERT_EQ(clones.size(), 3u);
     const std::string sources[] = {preparedRecord("2.0", kOraData, "ora-data", "oracle"),
