@@ -32,3 +32,7 @@ if(KYSNAP_HARDENING)
 endif()
 
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+# The build tree's run path relative to each binary ($ORIGIN/...): installing rewrites it in
+# place, and an absolute one would leave its length, and so the layout of what is shipped,
+# depending on where the tree was built.
+set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)

@@ -46,9 +46,11 @@ rm -rf "$root" && mkdir -p "$root"/{bin,opt/kysnap,test,etc,root,proc,sys,dev,ru
 cp "$busybox" "$root/bin/busybox"
 cp "$build/tools/kysnap/kysnap" "$build/tools/arraysim/arraysim" "$plugin" "$root/opt/kysnap/"
 cp "$(command -v dmsetup)" "$(command -v curl)" "$root/bin/"
-for binary in "$root"/opt/kysnap/*.so "$root"/opt/kysnap/kysnap "$root"/opt/kysnap/arraysim "$root/bin/dmsetup" "$root/bin/curl"; do
+for binary in "$build/tools/kysnap/kysnap" "$build/tools/arraysim/arraysim" "$plugin" \
+    "$root/bin/dmsetup" "$root/bin/curl"; do
     # The system's libraries keep their paths; the project's own (found through the build's
-    # run path, which may lie under /tmp, a tmpfs in the guest) go to /opt/kysnap/lib.
+    # run path, relative to where each binary lies in the build tree, so asked of the
+    # originals) go to /opt/kysnap/lib.
     ldd "$binary" | grep -o '/[^ ]*' | while read -r lib; do
         case $lib in
             /lib/* | /lib64/* | /usr/lib/* | /usr/lib64/*) target=$root$lib ;;

@@ -39,7 +39,9 @@ const char kArrayPassword[] = "tegile";  // the sample seed's user
 std::string seedFile() {
     char installed[PATH_MAX];
     const std::string beside = programDirectory() + "/../share/kysnap/seed/sample.json";
-    return realpath(beside.c_str(), installed) != nullptr ? installed : KYSNAP_SOURCE_SEED;
+    return realpath(beside.c_str(), installed) != nullptr
+               ? installed
+               : programDirectory() + "/" + KYSNAP_SOURCE_SEED;  // run from the build tree
 }
 
 int removeEntry(const char* path, const struct stat*, int, struct FTW*) {

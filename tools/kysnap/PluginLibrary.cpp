@@ -84,7 +84,10 @@ std::string defaultPluginPath() {
     if (!installed.empty()) {
         return installed;
     }
-    return KYSNAP_BUILT_PLUGIN;
+    // Run from the build tree; a path that does not resolve is kept for the error to name.
+    const std::string built = programDirectory() + "/" + KYSNAP_BUILT_PLUGIN;
+    const std::string resolved = existing(built);
+    return resolved.empty() ? built : resolved;
 }
 
 }  // namespace kysnap

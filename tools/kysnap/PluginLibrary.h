@@ -44,7 +44,8 @@ private:
 };
 
 // Where the plug-in is when --plugin is not given: $KYSNAP_PLUGIN, else the installed plug-in
-// beside this program (<prefix>/lib/kysnap/), else the one this program was built with.
+// beside this program (<prefix>/lib/kysnap/), else the one built with this program, found
+// where the build tree put it relative to this program.
 std::string defaultPluginPath();
 
 // The directory of the running program, without a trailing '/'.
