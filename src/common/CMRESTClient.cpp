@@ -128,13 +128,16 @@ int CMRESTClient::sendRequest(int type, const std::string& url, const std::strin
                                {Send::Plain, Forget::Everything, Listing::Other});
 }
 
-std::string CMRESTClient::memoryArray(const std::string& url, Listing listing) const {
+std::string CMRESTClient::memoryArray(const std::string& url) const {
     const size_t scheme = url.find("://");
     const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     const size_t end = url.find('/', start);
+    return user_ + "@" + url.substr(start, end == std::string::npos ? end : end - start);
+}
+
+std::string CMRESTClient::memoryPart(const std::string& array, Listing listing) {
     // A newline cannot be part of a user or host name: the two parts never meet another array.
-    return user_ + "@" + url.substr(start, end == std::string::npos ? end : end - start) +
-           (listing == Listing::Datasets ? "\ndatasets" : "\nother");
+    return array + (listing == Listing::Datasets ? "\ndatasets" : "\nother");
 }
 
 void CMRESTClient::logResponse(const char* format, const char* text, size_t length) const {
@@ -161,12 +164,13 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
 
     int result = COPY_SUCCESS;
     try {
-        const std::string array = memoryArray(url, memory.listing);
+        const std::string whole = memoryArray(url);
+        const std::string array = memoryPart(whole, memory.listing);
         const std::string request = url + "\n" + body;
         if (how != Send::Read) {
-            kyplatform::callmemory::forget(memoryArray(url, Listing::Other));
+            kyplatform::callmemory::forget(memoryPart(whole, Listing::Other));
             if (memory.forget == Forget::Everything) {
-                kyplatform::callmemory::forget(memoryArray(url, Listing::Datasets));
+                kyplatform::callmemory::forget(memoryPart(whole, Listing::Datasets));
             }
         } else if (kyplatform::callmemory::recall(array, request, response)) {
             httpStatus = 200;

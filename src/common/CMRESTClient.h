@@ -91,9 +91,10 @@ private:
     };
     int sendRequestInternal(int type, const std::string& url, const std::string& body,
                             std::string& response, uint32_t& httpStatus, const Memory& memory);
-    // "user@host" of `url`, and the part of that array's memory `listing` is kept in: what the
-    // call's memory tells arrays apart by.
-    std::string memoryArray(const std::string& url, Listing listing) const;
+    // "user@host" of `url`: what the call's memory tells arrays apart by.
+    std::string memoryArray(const std::string& url) const;
+    // The part of `array`'s memory that answers of `listing` are kept in.
+    static std::string memoryPart(const std::string& array, Listing listing);
     // Logs the start of an answer, or all of it with diagnostic logging.
     void logResponse(const char* format, const char* text, size_t length) const;
 
