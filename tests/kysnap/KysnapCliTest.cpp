@@ -641,6 +641,18 @@ TEST_F(KysnapCli, SnapshotCommandsSayWhatTheyDoAndWhatToDoNext) {
     EXPECT_EQ(snapshotNames(), names);
 }
 
+TEST_F(KysnapCli, RunFromTheBuildTreeItFindsThePluginBuiltBesideItFromAnyDirectory) {
+    // The plug-in's place is kept relative to kysnap's own directory, not to where it runs.
+    std::map<std::string, std::string> environment = runner->environment;
+    environment["KYSNAP_PLUGIN"] = "";
+    KysnapRunner elsewhere("/", environment);
+    const CliRun run = elsewhere.run({"--version"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(std::string(KYSNAP_PLUGIN_PATH) + ": plug-in version 1."),
+              std::string::npos)
+        << run.out << run.err;
+}
+
 TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
     const std::string port = std::to_string(simulator->port());
     struct Case {
