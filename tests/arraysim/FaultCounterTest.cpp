@@ -174,8 +174,12 @@ TEST_F(ArraySimFaultCounterTest, CountersSeeRequestsConnectionsAndHandshakes) {
         ASSERT_EQ(200, sim.call("listFCTargetGroups", "").status);
     }
     sim.call("noSuchMethod", "[]");
+    // A request to a method that may change the array counts as changing, refused or not.
+    EXPECT_EQ(404, sim.call("deleteVolumeSnapshot", "[\"pool-a/Local/oracle/ora-data@x\",true]")
+                       .status);
     jsonxx::Object counters = asObject(sim.control("GET", "counters").body);
-    EXPECT_EQ(6, counters.get<jsonxx::Number>("requests"));
+    EXPECT_EQ(7, counters.get<jsonxx::Number>("requests"));
+    EXPECT_EQ(1, counters.get<jsonxx::Number>("changingRequests"));
     EXPECT_EQ(5, counters.get<jsonxx::Object>("methods").get<jsonxx::Number>("listFCTargetGroups"));
     EXPECT_EQ(1, counters.get<jsonxx::Object>("failures").get<jsonxx::Number>("<unknown>"));
     EXPECT_EQ(1, counters.get<jsonxx::Number>("connections"));  // kept alive throughout
@@ -188,6 +192,7 @@ TEST_F(ArraySimFaultCounterTest, CountersSeeRequestsConnectionsAndHandshakes) {
     EXPECT_EQ(2, before.get<jsonxx::Number>("connections"));
     EXPECT_EQ(2, before.get<jsonxx::Number>("tlsHandshakes"));
     EXPECT_EQ(0, counter("requests"));
+    EXPECT_EQ(0, counter("changingRequests"));
     EXPECT_EQ(0, counter("connections"));
     EXPECT_EQ(0, counter("serviceNanoseconds"));
 }

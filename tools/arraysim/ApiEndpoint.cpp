@@ -165,6 +165,9 @@ ApiOutcome handleApiRequest(SimulatorState& state, const std::string& httpMethod
     }
     ApiOutcome outcome;
     state.counters.request(method);
+    if (state.methods.changes(method)) {
+        state.counters.changingRequest();
+    }
 
     FaultDecision decision = state.faults.take(method);
     if (decision.latencyMs > 0) {

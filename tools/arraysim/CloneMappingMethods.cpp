@@ -327,13 +327,13 @@ Reply addNFSNetworkACLOnShare(Model& model, Params& params) {
 }  // namespace
 
 void addCloneMappingMethods(MethodTable& table) {
-    table.add("cloneVolumeSnapshot", cloneVolumeSnapshot);
-    table.add("cloneShareSnapshot", cloneShareSnapshot);
-    table.add("deleteVolume", deleteVolume);
-    table.add("deleteShare", deleteShare);
-    table.add("createMappingForVolume", createMappingForVolume);
-    table.add("deleteMappingFromVolume", deleteMappingFromVolume);
-    table.add("addNFSNetworkACLOnShare", addNFSNetworkACLOnShare);
+    table.add("cloneVolumeSnapshot", cloneVolumeSnapshot, Effect::Changes);
+    table.add("cloneShareSnapshot", cloneShareSnapshot, Effect::Changes);
+    table.add("deleteVolume", deleteVolume, Effect::Changes);
+    table.add("deleteShare", deleteShare, Effect::Changes);
+    table.add("createMappingForVolume", createMappingForVolume, Effect::Changes);
+    table.add("deleteMappingFromVolume", deleteMappingFromVolume, Effect::Changes);
+    table.add("addNFSNetworkACLOnShare", addNFSNetworkACLOnShare, Effect::Changes);
 }
 
 }  // namespace arraysim

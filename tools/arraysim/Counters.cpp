@@ -52,6 +52,7 @@ jsonxx::Object Counters::json() const {
         }
     }
     out.import("requests", n(total));
+    out.import("changingRequests", n(changingRequests_));
     out.import("methods", methods);
     out.import("failures", failures);
     out.import("connections", n(connections_));
@@ -69,6 +70,7 @@ void Counters::reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();
     failures_.clear();
+    changingRequests_ = 0;
     connections_ = 0;
     handshakes_ = 0;
     fullHandshakes_ = 0;

@@ -23,6 +23,8 @@ namespace arraysim {
 class Counters {
 public:
     void request(const std::string& method);
+    // A request that reached a method that may change the array (counted beside request()).
+    void changingRequest() { ++changingRequests_; }
     void failure(const std::string& method);
     void connection() { ++connections_; }
     // A completed TLS handshake; `full` unless it resumed an earlier session.
@@ -44,7 +46,8 @@ public:
     uint64_t handshakes() const { return handshakes_; }
     uint64_t fullHandshakes() const { return fullHandshakes_; }
 
-    // {"requests": n, "methods": {name: n}, "failures": {name: n}, "connections": n,
+    // {"requests": n, "changingRequests": n, "methods": {name: n}, "failures": {name: n},
+    //  "connections": n,
     //  "tlsHandshakes": n, "fullTlsHandshakes": n (those that resumed no session), "authFailures":
     //  n, "faultsInjected": n, "hostViewQueries": n, "controlRequests": n,
     //  "serviceNanoseconds": n}
@@ -55,6 +58,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, uint64_t> requests_;
     std::map<std::string, uint64_t> failures_;
+    std::atomic<uint64_t> changingRequests_{0};
     std::atomic<uint64_t> connections_{0};
     std::atomic<uint64_t> handshakes_{0};
     std::atomic<uint64_t> fullHandshakes_{0};

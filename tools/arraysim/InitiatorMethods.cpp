@@ -163,14 +163,15 @@ Reply createIscsiInitiator(Model& model, Params& params) {
 }  // namespace
 
 void addInitiatorMethods(MethodTable& table) {
-    table.add("listISCSIInitiatorGroups", listISCSIInitiatorGroups, HttpAccess::GetOrPost);
-    table.add("listFCInitiatorGroups", listFCInitiatorGroups, HttpAccess::GetOrPost);
-    table.add("listInitiatorsInInitiatorGroup", listInitiatorsInInitiatorGroup);
-    table.add("getInitiatorGroup", getInitiatorGroup);
-    table.add("initiatorGroupExists", initiatorGroupExists);
-    table.add("createInitiatorGroup", createInitiatorGroup);
-    table.add("addInitiatorToInitiatorGroup", addInitiatorToInitiatorGroup);
-    table.add("createIscsiInitiator", createIscsiInitiator);
+    table.add("listISCSIInitiatorGroups", listISCSIInitiatorGroups, Effect::Reads,
+              HttpAccess::GetOrPost);
+    table.add("listFCInitiatorGroups", listFCInitiatorGroups, Effect::Reads, HttpAccess::GetOrPost);
+    table.add("listInitiatorsInInitiatorGroup", listInitiatorsInInitiatorGroup, Effect::Reads);
+    table.add("getInitiatorGroup", getInitiatorGroup, Effect::Reads);
+    table.add("initiatorGroupExists", initiatorGroupExists, Effect::Reads);
+    table.add("createInitiatorGroup", createInitiatorGroup, Effect::Changes);
+    table.add("addInitiatorToInitiatorGroup", addInitiatorToInitiatorGroup, Effect::Changes);
+    table.add("createIscsiInitiator", createIscsiInitiator, Effect::Changes);
 }
 
 }  // namespace arraysim

@@ -158,14 +158,14 @@ Reply listTargetsInTargetGroup(Model& model, Params& params) {
 }  // namespace
 
 void addLookupMethods(MethodTable& table) {
-    table.add("listSystemProperties", listSystemProperties);
-    table.add("listLunsById", listLunsById);
-    table.add("listVolumes", listVolumes);
-    table.add("listShares", listShares);
-    table.add("listSharesByMountPoints", listSharesByMountPoints);
-    table.add("listISCSITargetGroups", listISCSITargetGroups, HttpAccess::GetOrPost);
-    table.add("listFCTargetGroups", listFCTargetGroups, HttpAccess::GetOrPost);
-    table.add("listTargetsInTargetGroup", listTargetsInTargetGroup);
+    table.add("listSystemProperties", listSystemProperties, Effect::Reads);
+    table.add("listLunsById", listLunsById, Effect::Reads);
+    table.add("listVolumes", listVolumes, Effect::Reads);
+    table.add("listShares", listShares, Effect::Reads);
+    table.add("listSharesByMountPoints", listSharesByMountPoints, Effect::Reads);
+    table.add("listISCSITargetGroups", listISCSITargetGroups, Effect::Reads, HttpAccess::GetOrPost);
+    table.add("listFCTargetGroups", listFCTargetGroups, Effect::Reads, HttpAccess::GetOrPost);
+    table.add("listTargetsInTargetGroup", listTargetsInTargetGroup, Effect::Reads);
 }
 
 }  // namespace arraysim

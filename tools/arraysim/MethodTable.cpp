@@ -13,6 +13,11 @@ bool MethodTable::acceptsGet(const std::string& name) const {
     return it != handlers_.end() && it->second.access == HttpAccess::GetOrPost;
 }
 
+bool MethodTable::changes(const std::string& name) const {
+    auto it = handlers_.find(name);
+    return it != handlers_.end() && it->second.effect == Effect::Changes;
+}
+
 std::vector<std::string> MethodTable::names() const {
     std::vector<std::string> out;
     for (const auto& entry : handlers_) {

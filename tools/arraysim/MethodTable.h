@@ -21,20 +21,27 @@ using MethodHandler = Reply (*)(Model& model, Params& params);
 // target and initiator group listings) by GET as well.
 enum class HttpAccess { PostOnly, GetOrPost };
 
+// What a method may do to the array: the counters tell how many requests could have changed
+// it (a dry run, say, must send none).
+enum class Effect { Reads, Changes };
+
 class MethodTable {
 public:
-    void add(const std::string& name, MethodHandler handler,
+    void add(const std::string& name, MethodHandler handler, Effect effect,
              HttpAccess access = HttpAccess::PostOnly) {
-        handlers_[name] = {handler, access};
+        handlers_[name] = {handler, effect, access};
     }
     // Null for an unknown name.
     MethodHandler find(const std::string& name) const;
     bool acceptsGet(const std::string& name) const;
+    // False for an unknown name.
+    bool changes(const std::string& name) const;
     std::vector<std::string> names() const;
 
 private:
     struct Entry {
         MethodHandler handler;
+        Effect effect;
         HttpAccess access;
     };
     std::map<std::string, Entry> handlers_;

@@ -363,16 +363,16 @@ Reply rollBackToShareSnapshot(Model& model, Params& params) {
 }  // namespace
 
 void addSnapshotMethods(MethodTable& table) {
-    table.add("createVolumeSnapshot", createVolumeSnapshot);
-    table.add("createShareSnapshot", createShareSnapshot);
-    table.add("createSnapshots", createSnapshots);
-    table.add("getVolumeSnapshotCreationStatus", getVolumeSnapshotCreationStatus);
-    table.add("getShareSnapshotCreationStatus", getShareSnapshotCreationStatus);
-    table.add("listSnapshots", listSnapshots);
-    table.add("deleteVolumeSnapshot", deleteVolumeSnapshot);
-    table.add("deleteShareSnapshot", deleteShareSnapshot);
-    table.add("rollBackToVolumeSnapshot", rollBackToVolumeSnapshot);
-    table.add("rollBackToShareSnapshot", rollBackToShareSnapshot);
+    table.add("createVolumeSnapshot", createVolumeSnapshot, Effect::Changes);
+    table.add("createShareSnapshot", createShareSnapshot, Effect::Changes);
+    table.add("createSnapshots", createSnapshots, Effect::Changes);
+    table.add("getVolumeSnapshotCreationStatus", getVolumeSnapshotCreationStatus, Effect::Reads);
+    table.add("getShareSnapshotCreationStatus", getShareSnapshotCreationStatus, Effect::Reads);
+    table.add("listSnapshots", listSnapshots, Effect::Reads);
+    table.add("deleteVolumeSnapshot", deleteVolumeSnapshot, Effect::Changes);
+    table.add("deleteShareSnapshot", deleteShareSnapshot, Effect::Changes);
+    table.add("rollBackToVolumeSnapshot", rollBackToVolumeSnapshot, Effect::Changes);
+    table.add("rollBackToShareSnapshot", rollBackToShareSnapshot, Effect::Changes);
 }
 
 }  // namespace arraysim
