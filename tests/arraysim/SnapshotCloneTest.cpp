@@ -178,50 +178,91 @@ TEST_F(ArraySimLifecycleTest, UnmappingRemovesOnlyThatMapping) {
             .size());
 }
 
-TEST_F(ArraySimLifecycleTest, SnapshotWithACloneIsKeptUntilTheCloneIsDeleted) {
+// The array documents the second parameter of a snapshot delete as "dependents of the
+// snapshot are deleted before the snapshot": a mapped clone goes with its mapping, so its host
+// loses the LUN. Without the flag the delete is refused while clones exist.
+TEST_F(ArraySimLifecycleTest, DeletingASnapshotWithItsDependentsTakesItsMappedClones) {
     snapshot("KY-d1");
     clone("KY-d1", "MNT_KY-d1");
-    const std::string snap = "[\"" + kOraData + "@Manual-V-KY-d1\",true]";
-    CallResult refused = sim.call("deleteVolumeSnapshot", snap);
-    EXPECT_EQ(200, refused.status);
-    EXPECT_EQ(1, numberOf(asObject(refused.body), "snapshotDeletionStatus", 0)) << refused.body;
+    const std::string clonePath = "pool-a/Local/oracle/MNT_KY-d1";
+    const std::string cloneLun = volumeNamed("oracle", "MNT_KY-d1").get<std::string>("luId");
+    ASSERT_EQ(200, sim.call("createMappingForVolume",
+                            "[\"" + clonePath + "\",\"db-host-fc\",\"default-fc-target-group\",-1]")
+                       .status);
+    // A snapshot of the clone, and a clone of that: all of them depend on KY-d1.
+    ASSERT_EQ(
+        200,
+        sim.call("createSnapshots", "[[\"" + clonePath + "@Manual-V-inner\"],false,false]").status);
+    ASSERT_EQ(200, sim.call("cloneVolumeSnapshot",
+                            "[\"" + clonePath + "@Manual-V-inner\",\"MNT_inner\",false,false]")
+                       .status);
+    const std::string host = "{\"initiators\": [\"21:00:00:24:ff:3d:2a:10\"]}";
+    const auto hostSees = [&](const std::string& luId) {
+        const jsonxx::Array luns =
+            asObject(sim.control("POST", "hostview", host).body).get<jsonxx::Array>("luns");
+        for (const jsonxx::Value& v : luns.values()) {
+            if (v.get<jsonxx::Object>().get<std::string>("luId") == luId) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(hostSees(cloneLun));
+
+    const std::string path = kOraData + "@Manual-V-KY-d1";
+    CallResult refused = sim.call("deleteVolumeSnapshot", "[\"" + path + "\",false]");
+    EXPECT_EQ(409, refused.status);
+    EXPECT_TRUE(contains(refused.body, "EZEBI_RESOURCE_INUSE")) << refused.body;
+    EXPECT_TRUE(contains(refused.body, "dependent clones: pool-a\\/Local\\/oracle\\/MNT_KY-d1"))
+        << refused.body;
     EXPECT_FALSE(contains(refused.body, "does not exist")) << refused.body;
+    EXPECT_EQ(409, sim.call("deleteVolumeSnapshot", "[\"" + path + "\"]").status);
+    EXPECT_TRUE(hostSees(cloneLun));
 
-    // The source cannot go either while a clone depends on one of its snapshots.
-    CallResult source = sim.call("deleteVolume", "[\"" + kOraData + "\",true,true]");
-    EXPECT_EQ(409, source.status);
-
-    ASSERT_EQ(200,
-              sim.call("deleteVolume", "[\"pool-a/Local/oracle/MNT_KY-d1\",true,true]").status);
-    CallResult deleted = sim.call("deleteVolumeSnapshot", snap);
+    CallResult deleted = sim.call("deleteVolumeSnapshot", "[\"" + path + "\",true]");
     ASSERT_EQ(200, deleted.status) << deleted.body;
-    EXPECT_EQ(0, numberOf(asObject(deleted.body), "snapshotDeletionStatus", -1));
-    CallResult twice = sim.call("deleteVolumeSnapshot", snap);
+    const jsonxx::Object answer = asObject(deleted.body);
+    EXPECT_EQ(0, numberOf(answer, "snapshotDeletionStatus", -1));
+    EXPECT_EQ((std::vector<std::string>{"pool-a/Local/oracle/MNT_inner",
+                                        clonePath + "@Manual-V-inner", clonePath, path}),
+              asNames(answer.get<jsonxx::Array>("deletedList").json()));
+    EXPECT_TRUE(answer.get<jsonxx::Array>("failedToDeleteList").empty());
+    EXPECT_FALSE(hostSees(cloneLun));
+    EXPECT_TRUE(volumeNamed("oracle", "MNT_KY-d1").empty());
+    EXPECT_TRUE(volumeNamed("oracle", "MNT_inner").empty());
+
+    CallResult twice = sim.call("deleteVolumeSnapshot", "[\"" + path + "\",true]");
     EXPECT_EQ(404, twice.status);
     EXPECT_TRUE(contains(twice.body, "does not exist")) << twice.body;
 }
 
-TEST_F(ArraySimLifecycleTest, RollbackDestroysNewerSnapshotsOnlyWhenAllowedAndCloneFree) {
+// A rollback told to destroy newer snapshots takes their clones too (a recursive rollback);
+// without the flag it is refused while any newer snapshot exists, clones or not.
+TEST_F(ArraySimLifecycleTest, RollbackWithTheFlagDestroysNewerSnapshotsAndTheirClones) {
     snapshot("r1");
     snapshot("r2");
     snapshot("r3");
+    clone("r1", "MNT_r1");
     clone("r3", "MNT_r3");
     const std::string toR1 = kOraData + "@Manual-V-r1";
-    CallResult blocked = sim.call("rollBackToVolumeSnapshot", "[\"" + toR1 + "\",true]");
-    EXPECT_EQ(409, blocked.status);
-    EXPECT_TRUE(contains(blocked.body, "MNT_r3")) << blocked.body;
+    CallResult refused = sim.call("rollBackToVolumeSnapshot", "[\"" + toR1 + "\",false]");
+    EXPECT_EQ(409, refused.status);
+    EXPECT_TRUE(contains(refused.body, "Manual-V-r2, Manual-V-r3")) << refused.body;
+    EXPECT_EQ(409, sim.call("rollBackToVolumeSnapshot", "[\"" + toR1 + "\"]").status);
     EXPECT_EQ(5u, snapshotsOf(kOraData).size());
 
-    ASSERT_EQ(200, sim.call("deleteVolume", "[\"pool-a/Local/oracle/MNT_r3\",true,true]").status);
-    EXPECT_EQ(409, sim.call("rollBackToVolumeSnapshot", "[\"" + toR1 + "\",false]").status);
     CallResult done = sim.call("rollBackToVolumeSnapshot", "[\"" + toR1 + "\",true]");
     ASSERT_EQ(200, done.status) << done.body;
     EXPECT_EQ(
         (std::vector<std::string>{"Auto-daily-20240301", "Manual-V-before-upgrade", "Manual-V-r1"}),
         snapshotsOf(kOraData));
+    EXPECT_TRUE(volumeNamed("oracle", "MNT_r3").empty());
+    EXPECT_FALSE(volumeNamed("oracle", "MNT_r1").empty());  // a clone of the target stays
     EXPECT_EQ(
         404,
         sim.call("rollBackToVolumeSnapshot", "[\"" + kOraData + "@Manual-V-r3\",true]").status);
+    // The most recent snapshot needs no flag.
+    EXPECT_EQ(200, sim.call("rollBackToVolumeSnapshot", "[\"" + toR1 + "\",false]").status);
 }
 
 TEST_F(ArraySimLifecycleTest, ShareSnapshotCloneAndAccessRule) {

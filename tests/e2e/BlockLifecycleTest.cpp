@@ -239,6 +239,31 @@ TEST_F(BlockLifecycle, OneCreateCallOnTwoArraysBatchesEachArray) {
     EXPECT_TRUE(holdsSnapshot(second, std::string("Manual-V-") + kSnapName));
 }
 
+// The plug-in asks the array to delete a snapshot's dependents with it, as the array
+// documents the flag, and a host may rely on that clean-up. So a host that deletes a mounted
+// snapshot loses the clone under its feet: it must unmap first (kysnap refuses for it).
+TEST_F(BlockLifecycle, DeletingAMountedSnapshotDestroysItsCloneUnderTheHost) {
+    site::SiteArray& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    Batch batch = volumes(array, {kOraData});
+    step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
+    step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
+    mounted(batch);
+    const std::string clone = batch[0]->snapDevice;
+    const auto seen = [&] {
+        rescan();
+        const std::vector<std::string> names = host->deviceNames();
+        return std::find(names.begin(), names.end(), clone) != names.end();
+    };
+    ASSERT_TRUE(seen());
+
+    step("kyso_deleteSnaps", batch, KYSO::RESULT_SUCCESS);
+    EXPECT_EQ(batch[0]->status, KYSO::SNAP_DELETED);
+    EXPECT_TRUE(datasetsWith(array, "volumes", "name", "MNT_").empty());
+    EXPECT_TRUE(mappingsOf(array, "MNT_").empty());
+    EXPECT_FALSE(seen());
+}
+
 TEST_F(BlockLifecycle, HyperVUnmountRemovesTheMappingAndKeepsTheClone) {
     site::SiteArray& array = startArray("arr");
     hostWith({{kDbHostPort, false}});

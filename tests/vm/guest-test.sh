@@ -137,6 +137,13 @@ WATCH_PID=$!
 
 # --- the lifecycle, on plain paths and then under dm-multipath --------------------------
 snapshot_id() { sed -n 's/.*\(KY-[0-9TZ:-]*-[0-9]*\).*/\1/p' /tmp/check.out | head -n 1; }
+# readable LUNID: each path of the LUN gives its first block.
+readable() {
+    local p
+    for p in $(paths_of "$1"); do
+        dd if=/dev/$p of=/dev/null bs=4096 count=1 2>/dev/null || return 1
+    done
+}
 
 lifecycle() { # lifecycle PASS DEVICE SOURCE_LUNID
     local pass=$1 dev=$2 src=$3 id clone cdev cpaths
@@ -164,6 +171,14 @@ lifecycle() { # lifecycle PASS DEVICE SOURCE_LUNID
     want "$pass: the clone has two paths on the host ($cpaths)" '[ "$(paths_of $clone | wc -l)" -eq 2 ]' || seen=
     [ -n "$WATCH_MULTIPATH" ] && want "$pass: the clone is under a multipath map ($(maps_of $clone))" '[ -n "$(maps_of $clone)" ]'
     check "$pass: kysnap list" sh -c "kysnap list && kysnap list | grep -q $id"
+    # The array deletes a snapshot's clones with it: kysnap refuses before it asks, and the
+    # clone stays on the host.
+    want "$pass: kysnap delete $id of the mounted snapshot is refused" \
+        '! kysnap delete "$id" >/tmp/check.out 2>&1 && grep -q "nothing was deleted" /tmp/check.out'
+    [ -n "$seen" ] && want "$pass: after the refused delete both paths of the clone are there and read ($(echo $(paths_of $clone)))" \
+        '[ "$(paths_of $clone | wc -l)" -eq 2 ] && readable "$clone"'
+    [ -n "$WATCH_MULTIPATH" ] && want "$pass: after the refused delete the clone's multipath map reads" \
+        '[ -n "$(maps_of $clone)" ] && dd if=/dev/mapper/$(maps_of $clone | head -n 1) of=/dev/null bs=4096 count=1 2>/dev/null'
     # The array answers the clone's deletion only after the watcher has seen the mapping go,
     # as a real array's LUN is gone from its target when the call returns.
     sim_control faults '{"method": "deleteVolume", "action": "latency", "ms": 3000, "process": true}'

@@ -93,6 +93,48 @@ std::vector<std::string> Model::clonesOf(const std::string& snapshotPath) const 
     return clones;
 }
 
+void Model::destroySnapshotWithDependents(const std::string& snapshotPath,
+                                          std::vector<std::string>& destroyed) {
+    std::string datasetPath;
+    std::string name;
+    if (!splitSnapshotPath(snapshotPath, datasetPath, name)) {
+        return;
+    }
+    for (const std::string& clonePath : clonesOf(snapshotPath)) {
+        Dataset* clone = findDataset(clonePath);
+        if (clone == nullptr) {
+            continue;
+        }
+        std::vector<std::string> cloneSnapshots;
+        for (const Snapshot& snapshot : clone->snapshots) {
+            cloneSnapshots.push_back(clonePath + "@" + snapshot.name);
+        }
+        // Newest first, as a recursive destroy of a dataset goes.
+        for (auto it = cloneSnapshots.rbegin(); it != cloneSnapshots.rend(); ++it) {
+            destroySnapshotWithDependents(*it, destroyed);
+        }
+        mappings.erase(std::remove_if(mappings.begin(), mappings.end(),
+                                      [&](const Mapping& mapping) {
+                                          return mapping.datasetPath == clonePath;
+                                      }),
+                       mappings.end());
+        datasets.erase(clonePath);
+        destroyed.push_back(clonePath);
+    }
+    Dataset* dataset = findDataset(datasetPath);
+    if (dataset == nullptr) {
+        return;
+    }
+    std::vector<Snapshot>& snapshots = dataset->snapshots;
+    const auto found =
+        std::find_if(snapshots.begin(), snapshots.end(),
+                     [&](const Snapshot& snapshot) { return snapshot.name == name; });
+    if (found != snapshots.end()) {
+        snapshots.erase(found);
+        destroyed.push_back(snapshotPath);
+    }
+}
+
 std::vector<Mapping*> Model::mappingsOf(const std::string& datasetPath) {
     std::vector<Mapping*> found;
     for (Mapping& mapping : mappings) {

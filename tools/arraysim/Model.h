@@ -131,6 +131,14 @@ public:
 
     // Clones made from the snapshot "dataset@snapshot" (their paths, in path order).
     std::vector<std::string> clonesOf(const std::string& snapshotPath) const;
+
+    // Destroys what depends on the snapshot "dataset@snapshot" and then the snapshot itself,
+    // as the array does for a delete or rollback told to take dependents: each clone of it
+    // with the clone's own snapshots and their clones, depth first, and the mappings and
+    // access rules of every destroyed dataset. Appends each destroyed path to `destroyed`,
+    // dependents before what they came from; a snapshot that is not there adds nothing.
+    void destroySnapshotWithDependents(const std::string& snapshotPath,
+                                       std::vector<std::string>& destroyed);
     std::vector<Mapping*> mappingsOf(const std::string& datasetPath);
 
     // Adds a snapshot with the next sequence number and the configured pending polls.

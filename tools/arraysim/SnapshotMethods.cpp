@@ -259,41 +259,39 @@ std::string joined(const std::vector<std::string>& values) {
     return out;
 }
 
-// A snapshot with clones is kept: the clones would lose their origin. The answer lists what
-// was deleted and what was not: {"deletedList": [...], "failedToDeleteList": [...],
-// "snapshotDeletionStatus": 0 or 1}. The second parameter is read as a flag and has no effect.
+// The second parameter says whether the snapshot's dependents go first, as the array
+// documents it: true destroys its clones (with their own snapshots, clones and mappings, so a
+// mapped clone vanishes from its host) and then the snapshot; false, or no second parameter,
+// refuses while it has clones. The answer lists every destroyed path:
+// {"deletedList": [...], "failedToDeleteList": [], "snapshotDeletionStatus": 0}.
 Reply deleteSnapshot(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(1, 2);
     std::string snapshotPath = params.text(0, "snapshot path");
-    if (params.has(1)) {
-        params.flag(1, "flag");
-    }
+    const bool withDependents =
+        params.has(1) ? params.flag(1, "delete dependents of the snapshot first") : false;
     if (!params.ok()) {
         return paramError(params);
     }
     Dataset* dataset = nullptr;
     ApiError error;
-    Snapshot* snapshot = findSnapshot(model, snapshotPath, kind, dataset, error);
-    if (snapshot == nullptr) {
+    if (findSnapshot(model, snapshotPath, kind, dataset, error) == nullptr) {
         return errorReply(error);
     }
+    const std::vector<std::string> clones = model.clonesOf(snapshotPath);
+    if (!clones.empty() && !withDependents) {
+        return errorReply(
+            errors::inUse("Snapshot " + snapshotPath + " has dependent clones: " + joined(clones)));
+    }
+    std::vector<std::string> destroyed;
+    model.destroySnapshotWithDependents(snapshotPath, destroyed);
     jsonxx::Array deleted;
-    jsonxx::Array failed;
-    if (model.clonesOf(snapshotPath).empty()) {
-        for (auto it = dataset->snapshots.begin(); it != dataset->snapshots.end(); ++it) {
-            if (&*it == snapshot) {
-                dataset->snapshots.erase(it);
-                break;
-            }
-        }
-        deleted.append(snapshotPath);
-    } else {
-        failed.append(snapshotPath);
+    for (const std::string& path : destroyed) {
+        deleted.append(path);
     }
     jsonxx::Object answer;
     answer.import("deletedList", deleted);
-    answer.import("failedToDeleteList", failed);
-    answer.import("snapshotDeletionStatus", static_cast<jsonxx::Number>(failed.empty() ? 0 : 1));
+    answer.import("failedToDeleteList", jsonxx::Array());
+    answer.import("snapshotDeletionStatus", static_cast<jsonxx::Number>(0));
     return jsonReply(answer);
 }
 
@@ -305,8 +303,9 @@ Reply deleteShareSnapshot(Model& model, Params& params) {
     return deleteSnapshot(model, params, DatasetKind::Share);
 }
 
-// Rolling back destroys the newer snapshots, but only when the flag allows it and none of
-// them has clones; otherwise nothing changes. Success is the command status 0.
+// Rolling back with the flag destroys every newer snapshot with its dependents (its clones,
+// their snapshots and mappings), newest first, as a recursive rollback does; without it the
+// rollback is refused while any newer snapshot exists. Success is the command status 0.
 Reply rollBack(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(1, 2);
     std::string snapshotPath = params.text(0, "snapshot path");
@@ -331,23 +330,12 @@ Reply rollBack(Model& model, Params& params, DatasetKind kind) {
             errors::inUse("Snapshot " + snapshotPath +
                           " is not the most recent; newer snapshots: " + joined(newer)));
     }
-    for (const std::string& name : newer) {
-        std::vector<std::string> clones = model.clonesOf(dataset->path() + "@" + name);
-        if (!clones.empty()) {
-            return errorReply(errors::inUse("Cannot roll back to " + snapshotPath +
-                                            ": newer snapshot " + name +
-                                            " has dependent clones: " + joined(clones)));
-        }
-    }
-    const uint64_t sequence = target->sequence;
+    const std::string datasetPath = dataset->path();
     const std::string targetName = target->name;
-    std::vector<Snapshot> kept;
-    for (const Snapshot& snapshot : dataset->snapshots) {
-        if (snapshot.sequence <= sequence) {
-            kept.push_back(snapshot);
-        }
+    std::vector<std::string> destroyed;
+    for (auto it = newer.rbegin(); it != newer.rend(); ++it) {
+        model.destroySnapshotWithDependents(datasetPath + "@" + *it, destroyed);
     }
-    dataset->snapshots = kept;
     dataset->lastRollback = targetName;
     return statusReply(0);
 }

@@ -1,18 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "BatchCommands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <set>
 
 #include "CannotRun.h"
 #include "CliRequest.h"
+#include "DestroyPlan.h"
 #include "DeviceNames.h"
 #include "RecordFields.h"
 #include "Report.h"
@@ -30,18 +29,20 @@ struct Operation {
     bool onSnapshots;  // items are catalog snapshots, else devices
     KYSO::BatchFn PluginLibrary::*call;
     int32_t success;  // the status of a request that succeeded (0: none)
+    // What the array destroys besides the request's own object, checked before the call.
+    std::optional<Destruction> destroys;
 };
 
 const Operation kOperations[] = {
-    {"vpd", false, &PluginLibrary::processVPDInfo, 0},
-    {"prepare", false, &PluginLibrary::prepareDevices, KYSO::SNAP_PREPARED},
-    {"unprepare", false, &PluginLibrary::unprepareDevices, KYSO::SNAP_UNPREPARED},
-    {"snap", false, &PluginLibrary::snapDevices, KYSO::SNAP_CREATED},
-    {"map", true, &PluginLibrary::mapSnaps, KYSO::SNAP_MOUNTED},
-    {"unmap", true, &PluginLibrary::unmapSnaps, KYSO::SNAP_UNMOUNTED},
-    {"delete", true, &PluginLibrary::deleteSnaps, KYSO::SNAP_DELETED},
-    {"revert", true, &PluginLibrary::revertSnaps, KYSO::SNAP_REVERTED},
-    {"reconcile", true, &PluginLibrary::reconcileSnaps, 0},
+    {"vpd", false, &PluginLibrary::processVPDInfo, 0, std::nullopt},
+    {"prepare", false, &PluginLibrary::prepareDevices, KYSO::SNAP_PREPARED, std::nullopt},
+    {"unprepare", false, &PluginLibrary::unprepareDevices, KYSO::SNAP_UNPREPARED, std::nullopt},
+    {"snap", false, &PluginLibrary::snapDevices, KYSO::SNAP_CREATED, std::nullopt},
+    {"map", true, &PluginLibrary::mapSnaps, KYSO::SNAP_MOUNTED, std::nullopt},
+    {"unmap", true, &PluginLibrary::unmapSnaps, KYSO::SNAP_UNMOUNTED, std::nullopt},
+    {"delete", true, &PluginLibrary::deleteSnaps, KYSO::SNAP_DELETED, Destruction::Delete},
+    {"revert", true, &PluginLibrary::revertSnaps, KYSO::SNAP_REVERTED, Destruction::Revert},
+    {"reconcile", true, &PluginLibrary::reconcileSnaps, 0, std::nullopt},
 };
 
 // Delete and reconcile are the operations that settle a record of a snapshot whose creation
@@ -270,63 +271,6 @@ bool hasArguments(const Operation& operation, const Options& options, std::strin
     return false;
 }
 
-// What a delete or revert would do, said instead of doing it (--dry-run).
-int printDryRun(const Session& session, const Operation& operation,
-                const std::vector<Item>& items) {
-    const std::string op = operation.name;
-    jsonxx::Array requests;
-    for (const Item& item : items) {
-        const CliRequest& request = *item.request;
-        const std::string mounted = mountedCopyText(request.snapDevice);
-        std::string would = op == "delete" ? "would be deleted on array " + request.arrayName()
-                                           : "would roll " + item.device.given +
-                                                 " back to it on array " + request.arrayName() +
-                                                 " (newer data and newer snapshots of it are lost)";
-        if (!mounted.empty()) {
-            would += "; it is mounted as " + mounted + ", so the array refuses until kysnap " +
-                     "unmap " + item.snapshot;
-        }
-        if (session.options.json) {
-            jsonxx::Object entry;
-            entry.import("snapshot", item.snapshot);
-            entry.import("device", visibleText(item.device.given));
-            entry.import("array", request.arrayName());
-            entry.import("wouldDo", visibleText(would));
-            requests.append(entry);
-        } else {
-            std::printf("%-9s %s (%s): %s\n", op.c_str(), item.snapshot.c_str(),
-                        visibleText(item.device.given).c_str(), visibleText(would).c_str());
-        }
-    }
-    if (session.options.json) {
-        jsonxx::Object root;
-        root.import("operation", op);
-        root.import("dryRun", true);
-        root.import("requests", requests);
-        std::printf("%s\n", root.json().c_str());
-    } else {
-        std::printf("%-9s dry run: nothing was changed\n", op.c_str());
-    }
-    return 0;
-}
-
-// A revert destroys what was written after the snapshot: on a terminal it is asked for.
-bool revertConfirmed(const std::vector<Item>& items) {
-    std::fprintf(stderr, "kysnap: revert rolls back, destroying newer data and newer snapshots:\n");
-    for (const Item& item : items) {
-        std::fprintf(stderr, "  %s to %s\n", visibleText(item.device.given).c_str(),
-                     item.snapshot.c_str());
-    }
-    std::fprintf(stderr, "Revert? [y/N] ");
-    std::fflush(stderr);
-    char answer[16] = {};
-    if (std::fgets(answer, sizeof answer, stdin) == nullptr) {
-        return false;
-    }
-    const std::string given(answer, std::strcspn(answer, "\r\n"));
-    return given == "y" || given == "Y" || given == "yes" || given == "YES" || given == "Yes";
-}
-
 bool succeeded(const Operation& operation, const Item& item) {
     const CliRequest& request = *item.request;
     if (operation.success != 0) {
@@ -427,13 +371,6 @@ std::string detail(const Operation& operation, const Item& item, bool ok) {
     if (op == "reconcile" && ok && request.status != KYSO::SNAP_UNAVAILABLE) {
         return "(still on the array)";
     }
-    // A mounted snapshot has a clone that depends on it: the array refuses to delete it.
-    const std::string mounted = mountedCopyText(request.snapDevice);
-    if (op == "delete" && !ok && !mounted.empty()) {
-        return "(" + (request.problem().empty() ? "" : request.problem() + "; ") +
-               "it is mounted as " + mounted + ": unmap it first with kysnap unmap " +
-               item.snapshot + ", then delete it)";
-    }
     if (!ok && !request.problem().empty()) {
         return "(" + request.problem() + ")";
     }
@@ -488,13 +425,24 @@ int runBatchCommand(const Options& options) {
     if (!makeItems(*session, *operation, items, error)) {
         return cannotRun(error);
     }
-    if (options.dryRun) {
-        return printDryRun(*session, *operation, items);
-    }
-    if (std::string(operation->name) == "revert" && !options.yes && isatty(0) == 1 &&
-        !revertConfirmed(items)) {
-        std::fprintf(stderr, "kysnap: nothing was reverted\n");
-        return 1;
+    // The array takes a snapshot's clones with it, and a rollback the newer snapshots with
+    // theirs: what would be lost is read and named before anything is asked of the array.
+    DestroyPlan plan;
+    const std::optional<Destruction> destruction = operation->destroys;
+    if (destruction) {
+        std::vector<std::string> snapshots;
+        for (const Item& item : items) {
+            snapshots.push_back(item.snapshot);
+        }
+        if (!readDestroyPlan(*session, *destruction, snapshots, plan, error)) {
+            return cannotRun(error);
+        }
+        if (options.dryRun) {
+            return printDryRun(plan, options);
+        }
+        if (!mayDestroy(plan, options)) {
+            return 1;
+        }
     }
     if (std::string(operation->name) == "snap" && !recordIntents(*session, items, error)) {
         return cannotRun("no snapshot was made, because the catalog cannot record them: " + error);
@@ -549,6 +497,17 @@ int runBatchCommand(const Options& options) {
         }
     }
     report.hostProblems = session->backend->problems();
+    if (destruction == Destruction::Revert) {
+        const std::vector<std::string> removed =
+            forgetDestroyed(*session, plan, report.hostProblems);
+        for (size_t i = 0; i < removed.size(); ++i) {
+            if (!removed[i].empty()) {
+                std::string& detail = report.requests[i].detail;
+                detail += (detail.empty() ? "" : " ") + std::string("(the array destroyed ") +
+                          removed[i] + " with it; removed from the catalog)";
+            }
+        }
+    }
     // The report says what the catalog holds, so it comes after the save.
     if (!session->saveCatalog(error)) {
         report.catalogError = error;

@@ -45,13 +45,19 @@ const CommandHelp kCommands[] = {
      "removes the stale devices and rescans."},
     {"delete", "delete snapshots", "[--dry-run] SNAPSHOT...",
      "Deletes snapshots on the array and drops them from the catalog, also those recorded as\n"
-     "'creating' or 'failed'. A mounted snapshot is unmapped first (kysnap unmap). --dry-run\n"
-     "says what would be deleted and changes nothing."},
-    {"revert", "roll sources back to snapshots", "[--dry-run] [--yes] SNAPSHOT...",
-     "Rolls each snapshot's source volume or share back to the snapshot: data written since\n"
-     "and newer snapshots of it are destroyed by the array. On a terminal kysnap asks before\n"
-     "it goes on (--yes: it does not ask; without a terminal it never asks). --dry-run says\n"
-     "what would be rolled back and changes nothing."},
+     "'creating' or 'failed'. The array deletes a snapshot's clones with it, so kysnap first\n"
+     "asks the array for them and refuses, sending nothing, while the snapshot is mounted or\n"
+     "has any clone: it names each one and the command that removes it (kysnap unmap).\n"
+     "--dry-run says what would be deleted or refused and changes nothing."},
+    {"revert", "roll sources back to snapshots",
+     "[--dry-run] [--destroy-newer] [--yes] SNAPSHOT...",
+     "Rolls each snapshot's source volume or share back to the snapshot. The array destroys\n"
+     "the data written since, every newer snapshot of the source and their clones; kysnap\n"
+     "first names them all, from the array's listings and the catalog, and goes on only with\n"
+     "--destroy-newer, with or without a terminal. A newer snapshot that is mounted (or a\n"
+     "clone the plug-in made of one) refuses the revert whatever is given: unmap it first.\n"
+     "On a terminal kysnap then asks (--yes: it does not ask). Afterwards the catalog drops\n"
+     "the snapshots the array destroyed. --dry-run names what would be lost, changes nothing."},
     {"reconcile", "are snapshots still on the array?", "[SNAPSHOT...]",
      "Checks that snapshots still exist on the array (all of the catalog's when none is\n"
      "named); a missing one is marked 'gone from the array'. A record left 'creating' or\n"
@@ -118,6 +124,9 @@ const char kGeneral[] =
     "  -a, --array NAME   the array serving the devices (prepare, vpd)\n"
     "      --snapshot ID  a snapshot to look for (identify; may be repeated)\n"
     "  -n, --dry-run      say what would be done, change nothing (delete, revert)\n"
+    "      --destroy-newer\n"
+    "                     revert although the array destroys the data written since, the\n"
+    "                     newer snapshots and their clones (named before it goes on)\n"
     "  -y, --yes          revert without asking, also on a terminal\n"
     "  -J, --json         print results as JSON\n"
     "  -q, --quiet        no progress lines while mapped devices are awaited\n"
@@ -178,7 +187,7 @@ std::string helpText(const std::string& command) {
 namespace {
 
 // Long options without a short form.
-enum LongOnly { kState = 256, kPlugin, kSnapshot, kPassword, kList, kRemove };
+enum LongOnly { kState = 256, kPlugin, kSnapshot, kPassword, kList, kRemove, kDestroyNewer };
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -193,6 +202,7 @@ const option kLongOptions[] = {
     {"snapshot", required_argument, nullptr, kSnapshot},
     {"dry-run", no_argument, nullptr, 'n'},
     {"yes", no_argument, nullptr, 'y'},
+    {"destroy-newer", no_argument, nullptr, kDestroyNewer},
     {"list", no_argument, nullptr, kList},
     {"remove", no_argument, nullptr, kRemove},
     {"password", optional_argument, nullptr, kPassword},
@@ -253,6 +263,9 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 break;
             case 'y':
                 options.yes = true;
+                break;
+            case kDestroyNewer:
+                options.destroyNewer = true;
                 break;
             case 'c':
                 options.config = optarg;
@@ -319,6 +332,10 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
     }
     if (options.dryRun && command != "delete" && command != "revert") {
         error = "--dry-run is for delete and revert";
+        return false;
+    }
+    if (options.destroyNewer && command != "revert") {
+        error = "--destroy-newer is for revert";
         return false;
     }
     if (options.yes && command != "revert" && command != "trust") {

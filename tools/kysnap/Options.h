@@ -23,6 +23,8 @@ struct Options {
     bool quiet = false;    // no progress lines while the plug-in waits for devices
     bool dryRun = false;   // delete, revert: say what would be done, do nothing
     bool yes = false;      // revert: no confirmation prompt on a terminal
+    // revert: go on although the array destroys the newer snapshots and their clones
+    bool destroyNewer = false;
 };
 
 // Exit statuses besides the result codes 0 (all succeeded), 1 (none) and 2 (some).
