@@ -63,6 +63,12 @@ TEST(ArraySimSeedTest, InvalidSeedsNameTheFaultyPlace) {
          "originSnapshot"},
         {"{" + users + "," + pool + "{\"name\": \"v\", \"size\": 1, \"protocol\": \"SAS\"}]}]}]}",
          "protocol"},
+        {"{" + users + "," + pool +
+             "{\"name\": \"v\", \"size\": 1, \"inquiryProduct\": \"ZEBI FC\"}]}]}]}",
+         "volumes[0].inquiryProduct"},
+        {"{" + users + "," + pool +
+             "{\"name\": \"v\", \"size\": 1, \"inquiryProduct\": \"INTELLIFLASH-TOO-LONG\"}]}]}]}",
+         "volumes[0].inquiryProduct"},
         {"{" + users +
              ", \"mappings\": [{\"datasetPath\": \"p/Local/j/v\", "
              "\"initiatorGroup\": \"g\", \"targetGroup\": \"t\"}]}",
@@ -94,10 +100,14 @@ TEST(ArraySimSeedTest, MissingLunIdsAreGeneratedUniqueAndUpperCase) {
 }
 
 TEST(ArraySimHostViewTest, InquiryDataIsLaidOutAsTheHostReadsIt) {
-    std::vector<unsigned char> standard = arraysim::standardInquiry(arraysim::SystemInfo());
+    std::vector<unsigned char> standard =
+        arraysim::standardInquiry(arraysim::SystemInfo(), "INTELLIFLASH");
     ASSERT_EQ(255u, standard.size());
     EXPECT_EQ("TEGILE  ", textAt(standard, 8, 8));
     EXPECT_EQ("INTELLIFLASH    ", textAt(standard, 16, 16));
+    // A LUN made before IntelliFlash 3.x keeps its older product name.
+    EXPECT_EQ("ZEBI-FC         ",
+              textAt(arraysim::standardInquiry(arraysim::SystemInfo(), "ZEBI-FC"), 16, 16));
 
     const std::string target = "iqn.2012-02.com.tegile:pool-a-target";
     std::vector<unsigned char> page =

@@ -670,6 +670,40 @@ TEST_F(KysnapCli, SnapshotCommandsSayWhatTheyDoAndWhatToDoNext) {
     EXPECT_EQ(snapshotNames(), names);
 }
 
+// LUNs made before IntelliFlash 3.x answer TEGILE with ZEBI-FC or ZEBI-ISCSI: each command
+// that judges a device names such a LUN for what it is, while the plug-in still says no.
+TEST_F(KysnapCli, OlderIntelliFlashIdentitiesAreNamedForWhatTheyAre) {
+    for (const std::string product : {"ZEBI-FC", "ZEBI-ISCSI"}) {
+        SCOPED_TRACE(product);
+        simulator->withModel([&](arraysim::Model& model) {
+            model.findDataset("pool-a/Local/oracle/ora-logs")->inquiryProduct = product;
+        });
+        const std::string older = "an IntelliFlash LUN of an older identity (TEGILE " + product +
+                                  ", from before IntelliFlash 3.x), which this plug-in does "
+                                  "not support";
+        struct Case {
+            Strings arguments;
+            int exit;
+            std::string says;
+        };
+        const std::vector<Case> cases = {
+            {{"inquiry", kOraLogs}, 0, "supported: no (" + older + ")"},
+            {{"inquiry", kOraLogs, "--json"}, 0, "\"identity\": \"" + older + "\""},
+            {{"inquiry", kOraData}, 0, "supported: yes (IntelliFlash volume)"},
+            {{"devices"}, 0, std::string(kOraLogs) + " is " + older + "\n"},
+            {{"devices", "--json"}, 0, "\"identity\": \"" + older + "\""},
+            {{"check"}, 0, "LUN 600144F0C8A7B3D1E45F4A2B00010002 is " + older},
+            {{"support", kOraLogs}, 1, "not supported"},
+        };
+        for (const Case& c : cases) {
+            const CliRun run = runner->run(c.arguments);
+            EXPECT_EQ(run.status, c.exit) << c.arguments[0] << "\n" << run.out << run.err;
+            EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << c.says << "\n"
+                                                                           << run.out << run.err;
+        }
+    }
+}
+
 TEST_F(KysnapCli, RunFromTheBuildTreeItFindsThePluginBuiltBesideItFromAnyDirectory) {
     // The plug-in's place is kept relative to kysnap's own directory, not to where it runs.
     std::map<std::string, std::string> environment = runner->environment;

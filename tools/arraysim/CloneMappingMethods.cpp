@@ -69,6 +69,7 @@ Dataset makeClone(const Dataset& source, const std::string& cloneName,
     clone.lastRollback.clear();
     clone.snapshots.clear();
     clone.accessRules.clear();
+    clone.inquiryProduct = Dataset().inquiryProduct;  // a new LUN has the current identity
     return clone;
 }
 

@@ -29,7 +29,7 @@ int hexValue(char c) {
 
 }  // namespace
 
-std::vector<unsigned char> standardInquiry(const SystemInfo& system) {
+std::vector<unsigned char> standardInquiry(const SystemInfo& system, const std::string& product) {
     std::vector<unsigned char> data(kInquiryLength, 0);
     data[0] = 0x00;  // direct-access block device, connected
     data[2] = 0x05;  // SPC-3
@@ -37,7 +37,7 @@ std::vector<unsigned char> standardInquiry(const SystemInfo& system) {
     data[4] = static_cast<unsigned char>(kInquiryLength - 5);
     data[7] = 0x02;  // command queuing
     putText(data, 8, 8, "TEGILE");
-    putText(data, 16, 16, "INTELLIFLASH");
+    putText(data, 16, 16, product);
     putText(data, 32, 4, system.softwareVersion.substr(0, 4));
     return data;
 }
@@ -135,7 +135,8 @@ jsonxx::Object hostView(Model& model, const std::vector<std::string>& hostInitia
         lun.import("protocol", protocol);
         lun.import("size", static_cast<jsonxx::Number>(volume->size));
         lun.import("blockSize", volume->blockSize);
-        lun.import("standardInquiry", hexEncode(standardInquiry(model.system)));
+        lun.import("standardInquiry",
+                   hexEncode(standardInquiry(model.system, volume->inquiryProduct)));
         lun.import("page83", hexEncode(deviceIdentificationPage(volume->luId, targetId, protocol)));
         luns.append(lun);
     }

@@ -28,7 +28,8 @@ constexpr size_t kInquiryLength = 255;
 //            "standardInquiry" (hex), "page83" (hex)}...], "hiddenMappings": n}
 jsonxx::Object hostView(Model& model, const std::vector<std::string>& hostInitiators);
 
-std::vector<unsigned char> standardInquiry(const SystemInfo& system);
+// Vendor TEGILE, `product`, and the first four characters of the software version.
+std::vector<unsigned char> standardInquiry(const SystemInfo& system, const std::string& product);
 // `luId` must be 32 hex digits; a target name longer than fits is cut.
 std::vector<unsigned char> deviceIdentificationPage(const std::string& luId,
                                                     const std::string& targetId,

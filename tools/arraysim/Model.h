@@ -46,6 +46,9 @@ struct Dataset {
     std::string blockSize = "8KB";
     bool thinProvision = true;
     std::string protocol = "FC";  // "FC" or "iSCSI"
+    // The product its standard INQUIRY names: LUNs made before IntelliFlash 3.x still answer
+    // "ZEBI-FC" or "ZEBI-ISCSI".
+    std::string inquiryProduct = "INTELLIFLASH";
 
     // Shares.
     std::string mountPoint;

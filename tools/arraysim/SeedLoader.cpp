@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "SeedLoader.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -186,6 +187,15 @@ void readDataset(SeedReader& reader, Model& model, const jsonxx::Object& object,
         dataset.blockSize = reader.text(object, where, "blockSize", "8KB", false);
         dataset.thinProvision = reader.flag(object, where, "thinProvision", true);
         dataset.protocol = reader.text(object, where, "protocol", "FC", false);
+        dataset.inquiryProduct =
+            reader.text(object, where, "inquiryProduct", dataset.inquiryProduct, false);
+        if (reader.ok() &&
+            (dataset.inquiryProduct.empty() || dataset.inquiryProduct.size() > 16 ||
+             !std::all_of(dataset.inquiryProduct.begin(), dataset.inquiryProduct.end(),
+                          [](unsigned char c) { return c > ' ' && c < 0x7f; }))) {
+            reader.fail(where + ".inquiryProduct",
+                        "1 to 16 printable ASCII characters are required");
+        }
         if (reader.ok() && !normalizeVolumeProtocol(dataset.protocol)) {
             reader.fail(where + ".protocol", "FC or iSCSI is required");
         }

@@ -16,6 +16,7 @@
 #include "EvDebug.h"
 #include "HostBackend.h"
 #include "HostConfig.h"
+#include "LunIdentity.h"
 #include "Passwords.h"
 #include "PluginLibrary.h"
 #include "VisibleText.h"
@@ -215,6 +216,7 @@ struct DeviceIdentity {
     bool owned = false;    // a configured array lists the target
     bool volume = false;   // and the LUN is one of its volumes
     std::string verdict;   // what that array said
+    LunIdentity identity;  // by its standard INQUIRY
 };
 
 DeviceIdentity readIdentity(const std::string& device) {
@@ -225,6 +227,10 @@ DeviceIdentity readIdentity(const std::string& device) {
         identity.protocol = identity.targetId.find("iqn") != std::string::npos ? "ISCSI" : "FC";
     } else if (identity.unreadable.empty()) {
         identity.unreadable = "no answer";
+    }
+    std::string unanswered;
+    if (!readLunIdentity(device, identity.identity, unanswered)) {
+        identity.identity.text = "its standard INQUIRY is not answered: " + unanswered;
     }
     return identity;
 }
@@ -263,7 +269,11 @@ void judgeOnArray(DeviceIdentity& device, const ArrayProbe& probe, const std::st
 
 void reportDevice(CheckLines& lines, const DeviceIdentity& device, const HostConfig& config) {
     const std::string subject = "device " + device.device;
-    if (!device.unreadable.empty()) {
+    if (device.identity.kind == LunKind::OlderIntelliFlash) {
+        lines.warn(subject, "LUN " + device.lunId + " is " + device.identity.text,
+                   "the plug-in's support check says no for it, so a backup host does not "
+                   "snapshot it through this plug-in");
+    } else if (!device.unreadable.empty()) {
         lines.fail(subject, "its page 0x83 cannot be read: " + device.unreadable,
                    "vpd and prepare need it; run kysnap check as root");
     } else if (!device.owned) {

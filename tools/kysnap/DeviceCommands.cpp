@@ -16,6 +16,7 @@
 #include "DeviceInquiry.h"
 #include "DeviceNames.h"
 #include "HostConfig.h"
+#include "LunIdentity.h"
 #include "Report.h"
 #include "ScsiInquiry.h"
 #include "Session.h"
@@ -145,7 +146,7 @@ int runInquiry(const Options& options) {
     std::string lun;
     std::string target;
     const bool identified = identifyDevice(device, lun, target, pageProblem);
-    const bool supported = vendor == scsi::kVendorTegile && product == scsi::kProductIntelliFlash;
+    const LunIdentity identity = lunIdentity(vendor, product);
     // What the device answers comes from the array (or whatever answers in its place): every
     // field is printed as visible text, and the ids also as hex, the bytes as they came.
     if (options.json) {
@@ -157,7 +158,8 @@ int runInquiry(const Options& options) {
         answer.import("lunIdHex", hexText(lun));
         answer.import("targetId", visibleText(target));
         answer.import("targetIdHex", hexText(target));
-        answer.import("supported", supported);
+        answer.import("supported", identity.supported());
+        answer.import("identity", identity.text);
         if (!identified) {
             answer.import("page83Error", visibleText(pageProblem));
         }
@@ -173,7 +175,8 @@ int runInquiry(const Options& options) {
         } else {
             std::printf("page 0x83: not answered (%s)\n", visibleText(pageProblem).c_str());
         }
-        std::printf("supported: %s\n", supported ? "yes (IntelliFlash volume)" : "no");
+        std::printf("supported: %s (%s)\n", identity.supported() ? "yes" : "no",
+                    identity.text.c_str());
     }
     return 0;
 }

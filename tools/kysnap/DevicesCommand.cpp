@@ -7,6 +7,7 @@
 
 #include "CannotRun.h"
 #include "DeviceInquiry.h"
+#include "LunIdentity.h"
 #include "RecordFields.h"
 #include "Session.h"
 #include "VisibleText.h"
@@ -23,6 +24,7 @@ struct SeenDevice {
     std::string array;     // "" when the catalog pairs no array with the target
     std::string snapshot;  // the catalog snapshot mounted on it, or ""
     std::string problem;   // why page 0x83 was not answered, or ""
+    LunIdentity identity;  // by its standard INQUIRY
 };
 
 // The LUN id of each mounted snapshot's device: a mounted copy may be reported through one path
@@ -52,6 +54,8 @@ void printJson(const std::vector<SeenDevice>& seen) {
         entry.import("array", visibleText(device.array));
         entry.import("mounted", !device.snapshot.empty());
         entry.import("snapshot", visibleText(device.snapshot));
+        entry.import("supported", device.identity.supported());
+        entry.import("identity", device.identity.text);
         if (!device.problem.empty()) {
             entry.import("page83Error", visibleText(device.problem));
         }
@@ -89,6 +93,12 @@ void printText(const std::vector<SeenDevice>& seen) {
         }
         std::printf("%s\n", line.c_str());
     }
+    for (const SeenDevice& device : seen) {
+        if (device.identity.kind == LunKind::OlderIntelliFlash) {
+            std::printf("%s is %s\n", visibleText(device.device).c_str(),
+                        device.identity.text.c_str());
+        }
+    }
 }
 
 }  // namespace
@@ -124,6 +134,10 @@ int runDevices(const Options& options) {
     for (const std::string& name : names) {
         SeenDevice device;
         device.device = name;
+        std::string unanswered;
+        if (!readLunIdentity(name, device.identity, unanswered)) {
+            device.identity.text = "its standard INQUIRY is not answered: " + unanswered;
+        }
         if (identifyDevice(name, device.lunId, device.targetId, device.problem)) {
             device.problem.clear();
             const auto array = session->catalog.targets.find(device.targetId);
