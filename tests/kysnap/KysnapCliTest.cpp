@@ -577,6 +577,11 @@ TEST_F(KysnapCli, SnapshotCommandsSayWhatTheyDoAndWhatToDoNext) {
          1,
          "is mounted as /dev/sim/600144F05A3C9E21",
          "delete    " + volume},
+        {"deleting a mounted NFS snapshot names its clone share",
+         {"delete", share},
+         1,
+         "clone pool-b/Local/files/MNT_" + share + " is mounted as 127.0.0.1:/export/files/MNT_" +
+             share + ": kysnap unmap " + share + " removes it"},
         {"deleting a mounted snapshot says to unmap it first",
          {"delete", volume},
          1,
