@@ -38,6 +38,14 @@ protected:
             request->snapDevice = request->snapDevicesSet.back();
         }
     }
+    // ora-data alone, prepared, snapshotted and mounted.
+    Batch mountedOraData(site::SiteArray& array) {
+        Batch batch = volumes(array, {kOraData});
+        step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
+        step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
+        mounted(batch);
+        return batch;
+    }
 };
 
 TEST_F(BlockLifecycle, ThreeVolumesLiveThroughOneBatchOnAnArrayOfApi21) {
@@ -245,10 +253,7 @@ TEST_F(BlockLifecycle, OneCreateCallOnTwoArraysBatchesEachArray) {
 TEST_F(BlockLifecycle, DeletingAMountedSnapshotDestroysItsCloneUnderTheHost) {
     site::SiteArray& array = startArray("arr");
     hostWith({{kDbHostPort, false}});
-    Batch batch = volumes(array, {kOraData});
-    step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
-    step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
-    mounted(batch);
+    Batch batch = mountedOraData(array);
     const std::string clone = batch[0]->snapDevice;
     const auto seen = [&] {
         rescan();
@@ -267,10 +272,7 @@ TEST_F(BlockLifecycle, DeletingAMountedSnapshotDestroysItsCloneUnderTheHost) {
 TEST_F(BlockLifecycle, HyperVUnmountRemovesTheMappingAndKeepsTheClone) {
     site::SiteArray& array = startArray("arr");
     hostWith({{kDbHostPort, false}});
-    Batch batch = volumes(array, {kOraData});
-    step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
-    step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
-    mounted(batch);
+    Batch batch = mountedOraData(array);
     batch[0]->options = KYSO::OPTION_HYPERV;
     step("kyso_unmapSnaps", batch, KYSO::RESULT_SUCCESS);
     EXPECT_EQ(batch[0]->status, KYSO::SNAP_UNMOUNTED);
