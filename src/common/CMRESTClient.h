@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,13 +57,16 @@ public:
                  uint32_t& httpStatus, Forget forget = Forget::Everything);
     int del(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
+    // Whether an answer is what the caller reads from a listing (the JSON it expects).
+    using Readable = std::function<bool(const std::string& answer)>;
     // A POST that only reads (a listing): within one plug-in call (CallMemory.h), the same URL
-    // and body on the same array and user are answered from the first successful answer, with
-    // the request logged as always and "http response received from the call's memory [...]"
-    // instead of the answer line. Every other request forgets what the call remembers of its
-    // array before it is sent (as its Forget says), since it may change what a listing says.
+    // and body on the same array and user are answered from the first successful answer that
+    // `readable` accepts, with the request logged as always and "http response received from
+    // the call's memory [...]" instead of the answer line; an answer it refuses is handed back
+    // but not kept. Every other request forgets what the call remembers of its array before it
+    // is sent (as its Forget says), since it may change what a listing says.
     int postRead(const std::string& url, const std::string& body, std::string& response,
-                 uint32_t& httpStatus, Listing listing = Listing::Other);
+                 uint32_t& httpStatus, Listing listing, const Readable& readable);
 
     // Sends the request once. Returns 0 when an answer with a 2xx status arrived; 1 when the
     // library reported failure (no exchange, a redirect or an error status; `response` and
@@ -90,7 +94,8 @@ private:
         Listing listing;
     };
     int sendRequestInternal(int type, const std::string& url, const std::string& body,
-                            std::string& response, uint32_t& httpStatus, const Memory& memory);
+                            std::string& response, uint32_t& httpStatus, const Memory& memory,
+                            const Readable* readable = nullptr);
     // "user@host" of `url`: what the call's memory tells arrays apart by.
     std::string memoryArray(const std::string& url) const;
     // The part of `array`'s memory that answers of `listing` are kept in.

@@ -42,7 +42,16 @@ TEST_F(VolumeLookup, VolumeIsFoundByLunIdAndItsFullSizeKept) {
 
 TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
     // What happens between two lookups of volumes of one project.
-    enum class Between { Nothing, Clone, Mapping, Unmapping, ShareAccess, Wait, FailedListing };
+    enum class Between {
+        Nothing,
+        Clone,
+        Mapping,
+        Unmapping,
+        ShareAccess,
+        Wait,
+        FailedListing,
+        NotJson,
+    };
     struct Case {
         const char* scenario;
         bool inCall;       // the lookups run inside one call's scope
@@ -64,6 +73,8 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
         {"a wait between makes the second lookup read afresh", true, false, Between::Wait, 2,
          false},
         {"a failed listing is not remembered", true, false, Between::FailedListing, 2, false},
+        {"a listing answered with something other than JSON is not remembered", true, false,
+         Between::NotJson, 2, false},
         {"outside a call nothing is remembered", false, false, Between::Nothing, 2, false},
         {"the memory switched off remembers nothing", true, true, Between::Nothing, 2, false},
     };
@@ -88,6 +99,9 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
         second[SOURCE_DEVICE_ID] = kLun;
         if (c.between == Between::FailedListing) {
             reply("listVolumes", 500, R"({"code":"EZEBI_BUSY","message":"busy"})");
+            EXPECT_EQ(api->getdevice(first), COPY_FAILED);
+        } else if (c.between == Between::NotJson) {
+            reply("listVolumes", 200, "<html><body>Please log in</body></html>");
             EXPECT_EQ(api->getdevice(first), COPY_FAILED);
         } else {
             ASSERT_EQ(api->getdevice(first), COPY_SUCCESS) << log();
