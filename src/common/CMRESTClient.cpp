@@ -48,7 +48,7 @@ CMRESTClient::~CMRESTClient() = default;
 
 int CMRESTClient::init(const std::string& user, const std::string& password) {
     http_.reset();
-    user_ = user;
+    credentials_ = kyplatform::callmemory::credentialsDigest(user, password);
     try {
         http_.reset(new KYLibCurl());
     } catch (const std::bad_alloc&) {
@@ -128,15 +128,15 @@ int CMRESTClient::sendRequest(int type, const std::string& url, const std::strin
                                {Send::Plain, Forget::Everything, Listing::Other});
 }
 
-std::string CMRESTClient::memoryArray(const std::string& url) const {
+std::string CMRESTClient::memoryArray(const std::string& url) {
     const size_t scheme = url.find("://");
     const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     const size_t end = url.find('/', start);
-    return user_ + "@" + url.substr(start, end == std::string::npos ? end : end - start);
+    return url.substr(start, end == std::string::npos ? end : end - start);
 }
 
 std::string CMRESTClient::memoryPart(const std::string& array, Listing listing) {
-    // A newline cannot be part of a user or host name: the two parts never meet another array.
+    // A newline cannot be part of a host name: the two parts never meet another array.
     return array + (listing == Listing::Datasets ? "\ndatasets" : "\nother");
 }
 
@@ -166,8 +166,10 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
     try {
         const std::string whole = memoryArray(url);
         const std::string array = memoryPart(whole, memory.listing);
-        const std::string request = url + "\n" + body;
-        const bool remembers = how == Send::Read;
+        // Answers are kept apart by credentials, so that another password or user is never
+        // answered from what these were given; an array is forgotten whatever the credentials.
+        const std::string request = credentials_ + "\n" + url + "\n" + body;
+        const bool remembers = how == Send::Read && !credentials_.empty();
         if (how != Send::Read) {
             kyplatform::callmemory::forget(memoryPart(whole, Listing::Other));
             if (memory.forget == Forget::Everything) {

@@ -142,6 +142,51 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
     }
 }
 
+TEST_F(VolumeLookup, AnotherApiObjectOfTheArrayIsAnsweredFromMemoryOnlyWithTheSameCredentials) {
+    struct Case {
+        const char* scenario;
+        const char* user;
+        const char* password;
+        bool recalled;  // the second object is answered from the call's memory
+    };
+    const Case cases[] = {
+        {"the same credentials", "admin", "s3cret:pw", true},
+        {"a wrong password", "admin", "wrong", false},
+        {"another user", "operator", "s3cret:pw", false},
+    };
+    const std::string denied =
+        R"({"code":"EZEBI_ACCESS_DENIED","message":"Access Denied","details":null})";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        server.clearRequests();
+        const kyplatform::CallScope call;
+        reply("listSystemProperties", 200, R"(["m","v","2.1","0"])");
+        if (!c.recalled) {
+            reply("listSystemProperties", 401, denied);
+        }
+        CMTegileStorageAPI::Properties first, second;
+        ASSERT_EQ(api->getConfig(first), COPY_SUCCESS) << log();
+
+        std::string host = server.host();
+        std::string user = c.user;
+        std::string password = c.password;
+        testhost::TestSnapInfo otherLog;
+        CMTegileStorageAPI other(host, user, password, kRetryCount, kRetryInterval, false);
+        other.setLogger(&otherLog);
+        ASSERT_EQ(other.init(), COPY_SUCCESS) << otherLog.logText();
+        EXPECT_EQ(other.getConfig(second), c.recalled ? COPY_SUCCESS : COPY_ACCESS_DENIED)
+            << otherLog.logText();
+        const auto asked = server.requestsTo(path("listSystemProperties"));
+        ASSERT_EQ(asked.size(), c.recalled ? 1u : 2u) << otherLog.logText();
+        if (!c.recalled) {
+            EXPECT_EQ(asked[1].user, c.user);
+            EXPECT_EQ(asked[1].password, c.password);
+            EXPECT_TRUE(
+                otherLog.logged("access to array denied. please check array user credentials", 2));
+        }
+    }
+}
+
 TEST_F(VolumeLookup, MoreThanOneVolumeForOneLunIdWritesNothing) {
     reply("listLunsById", 200, R"([{"datasetPath":"a/b/c/d"},{"datasetPath":"e/f/g/h"}])");
     map[SOURCE_DEVICE_ID] = kLun;
