@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "CallScope.h"
 
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "CallMemory.h"
 #include "CallRecorder.h"
@@ -116,6 +121,33 @@ void forget(const std::string& array) {
         t_call->memoryBytes -= entry.second.size();
     }
     t_call->answers.erase(byArray);
+}
+
+std::string credentialsDigest(const std::string& user, const std::string& password) {
+    // The user's length goes first, so that no other split of the same bytes digests alike.
+    const uint64_t userLength = user.size();
+    unsigned char length[8];
+    for (size_t i = 0; i < sizeof length; ++i) {
+        length[i] = static_cast<unsigned char>(userLength >> (8 * i));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                          &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), length, sizeof length) != 1 ||
+        EVP_DigestUpdate(context.get(), user.data(), user.size()) != 1 ||
+        EVP_DigestUpdate(context.get(), password.data(), password.size()) != 1 ||
+        EVP_DigestFinal_ex(context.get(), digest, &size) != 1) {
+        return std::string();
+    }
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
 }
 
 }  // namespace callmemory

@@ -4,8 +4,8 @@
 // CallScope and ends with it; outside a scope nothing is remembered and nothing is recalled.
 //
 // The platform does not judge which requests may be remembered: its caller does, and names the
-// array (any text that tells arrays apart) and the request (its URL and body, say). Rules kept
-// here:
+// array (any text that tells arrays apart) and the request (its URL, body and the digest of the
+// credentials it is sent with, say). Rules kept here:
 // - forget(array) drops everything remembered of that array; a call forgets before anything
 //   that may change the array.
 // - Every wait (LMSLEEP) inside the scope forgets everything: a call waits because it expects an
@@ -32,6 +32,13 @@ KYPLATFORM_API bool recall(const std::string& array, const std::string& request,
 KYPLATFORM_API void remember(const std::string& array, const std::string& request,
                              const std::string& answer);
 KYPLATFORM_API void forget(const std::string& array);
+
+// The SHA-256 digest (64 lower-case hex digits) of a user name and password, unambiguous for
+// any pair: what a caller keys remembered answers by so that they are given only to requests
+// made with the same credentials, without keeping the password itself. Empty when the digest
+// cannot be made (no memory for it): the caller then neither recalls nor remembers. Never to be
+// logged.
+KYPLATFORM_API std::string credentialsDigest(const std::string& user, const std::string& password);
 
 }  // namespace callmemory
 }  // namespace kyplatform

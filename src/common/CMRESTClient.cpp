@@ -48,7 +48,7 @@ CMRESTClient::~CMRESTClient() = default;
 
 int CMRESTClient::init(const std::string& user, const std::string& password) {
     http_.reset();
-    user_ = user;
+    credentials_ = kyplatform::callmemory::credentialsDigest(user, password);
     try {
         http_.reset(new KYLibCurl());
     } catch (const std::bad_alloc&) {
@@ -107,9 +107,9 @@ int CMRESTClient::postOnce(const std::string& url, const std::string& body, std:
 }
 
 int CMRESTClient::postRead(const std::string& url, const std::string& body, std::string& response,
-                           uint32_t& httpStatus, Listing listing) {
+                           uint32_t& httpStatus, Listing listing, const Readable& readable) {
     return sendRequestInternal(POST, url, body, response, httpStatus,
-                               {Send::Read, Forget::Everything, listing});
+                               {Send::Read, Forget::Everything, listing}, &readable);
 }
 
 int CMRESTClient::put(const std::string& url, const std::string& body, std::string& response,
@@ -128,15 +128,15 @@ int CMRESTClient::sendRequest(int type, const std::string& url, const std::strin
                                {Send::Plain, Forget::Everything, Listing::Other});
 }
 
-std::string CMRESTClient::memoryArray(const std::string& url) const {
+std::string CMRESTClient::memoryArray(const std::string& url) {
     const size_t scheme = url.find("://");
     const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     const size_t end = url.find('/', start);
-    return user_ + "@" + url.substr(start, end == std::string::npos ? end : end - start);
+    return url.substr(start, end == std::string::npos ? end : end - start);
 }
 
 std::string CMRESTClient::memoryPart(const std::string& array, Listing listing) {
-    // A newline cannot be part of a user or host name: the two parts never meet another array.
+    // A newline cannot be part of a host name: the two parts never meet another array.
     return array + (listing == Listing::Datasets ? "\ndatasets" : "\nother");
 }
 
@@ -149,7 +149,7 @@ void CMRESTClient::logResponse(const char* format, const char* text, size_t leng
 
 int CMRESTClient::sendRequestInternal(int type, const std::string& url, const std::string& body,
                                       std::string& response, uint32_t& httpStatus,
-                                      const Memory& memory) {
+                                      const Memory& memory, const Readable* readable) {
     const Send how = memory.how;
     if (logger_ != nullptr) {
         logger_->log(1, kSendHeader, "type [%d] url [%s] request [%s]", type, url.c_str(),
@@ -166,13 +166,16 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
     try {
         const std::string whole = memoryArray(url);
         const std::string array = memoryPart(whole, memory.listing);
-        const std::string request = url + "\n" + body;
+        // Answers are kept apart by credentials, so that another password or user is never
+        // answered from what these were given; an array is forgotten whatever the credentials.
+        const std::string request = credentials_ + "\n" + url + "\n" + body;
+        const bool remembers = how == Send::Read && !credentials_.empty();
         if (how != Send::Read) {
             kyplatform::callmemory::forget(memoryPart(whole, Listing::Other));
             if (memory.forget == Forget::Everything) {
                 kyplatform::callmemory::forget(memoryPart(whole, Listing::Datasets));
             }
-        } else if (kyplatform::callmemory::recall(array, request, response)) {
+        } else if (remembers && kyplatform::callmemory::recall(array, request, response)) {
             httpStatus = 200;
             logResponse("http response received from the call's memory [%s]", response.data(),
                         response.size());
@@ -209,7 +212,9 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
         // Every byte is kept, NUL bytes included, so that nothing after one is silently lost.
         response.assign(text, length);
         logResponse("http response received [%s]", text, length);
-        if (how == Send::Read && result == COPY_SUCCESS) {
+        // An answer the caller cannot read (a login page with status 200, say) is not kept:
+        // the next identical read asks the array again.
+        if (remembers && result == COPY_SUCCESS && readable != nullptr && (*readable)(response)) {
             kyplatform::callmemory::remember(array, request, response);
         }
     } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,13 +57,17 @@ public:
                  uint32_t& httpStatus, Forget forget = Forget::Everything);
     int del(const std::string& url, const std::string& body, std::string& response,
             uint32_t& httpStatus);
+    // Whether an answer is what the caller reads from a listing (the JSON it expects).
+    using Readable = std::function<bool(const std::string& answer)>;
     // A POST that only reads (a listing): within one plug-in call (CallMemory.h), the same URL
-    // and body on the same array and user are answered from the first successful answer, with
-    // the request logged as always and "http response received from the call's memory [...]"
-    // instead of the answer line. Every other request forgets what the call remembers of its
-    // array before it is sent (as its Forget says), since it may change what a listing says.
+    // and body on the same array with the same credentials (user and password) are answered
+    // from the first successful answer that `readable` accepts, with the request logged as
+    // always and "http response received from the call's memory [...]" instead of the answer
+    // line; an answer it refuses is handed back but not kept. Every other request forgets what
+    // the call remembers of its array, whatever the credentials, before it is sent (as its
+    // Forget says), since it may change what a listing says.
     int postRead(const std::string& url, const std::string& body, std::string& response,
-                 uint32_t& httpStatus, Listing listing = Listing::Other);
+                 uint32_t& httpStatus, Listing listing, const Readable& readable);
 
     // Sends the request once. Returns 0 when an answer with a 2xx status arrived; 1 when the
     // library reported failure (no exchange, a redirect or an error status; `response` and
@@ -90,9 +95,10 @@ private:
         Listing listing;
     };
     int sendRequestInternal(int type, const std::string& url, const std::string& body,
-                            std::string& response, uint32_t& httpStatus, const Memory& memory);
-    // "user@host" of `url`: what the call's memory tells arrays apart by.
-    std::string memoryArray(const std::string& url) const;
+                            std::string& response, uint32_t& httpStatus, const Memory& memory,
+                            const Readable* readable = nullptr);
+    // The host of `url`: what the call's memory tells arrays apart by.
+    static std::string memoryArray(const std::string& url);
     // The part of `array`'s memory that answers of `listing` are kept in.
     static std::string memoryPart(const std::string& array, Listing listing);
     // Logs the start of an answer, or all of it with diagnostic logging.
@@ -100,7 +106,9 @@ private:
 
     std::unique_ptr<KYLibCurl> http_;
     KYSO::SnapInfo* logger_ = nullptr;
-    std::string user_;  // from init; the memory's arrays are kept apart by user too
+    // The digest of init's user and password (never the password itself): remembered answers
+    // are given only to requests made with the same credentials. Empty: the memory is not used.
+    std::string credentials_;
     uint32_t retryCount_;
     uint32_t retryInterval_;
     bool diagnosticLogging_;

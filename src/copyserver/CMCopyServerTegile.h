@@ -107,6 +107,8 @@ public:
                                  std::string& userName, std::string& password);
     // Creates the call's copy context for `operation` ("prepare", "create", "mount",
     // "unmount", "delete", "revert", "reconcile"). A failure leaves the partly filled context.
+    // A negative retry setting becomes the default, one above 1000 retries or 3600 s that
+    // bound, each with a warning line.
     Copy_Status createCopyContext(const std::string& operation);
 
     // ---- NFS datastores ----

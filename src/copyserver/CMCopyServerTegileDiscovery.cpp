@@ -23,7 +23,7 @@ constexpr int16_t kArrayInfoSize = 8192;
 constexpr int16_t kIdentifierSize = 4096;
 constexpr int16_t kConfigStringSize = 4096;
 constexpr size_t kHostNameSize = 4096;
-// Retry settings above these are taken for configuration mistakes.
+// Retry settings above these are held to them, so that a mount call always ends.
 constexpr int32_t kMostRetries = 1000;
 constexpr int32_t kMostRetryIntervalSeconds = 3600;
 
@@ -299,14 +299,16 @@ Copy_Status CMCopyServerTegile::createCopyContext(const std::string& operation) 
         info(kContextHeader, "failed to get config [%s]", name);
         return fallback;
     };
-    // A negative retry setting read as unsigned, or an absurd one, would keep a mount call
-    // retrying for ever: such a value is replaced by the default.
+    // A negative retry setting read as unsigned would keep a mount call retrying for ever: it
+    // is replaced by the default. A larger one than the bound is held to the bound, which is
+    // nearer what the site asked for than the default.
     auto retrySetting = [&](const char* name, unsigned int fallback, int32_t most) {
         const int32_t value = configInt(name, static_cast<int32_t>(fallback));
         if (value < 0 || value > most) {
+            const unsigned int used = value < 0 ? fallback : static_cast<unsigned int>(most);
             error(kContextHeader, "WARNING : config [%s = %d] outside 0 to %d, using [%u]", name,
-                  value, most, fallback);
-            return fallback;
+                  value, most, used);
+            return used;
         }
         return static_cast<unsigned int>(value);
     };

@@ -273,6 +273,18 @@ Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, c
     return status;
 }
 
+// How many of the requests the batch step `step` was done for, by the status it sets then.
+int doneRequests(Step step, KYSO::SnapInfo** requests, int16_t count) {
+    const int32_t done = step == Step::Create  ? KYSO::SNAP_CREATED
+                         : step == Step::Mount ? KYSO::SNAP_MOUNTED
+                                               : KYSO::SNAP_UNMOUNTED;
+    int counted = 0;
+    for (int16_t i = 0; i < count; ++i) {
+        counted += requests[i]->getSnapStatus() == done ? 1 : 0;
+    }
+    return counted;
+}
+
 }  // namespace
 
 bool validRequests(const char* header, KYSO::SnapInfo** requests, int16_t count,
@@ -375,8 +387,11 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
             return COPY_SUCCESS;
         });
         if (step != COPY_SUCCESS) {
+            // What the step did before memory ran out stands: a request it was done for has
+            // the step's done status (every request had the failure status before), so it
+            // still counts; only the others fail.
             last = step;
-            succeeded = 0;
+            succeeded = doneRequests(op.step, requests, count);
         } else {
             succeeded -= server->getNumFailedCmds();
         }

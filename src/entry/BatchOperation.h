@@ -52,6 +52,9 @@ extern const BatchOperation kReconcile;
 
 // Runs `operation` over the host's requests. 1 at once, touching nothing, when there are no
 // requests, or (logged through the debug log) when a request or the OS utility is null.
+// Memory running out in a request's driver or in the batch step is logged ("out of memory")
+// and fails only what was not done: a request the step finished keeps its status and counts,
+// so a call whose step ran out after some requests were done answers 2.
 KYSO::ResultCode runBatch(const BatchOperation& operation, KYSO::SnapInfo** requests, int16_t count,
                           KYSO::KYOSUtil* util);
 

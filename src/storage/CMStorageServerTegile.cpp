@@ -70,16 +70,19 @@ Copy_Status CMStorageServerTegile::prepare(CMStorageDevice* device) {
         error(kFunction, "storage API get config failed error [%d]", static_cast<int>(status));
         return status;
     }
-    // Read strictly: text that is no plain version number (an exponent, a NUL, stray bytes)
-    // is never taken for a supported one.
+    // Judged by its leading decimal number (ApiVersion.h): a patch level or blanks around it
+    // pass, while an exponent, a control character or stray bytes are never taken for a
+    // supported version. The refusal shows the text with such bytes made visible.
     const std::string& versionText = map[STORAGE_SERVER_API_VERSION];
     const bool share = map[SNAP_CONFIG_PROTOCOL] == PROTOCOL_NFS;
     if (share && !apiVersionAtLeast(versionText, "2.1")) {
-        error(kFunction, "storage server version not supported for NFS  [%s]", versionText.c_str());
+        error(kFunction, "storage server version not supported for NFS  [%s]",
+              printableVersion(versionText).c_str());
         return COPY_NOT_SUPPORTED;
     }
     if (!apiVersionAtLeast(versionText, "2.0")) {
-        error(kFunction, "storage server version not supported version [%s]", versionText.c_str());
+        error(kFunction, "storage server version not supported version [%s]",
+              printableVersion(versionText).c_str());
         return COPY_NOT_SUPPORTED;
     }
 

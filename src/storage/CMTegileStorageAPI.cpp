@@ -125,11 +125,18 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
                             : CMRESTClient::Forget::Everything;
     const auto listing =
         listsDatasets(call.method) ? CMRESTClient::Listing::Datasets : CMRESTClient::Listing::Other;
-    const int result = createsObjects(call.method)
-                           ? restClient_->postOnce(url, call.body, response, httpCode, forget)
-                       : onlyLists(call.method)
-                           ? restClient_->postRead(url, call.body, response, httpCode, listing)
-                           : restClient_->post(url, call.body, response, httpCode, forget);
+    // Only a listing's answer that parses as the JSON its method reads is kept for the call.
+    const CMRESTClient::Readable readable = [&call](const std::string& answer) {
+        jsonxx::ParseError error = jsonxx::ParseError::None;
+        return listsInAnObject(call.method) ? jsonxx::Object().parse(answer, kAnswerLimits, error)
+                                            : jsonxx::Array().parse(answer, kAnswerLimits, error);
+    };
+    const int result =
+        createsObjects(call.method)
+            ? restClient_->postOnce(url, call.body, response, httpCode, forget)
+        : onlyLists(call.method)
+            ? restClient_->postRead(url, call.body, response, httpCode, listing, readable)
+            : restClient_->post(url, call.body, response, httpCode, forget);
     // Such an answer came from something other than the array (a login page, a proxy): the
     // call is not known to be done.
     if (result == 0 && answersNothing(call.method) && !nothingOrJson(response)) {

@@ -142,6 +142,10 @@ bool onlyLists(const std::string& method) {
     return kListings.count(method) != 0;
 }
 
+bool listsInAnObject(const std::string& method) {
+    return method == "listSharesByMountPoints";
+}
+
 bool listsDatasets(const std::string& method) {
     static const std::set<std::string> kDatasetListings = {
         "listLunsById", "listVolumes", "listShares", "listSharesByMountPoints", "listSnapshots",

@@ -71,6 +71,10 @@ bool createsObjects(const std::string& method);
 // change it.
 bool onlyLists(const std::string& method);
 
+// Whether the listing answers with a JSON object (shares by mount point); the others answer
+// with a JSON array.
+bool listsInAnObject(const std::string& method);
+
 // Whether the listing lists datasets (LUN ids, volumes, shares, snapshots): what a mapping
 // cannot change, so that a call keeps those answers across its mappings.
 bool listsDatasets(const std::string& method);

@@ -3,6 +3,7 @@
 // convention, array information, stored records, configuration, initiators and device lists.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -241,10 +242,15 @@ TEST_F(CopyServerHost, ContextTakesTheHostsSettingsOrTheDefaults) {
         {3, 2, 1, 3u, 2u, true, false},
         {0, 0, 0, 0u, 0u, false, false},
         {1000, 3600, 0, 1000u, 3600u, false, false},
-        // Settings that would keep a mount retrying for ever fall back to the defaults.
+        // A negative setting, which would keep a mount retrying for ever, falls back to the
+        // default; a larger one than the bound is held to the bound.
         {-1, 2, 0, 30u, 2u, false, true},
         {3, -1, 0, 3u, 60u, false, true},
-        {1001, 3601, 0, 30u, 60u, false, true},
+        {1001, 3601, 0, 1000u, 3600u, false, true},
+        {1200, 5, 0, 1000u, 5u, false, true},
+        {7, 86400, 0, 7u, 3600u, false, true},
+        {INT32_MAX, INT32_MAX, 0, 1000u, 3600u, false, true},
+        {INT32_MIN, INT32_MIN, 0, 30u, 60u, false, true},
     };
     for (const Configured& c : cases) {
         SCOPED_TRACE(std::to_string(c.retryCount) + "/" + std::to_string(c.retryInterval));
@@ -264,6 +270,22 @@ TEST_F(CopyServerHost, ContextTakesTheHostsSettingsOrTheDefaults) {
         EXPECT_EQ(fresh.getCopyContext()->getDiagLogging(), c.diagOn);
         EXPECT_EQ(fresh.getCopyContext()->getTargetGroup(), "tg-fc");
         EXPECT_EQ(configured.logged("WARNING : config [SMCONFIG_NAME_SNAP_OP_RETRY", 2), c.warned)
+            << configured.logText();
+        // Each setting not taken as configured is warned of, with the value taken instead.
+        const auto warning = [](const char* name, int32_t value, int most, unsigned int taken) {
+            return std::string("WARNING : config [") + name + " = " + std::to_string(value) +
+                   "] outside 0 to " + std::to_string(most) + ", using [" + std::to_string(taken) +
+                   "]";
+        };
+        EXPECT_EQ(configured.logged(warning("SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", c.retryCount, 1000,
+                                            c.expectedCount),
+                                    2),
+                  c.expectedCount != static_cast<unsigned int>(c.retryCount))
+            << configured.logText();
+        EXPECT_EQ(configured.logged(warning("SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC",
+                                            c.retryInterval, 3600, c.expectedInterval),
+                                    2),
+                  c.expectedInterval != static_cast<unsigned int>(c.retryInterval))
             << configured.logText();
     }
 }

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // The loop every batch export shares, end to end: what a failed request in the middle of a
 // call does to the requests after it, which request is told, that the batch step waits for a
-// call in which every request succeeded, and the mapping retries. Each scenario's whole host
-// log is compared with its golden transcript (tests/e2e/golden/).
+// call in which every request succeeded, what a batch step that runs out of memory keeps, and
+// the mapping retries. Each scenario's whole host log is compared with its golden transcript
+// (tests/e2e/golden/).
 #include <algorithm>
 #include <array>
+#include <new>
 
 #include "PluginSite.h"
 #include "Transcript.h"
@@ -90,7 +92,7 @@ void PrintTo(const Operation& op, std::ostream* out) {
     *out << op.exportName;
 }
 
-class BatchLoop : public PluginSite, public ::testing::WithParamInterface<Operation> {
+class ThreeRequests : public PluginSite {
 protected:
     // Three requests of the FC host brought to the state `name` starts from.
     Batch threeRequestsReadyFor(const std::string& name) {
@@ -101,6 +103,8 @@ protected:
         return batch;
     }
 };
+
+class BatchLoop : public ThreeRequests, public ::testing::WithParamInterface<Operation> {};
 
 TEST_P(BatchLoop, MiddleRequestFailing) {
     const Operation& op = GetParam();
@@ -142,6 +146,94 @@ TEST_P(BatchLoop, MiddleRequestFailing) {
 
 INSTANTIATE_TEST_SUITE_P(EveryBatchExport, BatchLoop, ::testing::ValuesIn(kOperations),
                          [](const ::testing::TestParamInfo<Operation>& info) {
+                             return std::string(info.param.exportName);
+                         });
+
+// Where the host runs out of memory in the batch step of a call of three requests.
+enum class Exhausted {
+    SecondRecord,  // taking the second request's record (setMetaData)
+    Rescan,        // rescanning its buses
+};
+
+struct StepOutOfMemory {
+    const char* exportName;
+    Exhausted exhausted;
+    KYSO::ResultCode result;
+    int32_t errorCode;
+    std::array<int32_t, 3> statuses;  // of the three requests after the call
+};
+
+// What the step did before memory ran out stands: the requests it was done for keep their
+// statuses and count as done; the others fail.
+const StepOutOfMemory kStepsOutOfMemory[] = {
+    {"kyso_snapDevices",
+     Exhausted::SecondRecord,
+     KYSO::RESULT_PARTIAL,
+     KYSO::ERROR_CREATE,
+     {KYSO::SNAP_CREATED, KYSO::SNAP_CREATE_FAILED, KYSO::SNAP_CREATE_FAILED}},
+    {"kyso_mapSnaps",
+     Exhausted::SecondRecord,
+     KYSO::RESULT_PARTIAL,
+     KYSO::ERROR_MOUNT,
+     {KYSO::SNAP_MOUNTED, KYSO::SNAP_MOUNT_FAILED, KYSO::SNAP_MOUNT_FAILED}},
+    // Every clone was unmapped before the rescan: as when the rescan fails, no unmount does.
+    {"kyso_unmapSnaps",
+     Exhausted::Rescan,
+     KYSO::RESULT_SUCCESS,
+     KYSO::ERROR_UNMOUNT,
+     {KYSO::SNAP_UNMOUNTED, KYSO::SNAP_UNMOUNTED, KYSO::SNAP_UNMOUNTED}},
+};
+
+void PrintTo(const StepOutOfMemory& row, std::ostream* out) {
+    *out << row.exportName;
+}
+
+class BatchStepOutOfMemory : public ThreeRequests,
+                             public ::testing::WithParamInterface<StepOutOfMemory> {};
+
+TEST_P(BatchStepOutOfMemory, KeepsWhatWasDoneAndFailsOnlyTheRest) {
+    const StepOutOfMemory& row = GetParam();
+    Batch batch = threeRequestsReadyFor(row.exportName);
+    if (HasFatalFailure()) {
+        return;
+    }
+    if (row.exhausted == Exhausted::SecondRecord) {
+        batch[1]->runOutOfMemoryNext(SnapOp::SetMetaData);
+    } else {
+        util.onRescan = [](const testhost::RescanRecord&) { throw std::bad_alloc(); };
+    }
+    const size_t firstRecords = batch[0]->metaDataWrites.size();
+
+    Transcript transcript(batch);
+    const KYSO::ResultCode result = call(row.exportName, batch);
+    transcript.outcome(result);
+
+    EXPECT_EQ(result, row.result) << transcript.text();
+    EXPECT_EQ(statuses(batch), std::vector<int32_t>(row.statuses.begin(), row.statuses.end()));
+    // The record of the first request was written before memory ran out and stays.
+    if (row.exhausted == Exhausted::SecondRecord) {
+        EXPECT_EQ(batch[0]->metaDataWrites.size(), firstRecords + 1);
+    }
+    // One line says so, on the request the loop ended on, which alone is told of a failure.
+    EXPECT_TRUE(batch[2]->logged("out of memory", 2)) << transcript.text();
+    const bool told = row.result != KYSO::RESULT_SUCCESS;
+    ASSERT_EQ(batch[2]->errors.size(), told ? 1u : 0u) << transcript.text();
+    if (told) {
+        EXPECT_EQ(batch[2]->errors[0].code, row.errorCode);
+        EXPECT_NE(batch[2]->errors[0].message.find("running out of memory"), std::string::npos)
+            << batch[2]->errors[0].message;
+    }
+    EXPECT_TRUE(batch[0]->errors.empty() && batch[1]->errors.empty()) << transcript.text();
+    // The transcript is the one with the call's memory on: without it, the mount asks the array
+    // for a listing the memory would answer, while all checked above comes out the same.
+    if (callMemoryOn()) {
+        expectGolden(std::string(row.exportName) + "-step-out-of-memory", transcript.text());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CreateMountAndUnmount, BatchStepOutOfMemory,
+                         ::testing::ValuesIn(kStepsOutOfMemory),
+                         [](const ::testing::TestParamInfo<StepOutOfMemory>& info) {
                              return std::string(info.param.exportName);
                          });
 

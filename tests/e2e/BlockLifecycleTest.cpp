@@ -3,7 +3,6 @@
 // array does not know, mount retries, two arrays in one call, Hyper-V unmounts, revert and
 // reconcile, partial failures and refused credentials.
 #include <algorithm>
-#include <cstdlib>
 
 #include "Model.h"
 #include "PluginSite.h"
@@ -76,9 +75,7 @@ TEST_F(BlockLifecycle, ThreeVolumesLiveThroughOneBatchOnAnArrayOfApi21) {
     // clone and after every clone. The lookup before the second clone of a project is
     // answered by the listing that found the first, since its mapping changed no listing of
     // datasets; without the call's memory it goes to the array.
-    const char* memory = std::getenv("KYSNAP_CALL_MEMORY");
-    const bool remembers = memory == nullptr || std::string(memory) != "off";
-    EXPECT_EQ(requestsOf(array, "listVolumes") - listingsBefore, remembers ? 5u : 6u);
+    EXPECT_EQ(requestsOf(array, "listVolumes") - listingsBefore, callMemoryOn() ? 5u : 6u);
     const auto clones = datasetsWith(array, "volumes", "name", std::string("MNT_") + kSnapName);
     ASSERT_EQ(clones.size(), 3u);
     const std::string sources[] = {preparedRecord("2.0", kOraData, "ora-data", "oracle"),

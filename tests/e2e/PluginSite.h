@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ using testhost::TestSnapInfo;
 using Batch = std::vector<TestSnapInfo*>;
 
 inline const char* const kSnapName = "KY-20261209T024100Z-1";
+
+// Whether the plug-in's calls remember array answers: not with KYSNAP_CALL_MEMORY=off, under
+// which the suite runs once more (e2e.WithoutCallMemory).
+inline bool callMemoryOn() {
+    const char* memory = std::getenv("KYSNAP_CALL_MEMORY");
+    return memory == nullptr || std::string(memory) != "off";
+}
 
 // A seed edit: esx-small becomes visible to db-host-fc too, so one FC host sees three volumes.
 inline void mapEsxSmallToDbHost(jsonxx::Object& seed) {

@@ -109,6 +109,21 @@ TEST(CallMemory, WhatACallRemembersAndWhatMakesItForget) {
     EXPECT_FALSE(memory::recall("b", "list", answer)) << "nothing outlives the call";
 }
 
+TEST(CallMemory, CredentialsDigestTellsEveryPairApartWithoutHoldingThePassword) {
+    using kyplatform::callmemory::credentialsDigest;
+    const std::string digest = credentialsDigest("admin", "s3cret");
+    // SHA-256 of the length-prefixed user and the password, in hex.
+    EXPECT_EQ(digest.size(), 64u);
+    EXPECT_EQ(digest.find_first_not_of("0123456789abcdef"), std::string::npos) << digest;
+    EXPECT_EQ(digest.find("s3cret"), std::string::npos);
+    EXPECT_EQ(credentialsDigest("admin", "s3cret"), digest);
+    EXPECT_NE(credentialsDigest("admin", "s3cres"), digest);
+    EXPECT_NE(credentialsDigest("operator", "s3cret"), digest);
+    // The same bytes split otherwise are other credentials.
+    EXPECT_NE(credentialsDigest("admins", "3cret"), digest);
+    EXPECT_NE(credentialsDigest("", "admins3cret"), digest);
+}
+
 struct Counted : SPBase {
     explicit Counted(int* deletions) : deletions_(deletions) {}
     ~Counted() override { ++*deletions_; }

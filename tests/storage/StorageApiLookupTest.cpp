@@ -42,7 +42,16 @@ TEST_F(VolumeLookup, VolumeIsFoundByLunIdAndItsFullSizeKept) {
 
 TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
     // What happens between two lookups of volumes of one project.
-    enum class Between { Nothing, Clone, Mapping, Unmapping, ShareAccess, Wait, FailedListing };
+    enum class Between {
+        Nothing,
+        Clone,
+        Mapping,
+        Unmapping,
+        ShareAccess,
+        Wait,
+        FailedListing,
+        NotJson,
+    };
     struct Case {
         const char* scenario;
         bool inCall;       // the lookups run inside one call's scope
@@ -64,6 +73,8 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
         {"a wait between makes the second lookup read afresh", true, false, Between::Wait, 2,
          false},
         {"a failed listing is not remembered", true, false, Between::FailedListing, 2, false},
+        {"a listing answered with something other than JSON is not remembered", true, false,
+         Between::NotJson, 2, false},
         {"outside a call nothing is remembered", false, false, Between::Nothing, 2, false},
         {"the memory switched off remembers nothing", true, true, Between::Nothing, 2, false},
     };
@@ -88,6 +99,9 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
         second[SOURCE_DEVICE_ID] = kLun;
         if (c.between == Between::FailedListing) {
             reply("listVolumes", 500, R"({"code":"EZEBI_BUSY","message":"busy"})");
+            EXPECT_EQ(api->getdevice(first), COPY_FAILED);
+        } else if (c.between == Between::NotJson) {
+            reply("listVolumes", 200, "<html><body>Please log in</body></html>");
             EXPECT_EQ(api->getdevice(first), COPY_FAILED);
         } else {
             ASSERT_EQ(api->getdevice(first), COPY_SUCCESS) << log();
@@ -125,6 +139,51 @@ TEST_F(VolumeLookup, ACallReadsAProjectListingOnceUntilItMayHaveChanged) {
         EXPECT_EQ(lookups, 2u);
         EXPECT_EQ(second[SOURCE_DEVICE_NAME], "vol1");
         EXPECT_EQ(second[SOURCE_DEVICE_SIZE], "5497558138880");
+    }
+}
+
+TEST_F(VolumeLookup, AnotherApiObjectOfTheArrayIsAnsweredFromMemoryOnlyWithTheSameCredentials) {
+    struct Case {
+        const char* scenario;
+        const char* user;
+        const char* password;
+        bool recalled;  // the second object is answered from the call's memory
+    };
+    const Case cases[] = {
+        {"the same credentials", "admin", "s3cret:pw", true},
+        {"a wrong password", "admin", "wrong", false},
+        {"another user", "operator", "s3cret:pw", false},
+    };
+    const std::string denied =
+        R"({"code":"EZEBI_ACCESS_DENIED","message":"Access Denied","details":null})";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        server.clearRequests();
+        const kyplatform::CallScope call;
+        reply("listSystemProperties", 200, R"(["m","v","2.1","0"])");
+        if (!c.recalled) {
+            reply("listSystemProperties", 401, denied);
+        }
+        CMTegileStorageAPI::Properties first, second;
+        ASSERT_EQ(api->getConfig(first), COPY_SUCCESS) << log();
+
+        std::string host = server.host();
+        std::string user = c.user;
+        std::string password = c.password;
+        testhost::TestSnapInfo otherLog;
+        CMTegileStorageAPI other(host, user, password, kRetryCount, kRetryInterval, false);
+        other.setLogger(&otherLog);
+        ASSERT_EQ(other.init(), COPY_SUCCESS) << otherLog.logText();
+        EXPECT_EQ(other.getConfig(second), c.recalled ? COPY_SUCCESS : COPY_ACCESS_DENIED)
+            << otherLog.logText();
+        const auto asked = server.requestsTo(path("listSystemProperties"));
+        ASSERT_EQ(asked.size(), c.recalled ? 1u : 2u) << otherLog.logText();
+        if (!c.recalled) {
+            EXPECT_EQ(asked[1].user, c.user);
+            EXPECT_EQ(asked[1].password, c.password);
+            EXPECT_TRUE(
+                otherLog.logged("access to array denied. please check array user credentials", 2));
+        }
     }
 }
 

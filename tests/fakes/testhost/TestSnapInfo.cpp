@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "TestSnapInfo.h"
 
+#include <new>
+
 #include "KYSOTypes.h"
 
 namespace testhost {
@@ -15,6 +17,12 @@ void TestSnapInfo::failNext(SnapOp op, int times) {
     }
 }
 
+void TestSnapInfo::runOutOfMemoryNext(SnapOp op) {
+    ScriptedAnswer answer;
+    answer.outOfMemory = true;
+    scripts_[op].push_back(answer);
+}
+
 int TestSnapInfo::callCount(SnapOp op) const {
     auto it = calls_.find(op);
     return it == calls_.end() ? 0 : it->second;
@@ -27,6 +35,9 @@ std::optional<ScriptedAnswer> TestSnapInfo::takeScript(SnapOp op) {
     }
     ScriptedAnswer answer = it->second.front();
     it->second.pop_front();
+    if (answer.outOfMemory) {
+        throw std::bad_alloc();
+    }
     return answer;
 }
 
@@ -136,6 +147,12 @@ const unsigned char* TestSnapInfo::getInquiryData(int32_t page) {
         return nullptr;
     }
     return HostRequest::getInquiryData(page);
+}
+
+void TestSnapInfo::setMetaData(int32_t kind, const char* text) {
+    count(SnapOp::SetMetaData);
+    takeScript(SnapOp::SetMetaData);  // a write has no answer to script; it may run out of memory
+    HostRequest::setMetaData(kind, text);
 }
 
 }  // namespace testhost

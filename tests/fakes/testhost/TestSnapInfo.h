@@ -36,12 +36,15 @@ enum class SnapOp {
     GetConfigString,
     GetSnapProperty,
     GetInquiryData,
+    SetMetaData,
 };
 
-// A scripted answer: the value returned, and for buffer-gets the size written back (when set).
+// A scripted answer: the value returned, and for buffer-gets the size written back (when set);
+// or, with `outOfMemory`, a std::bad_alloc thrown instead of any answer.
 struct ScriptedAnswer {
     int32_t answer = 1;
     std::optional<int16_t> size;
+    bool outOfMemory = false;
 };
 
 class TestSnapInfo : public hostkit::HostRequest {
@@ -54,6 +57,9 @@ public:
     void script(SnapOp op, int32_t answer, std::optional<int16_t> size = std::nullopt);
     // The next `times` calls of `op` fail with answer 1 (null for getInquiryData).
     void failNext(SnapOp op, int times = 1);
+    // The next call of `op` throws std::bad_alloc, as a host out of memory would, and does
+    // nothing else (a write is not recorded).
+    void runOutOfMemoryNext(SnapOp op);
     int callCount(SnapOp op) const;
 
     // ---- KYSO::SnapInfo, scripted ----
@@ -70,8 +76,10 @@ public:
     int32_t getConfigString(const char* name, char* buf, int16_t& size) override;
     int32_t getSnapProperty(int32_t id, std::string& value) override;
     const unsigned char* getInquiryData(int32_t page) override;
+    void setMetaData(int32_t kind, const char* text) override;
 
 private:
+    // The next scripted answer of `op`, if any; throws std::bad_alloc for an out-of-memory one.
     std::optional<ScriptedAnswer> takeScript(SnapOp op);
     void count(SnapOp op);
     // Counts `op`, then answers from its script if one is queued (writing a scripted size back),
