@@ -350,8 +350,8 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
     if (!isApiVersion(api)) {
         lines.fail(subject,
                    "API version \"" + api +
-                       "\" is no version number (digits and one dot); not "
-                       "supported",
+                       "\" is no version number (a decimal number such as 2.1, "
+                       "optionally with a patch level); not supported",
                    "make sure the address is an IntelliFlash array's management interface");
     } else if (!apiVersionAtLeast(api, "2.0")) {
         lines.fail(subject, "API version " + api + " is not supported",
