@@ -1030,6 +1030,41 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"prepare", kOraData},
          1,
          "prepare   the array refused the credentials; run kysnap check"},
+        {"a long API version is cut where check quotes it, its length stated",
+         [&] { apiVersion(std::string(50000, '9')); },
+         {"check"},
+         1,
+         "FAIL  array arr: API version \"" + std::string(200, '9') +
+             "... (50000 bytes in all)\" is no version number",
+         std::string(201, '9')},
+        {"a device is not blamed on the configuration when the array's targets cannot be read",
+         [&] {
+             arraysim::Fault failed;
+             failed.method = "listFCTargetGroups";
+             failed.remaining = -1;
+             simulator->faults().add(failed);
+         },
+         {"check"},
+         1,
+         "warn  device /dev/sim/600144F0C8A7B3D1E45F4A2B00010001: LUN "
+         "600144F0C8A7B3D1E45F4A2B00010001: cannot tell which array presents it (target id "
+         "\"wwn.2100001B32A1B2C3\"), because array arr: its FC target groups cannot be read "
+         "(the array answered HTTP 500); run kysnap check again once the array answers",
+         "add the [array NAME] section"},
+        {"a device is not blamed when the array cannot be asked about its LUN",
+         [&] {
+             arraysim::Fault failed;
+             failed.method = "listLunsById";
+             failed.remaining = -1;
+             simulator->faults().add(failed);
+         },
+         {"check"},
+         0,
+         "warn  device /dev/sim/600144F0C8A7B3D1E45F4A2B00010001: LUN "
+         "600144F0C8A7B3D1E45F4A2B00010001 on target wwn.2100001B32A1B2C3 of array arr (FC "
+         "target group default-fc-target-group): the array cannot be asked for it (the array "
+         "answered HTTP 500); run kysnap check again once the array answers",
+         "check which array presents this LUN"},
         {"escape sequences in the API version",
          [&] { apiVersion("\x1b]0;owned\x07\x1b[2J2.1"); },
          {"check"},

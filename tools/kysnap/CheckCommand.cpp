@@ -141,11 +141,24 @@ std::string whyFailed(const ApiAnswer& answer) {
     return "the array answered HTTP " + std::to_string(answer.status);
 }
 
+// At most this much of any one text the array sent is shown.
+constexpr size_t kShownArrayBytes = 200;
+
+// Array text as a check line quotes it: its first kShownArrayBytes bytes, and its length when
+// it is longer, so that no answer can flood the terminal (the line escapes it as it prints).
+std::string arrayText(const std::string& text) {
+    if (text.size() <= kShownArrayBytes) {
+        return text;
+    }
+    return text.substr(0, kShownArrayBytes) + "... (" + std::to_string(text.size()) +
+           " bytes in all)";
+}
+
 std::string joined(const jsonxx::Array& list) {
     std::string text;
     for (size_t i = 0; i < list.size(); ++i) {
         if (list.has<jsonxx::String>(i)) {
-            text += (text.empty() ? "" : ", ") + list.get<jsonxx::String>(i);
+            text += (text.empty() ? "" : ", ") + arrayText(list.get<jsonxx::String>(i));
         }
     }
     return text.empty() ? "none" : text;
@@ -158,8 +171,12 @@ struct ArrayTarget {
     std::string target;
 };
 
-void checkTargetGroups(CheckLines& lines, const std::string& subject, const ArrayProbe& probe,
-                       const HostConfig& config, std::vector<ArrayTarget>& targets) {
+// Lists the array's target groups and their targets into `targets`. Returns why some could
+// not be read ("" when all were).
+std::string checkTargetGroups(CheckLines& lines, const std::string& subject,
+                              const ArrayProbe& probe, const HostConfig& config,
+                              std::vector<ArrayTarget>& targets) {
+    std::string unread;
     bool configuredFound = !config.targetGroup || config.targetGroup->empty();
     for (const char* protocol : {"FC", "ISCSI"}) {
         const ApiAnswer groups = probe.call(
@@ -168,6 +185,8 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
         if (!groups.ok || !names.parse(groups.body)) {
             lines.fail(subject, std::string("the ") + protocol + " target groups cannot be read",
                        whyFailed(groups));
+            unread = std::string("its ") + protocol + " target groups cannot be read (" +
+                     whyFailed(groups) + ")";
             continue;
         }
         if (names.size() == 0) {
@@ -182,8 +201,8 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
             const ApiAnswer answer = probe.call("listTargetsInTargetGroup", quoted(group));
             jsonxx::Array members;
             if (answer.ok && members.parse(answer.body)) {
-                lines.ok(subject,
-                         std::string(protocol) + " target group " + group + ": " + joined(members));
+                lines.ok(subject, std::string(protocol) + " target group " + arrayText(group) +
+                                      ": " + joined(members));
                 for (size_t m = 0; m < members.size(); ++m) {
                     if (members.has<jsonxx::String>(m)) {
                         targets.push_back(
@@ -191,8 +210,10 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
                     }
                 }
             } else {
-                lines.fail(subject, "the targets of " + group + " cannot be read",
+                lines.fail(subject, "the targets of " + arrayText(group) + " cannot be read",
                            whyFailed(answer));
+                unread = "the targets of " + arrayText(group) + " cannot be read (" +
+                         whyFailed(answer) + ")";
             }
         }
     }
@@ -201,6 +222,7 @@ void checkTargetGroups(CheckLines& lines, const std::string& subject, const Arra
             subject, "target-group " + *config.targetGroup + " does not exist",
             "set target-group in [host] of " + config.path + " to one listed above, or remove it");
     }
+    return unread;
 }
 
 // An IntelliFlash device the host sees, identified as the plug-in will before vpd and
@@ -215,6 +237,7 @@ struct DeviceIdentity {
     std::string protocol;  // "FC" or "ISCSI", as the plug-in decides from the target id
     bool owned = false;    // a configured array lists the target
     bool volume = false;   // and the LUN is one of its volumes
+    bool asked = true;     // false when the owning array could not be asked about the LUN
     std::string verdict;   // what that array said
     LunIdentity identity;  // by its standard INQUIRY
 };
@@ -248,12 +271,13 @@ void judgeOnArray(DeviceIdentity& device, const ArrayProbe& probe, const std::st
     }
     device.owned = true;
     const std::string where = "target " + device.targetId + " of array " + arrayName + " (" +
-                              owner->protocol + " target group " + owner->group + ")";
+                              owner->protocol + " target group " + arrayText(owner->group) + ")";
     const ApiAnswer answer = probe.call("listLunsById", "[[\"" + device.lunId + "\"]]");
     jsonxx::Array volumes;
     if (!answer.ok || !volumes.parse(answer.body)) {
         device.verdict = "LUN " + device.lunId + " on " + where +
                          ": the array cannot be asked for it (" + whyFailed(answer) + ")";
+        device.asked = false;
         return;
     }
     if (volumes.size() != 1 || !volumes.has<jsonxx::Object>(0) ||
@@ -263,11 +287,14 @@ void judgeOnArray(DeviceIdentity& device, const ArrayProbe& probe, const std::st
     }
     device.volume = true;
     device.verdict = "LUN " + device.lunId + " is volume " +
-                     volumes.get<jsonxx::Object>(0).get<jsonxx::String>("datasetPath") + ", " +
-                     where;
+                     arrayText(volumes.get<jsonxx::Object>(0).get<jsonxx::String>("datasetPath")) +
+                     ", " + where;
 }
 
-void reportDevice(CheckLines& lines, const DeviceIdentity& device, const HostConfig& config) {
+// `unasked` names each configured array whose targets could not be read, and why: a device
+// none of the others presents may be one of theirs, so the configuration is not blamed.
+void reportDevice(CheckLines& lines, const DeviceIdentity& device, const HostConfig& config,
+                  const std::vector<std::string>& unasked) {
     const std::string subject = "device " + device.device;
     if (device.identity.kind == LunKind::OlderIntelliFlash) {
         lines.warn(subject, "LUN " + device.lunId + " is " + device.identity.text,
@@ -276,6 +303,17 @@ void reportDevice(CheckLines& lines, const DeviceIdentity& device, const HostCon
     } else if (!device.unreadable.empty()) {
         lines.fail(subject, "its page 0x83 cannot be read: " + device.unreadable,
                    "vpd and prepare need it; run kysnap check as root");
+    } else if (!device.owned && !unasked.empty()) {
+        std::string arrays;
+        for (const std::string& array : unasked) {
+            arrays += (arrays.empty() ? "" : "; ") + array;
+        }
+        lines.warn(subject,
+                   "LUN " + device.lunId + ": cannot tell which array presents it (target id \"" +
+                       device.targetId + "\"), because " + arrays,
+                   "run kysnap check again once the array answers");
+    } else if (!device.asked) {
+        lines.warn(subject, device.verdict, "run kysnap check again once the array answers");
     } else if (!device.owned) {
         lines.fail(subject,
                    "LUN " + device.lunId + ": its target id \"" + device.targetId + "\" names no " +
@@ -293,9 +331,11 @@ void reportDevice(CheckLines& lines, const DeviceIdentity& device, const HostCon
     }
 }
 
-void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConfig& config,
-                const std::vector<hostkit::Initiator>& initiators,
-                std::vector<DeviceIdentity>& devices) {
+// Checks one array and judges the devices against its targets. Returns why its targets could
+// not all be read ("" when they were).
+std::string checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConfig& config,
+                       const std::vector<hostkit::Initiator>& initiators,
+                       std::vector<DeviceIdentity>& devices) {
     const std::string subject = "array " + configured.name;
     ArrayAccess array{configured.name, configured.address, configured.user, "", configured.caFile};
     std::string why;
@@ -303,7 +343,7 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
         const std::string prefix = subject + ": ";
         lines.fail(subject, why.rfind(prefix, 0) == 0 ? why.substr(prefix.size()) : why,
                    "the [array " + configured.name + "] section of " + config.path + " names it");
-        return;
+        return subject + " was not asked: its password cannot be read";
     }
     ArrayProbe probe(array, kProbeSeconds);
     if (!probe.reach(why)) {
@@ -311,7 +351,7 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
                    "check address in " + config.path +
                        " and that the array's HTTPS port is "
                        "reachable from this host");
-        return;
+        return subject + " cannot be reached (" + why + ")";
     }
     lines.ok(subject, "reachable at " + array.address);
     std::vector<ReportLine> said;
@@ -320,7 +360,7 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
         lines.report(line, subject);
     }
     if (!accepted) {
-        return;
+        return subject + " was not asked: its certificate is not accepted";
     }
     const ApiAnswer version =
         probe.call("listSystemProperties", "[[\"ZEBI_API_VERSION\",\"ZEBI_API_MINOR_VERSION\"]]");
@@ -330,40 +370,41 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
                        (configured.passwordFile.empty() ? "variable " + configured.passwordEnv
                                                         : "file " + configured.passwordFile) +
                        ") in " + config.path);
-        return;
+        return subject + " refused the credentials";
     }
     if (!version.ok && !version.failure.empty() && version.status < 400) {
         lines.fail(subject, "its API version cannot be read: " + version.failure,
                    "make sure the address is the array's management interface and that it "
                    "answers in time");
-        return;
+        return subject + " did not answer (" + version.failure + ")";
     }
     jsonxx::Array values;
     if (!version.ok || !values.parse(version.body) || !values.has<jsonxx::String>(0)) {
         lines.fail(subject,
                    "no API version in its answer (HTTP " + std::to_string(version.status) + ")",
                    "make sure the address is an IntelliFlash array's management interface");
-        return;
+        return subject + " gave no usable answer (HTTP " + std::to_string(version.status) + ")";
     }
     lines.ok(subject, "credentials of user " + array.user + " accepted");
-    const std::string api = values.get<jsonxx::String>(0);
-    if (!isApiVersion(api)) {
+    const std::string versionText = values.get<jsonxx::String>(0);
+    const std::string api = arrayText(versionText);
+    if (!isApiVersion(versionText)) {
         lines.fail(subject,
                    "API version \"" + api +
                        "\" is no version number (a decimal number such as 2.1, "
                        "optionally with a patch level); not supported",
                    "make sure the address is an IntelliFlash array's management interface");
-    } else if (!apiVersionAtLeast(api, "2.0")) {
+    } else if (!apiVersionAtLeast(versionText, "2.0")) {
         lines.fail(subject, "API version " + api + " is not supported",
                    "upgrade the array: volumes need API 2.0, shares 2.1");
-    } else if (!apiVersionAtLeast(api, "2.1")) {
+    } else if (!apiVersionAtLeast(versionText, "2.1")) {
         lines.warn(subject, "API version " + api + ": volumes supported, NFS shares not",
                    "shares need API 2.1");
     } else {
         lines.ok(subject, "API version " + api + ": volumes and NFS shares supported");
     }
     std::vector<ArrayTarget> targets;
-    checkTargetGroups(lines, subject, probe, config, targets);
+    const std::string unread = checkTargetGroups(lines, subject, probe, config, targets);
     for (DeviceIdentity& device : devices) {
         judgeOnArray(device, probe, array.name, targets);
     }
@@ -378,10 +419,11 @@ void checkArray(CheckLines& lines, const ArrayConfig& configured, const HostConf
                                   " is in no initiator group yet; the plug-in makes one "
                                   "when it first maps a snapshot");
         } else {
-            lines.ok(subject,
-                     "initiator " + name + " is in initiator group " + bareText(group.body));
+            lines.ok(subject, "initiator " + name + " is in initiator group " +
+                                  arrayText(bareText(group.body)));
         }
     }
+    return unread.empty() ? std::string() : subject + ": " + unread;
 }
 
 // The HTTP client's own log lines during a check. Its request failures are what the check
@@ -515,11 +557,15 @@ int runCheck(const Options& options) {
     backend.reset();
     arrays.clear();
 
+    std::vector<std::string> unasked;
     for (const ArrayConfig& array : config.arrays) {
-        checkArray(lines, array, config, initiators, identities);
+        const std::string why = checkArray(lines, array, config, initiators, identities);
+        if (!why.empty()) {
+            unasked.push_back(why);
+        }
     }
     for (const DeviceIdentity& identity : identities) {
-        reportDevice(lines, identity, config);
+        reportDevice(lines, identity, config, unasked);
     }
     lines.finish();
     return lines.failed() ? 1 : 0;
