@@ -413,13 +413,20 @@ TEST_F(KysnapCli, ASnapshotWhoseAnswerWasLostIsRecordedSettledAndItsNameNeverReu
     expectRun({"delete", lost[0]});
     EXPECT_EQ(snapshotsOnArray(volume), 3);
 
-    // Refused before the array acted: reconcile finds nothing and drops the record.
+    // Refused before the array acted: reconcile finds nothing, but the array may still be at
+    // work on it until the settle time has passed; then the record goes.
     faultOnCreate(arraysim::FaultAction::Fail, false);
     expectRun({"snap", kOraData}, 1);
     const std::string refused = snapshotNames().back();
+    EXPECT_NE(expectRun({"reconcile", refused}).out.find("kept as unknown"), std::string::npos);
+    EXPECT_EQ(snapshotStates().back(), "unknown");
+    EXPECT_NE(expectRun({"map", refused}, 3).err.find("was not made completely"),
+              std::string::npos);
+    writeConfig("create-settle-seconds = 0\n");
     EXPECT_NE(expectRun({"reconcile", refused}).out.find("not on the array: record removed"),
               std::string::npos);
     EXPECT_EQ(snapshotNames(), Strings{both[1]});
+    writeConfig();
     expectRun({"snap", kOraData});
     EXPECT_NE(snapshotNames().back(), refused);
 
@@ -518,6 +525,21 @@ TEST_F(KysnapCli, AFullDiskNamesEverySnapshotTheCatalogDoesNotRecord) {
     EXPECT_EQ(snapshotStates(), (Strings{"creating", "creating"}));
     expectRun({"reconcile"});
     EXPECT_EQ(snapshotStates(), (Strings{"created", "created"}));
+
+    // Full before the call: nothing is made, and a script reading --json still gets an answer.
+    {
+        std::ofstream filler(small + "/filler");
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+    }
+    const CliRun refused = runner->run({"snap", kOraData, "--json"});
+    EXPECT_EQ(refused.status, 3) << refused.out << refused.err;
+    jsonxx::Object answer;
+    ASSERT_TRUE(answer.parse(refused.out)) << refused.out;
+    EXPECT_EQ(answer.get<jsonxx::Number>("exitStatus"), 3);
+    EXPECT_NE(answer.get<jsonxx::String>("error").find("no snapshot was made"), std::string::npos);
+    EXPECT_EQ(snapshotNames().size(), 2u);
 }
 
 TEST_F(KysnapCli, SnapshotCommandsSayWhatTheyDoAndWhatToDoNext) {
@@ -793,6 +815,22 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"list"},
          3,
          "kysnap.conf:2: retry-count must be a whole number"},
+        {"an FC initiator that is no port name",
+         [&] { writeConfig("", "[host]\nfc-initiators = 21:00:00:24:ff:3d:2a:10, 21:00:00:24\n"); },
+         {"list"},
+         3,
+         "kysnap.conf:2: fc-initiators: '21:00:00:24' is not an FC port name: 16 hex digits, "
+         "with or without ':' or wwn."},
+        {"an iSCSI initiator that is no iSCSI name",
+         [&] { writeConfig("", "[host]\niscsi-initiators = db01\n"); },
+         {"list"},
+         3,
+         "kysnap.conf:2: iscsi-initiators: 'db01' is not an iSCSI name"},
+        {"a settle time out of range",
+         [&] { writeConfig("", "[host]\ncreate-settle-seconds = -1\n"); },
+         {"list"},
+         3,
+         "kysnap.conf:2: create-settle-seconds must be a whole number from 0 to 86400"},
         {"unknown configuration key",
          [&] { writeConfig("colour = blue\n"); },
          {"check"},

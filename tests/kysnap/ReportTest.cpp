@@ -4,6 +4,7 @@
 // every attempt leaves the requests "mount failed" but lowers no count).
 #include <gtest/gtest.h>
 
+#include "Options.h"
 #include "Report.h"
 #include "VisibleText.h"
 
@@ -29,6 +30,33 @@ TEST(KysnapReport, ExitStatusNeverReportsAFailedRequestAsSuccess) {
             report.requests.push_back(outcome);
         }
         EXPECT_EQ(report.exitStatus(), c.exit) << "result " << c.result;
+    }
+}
+
+// A catalog that could not be saved after the array acted: the message names what the array
+// holds that the catalog lacks, and what settles or removes it.
+TEST(KysnapReport, AnUnsavedCatalogNamesWhatTheArrayHoldsAndHowToSettleIt) {
+    struct Case {
+        const char* operation;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"snap",
+         "recorded only as \"creating\" (kysnap reconcile settles them once the catalog "
+         "can be written): KY-1"},
+        {"map",
+         "mounted on the array but not recorded: KY-1 (clone MNT_KY-1: kysnap reconcile "
+         "records it once the catalog can be written, kysnap unmap KY-1 removes it)"},
+        {"delete", "done on the array but not recorded (kysnap reconcile settles them"},
+    };
+    for (const Case& c : cases) {
+        kysnap::OperationReport report;
+        report.operation = c.operation;
+        report.catalogError = "No space left on device";
+        report.unrecorded = {"KY-1"};
+        const std::string message = kysnap::notRecordedMessage(report);
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+        EXPECT_EQ(report.exitStatus(), kysnap::kExitNotRecorded);
     }
 }
 

@@ -17,6 +17,7 @@
 #include "Report.h"
 #include "Session.h"
 #include "SnapshotNames.h"
+#include "Unsettled.h"
 #include "VisibleText.h"
 #include "jsonxx.h"
 
@@ -66,7 +67,11 @@ struct Item {
     DeviceName device;
     std::string snapshot;  // the host's snapshot id ("" for vpd, prepare, unprepare)
     RecordState state = RecordState::Created;  // of the snapshot's record before the call
+    bool listedBefore = true;  // delete: the array listed the snapshot before the call
     std::unique_ptr<CliRequest> request;
+    // A record whose creation was not confirmed that the array turned out not to hold: whether
+    // its snapshot may still appear.
+    std::optional<SettleVerdict> settle;
 };
 
 std::string hostIdentifier(const Session& session) {
@@ -321,9 +326,11 @@ void record(Session& session, const Operation& operation, const Item& item, bool
         return;
     }
     if (item.state != RecordState::Created) {
-        // Only delete and reconcile get here. Not knowing is no reason to change the record.
-        const bool absent = request.status == KYSO::SNAP_UNAVAILABLE;
-        if (ok && (op == "delete" || absent)) {
+        // Only delete and reconcile get here. Not knowing is no reason to change the record,
+        // and neither is a snapshot the array may still make.
+        if (ok && item.settle && item.settle->mayStillAppear) {
+            kept->state = RecordState::Unknown;
+        } else if (ok && (op == "delete" || item.settle)) {
             catalog.eraseSnapshot(item.snapshot);
         } else if (ok) {
             kept->state = RecordState::Created;
@@ -343,6 +350,9 @@ void record(Session& session, const Operation& operation, const Item& item, bool
     }
     kept->status = request.status;
     kept->mountedDevice = op == "unmap" && ok ? "" : request.snapDevice;
+    if (op == "unmap" && ok) {
+        kept->clone.clear();
+    }
 }
 
 std::string detail(const Operation& operation, const Item& item, bool ok) {
@@ -363,10 +373,16 @@ std::string detail(const Operation& operation, const Item& item, bool ok) {
     if (op == "snap" && !ok && nameTakenOnArray(item)) {
         return "(the array holds another snapshot of this id, not this host's: no record kept)";
     }
+    if (ok && item.settle) {
+        return item.settle->mayStillAppear
+                   ? "(not on the array, but " + item.settle->why + ": kept as unknown; kysnap " +
+                         op + " " + item.snapshot + " settles it then)"
+                   : "(its creation had not finished and it is not on the array: record removed, "
+                     "as " +
+                         item.settle->why + ")";
+    }
     if (op == "reconcile" && ok && item.state != RecordState::Created) {
-        return request.status == KYSO::SNAP_UNAVAILABLE
-                   ? "(its creation had not finished and it is not on the array: record removed)"
-                   : "(its creation had not finished but it is on the array: now recorded)";
+        return "(its creation had not finished but it is on the array: now recorded)";
     }
     if (op == "reconcile" && ok && request.status != KYSO::SNAP_UNAVAILABLE) {
         return "(still on the array)";
@@ -411,19 +427,19 @@ bool isBatchCommand(const std::string& command) {
 int runBatchCommand(const Options& options) {
     const Operation* operation = findOperation(options.command);
     if (operation == nullptr) {
-        return cannotRun("unknown command " + options.command);
+        return cannotRun(options, "unknown command " + options.command);
     }
     std::string error;
     if (!hasArguments(*operation, options, error)) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     std::unique_ptr<Session> session = Session::open(options, {false, true, true, true}, error);
     if (!session) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     std::vector<Item> items;
     if (!makeItems(*session, *operation, items, error)) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     // The array takes a snapshot's clones with it, and a rollback the newer snapshots with
     // theirs: what would be lost is read and named before anything is asked of the array.
@@ -435,7 +451,7 @@ int runBatchCommand(const Options& options) {
             snapshots.push_back(item.snapshot);
         }
         if (!readDestroyPlan(*session, *destruction, snapshots, plan, error)) {
-            return cannotRun(error);
+            return cannotRun(options, error);
         }
         if (options.dryRun) {
             return printDryRun(plan, options);
@@ -443,9 +459,13 @@ int runBatchCommand(const Options& options) {
         if (!mayDestroy(plan, options)) {
             return 1;
         }
+        for (size_t i = 0; i < items.size(); ++i) {
+            items[i].listedBefore = plan.requests[i].found.snapshotListed;
+        }
     }
     if (std::string(operation->name) == "snap" && !recordIntents(*session, items, error)) {
-        return cannotRun("no snapshot was made, because the catalog cannot record them: " + error);
+        return cannotRun(options,
+                         "no snapshot was made, because the catalog cannot record them: " + error);
     }
 
     // The plug-in decides a call's protocol from its first request, so block devices and NFS
@@ -469,15 +489,31 @@ int runBatchCommand(const Options& options) {
     }
     report.result = combinedResult(results);
 
-    for (const Item& item : items) {
-        const bool left = std::string(operation->name) == "unmap" &&
-                          deviceLeftOnHost(*session->backend, item.request->snapDevice);
+    const std::string op = operation->name;
+    std::vector<std::string> problems;
+    for (Item& item : items) {
+        const bool left =
+            op == "unmap" && deviceLeftOnHost(*session->backend, item.request->snapDevice);
         const bool ok = succeeded(*operation, item) && !left;
+        const bool absent =
+            op == "delete" ? !item.listedBefore : item.request->status == KYSO::SNAP_UNAVAILABLE;
+        if (ok && item.state != RecordState::Created && absent) {
+            item.settle = settleVerdict(*session, *session->catalog.findSnapshot(item.snapshot));
+        }
         record(*session, *operation, item, ok);
         RequestOutcome outcome;
         outcome.snapshot = item.snapshot;
         outcome.device = item.device.given;
         outcome.status = item.request->status;
+        SnapshotRecord* kept = session->catalog.findSnapshot(item.snapshot);
+        std::string adopted;
+        if (op == "reconcile" && kept != nullptr) {
+            // What the catalog holds now, not what the plug-in found the request with.
+            outcome.status = kept->status;
+            if (ok && kept->state == RecordState::Created) {
+                adopted = adoptUnrecordedClone(*session, *kept, problems);
+            }
+        }
         outcome.hasStatus = std::string(operation->name) != "vpd" && !left;
         if (left) {
             // Unmapped on the array, yet not gone from the host: never reported "unmounted".
@@ -487,6 +523,11 @@ int runBatchCommand(const Options& options) {
         }
         outcome.succeeded = ok;
         outcome.detail = detail(*operation, item, ok);
+        if (!adopted.empty()) {
+            outcome.detail += (outcome.detail.empty() ? "" : " ") + std::string("(found ") +
+                              adopted + ", which no map recorded: now recorded; kysnap unmap " +
+                              item.snapshot + " removes it)";
+        }
         if (!ok) {
             outcome.failures = failureLines(*session, *item.request);
         }
@@ -497,6 +538,7 @@ int runBatchCommand(const Options& options) {
         }
     }
     report.hostProblems = session->backend->problems();
+    report.hostProblems.insert(report.hostProblems.end(), problems.begin(), problems.end());
     if (destruction == Destruction::Revert) {
         const std::vector<std::string> removed =
             forgetDestroyed(*session, plan, report.hostProblems);

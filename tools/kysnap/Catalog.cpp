@@ -17,7 +17,8 @@ namespace {
 constexpr int kFormat = 2;
 constexpr int kOldFormat = 1;
 
-const RecordState kStates[] = {RecordState::Creating, RecordState::Failed, RecordState::Created};
+const RecordState kStates[] = {RecordState::Creating, RecordState::Failed, RecordState::Created,
+                               RecordState::Unknown};
 
 // Reads members of the catalog's JSON, each check naming the member ("snapshots[3].status")
 // and what is wrong with it.
@@ -90,7 +91,8 @@ public:
                 return true;
             }
         }
-        return fail(where + ".state", "is \"" + name + "\", not creating, failed or created");
+        return fail(where + ".state",
+                    "is \"" + name + "\", not creating, failed, created or unknown");
     }
 
     bool object(const jsonxx::Object& parent, const std::string& where, const char* key,
@@ -118,7 +120,10 @@ bool readSnapshot(Reader& reader, const jsonxx::Object& entry, const std::string
     const std::initializer_list<const char*> members = {"name",          "device",        "array",
                                                         "metadata",      "transMetadata", "status",
                                                         "mountedDevice", "created",       "state"};
-    if (!reader.members(entry, where, format == kOldFormat ? oldMembers : members)) {
+    if (!reader.members(entry, where, format == kOldFormat ? oldMembers : members, {"clone"})) {
+        return false;
+    }
+    if (entry.kv_map().count("clone") != 0 && !reader.text(entry, where, "clone", record.clone)) {
         return false;
     }
     if (!reader.text(entry, where, "name", record.name) ||
@@ -150,6 +155,8 @@ const char* stateName(RecordState state) {
             return "creating";
         case RecordState::Failed:
             return "failed";
+        case RecordState::Unknown:
+            return "unknown";
         case RecordState::Created:
             break;
     }
@@ -201,6 +208,9 @@ std::string Catalog::toJson() const {
         entry.import("mountedDevice", record.mountedDevice);
         entry.import("created", record.created);
         entry.import("state", stateName(record.state));
+        if (!record.clone.empty()) {
+            entry.import("clone", record.clone);
+        }
         list.append(entry);
     }
     root.import("snapshots", list);

@@ -27,6 +27,10 @@ enum class RecordState {
     Creating,  // the plug-in was (or was about to be) asked; no answer was recorded
     Failed,    // the plug-in reported failure; the array may still hold the snapshot
     Created,   // the plug-in made it and wrote its metadata
+    // Not on the array when last asked, but its creation may still finish there (an array
+    // works on a request whose answer was lost): kept, its id reserved, until the array has
+    // had time to finish.
+    Unknown,
 };
 
 const char* stateName(RecordState state);
@@ -40,7 +44,10 @@ struct SnapshotRecord {
     std::string transMetadata;  // as the plug-in last wrote it
     int32_t status = 0;         // the request status the plug-in last set
     std::string mountedDevice;  // the host device (or NFS description) of the mounted copy
-    std::string created;        // UTC time of creation, ISO 8601
+    // A clone of the snapshot found on the array that no map recorded (a map killed or not
+    // saved): its dataset path, until an unmap removes it.
+    std::string clone;
+    std::string created;  // UTC time of creation, ISO 8601
     // Until Created, metadata and transMetadata are those of the prepared device, which with
     // the snapshot id is what the plug-in reads to find the snapshot on the array.
     RecordState state = RecordState::Created;

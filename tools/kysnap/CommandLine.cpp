@@ -141,6 +141,7 @@ const char kGeneral[] =
     "  esx-name = esx01            # where NFS clones are exported (default: host name)\n"
     "  retry-count = 10            # tries while mapped devices are awaited (default 30)\n"
     "  retry-interval = 6          # seconds between them (default 60)\n"
+    "  create-settle-seconds = 600 # how long a create whose answer was lost may still finish\n"
     "  diagnostic-logging = no     # yes: whole array answers in the plug-in's log\n"
     "  target-group = NAME         # the array target group clones are mapped through\n"
     "  fc-initiators = WWPN,...    # sim only: the host's initiators\n"

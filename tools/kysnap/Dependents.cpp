@@ -122,6 +122,7 @@ std::vector<LostClone> clonesOf(const jsonxx::Array& datasets, const SnapshotSou
             if (clone.path.empty()) {
                 clone.path = source.pool + "/Local/" + source.project + "/" + name;
             }
+            clone.luId = textMember(dataset, "luId");
             clone.origin = origin;
             clone.pluginMade = pluginMade;
             const auto record = records.find(origin);
@@ -293,6 +294,45 @@ bool findDependents(const Catalog& catalog, const ArrayAccess& array, const Snap
         judgeRevert(found);
     }
     return true;
+}
+
+Creation creationOnArray(const ArrayAccess& array, const SnapshotSource& source,
+                         const std::string& id) {
+    const ApiAnswer answer = ArrayProbe(array, 0).call(
+        source.share ? "getShareSnapshotCreationStatus" : "getVolumeSnapshotCreationStatus",
+        parameters({source.datasetPath(), id}));
+    if (!answer.ok) {
+        return answer.status == 404 && answer.body.find("does not exist") != std::string::npos
+                   ? Creation::NotKnown
+                   : Creation::Unanswered;
+    }
+    jsonxx::Object status;
+    if (!status.parse(answer.body) || !status.has<jsonxx::Number>("snapshotProgressStatus")) {
+        return Creation::Unanswered;
+    }
+    return status.get<jsonxx::Number>("snapshotProgressStatus") == 1 ? Creation::InProgress
+                                                                     : Creation::NotKnown;
+}
+
+bool pluginClone(const ArrayAccess& array, const SnapshotSource& source, const std::string& id,
+                 std::string& path, std::string& luId, std::string& error) {
+    error.clear();
+    jsonxx::Array datasets;
+    const Listing read =
+        arrayAnswer(array, source.share ? "listShares" : "listVolumes",
+                    parameters({source.pool, source.project, "true"}), datasets, error);
+    if (read != Listing::Read) {
+        return false;
+    }
+    const std::vector<LostClone> clones = clonesOf(datasets, source, {source.snapshotPath(id)}, {});
+    for (const LostClone& clone : clones) {
+        if (clone.pluginMade) {
+            path = clone.path;
+            luId = clone.luId;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> describeDependents(const Dependents& found, Destruction destruction) {

@@ -52,6 +52,7 @@ struct LostSnapshot {
 
 struct LostClone {
     std::string path;       // the clone's dataset path
+    std::string luId;       // a volume clone's LUN id, as the array lists it
     std::string origin;     // the snapshot it was made from
     std::string id;         // the catalog snapshot the plug-in made it for ("": none)
     std::string mountedAs;  // as the catalog records it ("": not recorded)
@@ -84,6 +85,21 @@ bool findDependents(const Catalog& catalog, const ArrayAccess& array, const Snap
 // read.
 bool listedSnapshots(const ArrayAccess& array, const std::string& datasetPath,
                      std::vector<std::string>& names, std::string& error);
+
+// What the array says of the creation of snapshot `id` of `source`.
+enum class Creation {
+    InProgress,  // its creation-status method answers "in progress"
+    NotKnown,    // it answers done or failed, or that there is no such snapshot
+    Unanswered,  // it cannot be asked, or answers what cannot be read
+};
+Creation creationOnArray(const ArrayAccess& array, const SnapshotSource& source,
+                         const std::string& id);
+
+// The clone the plug-in made of snapshot `id` of `source` ("MNT_" + id in the source's pool and
+// project), with its LUN id (empty for a share). False with `error` empty when there is none,
+// with `error` set when the array cannot be asked.
+bool pluginClone(const ArrayAccess& array, const SnapshotSource& source, const std::string& id,
+                 std::string& path, std::string& luId, std::string& error);
 
 // One line per loss and block, as shown before a delete or revert (no trailing newline).
 std::vector<std::string> describeDependents(const Dependents& found, Destruction destruction);

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -48,6 +49,34 @@ std::vector<std::string> splitList(const std::string& value) {
         }
     }
     return items;
+}
+
+// An FC port name as hosts write it: 16 hex digits, with or without ':' between the bytes, or
+// "wwn." and 16 hex digits.
+bool validPortName(const std::string& text) {
+    std::string digits = text.compare(0, 4, "wwn.") == 0 ? text.substr(4) : text;
+    if (digits.size() == 23) {
+        for (size_t i = 2; i < digits.size(); i += 3) {
+            if (digits[i] != ':') {
+                return false;
+            }
+        }
+        digits.erase(std::remove(digits.begin(), digits.end(), ':'), digits.end());
+    }
+    return digits.size() == 16 && std::all_of(digits.begin(), digits.end(), [](unsigned char c) {
+               return std::isxdigit(c) != 0;
+           });
+}
+
+// An iSCSI name: "iqn.", "eui." or "naa.", then letters, digits, '-', '.' and ':' (at most 223
+// characters in all).
+bool validIscsiName(const std::string& text) {
+    const std::string prefix = text.substr(0, 4);
+    return text.size() > 4 && text.size() <= 223 &&
+           (prefix == "iqn." || prefix == "eui." || prefix == "naa.") &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) {
+               return std::isalnum(c) != 0 || c == '-' || c == '.' || c == ':';
+           });
 }
 
 // Array names, users and addresses travel in the plug-in's key-value and list texts, where
@@ -255,6 +284,16 @@ private:
         return true;
     }
 
+    bool initiators(const std::string& key, const std::vector<std::string>& names,
+                    bool (*valid)(const std::string&), const char* form, std::string& error) {
+        for (const std::string& name : names) {
+            if (!valid(name)) {
+                return fail(error, key + ": '" + visibleText(name) + "' is not " + form);
+            }
+        }
+        return true;
+    }
+
     bool hostKey(const std::string& key, const std::string& value, std::string& error) {
         if (key == "backend") {
             if (value != "sim" && value != "linux") {
@@ -269,8 +308,14 @@ private:
             config_.hostName = value;
         } else if (key == "fc-initiators") {
             config_.fcInitiators = splitList(value);
+            return initiators(key, config_.fcInitiators, validPortName,
+                              "an FC port name: 16 hex digits, with or without ':' or wwn.", error);
         } else if (key == "iscsi-initiators") {
             config_.iscsiInitiators = splitList(value);
+            return initiators(key, config_.iscsiInitiators, validIscsiName,
+                              "an iSCSI name: iqn., eui. or naa., then letters, digits, '-', '.' "
+                              "and ':'",
+                              error);
         } else if (key == "esx-name") {
             if (!safeName(value)) {
                 return fail(error, "esx-name may hold only letters, digits, '-', '_' and '.'");
@@ -280,6 +325,8 @@ private:
             return number(key, value, 0, 1000, config_.retryCount, error);
         } else if (key == "retry-interval") {
             return number(key, value, 0, 3600, config_.retryInterval, error);
+        } else if (key == "create-settle-seconds") {
+            return number(key, value, 0, 86400, config_.createSettleSeconds, error);
         } else if (key == "diagnostic-logging") {
             if (value == "yes" || value == "on" || value == "true" || value == "1") {
                 config_.diagnosticLogging = true;

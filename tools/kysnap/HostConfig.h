@@ -9,6 +9,7 @@
 //   esx-name = esx01              # host NFS share clones are exported to (default: name)
 //   retry-count = 3               # mapping retries and array polling (plug-in default 30)
 //   retry-interval = 5            # seconds between them (plug-in default 60)
+//   create-settle-seconds = 600   # how long a lost create may still finish on the array
 //   diagnostic-logging = no       # whole array answers in the plug-in's log
 //   target-group = default-fc-target-group   # target group to map clones through
 //   pins-file = /etc/kysnap/kysnap.pins       # public-key pins of arrays (see Pins.h)
@@ -57,6 +58,11 @@ struct HostConfig {
     std::string esxName;
     std::optional<int> retryCount;
     std::optional<int> retryInterval;
+    // How long after a snapshot's create was sent the array may still make it, when the
+    // answer was lost: until then a record the array does not list is kept, as unknown.
+    std::optional<int> createSettleSeconds;
+    int settleSeconds() const { return createSettleSeconds.value_or(kDefaultSettleSeconds); }
+    static constexpr int kDefaultSettleSeconds = 600;
     std::optional<bool> diagnosticLogging;
     std::optional<std::string> targetGroup;
     std::string pinsFileKey;  // pins-file as written; empty when not given

@@ -5,6 +5,7 @@
 
 #include "RecordFields.h"
 #include "Session.h"
+#include "SnapshotNames.h"
 #include "StatusNames.h"
 #include "VisibleText.h"
 #include "jsonxx.h"
@@ -30,6 +31,13 @@ void importShared(jsonxx::Object& entry, const std::string& array, int32_t statu
     entry.import("statusCode", static_cast<jsonxx::Number>(status));
     entry.import("metadata", fieldsObject(metadata, MetadataKind::Metadata));
     entry.import("transMetadata", fieldsObject(transMetadata, MetadataKind::TransMetadata));
+}
+
+// When the array will have had time to finish creating the snapshot of an unknown record.
+std::string settleEnd(const Session& session, const SnapshotRecord& record) {
+    std::time_t sent = 0;
+    return parseIsoTime(record.created, sent) ? isoTime(sent + session.config.settleSeconds())
+                                              : "(its creation time cannot be read)";
 }
 
 void printJson(const Session& session) {
@@ -58,6 +66,12 @@ void printJson(const Session& session) {
         entry.import("mountedDevice", mountedCopyText(record.mountedDevice));
         entry.import("created", record.created);
         entry.import("state", stateName(record.state));
+        if (record.state == RecordState::Unknown) {
+            entry.import("mayAppearUntil", settleEnd(session, record));
+        }
+        if (!record.clone.empty()) {
+            entry.import("clone", visibleText(record.clone));
+        }
         snapshots.append(entry);
     }
     root.import("snapshots", snapshots);
@@ -93,12 +107,22 @@ int runList(const Options& options) {
         std::printf("  %s  %s on %s: %s", visibleText(record.name).c_str(),
                     visibleText(record.device).c_str(), visibleText(record.array).c_str(),
                     statusName(record.status).c_str());
-        if (record.state != RecordState::Created) {
+        if (record.state == RecordState::Unknown) {
+            std::printf(
+                " [unknown: not on the array when last asked, but its creation may still "
+                "finish there until %s: kysnap reconcile %s records it when it appears, "
+                "and removes the record after that time]",
+                settleEnd(*session, record).c_str(), visibleText(record.name).c_str());
+        } else if (record.state != RecordState::Created) {
             std::printf(" [%s: kysnap reconcile settles it]", stateName(record.state));
         }
         if (!record.mountedDevice.empty()) {
             std::printf(", mounted as %s",
                         visibleText(mountedCopyText(record.mountedDevice)).c_str());
+        }
+        if (!record.clone.empty()) {
+            std::printf(", clone %s on the array (no map recorded it: kysnap unmap %s removes it)",
+                        visibleText(record.clone).c_str(), visibleText(record.name).c_str());
         }
         // The metadata holds the array's names.
         std::printf("\n      metadata: %s\n",

@@ -163,6 +163,17 @@ std::string notRecordedMessage(const OperationReport& report) {
     if (report.unrecorded.empty()) {
         return message;
     }
+    if (report.operation == "map") {
+        // A clone is on the array for each, with no record of the mount.
+        message += "; mounted on the array but not recorded:";
+        for (const std::string& item : report.unrecorded) {
+            message += " " + item + " (clone MNT_" + item +
+                       ": kysnap reconcile records it once "
+                       "the catalog can be written, kysnap unmap " +
+                       item + " removes it)";
+        }
+        return message;
+    }
     message += report.operation == "snap"
                    ? "; made on the array but recorded only as \"creating\" (kysnap reconcile "
                      "settles them once the catalog can be written):"

@@ -36,4 +36,14 @@ std::string isoTime(std::time_t now) {
     return formatUtc(now, "%Y-%m-%dT%H:%M:%SZ");
 }
 
+bool parseIsoTime(const std::string& text, std::time_t& time) {
+    std::tm utc{};
+    const char* end = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    if (end == nullptr || *end != '\0') {
+        return false;
+    }
+    time = timegm(&utc);
+    return true;
+}
+
 }  // namespace kysnap

@@ -18,5 +18,7 @@ std::string newSnapshotName(std::time_t now, const std::string& last,
 
 // `now` as "2025-03-01T10:15:00Z".
 std::string isoTime(std::time_t now);
+// The time of an isoTime() text; false when `text` is not of that form.
+bool parseIsoTime(const std::string& text, std::time_t& time);
 
 }  // namespace kysnap
