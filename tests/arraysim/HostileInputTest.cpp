@@ -150,13 +150,8 @@ TEST(ArraySimHostileInputTest, IdleConnectionsDoNotDelayOtherClients) {
     ASSERT_TRUE(sim.started()) << sim.startError();
     std::vector<int> idle;
     for (int i = 0; i < 16; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(sim.simulator().port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
-        idle.push_back(fd);
+        idle.push_back(plainConnection(sim.simulator().port()));
+        ASSERT_GE(idle.back(), 0);
     }
     auto client = sim.newClient();
     const auto start = Clock::now();
