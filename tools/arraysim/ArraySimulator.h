@@ -49,9 +49,11 @@ struct SimulatorOptions {
     // directory's CA for `address`. `expiredCertificate` makes it one whose validity ended.
     std::vector<std::string> selfSignedNames;
     bool expiredCertificate = false;
-    int threads = 64;            // most connections served at once (one worker each)
-    int keepAliveSeconds = 5;    // an idle kept-alive connection is closed after this
-    int readTimeoutSeconds = 5;  // a handshake or request that stalls this long is dropped
+    int threads = 64;          // most requests answered at once (one worker each)
+    int keepAliveSeconds = 5;  // an idle kept-alive connection is closed after this
+    // The TLS handshake, and each request from its first byte to its last, must be done
+    // within this; else the connection is closed unanswered.
+    int readTimeoutSeconds = 5;
     int keepAliveMaxRequests = 100;
     size_t maxBodyBytes = kDefaultMaxBodyBytes;
     // Called from a server thread when POST /control/shutdown arrives.
