@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // Clients that send what no array client should: patterns built to crash or freeze a regular
 // expression engine, bodies over the bound or without a usable length, encodings the array does
-// not speak, over-long request lines, bytes that are not UTF-8, junk on the control routes,
-// idle connections, and a certificate directory others could write to. Every one gets a
-// prompt, accurate, valid answer, and the simulator goes on serving.
+// not speak, over-long request lines, framing two readers could take apart differently (two
+// lengths, a length and a chunked body, control bytes in headers), bytes that are not UTF-8,
+// junk on the control routes, idle connections, and a certificate directory others could
+// write to. Every one gets a prompt, accurate, valid answer, and the simulator goes on serving.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -27,6 +28,7 @@ namespace arraysim_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::string_literals;
 
 struct Hostile {
     std::string what;
@@ -65,6 +67,8 @@ std::string chunked(size_t total) {
 
 const std::string kLogs = "pool-a/Local/oracle/ora-logs";
 const std::string kPost = "POST /zebi/api/v2/listVolumes HTTP/1.1";
+// A listing that answers 200 to the body "[]", so that only the framing can refuse it.
+const std::string kPostGroups = "POST /zebi/api/v2/listFCTargetGroups HTTP/1.1";
 
 std::vector<Hostile> hostileRequests() {
     const std::string nested = std::string(50000, '(') + "a" + std::string(50000, ')');
@@ -99,6 +103,29 @@ std::vector<Hostile> hostileRequests() {
         {"another path", withHeaders("GET /zebi/api/v1/listVolumes HTTP/1.1", ""), 404, "No route",
          false},
         {"malformed request line", "NONSENSE\r\n\r\n", 400, "could not be read", false},
+        // Framing two readers of the same bytes could disagree on is refused, not guessed.
+        {"Content-Length headers with different values",
+         withHeaders(kPostGroups, "Content-Length: 2\r\nContent-Length: 40\r\n") + "[]", 400,
+         "Content-Length headers with different values", true},
+        {"Content-Length repeated with the same value",
+         withHeaders(kPostGroups, "Content-Length: 2\r\ncontent-length: 2\r\n") + "[]", 200,
+         "default-fc-target-group", false},
+        {"Content-Length with a chunked body",
+         withHeaders(kPostGroups, "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n") +
+             "2\r\n[]\r\n0\r\n\r\n",
+         400, "both a Content-Length and a Transfer-Encoding", true},
+        {"NUL byte in a header value",
+         withHeaders(kPostGroups, "X-Note: a\0b\r\nContent-Length: 2\r\n"s) + "[]", 400,
+         "control character", true},
+        {"NUL byte in a header name",
+         withHeaders(kPostGroups, "X-\0Note: a\r\nContent-Length: 2\r\n"s) + "[]", 400,
+         "control character", true},
+        {"escape byte in a header value",
+         withHeaders(kPostGroups, "X-Note: a\x1b[2Jb\r\nContent-Length: 2\r\n") + "[]", 400,
+         "control character", true},
+        {"tab in a header value",
+         withHeaders(kPostGroups, "X-Note: a\tb\r\nContent-Length: 2\r\n") + "[]", 200,
+         "default-fc-target-group", false},
         {"bytes that are not UTF-8, echoed",
          rawApiPost("listVolumes", "[\"pool-\xff\xfe\",\"x\",true]"), 404, "pool-\\\\xFF\\\\xFE",
          false},

@@ -12,6 +12,7 @@
 #include "ConnectionLoop.h"
 #include "ConnectionTracker.h"
 #include "ControlEndpoint.h"
+#include "RequestFraming.h"
 #include "SeedLoader.h"
 #include "SimulatorState.h"
 #include "TlsCertificate.h"
@@ -251,11 +252,14 @@ bool ArraySimulator::Impl::earlyRefusal(const httplib::Request& req, ApiError& e
     const bool hasLength = req.has_header("Content-Length");
     const bool validLength = hasLength && contentLength(req, length);
     const bool bodyFollows = chunked || length > 0 || (hasLength && !validLength);
-    closes = bodyFollows || (req.method == "POST" && !hasLength);
+    const std::string framing = framingProblem(req.headers);
+    closes = !framing.empty() || bodyFollows || (req.method == "POST" && !hasLength);
 
     const std::string encoding = toLower(req.get_header_value("Content-Encoding"));
     const std::string transfer = toLower(req.get_header_value("Transfer-Encoding"));
-    if (req.method != "GET" && req.method != "POST") {
+    if (!framing.empty()) {
+        error = requestError(400, "The request could not be read: " + framing);
+    } else if (req.method != "GET" && req.method != "POST") {
         error = requestError(405, req.method +
                                       " is not answered here; use POST (or GET for "
                                       "the listings without parameters)");

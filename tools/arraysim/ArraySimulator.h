@@ -6,8 +6,9 @@
 // Before a body is read, a request is refused (with the array's error model and its own
 // message) when its credentials are wrong (API only), its body is larger than maxBodyBytes, it
 // carries a Content-Encoding or a Transfer-Encoding other than chunked, a POST has no length,
-// or it goes to another path or uses another HTTP method; a refused request whose body was not
-// read ends its connection after the answer.
+// it goes to another path or uses another HTTP method, or its framing is ambiguous (see
+// framingProblem() in RequestFraming.h); a refused request whose body was not read, or whose
+// framing is ambiguous, ends its connection after the answer.
 //
 // Use: construct with options, start(), talk to https://<address>:<port()>/ trusting
 // caFile(), stop() (also done by the destructor). start() may be called once. Several
