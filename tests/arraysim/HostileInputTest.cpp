@@ -65,6 +65,14 @@ std::string chunked(size_t total) {
     return out + "0\r\n\r\n";
 }
 
+std::string repeated(const std::string& text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
 const std::string kLogs = "pool-a/Local/oracle/ora-logs";
 const std::string kPost = "POST /zebi/api/v2/listVolumes HTTP/1.1";
 // A listing that answers 200 to the body "[]", so that only the framing can refuse it.
@@ -103,6 +111,9 @@ std::vector<Hostile> hostileRequests() {
         {"another path", withHeaders("GET /zebi/api/v1/listVolumes HTTP/1.1", ""), 404, "No route",
          false},
         {"malformed request line", "NONSENSE\r\n\r\n", 400, "could not be read", false},
+        {"head that does not end within 64 KiB",
+         kPostGroups + "\r\nHost: 127.0.0.1\r\n" + repeated("X-Pad: 0123456789\r\n", 5000), 400,
+         "could not be read", true},
         // Framing two readers of the same bytes could disagree on is refused, not guessed.
         {"Content-Length headers with different values",
          withHeaders(kPostGroups, "Content-Length: 2\r\nContent-Length: 40\r\n") + "[]", 400,
