@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // Clients that send what no array client should: patterns built to crash or freeze a regular
 // expression engine, bodies over the bound or without a usable length, encodings the array does
-// not speak, over-long request lines, bytes that are not UTF-8, junk on the control routes,
-// idle connections, and a certificate directory others could write to. Every one gets a
-// prompt, accurate, valid answer, and the simulator goes on serving.
+// not speak, over-long request lines, framing two readers could take apart differently (two
+// lengths, a length and a chunked body, control bytes in headers), bytes that are not UTF-8,
+// junk on the control routes, idle connections, and a certificate directory others could
+// write to. Every one gets a prompt, accurate, valid answer, and the simulator goes on serving.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -27,6 +28,7 @@ namespace arraysim_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::string_literals;
 
 struct Hostile {
     std::string what;
@@ -63,8 +65,18 @@ std::string chunked(size_t total) {
     return out + "0\r\n\r\n";
 }
 
+std::string repeated(const std::string& text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
 const std::string kLogs = "pool-a/Local/oracle/ora-logs";
 const std::string kPost = "POST /zebi/api/v2/listVolumes HTTP/1.1";
+// A listing that answers 200 to the body "[]", so that only the framing can refuse it.
+const std::string kPostGroups = "POST /zebi/api/v2/listFCTargetGroups HTTP/1.1";
 
 std::vector<Hostile> hostileRequests() {
     const std::string nested = std::string(50000, '(') + "a" + std::string(50000, ')');
@@ -99,6 +111,32 @@ std::vector<Hostile> hostileRequests() {
         {"another path", withHeaders("GET /zebi/api/v1/listVolumes HTTP/1.1", ""), 404, "No route",
          false},
         {"malformed request line", "NONSENSE\r\n\r\n", 400, "could not be read", false},
+        {"head that does not end within 64 KiB",
+         kPostGroups + "\r\nHost: 127.0.0.1\r\n" + repeated("X-Pad: 0123456789\r\n", 5000), 400,
+         "could not be read", true},
+        // Framing two readers of the same bytes could disagree on is refused, not guessed.
+        {"Content-Length headers with different values",
+         withHeaders(kPostGroups, "Content-Length: 2\r\nContent-Length: 40\r\n") + "[]", 400,
+         "Content-Length headers with different values", true},
+        {"Content-Length repeated with the same value",
+         withHeaders(kPostGroups, "Content-Length: 2\r\ncontent-length: 2\r\n") + "[]", 200,
+         "default-fc-target-group", false},
+        {"Content-Length with a chunked body",
+         withHeaders(kPostGroups, "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n") +
+             "2\r\n[]\r\n0\r\n\r\n",
+         400, "both a Content-Length and a Transfer-Encoding", true},
+        {"NUL byte in a header value",
+         withHeaders(kPostGroups, "X-Note: a\0b\r\nContent-Length: 2\r\n"s) + "[]", 400,
+         "control character", true},
+        {"NUL byte in a header name",
+         withHeaders(kPostGroups, "X-\0Note: a\r\nContent-Length: 2\r\n"s) + "[]", 400,
+         "control character", true},
+        {"escape byte in a header value",
+         withHeaders(kPostGroups, "X-Note: a\x1b[2Jb\r\nContent-Length: 2\r\n") + "[]", 400,
+         "control character", true},
+        {"tab in a header value",
+         withHeaders(kPostGroups, "X-Note: a\tb\r\nContent-Length: 2\r\n") + "[]", 200,
+         "default-fc-target-group", false},
         {"bytes that are not UTF-8, echoed",
          rawApiPost("listVolumes", "[\"pool-\xff\xfe\",\"x\",true]"), 404, "pool-\\\\xFF\\\\xFE",
          false},
@@ -150,13 +188,8 @@ TEST(ArraySimHostileInputTest, IdleConnectionsDoNotDelayOtherClients) {
     ASSERT_TRUE(sim.started()) << sim.startError();
     std::vector<int> idle;
     for (int i = 0; i < 16; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(sim.simulator().port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
-        idle.push_back(fd);
+        idle.push_back(plainConnection(sim.simulator().port()));
+        ASSERT_GE(idle.back(), 0);
     }
     auto client = sim.newClient();
     const auto start = Clock::now();

@@ -96,6 +96,40 @@ TEST_F(ArraySimRequestTest, RawAndEscapedCharactersInValuesNeverBreakTheArray) {
     EXPECT_EQ(200, sim.call("listSystemProperties", "[[\"ZEBI_API_VERSION\"]]").status);
 }
 
+// Requests that arrive together, or a body sent only once "100 Continue" came, are each read
+// to their own end.
+TEST_F(ArraySimRequestTest, PipelinedRequestsAndContinuedBodiesAreEachAnswered) {
+    TlsConnection connection(sim.simulator().port(), sim.simulator().caFile());
+    ASSERT_TRUE(connection.ready());
+    std::string chunked = rawApiPost("listFCTargetGroups", "[]");
+    chunked.replace(chunked.find("Content-Length"), std::string::npos,
+                    "Transfer-Encoding: chunked\r\n\r\n1\r\n[\r\n1\r\n]\r\n0\r\n\r\n");
+    ASSERT_TRUE(connection.send(rawApiPost("listFCTargetGroups", "[]") + chunked +
+                                rawApiPost("noSuchMethod", "[1]") +
+                                rawApiPost("listFCTargetGroups", "")));
+    for (int status : {200, 200, 404, 200}) {
+        RawAnswer answer = connection.readAnswer(3000, false);
+        EXPECT_EQ(status, answer.status) << answer.headers << answer.body;
+    }
+
+    std::string post = rawApiPost("listFCTargetGroups", "[]");
+    post.insert(post.find("\r\n\r\n") + 2, "Expect: 100-continue\r\n");
+    const size_t body = post.find("\r\n\r\n") + 4;
+    ASSERT_TRUE(connection.send(post.substr(0, body)));
+    RawAnswer interim = connection.readAnswer(3000, false);
+    EXPECT_EQ(100, interim.status) << interim.headers;
+    ASSERT_TRUE(connection.send(post.substr(body)));
+    RawAnswer answer = connection.readAnswer(3000, false);
+    EXPECT_EQ(200, answer.status) << answer.headers;
+    EXPECT_TRUE(contains(answer.body, "default-fc-target-group")) << answer.body;
+
+    // Refused credentials are answered at once, with no "100 Continue" first.
+    std::string denied = post.substr(0, body);
+    denied.replace(denied.find("Basic ") + 6, 4, "AAAA");
+    ASSERT_TRUE(connection.send(denied));
+    EXPECT_EQ(401, connection.readAnswer(3000).status);
+}
+
 TEST_F(ArraySimRequestTest, SnapshotNamePatternSearchesOrMatchesTheWholeName) {
     const std::string path = "\"pool-a/Local/oracle/ora-data\"";
     auto list = [&](const std::string& pattern) {

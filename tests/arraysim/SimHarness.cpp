@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -94,26 +95,73 @@ CallResult SimHarness::control(const std::string& httpMethod, const std::string&
     return toResult(client_->Post(path.c_str(), body, "application/json"));
 }
 
-namespace {
+TlsConnection::TlsConnection(int port, const std::string& caFile, int timeoutMs) {
+    fd_ = plainConnection(port);
+    if (fd_ < 0) {
+        return;
+    }
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    context_ = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_load_verify_locations(context_, caFile.c_str(), nullptr);
+    SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+    ssl_ = SSL_new(context_);
+    ready_ = SSL_set_fd(ssl_, fd_) == 1 && SSL_connect(ssl_) == 1;
+}
+
+TlsConnection::~TlsConnection() {
+    SSL_free(ssl_);
+    SSL_CTX_free(context_);
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+bool TlsConnection::send(const std::string& bytes) {
+    for (size_t sent = 0; sent < bytes.size();) {
+        int n = SSL_write(ssl_, bytes.data() + sent,
+                          static_cast<int>(std::min<size_t>(bytes.size() - sent, 65536)));
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool TlsConnection::closedBySimulator(int waitMs) {
+    pollfd readable{fd_, POLLIN, 0};
+    if (poll(&readable, 1, waitMs) <= 0) {
+        return false;
+    }
+    // Readable may also mean a record that is not whole yet, or a session ticket.
+    timeval wait{waitMs / 1000, (std::max(waitMs, 1) % 1000) * 1000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte;
+    int n = SSL_peek(ssl_, &byte, 1);
+    return n <= 0 && SSL_get_error(ssl_, n) != SSL_ERROR_WANT_READ;
+}
 
 // Reads until a whole answer (headers and Content-Length bytes) is in, the peer closes, or
 // the deadline passes.
-void readAnswer(SSL* ssl, int fd, std::chrono::steady_clock::time_point deadline,
-                RawAnswer& answer) {
+RawAnswer TlsConnection::readAnswer(int timeoutMs, bool probeClose) {
+    RawAnswer answer;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string text;
     char buffer[16384];
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::microseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            return;
+            return answer;
         }
         timeval wait{static_cast<time_t>(left.count() / 1000000),
                      static_cast<suseconds_t>(left.count() % 1000000)};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        int n = SSL_read(ssl, buffer, sizeof buffer);
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        int n = SSL_read(ssl_, buffer, sizeof buffer);
         if (n <= 0) {
-            answer.closed = SSL_get_error(ssl, n) != SSL_ERROR_WANT_READ;
+            answer.closed = SSL_get_error(ssl_, n) != SSL_ERROR_WANT_READ;
             break;
         }
         text.append(buffer, static_cast<size_t>(n));
@@ -128,10 +176,7 @@ void readAnswer(SSL* ssl, int fd, std::chrono::steady_clock::time_point deadline
         }
         if (text.size() >= end + 4 + length) {
             // Whether the connection ends after the answer.
-            timeval probe{0, 100000};
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &probe, sizeof probe);
-            int more = SSL_read(ssl, buffer, sizeof buffer);
-            answer.closed = more <= 0 && SSL_get_error(ssl, more) != SSL_ERROR_WANT_READ;
+            answer.closed = probeClose && closedBySimulator(100);
             break;
         }
     }
@@ -141,45 +186,35 @@ void readAnswer(SSL* ssl, int fd, std::chrono::steady_clock::time_point deadline
         answer.headers = text.substr(0, end);
         answer.body = text.substr(end + 4);
     }
+    return answer;
 }
 
-}  // namespace
-
-RawAnswer rawExchange(int port, const std::string& caFile, const std::string& request,
-                      int timeoutMs) {
-    RawAnswer answer;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+int plainConnection(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    // Also bounds connect().
+    timeval wait{3, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr);
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    SSL* ssl = SSL_new(context);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        SSL_set_fd(ssl, fd) == 1 && SSL_connect(ssl) == 1) {
-        // The simulator may answer and close before all is sent; the answer still counts.
-        for (size_t sent = 0; sent < request.size();) {
-            int n = SSL_write(ssl, request.data() + sent,
-                              static_cast<int>(std::min<size_t>(request.size() - sent, 65536)));
-            if (n <= 0) {
-                break;
-            }
-            sent += static_cast<size_t>(n);
-        }
-        readAnswer(ssl, fd, deadline, answer);
-    } else {
-        ADD_FAILURE() << "no TLS connection to the simulator";
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        fd = -1;
     }
-    SSL_free(ssl);
-    SSL_CTX_free(context);
-    close(fd);
-    return answer;
+    return fd;
+}
+
+RawAnswer rawExchange(int port, const std::string& caFile, const std::string& request,
+                      int timeoutMs) {
+    TlsConnection connection(port, caFile, timeoutMs);
+    if (!connection.ready()) {
+        ADD_FAILURE() << "no TLS connection to the simulator";
+        return RawAnswer();
+    }
+    // The simulator may answer and close before all is sent; the answer still counts.
+    connection.send(request);
+    return connection.readAnswer(timeoutMs);
 }
 
 std::string rawApiPost(const std::string& method, const std::string& body) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include <memory>
 #include <string>
@@ -31,6 +32,35 @@ struct RawAnswer {
     std::string body;
     bool closed = false;  // the simulator closed the connection after the answer
 };
+
+// A TLS connection to the simulator (its CA trusted) that sends exactly the bytes it is given;
+// each call waits at most `timeoutMs` for the socket.
+class TlsConnection {
+public:
+    TlsConnection(int port, const std::string& caFile, int timeoutMs = 3000);
+    ~TlsConnection();
+    TlsConnection(const TlsConnection&) = delete;
+    TlsConnection& operator=(const TlsConnection&) = delete;
+
+    bool ready() const { return ready_; }  // connected, and the handshake done
+    // False when not all could be sent (the simulator may have answered and closed).
+    bool send(const std::string& bytes);
+    // Reads one answer, waiting at most `timeoutMs` in all; then, with `probeClose`, waits
+    // briefly to see whether the simulator closes the connection.
+    RawAnswer readAnswer(int timeoutMs, bool probeClose = true);
+    // Whether the simulator has closed the connection, looking for at most `waitMs`.
+    bool closedBySimulator(int waitMs);
+
+private:
+    int fd_ = -1;
+    SSL_CTX* context_ = nullptr;
+    SSL* ssl_ = nullptr;
+    bool ready_ = false;
+};
+
+// A TCP connection to the simulator's port on 127.0.0.1 that sends nothing (no TLS
+// handshake); -1 when it cannot connect.
+int plainConnection(int port);
 
 // Sends `request` exactly as given over a new TLS connection and reads one answer, waiting at
 // most `timeoutMs` in all.

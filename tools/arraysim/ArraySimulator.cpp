@@ -2,20 +2,63 @@
 #include "ArraySimulator.h"
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 #include <signal.h>
-#include <sys/socket.h>
 
-#include <thread>
+#include <limits>
 
 #include "ApiEndpoint.h"
 #include "CertDirectory.h"
+#include "ConnectionLoop.h"
 #include "ConnectionTracker.h"
 #include "ControlEndpoint.h"
+#include "RequestFraming.h"
 #include "SeedLoader.h"
 #include "SimulatorState.h"
 #include "TlsCertificate.h"
 
 namespace arraysim {
+
+namespace {
+
+// The HTTP library's request handling (parsing, routing, answers) without its own accept
+// loop, which holds a thread for every open connection, idle or trickling: ConnectionLoop
+// receives each request whole and hands it to this.
+class RequestServer : public httplib::Server {
+public:
+    // The library writes answers only while it has a listening socket (and stops once that
+    // is closed); it has none of its own here, so it is told with a stand-in value that is
+    // never used as a descriptor.
+    void setServing(bool serving) {
+        svr_sock_ = serving ? std::numeric_limits<socket_t>::max() : INVALID_SOCKET;
+    }
+    bool serve(httplib::Stream& stream, bool closeConnection, bool& connectionClosed,
+               const std::function<void(httplib::Request&)>& setup) {
+        return process_request(stream, closeConnection, connectionClosed, setup);
+    }
+};
+
+// A server context for the certificate (with its chain) and key; null when they do not fit.
+SSL_CTX* newServerContext(const std::string& certFile, const std::string& keyFile) {
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (context == nullptr) {
+        return nullptr;
+    }
+    SSL_CTX_set_options(context,
+                        SSL_OP_NO_COMPRESSION | SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    // Idle connections keep no TLS buffers.
+    SSL_CTX_set_mode(context, SSL_MODE_RELEASE_BUFFERS);
+    if (SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(context) != 1) {
+        SSL_CTX_free(context);
+        return nullptr;
+    }
+    return context;
+}
+
+}  // namespace
 
 struct ArraySimulator::Impl {
     explicit Impl(SimulatorOptions o) : options(std::move(o)), tracker(state.counters) {}
@@ -23,18 +66,22 @@ struct ArraySimulator::Impl {
     bool loadState(std::string& error);
     bool prepareCertificates(std::string& error);
     void installRoutes();
-    // Answers a request that must not get further, before its body is read; false when the
-    // request may go on.
+    // Why a request is answered before its body is read (`error`); false when it may go on.
+    // `closes`: the connection ends after that answer (a body that was not read may follow,
+    // or the framing cannot be trusted).
+    bool earlyRefusal(const httplib::Request& req, ApiError& error, bool& closes);
+    // Answers such a request; false when the request may go on.
     bool refuseEarly(const httplib::Request& req, httplib::Response& res);
+    void release();
     // Reads the body of a POST, up to the bound; false with `failure` set otherwise.
     bool readBody(const httplib::ContentReader& reader, std::string& body, ApiError& failure);
 
     SimulatorOptions options;
     SimulatorState state;
-    ConnectionTracker tracker;  // outlives the server below
-    std::unique_ptr<httplib::SSLServer> server;
-    std::thread listener;
-    int listenSocket = -1;
+    ConnectionTracker tracker;  // outlives the context below
+    SSL_CTX* context = nullptr;
+    std::unique_ptr<RequestServer> server;
+    std::unique_ptr<ConnectionLoop> connections;
     int port = 0;
     bool started = false;
     std::string caFile;
@@ -196,7 +243,8 @@ std::string transportMessage(int status, size_t maxBodyBytes) {
 
 }  // namespace
 
-bool ArraySimulator::Impl::refuseEarly(const httplib::Request& req, httplib::Response& res) {
+bool ArraySimulator::Impl::earlyRefusal(const httplib::Request& req, ApiError& error,
+                                        bool& closes) {
     const bool api = startsWith(req.path, kApiPrefix);
     const bool control = startsWith(req.path, kControlPrefix);
     const bool chunked = req.has_header("Transfer-Encoding");
@@ -204,11 +252,14 @@ bool ArraySimulator::Impl::refuseEarly(const httplib::Request& req, httplib::Res
     const bool hasLength = req.has_header("Content-Length");
     const bool validLength = hasLength && contentLength(req, length);
     const bool bodyFollows = chunked || length > 0 || (hasLength && !validLength);
+    const std::string framing = framingProblem(req.headers);
+    closes = !framing.empty() || bodyFollows || (req.method == "POST" && !hasLength);
 
-    ApiError error;
     const std::string encoding = toLower(req.get_header_value("Content-Encoding"));
     const std::string transfer = toLower(req.get_header_value("Transfer-Encoding"));
-    if (req.method != "GET" && req.method != "POST") {
+    if (!framing.empty()) {
+        error = requestError(400, "The request could not be read: " + framing);
+    } else if (req.method != "GET" && req.method != "POST") {
         error = requestError(405, req.method +
                                       " is not answered here; use POST (or GET for "
                                       "the listings without parameters)");
@@ -235,6 +286,17 @@ bool ArraySimulator::Impl::refuseEarly(const httplib::Request& req, httplib::Res
     } else {
         return false;
     }
+    return true;
+}
+
+bool ArraySimulator::Impl::refuseEarly(const httplib::Request& req, httplib::Response& res) {
+    ApiError error;
+    bool closes = false;
+    if (!earlyRefusal(req, error, closes)) {
+        return false;
+    }
+    const bool api = startsWith(req.path, kApiPrefix);
+    const bool control = startsWith(req.path, kControlPrefix);
     Reply reply;
     bool challenge = false;
     if (api) {
@@ -249,7 +311,7 @@ bool ArraySimulator::Impl::refuseEarly(const httplib::Request& req, httplib::Res
         error.details = req.method + " " + req.path;
         reply = errorReply(error);
     }
-    if (bodyFollows || (req.method == "POST" && !hasLength)) {
+    if (closes) {
         setReplyAndClose(res, reply, challenge);
     } else {
         setReply(res, reply, challenge);
@@ -364,57 +426,53 @@ bool ArraySimulator::start(std::string& error) {
         return false;
     }
     signal(SIGPIPE, SIG_IGN);
-    d.server = std::make_unique<httplib::SSLServer>(d.certFile.c_str(), d.keyFile.c_str());
-    if (!d.server->is_valid()) {
+    d.context = newServerContext(d.certFile, d.keyFile);
+    if (d.context == nullptr) {
         error = "cannot use the certificate " + d.certFile + " with the key " + d.keyFile;
-        d.server.reset();
         return false;
     }
-    d.tracker.install(d.server->ssl_context());
-    const size_t workers = static_cast<size_t>(std::max(1, d.options.threads));
-    d.server->new_task_queue = [&d, workers] { return d.tracker.newTaskQueue(workers); };
-    // Answers go out at once, as from an array; without this each call waits out Nagle's
-    // algorithm against the client's delayed acknowledgement.
-    d.server->set_tcp_nodelay(true);
+    d.tracker.install(d.context);
+    d.server = std::make_unique<RequestServer>();
+    d.server->setServing(true);
+    // Advertised in the answers' Keep-Alive header; the loop below enforces them.
     d.server->set_keep_alive_timeout(std::max(1, d.options.keepAliveSeconds));
-    d.server->set_read_timeout(std::max(1, d.options.readTimeoutSeconds), 0);
     d.server->set_keep_alive_max_count(
         static_cast<size_t>(std::max(1, d.options.keepAliveMaxRequests)));
     d.installRoutes();
-    // SO_REUSEADDR only: with the library's default SO_REUSEPORT a second simulator could bind
-    // the same port and silently take half of the connections.
-    d.server->set_socket_options([&d](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (d.listenSocket < 0) {
-            d.listenSocket = sock;
-        }
-    });
 
-    if (d.options.port == 0) {
-        d.port = d.server->bind_to_any_port(d.options.address);
-    } else {
-        d.port = d.server->bind_to_port(d.options.address, d.options.port) ? d.options.port : -1;
-    }
+    ConnectionLoop::Settings settings;
+    settings.workers = static_cast<size_t>(std::max(1, d.options.threads));
+    settings.requestDeadline = std::chrono::seconds(std::max(1, d.options.readTimeoutSeconds));
+    settings.keepAlive = std::chrono::seconds(std::max(1, d.options.keepAliveSeconds));
+    settings.maxRequestsPerConnection =
+        static_cast<size_t>(std::max(1, d.options.keepAliveMaxRequests));
+    settings.maxBodyBytes = d.options.maxBodyBytes;
+    d.connections = std::make_unique<ConnectionLoop>(
+        d.context, d.state.counters, settings,
+        [&d](const httplib::Request& req) {
+            ApiError unused;
+            bool closes = false;
+            return d.earlyRefusal(req, unused, closes);
+        },
+        [&d](httplib::Stream& stream, bool closeConnection, bool& connectionClosed,
+             const std::function<void(httplib::Request&)>& setup) {
+            return d.server->serve(stream, closeConnection, connectionClosed, setup);
+        });
+    d.port = d.connections->listen(d.options.address, d.options.port, kListenBacklog, error);
     if (d.port <= 0) {
-        error = "cannot listen on " + d.options.address + ":" + std::to_string(d.options.port);
-        d.server.reset();
+        d.release();
         return false;
     }
-    // The library listens with a backlog of 5; a burst of connections beyond that would have
-    // its handshakes dropped and retried a second later.
-    ::listen(d.listenSocket, kListenBacklog);
-    d.listener = std::thread([&d] { d.server->listen_after_bind(); });
+    d.connections->start();
     d.started = true;
-    for (int waited = 0; !d.server->is_running(); ++waited) {
-        if (waited == 5000) {
-            stop();
-            error = "the server did not start listening";
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     return true;
+}
+
+void ArraySimulator::Impl::release() {
+    connections.reset();
+    server.reset();
+    SSL_CTX_free(context);
+    context = nullptr;
 }
 
 void ArraySimulator::stop() {
@@ -424,12 +482,11 @@ void ArraySimulator::stop() {
     }
     d.started = false;
     d.state.stopping.stop();
-    d.server->stop();
+    // Connections in a worker are cut first, so that none waits for a client to read.
+    d.server->setServing(false);
     d.tracker.shutdownAll();
-    if (d.listener.joinable()) {
-        d.listener.join();
-    }
-    d.server.reset();
+    d.connections->stop();
+    d.release();
 }
 
 int ArraySimulator::port() const {

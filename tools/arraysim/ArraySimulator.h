@@ -6,8 +6,9 @@
 // Before a body is read, a request is refused (with the array's error model and its own
 // message) when its credentials are wrong (API only), its body is larger than maxBodyBytes, it
 // carries a Content-Encoding or a Transfer-Encoding other than chunked, a POST has no length,
-// or it goes to another path or uses another HTTP method; a refused request whose body was not
-// read ends its connection after the answer.
+// it goes to another path or uses another HTTP method, or its framing is ambiguous (see
+// framingProblem() in RequestFraming.h); a refused request whose body was not read, or whose
+// framing is ambiguous, ends its connection after the answer.
 //
 // Use: construct with options, start(), talk to https://<address>:<port()>/ trusting
 // caFile(), stop() (also done by the destructor). start() may be called once. Several
@@ -49,9 +50,11 @@ struct SimulatorOptions {
     // directory's CA for `address`. `expiredCertificate` makes it one whose validity ended.
     std::vector<std::string> selfSignedNames;
     bool expiredCertificate = false;
-    int threads = 64;            // most connections served at once (one worker each)
-    int keepAliveSeconds = 5;    // an idle kept-alive connection is closed after this
-    int readTimeoutSeconds = 5;  // a handshake or request that stalls this long is dropped
+    int threads = 64;          // most requests answered at once (one worker each)
+    int keepAliveSeconds = 5;  // an idle kept-alive connection is closed after this
+    // The TLS handshake, and each request from its first byte to its last, must be done
+    // within this; else the connection is closed unanswered.
+    int readTimeoutSeconds = 5;
     int keepAliveMaxRequests = 100;
     size_t maxBodyBytes = kDefaultMaxBodyBytes;
     // Called from a server thread when POST /control/shutdown arrives.

@@ -1,81 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ConnectionTracker.h"
 
-#include <httplib.h>
 #include <sys/socket.h>
 
-#include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <thread>
-#include <vector>
-
 namespace arraysim {
-
-namespace {
-
-// Starts a worker for a connection when none is idle, up to the maximum; beyond it
-// connections wait for a free worker. On shutdown the workers finish the queued connections
-// (the server has stopped, so each one is closed at once) and are joined.
-class WorkerPool : public httplib::TaskQueue {
-public:
-    WorkerPool(size_t maxWorkers, Counters& counters)
-        : maxWorkers_(std::max<size_t>(1, maxWorkers)), counters_(counters) {}
-    ~WorkerPool() override { shutdown(); }
-
-    void enqueue(std::function<void()> job) override {
-        counters_.connection();
-        std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (jobs_.size() > idle_ && workers_.size() < maxWorkers_) {
-            workers_.emplace_back([this] { run(); });
-        }
-        ready_.notify_one();
-    }
-
-    void shutdown() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        ready_.notify_all();
-        // No job is queued any more once the server has stopped listening.
-        for (std::thread& worker : workers_) {
-            if (worker.joinable()) {
-                worker.join();
-            }
-        }
-    }
-
-private:
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            ++idle_;
-            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            --idle_;
-            if (jobs_.empty()) {
-                return;
-            }
-            std::function<void()> job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-        }
-    }
-
-    const size_t maxWorkers_;
-    Counters& counters_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> jobs_;
-    std::vector<std::thread> workers_;
-    size_t idle_ = 0;
-    bool stopping_ = false;
-};
-
-}  // namespace
 
 int ConnectionTracker::exDataIndex() {
     static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, freeCallback);
@@ -86,10 +14,6 @@ void ConnectionTracker::install(SSL_CTX* context) {
     exDataIndex();
     SSL_CTX_set_app_data(context, this);
     SSL_CTX_set_info_callback(context, infoCallback);
-}
-
-httplib::TaskQueue* ConnectionTracker::newTaskQueue(size_t maxWorkers) {
-    return new WorkerPool(maxWorkers, counters_);
 }
 
 void ConnectionTracker::infoCallback(const SSL* ssl, int where, int /*ret*/) {

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// ConnectionTracker: watches the server's connections through OpenSSL and the HTTP server's
-// task queue. It counts accepted TCP connections and completed TLS handshakes, and it knows
-// the socket of every connection whose handshake has started, so that shutdownAll() can cut
-// idle kept-alive connections at once instead of waiting for their keep-alive time-out; a
-// handshake that starts after shutdownAll() is cut as it starts.
+// ConnectionTracker: watches the server's TLS connections through OpenSSL. It counts completed
+// TLS handshakes (and which of them resumed no session), and it knows the socket of every
+// connection whose handshake has started, so that shutdownAll() can cut connections at once,
+// also one a worker is answering on; a handshake that starts after shutdownAll() is cut as it
+// starts.
 //
 // A socket is forgotten when its SSL object is freed, which the server does before closing
 // the socket, so shutdownAll() never touches a descriptor that was already reused. The
@@ -12,15 +12,10 @@
 
 #include <openssl/ssl.h>
 
-#include <cstddef>
 #include <map>
 #include <mutex>
 
 #include "Counters.h"
-
-namespace httplib {
-class TaskQueue;
-}
 
 namespace arraysim {
 
@@ -32,11 +27,6 @@ public:
 
     // Hooks the tracker into a server context (info callback and application data).
     void install(SSL_CTX* context);
-    // The workers that serve connections, one connection each at a time: started as
-    // connections arrive, at most `maxWorkers`, so idle clients hold no thread another client
-    // needs until that many connections are open at once. Counts every connection handed to
-    // it; the caller (the HTTP server) owns it.
-    httplib::TaskQueue* newTaskQueue(size_t maxWorkers);
     // Shuts down (both directions) the socket of every live TLS connection, and of every one
     // that starts its handshake later.
     void shutdownAll();
