@@ -14,6 +14,14 @@ namespace {
 
 using RequestPattern = ArrayApiFixture;
 
+// One call of the API on a property map, as a row of a table names it.
+using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
+
+Copy_Status shareUnmount(CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+    map[SNAP_CONFIG_PROTOCOL] = "NFS";
+    return api.unmountCopy(map);
+}
+
 // A JSON array of `count` copies of `item`.
 std::string listOf(size_t count, const std::string& item) {
     std::string text = "[";
@@ -206,7 +214,6 @@ TEST_F(RequestPattern, ResponsesAreLoggedToTheirFirst128CharactersWithoutDiagnos
 // Each method's "started" comes before anything else it logs, also when it logs before its
 // first call or makes none, and once however many calls it makes.
 TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
-    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
     struct Row {
         const char* header;  // the function named in the header of "started"
         Call call;
@@ -288,11 +295,6 @@ TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
 // An error text that turns a refusal into success logs its own line, once, and no "completed":
 // the array never said it did the work. An accepted call logs "completed" instead.
 TEST_F(RequestPattern, RefusalTakenAsSuccessLogsItsLineOnceAndNoCompleted) {
-    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
-    const Call shareUnmount = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
-        map[SNAP_CONFIG_PROTOCOL] = "NFS";
-        return api.unmountCopy(map);
-    };
     struct Row {
         Call call;
         const char* method;
@@ -338,11 +340,6 @@ TEST_F(RequestPattern, RefusalTakenAsSuccessLogsItsLineOnceAndNoCompleted) {
 // same. A 202 only accepted it, and any text, JSON or not, is not what the array answers when
 // done: the call fails with one line saying so.
 TEST_F(RequestPattern, CallThatAnswersNothingIsDoneOnlyByAnEmpty200Or204) {
-    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
-    const Call shareUnmount = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
-        map[SNAP_CONFIG_PROTOCOL] = "NFS";
-        return api.unmountCopy(map);
-    };
     struct Row {
         Call call;
         const char* method;
