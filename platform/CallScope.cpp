@@ -3,16 +3,18 @@
 
 #include <openssl/evp.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "CallMemory.h"
 #include "CallRecorder.h"
 #include "CurlShare.h"
+#include "EvDebug.h"
 
 namespace kyplatform {
 namespace {
@@ -29,9 +31,27 @@ struct ThreadCall {
 thread_local int t_depth = 0;
 thread_local ThreadCall* t_call = nullptr;
 
+// "off" or "0" switches the memory off; "on", "1", empty or unset leave it on (the words in
+// any case). Anything else leaves it on too, as by default, with a warning naming the value.
 bool memorySwitchedOff() {
     const char* value = std::getenv("KYSNAP_CALL_MEMORY");
-    return value != nullptr && std::strcmp(value, "off") == 0;
+    if (value == nullptr || *value == '\0') {
+        return false;
+    }
+    std::string word(value);
+    for (char& c : word) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (word == "off" || word == "0") {
+        return true;
+    }
+    if (word != "on" && word != "1") {
+        EvDebug(nullptr).DebugLvl("kyplatform::CallScope", EvDebug::LEVEL_ERROR,
+                                  "warning: KYSNAP_CALL_MEMORY=\"%s\" is neither on nor off; the "
+                                  "call's memory of array answers stays on",
+                                  value);
+    }
+    return false;
 }
 
 void forgetAll() {

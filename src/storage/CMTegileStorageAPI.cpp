@@ -137,10 +137,11 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
         : onlyLists(call.method)
             ? restClient_->postRead(url, call.body, response, httpCode, listing, readable)
             : restClient_->post(url, call.body, response, httpCode, forget);
-    // Such an answer came from something other than the array (a login page, a proxy): the
-    // call is not known to be done.
-    if (result == 0 && answersNothing(call.method) && !nothingOrJson(response)) {
-        log().error(call.function, "JSON parsing failed");
+    if (result == 0 && answersNothing(call.method) && !doneWithNothing(httpCode, response)) {
+        log().error(call.function,
+                    "not known to be done: http status [%u] and %zu bytes of answer, where a "
+                    "done call answers nothing with 200",
+                    httpCode, response.size());
         return COPY_FAILED;
     }
     if (answered != nullptr) {

@@ -166,14 +166,9 @@ bool answersNothing(const std::string& method) {
     return kNothing.count(method) != 0;
 }
 
-bool nothingOrJson(const std::string& answer) {
-    if (answer.find_first_not_of(" \t\r\n") == std::string::npos) {
-        return true;
-    }
-    // The parser ignores what follows a complete value; inside brackets it must find the
-    // closing one right after the value, so text after it fails the parse.
-    jsonxx::Array wrapped;
-    return wrapped.parse("[" + answer + "]") && wrapped.size() == 1;
+bool doneWithNothing(unsigned int httpStatus, const std::string& answer) {
+    return (httpStatus == 200 || httpStatus == 204) &&
+           answer.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
 bool answersCommandStatus(const std::string& method) {

@@ -87,10 +87,11 @@ bool changesOnlyMappings(const std::string& method);
 // Whether the REST method answers with nothing when it is done (the snapshot and clone
 // creations and the clone deletions).
 bool answersNothing(const std::string& method);
-// Whether `answer` can be what such a method says: nothing (blanks at most), or one JSON value
-// and nothing after it. An HTML page or any other text is not the array's answer, whatever the
-// HTTP status: a proxy or a login page said it, and the call is not known to be done.
-bool nothingOrJson(const std::string& answer);
+// Whether such a method's answer says it was done: HTTP 200 (or 204, No Content, which says the
+// same) with nothing in the body but blanks. A 202 only accepted the call; any text, JSON or
+// not, is not what the array answers when done (a proxy, a login page, an error object said
+// it), so the call is not known to be done.
+bool doneWithNothing(unsigned int httpStatus, const std::string& answer);
 
 // Whether the REST method answers with a bare command status number (0 = done).
 bool answersCommandStatus(const std::string& method);

@@ -2,11 +2,14 @@
 // The copy server against array simulators over HTTPS, with simulated host devices: array
 // discovery, the storage-server cache, the create batch across arrays, mounting and finding
 // clones, VMware and NFS mounts, the drivers through a snapshot's life, proxy identification.
+#include <unistd.h>
+
 #include <algorithm>
 #include <new>
 
 #include "CopyServerFixture.h"
 #include "Faults.h"
+#include "HttpTransport.h"
 #include "KYSOTypes.h"
 
 namespace {
@@ -51,6 +54,31 @@ void inject(arraysim::ArraySimulator& simulator, const std::string& method) {
     fault.method = method;
     simulator.faults().add(fault);
 }
+
+// Refuses the next `refusals` HTTP transports, as a client library that cannot start does;
+// later ones come from the factory installed before.
+class RefusingTransports : public kyplatform::HttpTransportFactory {
+public:
+    explicit RefusingTransports(int refusals)
+        : refusals_(refusals), previous_(kyplatform::setHttpTransportFactory(this)) {}
+    ~RefusingTransports() override { kyplatform::setHttpTransportFactory(previous_); }
+    std::unique_ptr<kyplatform::HttpTransport> create(
+        const kyplatform::HttpTransportSettings& settings, std::string& error) override {
+        if (refusals_ > 0) {
+            --refusals_;
+            error = "refused by the test";
+            return nullptr;
+        }
+        kyplatform::setHttpTransportFactory(previous_);
+        auto transport = kyplatform::httpTransportFactory().create(settings, error);
+        kyplatform::setHttpTransportFactory(this);
+        return transport;
+    }
+
+private:
+    int refusals_;
+    kyplatform::HttpTransportFactory* previous_;
+};
 
 class CopyServerArrays : public CopyServerSite {
 protected:
@@ -143,7 +171,9 @@ TEST_F(CopyServerArrays, ArraySearchEndsAtTheFirstArrayThatOwnsTheTargetOrFails)
         int32_t pairingAnswer;        // the host's answer to registering owner|target
         Copy_Status status;
         int arraysAsked;
-        const char* line;  // the failure line, when the search fails
+        const char* line;                  // the failure line, when the search fails
+        int transportsRefused = 0;         // HTTP clients that cannot start, the first ones made
+        const char* ownerFault = nullptr;  // a call the owner fails; null: none
     };
     const Case cases[] = {
         {"owner registered", nullptr, nullptr, 0, COPY_SUCCESS, 1, nullptr},
@@ -153,6 +183,12 @@ TEST_F(CopyServerArrays, ArraySearchEndsAtTheFirstArrayThatOwnsTheTargetOrFails)
          "not found in HQ database"},
         {"first array cannot look", "first", "listFCTargetGroups", 0, COPY_FAILED, 1,
          "storage server tegile find target failed error [1]"},
+        // A client that cannot start fails alike for every array: the owner is not asked.
+        {"first array's client cannot start", "first", nullptr, 0, COPY_FAILED, 1,
+         "storage server Tegile init  failed error [1]", 1},
+        // The search ends well; the prepare on the owner fails, and the request says so.
+        {"owner cannot describe itself", nullptr, nullptr, 0, COPY_FAILED, 1,
+         "copy prepare command failed error [1]", 0, "listSystemProperties"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
@@ -165,9 +201,13 @@ TEST_F(CopyServerArrays, ArraySearchEndsAtTheFirstArrayThatOwnsTheTargetOrFails)
             }
         }
         Array& owner = startArray("owner");
+        if (c.ownerFault != nullptr) {
+            inject(*owner.simulator, c.ownerFault);
+        }
         hostWith({{kDbHostPort, false}});
         TestSnapInfo& request = newRequest(owner, SimulatedHostDevice(kOraData));
         request.findArrayHostAnswers[std::string("owner|") + kFcTarget] = c.pairingAnswer;
+        RefusingTransports refusing(c.transportsRefused);
         EXPECT_EQ(drive(*newCopyServer(), {&request}, &CMCopyServerTegile::prepare)[0], c.status)
             << request.logText();
         EXPECT_EQ(request.status,
@@ -255,22 +295,29 @@ TEST_F(CopyServerArrays, FailedSecondCreatePhaseIsCounted) {
     }
 }
 
-TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
+// A copy shown by an earlier look keeps what it was shown as: the retries do not look for it.
+TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetryBesideOneSeenAtOnce) {
     Array& array = startArray("arr");
     hostWith({{kDbHostPort, false}});
+    TestSnapInfo& shown = snapshotOf(array, kOraLogs, "ora-logs", "KY-3S");
     TestSnapInfo& request = snapshotOf(array, kOraData, "ora-data", "KY-3");
-    withModel(array, [](arraysim::Model& model) { model.behaviour.mappingVisibilityDelay = 2; });
 
     auto server = newCopyServer();
+    ASSERT_EQ(drive(*server, {&shown}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
+        << shown.logText();
+    withModel(array, [](arraysim::Model& model) { model.behaviour.mappingVisibilityDelay = 2; });
     ASSERT_EQ(drive(*server, {&request}, &CMCopyServerTegile::mountCopy)[0], COPY_SUCCESS)
         << request.logText();
     EXPECT_EQ(server->mapCopyToHost(false), COPY_FAILED);
     EXPECT_EQ(request.status, KYSO::SNAP_MOUNT_FAILED);
+    EXPECT_EQ(shown.status, KYSO::SNAP_MOUNTED) << shown.logText();
     EXPECT_EQ(server->getNumFailedCmds(), 1);
     EXPECT_EQ(server->mapCopyToHost(true), COPY_FAILED);
     ASSERT_EQ(server->mapCopyToHost(true), COPY_SUCCESS) << request.logText();
     EXPECT_EQ(server->getNumFailedCmds(), 0);
     EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
+    EXPECT_EQ(shown.snapDevicesSet.size(), 1u) << request.logText();
+    EXPECT_EQ(shown.metaDataWrites.size(), 2u);  // created, then mounted
 
     const std::string clone = cloneOf(array, "pool-a/Local/oracle/ora-data@Manual-V-KY-3");
     ASSERT_FALSE(clone.empty());
@@ -281,9 +328,14 @@ TEST_F(CopyServerArrays, CloneSeenOnlyAfterTwoRescansIsFoundOnTheSecondRetry) {
     const std::string record = request.metaDataWrites.back().text;
     EXPECT_EQ(record.substr(0, record.find(cloneLun)), prepared(kOraData, "ora-data") + "KY-3|");
     EXPECT_NE(record.find("|MNT_KY-3|db-host-fc|"), std::string::npos) << record;
-    // Every attempt rescanned through the chosen initiator.
+    // Every attempt rescanned this host through the chosen initiator.
     ASSERT_EQ(util.rescans.size(), 3u);
     EXPECT_EQ(util.rescans[0].initiators, std::vector<std::string>{"21000024FF3D2A10"});
+    std::vector<char> hostName(256, '\0');
+    ASSERT_EQ(gethostname(hostName.data(), hostName.size() - 1), 0);
+    for (const testhost::RescanRecord& rescan : util.rescans) {
+        EXPECT_EQ(rescan.host, hostName.data());
+    }
 }
 
 TEST_F(CopyServerArrays, FirstSearchLooksAtNewDevicesOnlyAndRetriesAtEveryDevice) {
@@ -340,6 +392,10 @@ TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
     const std::string clone = cloneOf(array, "pool-a/Local/vmware/esx-ds1@Manual-V-KY-4");
     EXPECT_EQ(groupsMapped(array, clone),
               (std::vector<std::string>{context->getLocalInitiatorGroup(), "esx-iscsi"}));
+    // The first mapping names the ESX server, the second the call's host (the server's
+    // identifier): the clone's record, as logged, says so.
+    EXPECT_TRUE(request.logged("\nTARGET_DEVICE_MAPPING_HOST_NAME:esx01\n")) << request.logText();
+    EXPECT_TRUE(request.logged("\nTARGET_DEVICE_MAPPING_HOST_NAME2:" + identifier + "\n"));
 
     // The ESX server also lists a description too short to hold a LUN id: it is skipped.
     esxWith(util.remoteInitiators[identifier]);
@@ -352,9 +408,10 @@ TEST_F(CopyServerArrays, VMwareCloneIsMappedToTheEsxServerAndToTheProxy) {
     ASSERT_EQ(server->mapCopyToHost(false), COPY_SUCCESS) << request.logText();
     EXPECT_EQ(request.status, KYSO::SNAP_MOUNTED);
     EXPECT_TRUE(request.logged("has no LUN ID in its lunuuid, skipped", 2));
+    EXPECT_EQ(util.rescans.back().host, identifier);
 }
 
-TEST_F(CopyServerArrays, MountContextSkipsAProxyWithoutInitiatorsOnlyForVMware) {
+TEST_F(CopyServerArrays, MountContextFailsWithoutWhatTheMappingNeedsButSkipsAVMwareProxy) {
     const std::string vmware = "{idatype:vmware,standardinqury:" +
                                hexOf(simhost::standardInquiryData("TEGILE", "INTELLIFLASH")) +
                                ",lunuuid:0200000000" + std::string(kEsxDs1) +
@@ -367,6 +424,7 @@ TEST_F(CopyServerArrays, MountContextSkipsAProxyWithoutInitiatorsOnlyForVMware) 
         Copy_Status status;
         std::string localName;
         const char* line;
+        bool deviceListRefused = false;  // the host cannot list its devices before the mapping
     };
     const Case cases[] = {
         {"VMware with a proxy port",
@@ -390,6 +448,15 @@ TEST_F(CopyServerArrays, MountContextSkipsAProxyWithoutInitiatorsOnlyForVMware) 
          COPY_FAILED,
          "",
          "select local initiator failed"},
+        // Without the devices seen before, a new one could not be told from an old one.
+        {"block device whose device list is refused",
+         SimulatedHostDevice(kOraData),
+         {{kLooseHostPort, false}},
+         nullptr,
+         COPY_FAILED,
+         "21000024FF4E3B20",
+         "scan devices failed error [1]",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
@@ -404,6 +471,9 @@ TEST_F(CopyServerArrays, MountContextSkipsAProxyWithoutInitiatorsOnlyForVMware) 
         esxWith({{kEsxInitiator, true}});
         TestSnapInfo& request = newRequest(array, c.description);
         request.hostIdentifier = site::kEsxIdentifier;
+        if (c.deviceListRefused) {
+            util.script(testhost::UtilOp::GetDeviceList, -1);
+        }
         auto server = newCopyServer();
         CMCopyRequest wrapper(&request);
         server->setLogger(&request);

@@ -3,6 +3,7 @@
 // array does not know, mount retries, two arrays in one call, Hyper-V unmounts, revert and
 // reconcile, partial failures and refused credentials.
 #include <algorithm>
+#include <functional>
 
 #include "Model.h"
 #include "PluginSite.h"
@@ -209,20 +210,43 @@ TEST_F(BlockLifecycle, CloneSeenLateIsFoundOnRetryAndZeroRetriesTryOnce) {
               "snap operation failed. please check logs for more details");
 }
 
-// A host that cannot rescan never shows the clones: the mount must not be reported done.
+// A host that cannot rescan, or cannot list its devices after each rescan, never shows the
+// clones: the mount of the whole batch must not be reported done.
 TEST_F(BlockLifecycle, MountWhoseRescanAlwaysFailsIsNotReportedDone) {
-    site::SiteArray& array = startArray("arr");
-    hostWith({{kDbHostPort, false}});
-    Batch batch = volumes(array, {kOraData, kOraLogs});
-    step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
-    step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
-    util.refreshBusAnswer = false;
-    ASSERT_EQ(call("kyso_mapSnaps", batch), KYSO::RESULT_FAILED);
-    EXPECT_EQ(statuses(batch), std::vector<int32_t>(2, KYSO::SNAP_MOUNT_FAILED));
-    EXPECT_TRUE(batch[0]->snapDevicesSet.empty());
-    ASSERT_EQ(batch[1]->errors.size(), 1u);
-    EXPECT_EQ(batch[1]->errors[0].code, KYSO::ERROR_MOUNT);
-    EXPECT_TRUE(batch[0]->logged("OS util refresh bus failed", 2));
+    struct Case {
+        const char* scenario;
+        std::function<void()> fault;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"rescan refused", [this] { util.refreshBusAnswer = false; }, "OS util refresh bus failed"},
+        {"device list refused after each rescan",
+         [this] {
+             auto rescanned = util.onRescan;
+             util.onRescan = [this, rescanned](const testhost::RescanRecord& record) {
+                 rescanned(record);
+                 util.script(testhost::UtilOp::GetDeviceList, -1);
+             };
+         },
+         "scan devices failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        arrays.clear();
+        util = testhost::TestOSUtil();
+        site::SiteArray& array = startArray("arr");
+        hostWith({{kDbHostPort, false}});
+        Batch batch = volumes(array, {kOraData, kOraLogs});
+        step("kyso_prepareDevices", batch, KYSO::RESULT_SUCCESS);
+        step("kyso_snapDevices", batch, KYSO::RESULT_SUCCESS);
+        c.fault();
+        ASSERT_EQ(call("kyso_mapSnaps", batch), KYSO::RESULT_FAILED) << batch[0]->logText();
+        EXPECT_EQ(statuses(batch), std::vector<int32_t>(2, KYSO::SNAP_MOUNT_FAILED));
+        EXPECT_TRUE(batch[0]->snapDevicesSet.empty());
+        ASSERT_EQ(batch[1]->errors.size(), 1u);
+        EXPECT_EQ(batch[1]->errors[0].code, KYSO::ERROR_MOUNT);
+        EXPECT_TRUE(batch[0]->logged(c.line, 2)) << batch[0]->logText();
+    }
 }
 
 TEST_F(BlockLifecycle, OneCreateCallOnTwoArraysBatchesEachArray) {

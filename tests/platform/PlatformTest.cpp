@@ -73,6 +73,8 @@ TEST(CallMemory, WhatACallRemembersAndWhatMakesItForget) {
         std::function<void()> between;  // after "a"/"list" was remembered as "first"
         bool recalledA;                 // "a"/"list" is still remembered, as "first"
         bool recalledB;                 // "b"/"list", remembered beside it, still is
+        const char* setting = nullptr;  // KYSNAP_CALL_MEMORY when the call opens; null: unset
+        bool warned = false;            // one warning line names the setting
     };
     const std::string tooLarge(kyplatform::kCallMemoryBytes + 1, 'x');
     const Case cases[] = {
@@ -83,15 +85,29 @@ TEST(CallMemory, WhatACallRemembersAndWhatMakesItForget) {
         {"an answer too large to keep drops the older one it replaces", true, false,
          [&tooLarge] { memory::remember("a", "list", tooLarge); }, false, true},
         {"outside a call nothing is remembered", false, false, [] {}, false, false},
-        {"switched off, a call remembers nothing", true, true, [] {}, false, false},
+        {"switched off, a call remembers nothing", true, true, [] {}, false, false, "off"},
+        {"off in capitals switches it off", true, true, [] {}, false, false, "OFF"},
+        {"0 switches it off", true, true, [] {}, false, false, "0"},
+        {"on keeps it on", true, false, [] {}, true, true, "On"},
+        {"1 keeps it on", true, false, [] {}, true, true, "1"},
+        {"an empty setting is no setting", true, false, [] {}, true, true, ""},
+        {"any other setting is warned of and leaves it on", true, false, [] {}, true, true, "of",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
-        if (c.switchedOff) {
-            setenv("KYSNAP_CALL_MEMORY", "off", 1);
+        CapturingDebugSink sink;
+        if (c.setting != nullptr) {
+            setenv("KYSNAP_CALL_MEMORY", c.setting, 1);
         }
         auto call = c.inCall ? std::make_unique<kyplatform::CallScope>() : nullptr;
         unsetenv("KYSNAP_CALL_MEMORY");
+        ASSERT_EQ(sink.lines.size(), c.warned ? 1u : 0u);
+        if (c.warned) {
+            EXPECT_EQ(sink.lines[0].message,
+                      std::string("warning: KYSNAP_CALL_MEMORY=\"") + c.setting +
+                          "\" is neither on nor off; the call's memory of array answers stays on");
+        }
         memory::remember("a", "list", "first");
         memory::remember("b", "list", "other");
         c.between();

@@ -14,6 +14,14 @@ namespace {
 
 using RequestPattern = ArrayApiFixture;
 
+// One call of the API on a property map, as a row of a table names it.
+using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
+
+Copy_Status shareUnmount(CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
+    map[SNAP_CONFIG_PROTOCOL] = "NFS";
+    return api.unmountCopy(map);
+}
+
 // A JSON array of `count` copies of `item`.
 std::string listOf(size_t count, const std::string& item) {
     std::string text = "[";
@@ -206,7 +214,6 @@ TEST_F(RequestPattern, ResponsesAreLoggedToTheirFirst128CharactersWithoutDiagnos
 // Each method's "started" comes before anything else it logs, also when it logs before its
 // first call or makes none, and once however many calls it makes.
 TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
-    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
     struct Row {
         const char* header;  // the function named in the header of "started"
         Call call;
@@ -288,11 +295,6 @@ TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
 // An error text that turns a refusal into success logs its own line, once, and no "completed":
 // the array never said it did the work. An accepted call logs "completed" instead.
 TEST_F(RequestPattern, RefusalTakenAsSuccessLogsItsLineOnceAndNoCompleted) {
-    using Call = std::function<Copy_Status(CMTegileStorageAPI&, CMTegileStorageAPI::Properties&)>;
-    const Call shareUnmount = [](CMTegileStorageAPI& api, CMTegileStorageAPI::Properties& map) {
-        map[SNAP_CONFIG_PROTOCOL] = "NFS";
-        return api.unmountCopy(map);
-    };
     struct Row {
         Call call;
         const char* method;
@@ -331,6 +333,52 @@ TEST_F(RequestPattern, RefusalTakenAsSuccessLogsItsLineOnceAndNoCompleted) {
         }
         EXPECT_EQ(lines, row.line != nullptr ? 1u : 0u) << log();
         EXPECT_EQ(completedLines, row.line != nullptr ? 0u : 1u) << log();
+    }
+}
+
+// A call that answers nothing is done only by an empty 200, or a 204 (No Content) that says the
+// same. A 202 only accepted it, and any text, JSON or not, is not what the array answers when
+// done: the call fails with one line saying so.
+TEST_F(RequestPattern, CallThatAnswersNothingIsDoneOnlyByAnEmpty200Or204) {
+    struct Row {
+        Call call;
+        const char* method;
+        int httpStatus;
+        std::string answer;
+        Copy_Status status;
+    };
+    const Row rows[] = {
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 200, "", COPY_SUCCESS},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 200, " \r\n", COPY_SUCCESS},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 204, "", COPY_SUCCESS},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 202, "", COPY_FAILED},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 200, "{}", COPY_FAILED},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 200, "null", COPY_FAILED},
+        {&CMTegileStorageAPI::unmountCopy, "deleteVolume", 200, "<html>Sign in</html>",
+         COPY_FAILED},
+        {shareUnmount, "deleteShare", 204, "", COPY_SUCCESS},
+        {shareUnmount, "deleteShare", 202, "", COPY_FAILED},
+        {&CMTegileStorageAPI::mountCopy, "cloneVolumeSnapshot", 204, "", COPY_SUCCESS},
+        {&CMTegileStorageAPI::mountCopy, "cloneVolumeSnapshot", 202, "", COPY_FAILED},
+        {&CMTegileStorageAPI::createCopy, "createVolumeSnapshot", 204, "", COPY_SUCCESS},
+        {&CMTegileStorageAPI::createCopy, "createVolumeSnapshot", 200, R"({"done":true})",
+         COPY_FAILED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.method) + " " + std::to_string(row.httpStatus) + " [" +
+                     row.answer + "]");
+        reply(row.method, row.httpStatus, row.answer);
+        CMTegileStorageAPI::Properties rowMap;
+        request.logLines.clear();
+        EXPECT_EQ(row.call(*api, rowMap), row.status) << log();
+        const std::string line = "not known to be done: http status [" +
+                                 std::to_string(row.httpStatus) + "] and " +
+                                 std::to_string(row.answer.size()) + " bytes of answer";
+        size_t lines = 0;
+        for (const auto& logged : request.logLines) {
+            lines += logged.level == 2 && logged.text.find(line) != std::string::npos;
+        }
+        EXPECT_EQ(lines, row.status == COPY_SUCCESS ? 0u : 1u) << log();
     }
 }
 
