@@ -158,13 +158,38 @@ void Transcript::add(const std::string& who, int level, const std::string& heade
     lines_.push_back(who + " " + std::to_string(level) + " " + header + " | " + oneLine(message));
 }
 
+namespace {
+
+// The name of the machine the test runs on, which the plug-in reads for a local host's
+// mappings: written as HOST, so that the transcripts hold on any machine.
+std::string withoutHostName(const std::string& line) {
+    static const std::string name = [] {
+        char text[256] = {};
+        return gethostname(text, sizeof text - 1) == 0 ? std::string(text) : std::string();
+    }();
+    if (name.empty()) {
+        return line;
+    }
+    std::string out = line;
+    for (const char* key : {"HOST_NAME:", "HOST_NAME2:"}) {
+        const std::string from = key + name + "\\n";
+        const std::string to = std::string(key) + "HOST\\n";
+        for (size_t at = 0; (at = out.find(from, at)) != std::string::npos; at += to.size()) {
+            out.replace(at, from.size(), to);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string Transcript::text() const {
     static const std::regex port(R"(127\.0\.0\.1:\d+)");
     static const std::regex wall(R"(wall \[\d+ ms\])");
     std::string out;
     for (const std::string& line : lines_) {
-        out += std::regex_replace(std::regex_replace(line, port, "127.0.0.1:PORT"), wall,
-                                  "wall [N ms]") +
+        out += withoutHostName(std::regex_replace(std::regex_replace(line, port, "127.0.0.1:PORT"),
+                                                  wall, "wall [N ms]")) +
                "\n";
     }
     return out;
