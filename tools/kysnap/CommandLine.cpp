@@ -88,7 +88,8 @@ const CommandHelp kCommands[] = {
      "the key alone decides whether the array is accepted, whatever names its certificate\n"
      "carries. --list shows the pins, --remove ARRAY drops an array's pins. The pins file is\n"
      "pins-file in [host], else $KYSNAP_TLS_PINS_FILE, else kysnap.pins beside the\n"
-     "configuration."},
+     "configuration; it, its lock and the directories above them must be yours or root's and\n"
+     "writable by nobody else (a sticky directory such as /tmp excepted)."},
     {"demo", "a whole lifecycle against an in-process simulator", "",
      "Runs a whole snapshot lifecycle against an array simulator started inside this process\n"
      "on a free loopback port, with its own certificate: check, prepare, snap, map, list,\n"

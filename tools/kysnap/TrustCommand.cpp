@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -35,6 +36,14 @@ bool dropPins(std::vector<kyplatform::PinnedArray>& pins, const std::string& add
     const bool had = kept != pins.end();
     pins.erase(kept, pins.end());
     return had;
+}
+
+// Said when another run holds the pins lock.
+std::function<void()> waitingNotice(const HostConfig& config) {
+    return [lock = config.pinsFile + ".lock"] {
+        std::fprintf(stderr, "kysnap: waiting for another kysnap run to release %s\n",
+                     visibleText(lock).c_str());
+    };
 }
 
 int listPins(const HostConfig& config) {
@@ -69,7 +78,7 @@ int removePins(const HostConfig& config, const ArrayConfig& array) {
             found = dropPins(pins, array.address);
             return found;
         },
-        error);
+        waitingNotice(config), error);
     if (!written) {
         return cannotRun(error);
     }
@@ -157,7 +166,7 @@ int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes) 
                 array.address, kyplatform::addressKey(array.address), {facts.pin}, 0});
             return true;
         },
-        error);
+        waitingNotice(config), error);
     if (!written) {
         return cannotRun(error);
     }
