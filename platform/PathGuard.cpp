@@ -89,6 +89,15 @@ std::string notRegularFile(const std::string& what, mode_t mode) {
     return what + " is not a regular file (it is " + fileKind(mode) + ")";
 }
 
+bool isRegularOrMissing(const std::string& path, const std::string& what, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        error = notRegularFile(what, info.st_mode);
+        return false;
+    }
+    return true;
+}
+
 bool isGuardedPath(const std::string& path, const std::string& what, std::string& error) {
     const size_t slash = path.rfind('/');
     std::string start = slash == std::string::npos ? "" : path.substr(0, slash);

@@ -802,6 +802,15 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
                                 "\nuser = admin\npassword-file = " + path("array.password") + "\n");
         };
     };
+    // A FIFO where `variable` points: whatever opens it blocking waits for good.
+    const std::string fifo = path("fifo");
+    const std::string isFifo = " is not a regular file (it is a FIFO)";
+    const auto fifoIn = [&](const char* variable) {
+        return [&, variable] {
+            mkfifo(fifo.c_str(), 0600);
+            runner->environment[variable] = fifo;
+        };
+    };
     const std::string withNul = std::string("name = db", 9) + '\0' + "01\n";
     const std::string pin = "sha256//" + std::string(43, 'Q') + "=";
     // Files and directories of the pins file's rows, with their mode set whatever the umask,
@@ -1055,13 +1064,10 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          1,
          "this machine has no FC HBA (nothing in /sys/class/fc_host)"},
         {"configuration that is a FIFO",
-         [&] {
-             mkfifo(path("fifo").c_str(), 0600);
-             runner->environment["KYSNAP_CONFIG"] = path("fifo");
-         },
+         fifoIn("KYSNAP_CONFIG"),
          {"list"},
          3,
-         "the configuration " + path("fifo") + " is not a regular file (it is a FIFO)"},
+         "the configuration " + fifo + isFifo},
         {"configuration without end",
          [&] { runner->environment["KYSNAP_CONFIG"] = "/dev/zero"; },
          {"list"},
@@ -1078,6 +1084,34 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"prepare", kOraData},
          3,
          "password file " + path("fifo") + " is not a regular file (it is a FIFO)"},
+        {"CA file that is a FIFO, when the array is checked",
+         fifoIn("KYSNAP_TLS_CA_FILE"),
+         {"check"},
+         1,
+         "the CA file " + fifo + isFifo},
+        {"CA file that is a FIFO, when the array's key is pinned",
+         fifoIn("KYSNAP_TLS_CA_FILE"),
+         {"trust", "arr", "--yes"},
+         1,
+         "the CA file " + fifo + isFifo},
+        {"ca-file that is a FIFO, when the plug-in and the host view reach the array",
+         [&] {
+             mkfifo(path("fifo").c_str(), 0600);
+             writeConfig("", readFile(config) + "ca-file = " + path("fifo") + "\n");
+         },
+         {"prepare", kOraData},
+         1,
+         "the CA file " + fifo + isFifo},
+        {"plug-in that is a FIFO",
+         fifoIn("KYSNAP_PLUGIN"),
+         {"version"},
+         3,
+         "the plug-in " + fifo + isFifo},
+        {"plug-in that is a FIFO, in check",
+         fifoIn("KYSNAP_PLUGIN"),
+         {"check"},
+         1,
+         "the plug-in " + fifo + isFifo},
         {"linux host without the device",
          [&] {
              writeConfig("", linuxConfig);

@@ -174,6 +174,38 @@ TEST_F(KYLibCurlHttpsTest, UnreadableCaFileFailsInsteadOfTrustingTheSystemStore)
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
+// A CA file that is no regular file is never handed to libcurl, whose blocking open of a FIFO
+// would hang the request for good: every request fails at once and sends nothing.
+TEST_F(KYLibCurlHttpsTest, CaFileThatIsNoRegularFileFailsAtOnceAndSendsNothing) {
+    server.always(kPath, test::Reply(200, "[]"));
+    std::string directory = ::testing::TempDir() + "kylibcurl-ca-XXXXXX";
+    ASSERT_NE(mkdtemp(directory.data()), nullptr);
+    const std::string fifo = directory + "/ca.pem";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::string says;
+    };
+    const Case cases[] = {
+        {fifo, "the CA file " + fifo + " is not a regular file (it is a FIFO); nothing was sent"},
+        {directory, "the CA file " + directory + " is not a regular file (it is a directory)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EvDebugRecorder lines;
+        ScopedEnv ca("KYSNAP_TLS_CA_FILE", c.path.c_str());
+        KYLibCurl client;
+        ASSERT_TRUE(initClient(client));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(post(client, "[]"));
+        EXPECT_LT(secondsSince(start), 5.0);
+        EXPECT_EQ(lines.count(c.says), 1) << lines.text();
+    }
+    EXPECT_EQ(server.requestCount(), 0u);
+    unlink(fifo.c_str());
+    rmdir(directory.c_str());
+}
+
 // Whoever can change the pins file decides which key is taken for an array, so a file that
 // another user could change, or swap through its directories, pins nothing: every request fails
 // naming it, and none reaches the server whose key it pins, as a planted key would be.
