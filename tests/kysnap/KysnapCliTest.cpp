@@ -1102,6 +1102,15 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"prepare", kOraData},
          1,
          "the CA file " + fifo + isFifo},
+        {"CA file that holds no certificate, in the host view",
+         [&] {
+             std::ofstream(path("not-a-ca.pem")) << "no certificate here\n";
+             runner->environment["KYSNAP_TLS_CA_FILE"] = path("not-a-ca.pem");
+         },
+         {"inquiry", kOraData},
+         1,
+         "the CA file " + path("not-a-ca.pem") + " cannot be read as PEM certificates",
+         "SSLLoadingCerts"},
         {"plug-in that is a FIFO",
          fifoIn("KYSNAP_PLUGIN"),
          {"version"},

@@ -106,6 +106,9 @@ bool SimulatedHost::rescan(std::string& error) {
                         ? "the certificate of the array simulator at " + where +
                               " was refused (it does not verify against " + array.caFile +
                               "); set KYSNAP_TLS_CA_FILE or ca-file to the simulator's CA file"
+                    : answer.error() == httplib::Error::SSLLoadingCerts
+                        ? caFile + " cannot be read as PEM certificates; set KYSNAP_TLS_CA_FILE " +
+                              "or ca-file to the simulator's CA file"
                         : "array simulator at " + where + " cannot be reached: " +
                               failureCause(answer.error(), array.address, array.port);
             return false;
