@@ -175,9 +175,13 @@ public:
                 "clear";
             return false;
         }
-        if (!settings_.pinsError.empty()) {
-            response.error = settings_.pinsError + "; nothing was sent";
-            return false;
+        // A pins file or CA file that cannot be used fails the request rather than trusting
+        // something else.
+        for (const std::string* refusal : {&settings_.pinsError, &settings_.caFileError}) {
+            if (!refusal->empty()) {
+                response.error = *refusal + "; nothing was sent";
+                return false;
+            }
         }
         const PinnedArray* pinned = findPinned(settings_.pins, authorityOf(request.url));
         CURL* curl = handle_.get();

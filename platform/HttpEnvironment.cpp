@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "PathGuard.h"
+
 namespace kyplatform {
 namespace {
 
@@ -39,10 +41,15 @@ void readHttpEnvironment(HttpTransportSettings& settings, std::vector<std::strin
         readSeconds("KYSNAP_HTTP_TIMEOUT", kDefaultTotalTimeoutSeconds, warnings);
 
     settings.caFile.clear();
+    settings.caFileError.clear();
     if (const char* caFile = std::getenv("KYSNAP_TLS_CA_FILE"); caFile != nullptr && *caFile) {
         settings.caFile = caFile;
-        // Kept even when unreadable, so that requests fail instead of trusting something else.
-        if (::access(caFile, R_OK) != 0) {
+        // No regular file fails every request (settings.caFileError): libcurl's blocking open
+        // of a FIFO would wait for good. One that cannot be read is kept, so that requests fail
+        // instead of trusting something else.
+        if (isRegularOrMissing(caFile, std::string("the CA file ") + caFile,
+                               settings.caFileError) &&
+            ::access(caFile, R_OK) != 0) {
             warnings.push_back(std::string("KYSNAP_TLS_CA_FILE=\"") + caFile +
                                "\" cannot be read; HTTPS requests will fail verification");
         }

@@ -17,6 +17,8 @@
 #include <ctime>
 #include <memory>
 
+#include "PathGuard.h"
+
 namespace kyplatform {
 namespace {
 
@@ -159,6 +161,47 @@ std::string badByte(const std::string& line) {
     return "";
 }
 
+// Reads the opened pins file at `path`: a regular file of the user or root that nobody else may
+// write, of at most kPinsLimit bytes.
+bool readPinsText(int fd, const std::string& path, const std::string& what, std::string& text,
+                  std::string& error) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        error = what + " cannot be read: " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = notRegularFile(what, info.st_mode);
+        return false;
+    }
+    if (!isOwnFile(info, what, error)) {
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        error = what + " can be written by " +
+                ((info.st_mode & S_IWOTH) != 0 ? "anybody" : "its group") + " (mode " + mode +
+                "), who could then decide which keys are trusted; run: chmod go-w " + path;
+        return false;
+    }
+    char buffer[8192];
+    ssize_t got = 0;
+    while (text.size() <= kPinsLimit &&
+           ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))) {
+        text.append(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+    }
+    if (got < 0) {
+        error = what + " cannot be read: " + std::strerror(errno);
+        return false;
+    }
+    if (text.size() > kPinsLimit) {
+        error = what + " is larger than " + std::to_string(kPinsLimit) + " bytes";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string addressKey(const std::string& address) {
@@ -271,38 +314,25 @@ bool parsePins(const std::string& text, const std::string& path, std::vector<Pin
 
 bool loadPins(const std::string& path, std::vector<PinnedArray>& arrays, std::string& error) {
     const std::string what = "the pins file " + path;
-    // Non-blocking, so that a FIFO planted at the path cannot hold the caller.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = what + " cannot be read: " + std::strerror(errno);
+    // Whoever can change the file, or swap it through a directory, decides which keys are
+    // trusted.
+    if (!isGuardedPath(path, what, error)) {
         return false;
     }
-    struct stat info {};
-    std::string text;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = what + " is not a regular file";
-    } else if (static_cast<size_t>(info.st_size) > kPinsLimit) {
-        error = what + " is larger than " + std::to_string(kPinsLimit) + " bytes";
-    } else if ((info.st_mode & S_IWOTH) != 0) {
-        error = what +
-                " can be written by anybody (mode o+w), who could then decide which keys "
-                "are trusted; run: chmod o-w " +
-                path;
-    } else {
-        char buffer[8192];
-        ssize_t got = 0;
-        while (text.size() <= kPinsLimit &&
-               ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))) {
-            text.append(buffer, got > 0 ? static_cast<size_t>(got) : 0);
-        }
-        if (got < 0) {
-            error = what + " cannot be read: " + std::strerror(errno);
-        } else if (text.size() > kPinsLimit) {
-            error = what + " is larger than " + std::to_string(kPinsLimit) + " bytes";
-        }
+    // Never through a link, and non-blocking, so that a FIFO planted at the path cannot hold
+    // the caller.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    if (fd < 0) {
+        error =
+            errno == ELOOP
+                ? what + " is a symbolic link, which is not followed for it; name the file itself"
+                : what + " cannot be read: " + std::strerror(errno);
+        return false;
     }
+    std::string text;
+    const bool read = readPinsText(fd, path, what, text, error);
     ::close(fd);
-    return error.empty() && parsePins(text, path, arrays, error);
+    return read && parsePins(text, path, arrays, error);
 }
 
 std::string pinsText(const std::vector<PinnedArray>& arrays) {

@@ -21,6 +21,9 @@ struct HttpTransportSettings {
     bool verifyPeer = true;
     // Trusted CA certificates (PEM); empty means the system CA store (KYSNAP_TLS_CA_FILE).
     std::string caFile;
+    // Why the CA file cannot be used (it is no regular file, which libcurl's blocking open could
+    // wait on for good); when set, every request fails with it and nothing is sent.
+    std::string caFileError;
     // Public-key pins per array address (KYSNAP_TLS_PINS_FILE). A request to a pinned address
     // is accepted only when the presented key matches one of its pins; its chain and names
     // are then not checked. Other addresses keep the checks above.

@@ -3,6 +3,7 @@
 // across invocations, concurrent and interrupted runs, and the failures a new user meets.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -243,6 +244,11 @@ TEST_F(KysnapCli, DamagedOrUnsafeCatalogsAreRefusedAndLeftAsTheyAre) {
     };
     const Strings prepare = {"prepare", kOraLogs};
     const auto none = [](const std::string&, const std::string&) {};
+    // The catalog one directory further down, in a directory of its own (mode 0700).
+    const auto innerCatalog = [&](const std::string& dir) {
+        EXPECT_EQ(mkdir((dir + "/inner").c_str(), 0700), 0);
+        runner->environment["KYSNAP_STATE"] = dir + "/inner/catalog.json";
+    };
     const std::vector<Case> cases = {
         {"snapshots given as an object", oldCatalog("{\"0\": " + one + "}"), none, prepare, 3,
          "is damaged: snapshots is not an array"},
@@ -304,6 +310,27 @@ TEST_F(KysnapCli, DamagedOrUnsafeCatalogsAreRefusedAndLeftAsTheyAre) {
              EXPECT_EQ(chown(dir.c_str(), 4242, 4242), 0) << "the suite runs as root";
          },
          prepare, 3, "belongs to another user (uid 4242)"},
+        {"parent directory others can write", good,
+         [&](const std::string& dir, const std::string&) {
+             chmod(dir.c_str(), 0777);
+             innerCatalog(dir);
+         },
+         prepare, 3,
+         "catalog.json lies in " + path("row") +
+             ", which can be written by group or others (mode 0777); run: chmod go-w " +
+             path("row")},
+        {"parent directory of another user", good,
+         [&](const std::string& dir, const std::string&) {
+             innerCatalog(dir);
+             EXPECT_EQ(chown(dir.c_str(), 4242, 4242), 0) << "the suite runs as root";
+         },
+         prepare, 3, "lies in " + path("row") + ", which belongs to another user (uid 4242)"},
+        {"parent directory shared and sticky", good,
+         [&](const std::string& dir, const std::string&) {
+             chmod(dir.c_str(), 01777);
+             innerCatalog(dir);
+         },
+         prepare, 0, "prepared"},
         {"catalog of another user", good,
          [](const std::string&, const std::string& state) {
              EXPECT_EQ(chown(state.c_str(), 4242, 4242), 0) << "the suite runs as root";
@@ -797,8 +824,45 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
                                 "\nuser = admin\npassword-file = " + path("array.password") + "\n");
         };
     };
+    // A FIFO where `variable` points: whatever opens it blocking waits for good.
+    const std::string fifo = path("fifo");
+    const std::string isFifo = " is not a regular file (it is a FIFO)";
+    const auto fifoIn = [&](const char* variable) {
+        return [&, variable] {
+            mkfifo(fifo.c_str(), 0600);
+            runner->environment[variable] = fifo;
+        };
+    };
     const std::string withNul = std::string("name = db", 9) + '\0' + "01\n";
     const std::string pin = "sha256//" + std::string(43, 'Q') + "=";
+    // Files and directories of the pins file's rows, with their mode set whatever the umask,
+    // and given to another user where a row says so (the suite runs as root).
+    const std::string elsewhere = path("elsewhere");
+    constexpr uid_t kNoOwner = static_cast<uid_t>(-1);
+    constexpr uid_t kOtherUser = 65534;
+    const auto giveTo = [](const std::string& name, mode_t mode, uid_t owner) {
+        EXPECT_EQ(chmod(name.c_str(), mode), 0) << name;
+        if (owner != kNoOwner) {
+            EXPECT_EQ(chown(name.c_str(), owner, owner), 0) << "the suite runs as root";
+        }
+    };
+    const auto pinsFileAt = [&](const std::string& name, mode_t mode, uid_t owner) {
+        std::ofstream(name) << "127.0.0.1 " + pin + "\n";
+        giveTo(name, mode, owner);
+    };
+    const auto directoryAt = [&](const std::string& name, mode_t mode, uid_t owner) {
+        EXPECT_EQ(mkdir(name.c_str(), 0700), 0) << name;
+        giveTo(name, mode, owner);
+    };
+    // The pins file elsewhere/kysnap.pins, named by KYSNAP_TLS_PINS_FILE.
+    const std::string pinsElsewhere = elsewhere + "/kysnap.pins";
+    const auto pinsIn = [&](mode_t directoryMode, uid_t directoryOwner, uid_t fileOwner) {
+        return [&, directoryMode, directoryOwner, fileOwner] {
+            directoryAt(elsewhere, directoryMode, directoryOwner);
+            pinsFileAt(pinsElsewhere, 0644, fileOwner);
+            runner->environment["KYSNAP_TLS_PINS_FILE"] = pinsElsewhere;
+        };
+    };
     const std::vector<Case> cases = {
         {"missing plug-in",
          [&] { runner->environment["KYSNAP_PLUGIN"] = path("nowhere/libKySnapTegile.so"); },
@@ -910,6 +974,77 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"list"},
          3,
          "the pins file " + path("kysnap.pins") + " can be written by anybody"},
+        {"pins file its group may write",
+         [&] { pinsFileAt(path("kysnap.pins"), 0664, kNoOwner); },
+         {"list"},
+         3,
+         "the pins file " + path("kysnap.pins") + " can be written by its group (mode 0664), " +
+             "who could then decide which keys are trusted; run: chmod go-w " +
+             path("kysnap.pins")},
+        {"pins file of another user",
+         [&] { pinsFileAt(path("kysnap.pins"), 0644, kOtherUser); },
+         {"list"},
+         3,
+         "the pins file " + path("kysnap.pins") + " belongs to another user (uid 65534)"},
+        {"pins file that is a symbolic link",
+         [&] {
+             directoryAt(elsewhere, 0700, kNoOwner);
+             pinsFileAt(elsewhere + "/real.pins", 0644, kNoOwner);
+             EXPECT_EQ(symlink((elsewhere + "/real.pins").c_str(), path("kysnap.pins").c_str()), 0);
+         },
+         {"list"},
+         3,
+         "the pins file " + path("kysnap.pins") + " is a symbolic link"},
+        {"pins file in a directory its group may write",
+         [&] {
+             directoryAt(elsewhere, 0770, kNoOwner);
+             pinsFileAt(pinsElsewhere, 0644, kNoOwner);
+             writeConfig("pins-file = " + pinsElsewhere + "\n");
+         },
+         {"list"},
+         3,
+         "the pins file " + pinsElsewhere + " lies in " + elsewhere +
+             ", which can be written by group or others (mode 0770); run: chmod go-w " + elsewhere},
+        {"KYSNAP_TLS_PINS_FILE below a directory others may write",
+         [&] {
+             directoryAt(elsewhere, 0777, kNoOwner);
+             directoryAt(elsewhere + "/inner", 0700, kNoOwner);
+             pinsFileAt(elsewhere + "/inner/kysnap.pins", 0644, kNoOwner);
+             runner->environment["KYSNAP_TLS_PINS_FILE"] = elsewhere + "/inner/kysnap.pins";
+         },
+         {"check"},
+         1,
+         "the pins file " + elsewhere + "/inner/kysnap.pins lies in " + elsewhere +
+             ", which can be written by group or others (mode 0777)"},
+        {"KYSNAP_TLS_PINS_FILE naming another user's file",
+         pinsIn(0755, kNoOwner, kOtherUser),
+         {"prepare", kOraData},
+         3,
+         "the pins file " + pinsElsewhere + " belongs to another user (uid 65534)"},
+        {"pins file in another user's directory",
+         pinsIn(0755, kOtherUser, kNoOwner),
+         {"list"},
+         3,
+         "the pins file " + pinsElsewhere + " lies in " + elsewhere +
+             ", which belongs to another user (uid 65534)"},
+        {"pins file in a shared sticky directory is ours alone",
+         pinsIn(01777, kNoOwner, kNoOwner),
+         {"trust", "--list"},
+         0,
+         "pins in " + pinsElsewhere + ":\n  127.0.0.1 " + pin},
+        {"pins lock of another user",
+         [&] {
+             std::ofstream(path("kysnap.pins.lock")).flush();
+             EXPECT_EQ(chown(path("kysnap.pins.lock").c_str(), kOtherUser, kOtherUser), 0);
+         },
+         {"trust", "--remove", "arr"},
+         3,
+         "the pins lock " + path("kysnap.pins.lock") + " belongs to another user (uid 65534)"},
+        {"pins lock that is a FIFO",
+         [&] { mkfifo(path("kysnap.pins.lock").c_str(), 0600); },
+         {"trust", "--remove", "arr"},
+         3,
+         "the pins lock " + path("kysnap.pins.lock") + " is not a regular file (it is a FIFO)"},
         {"NUL byte in a line",
          [&] { writeConfig(withNul); },
          {"list"},
@@ -967,13 +1102,10 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          1,
          "this machine has no FC HBA (nothing in /sys/class/fc_host)"},
         {"configuration that is a FIFO",
-         [&] {
-             mkfifo(path("fifo").c_str(), 0600);
-             runner->environment["KYSNAP_CONFIG"] = path("fifo");
-         },
+         fifoIn("KYSNAP_CONFIG"),
          {"list"},
          3,
-         "the configuration " + path("fifo") + " is not a regular file (it is a FIFO)"},
+         "the configuration " + fifo + isFifo},
         {"configuration without end",
          [&] { runner->environment["KYSNAP_CONFIG"] = "/dev/zero"; },
          {"list"},
@@ -990,6 +1122,43 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          {"prepare", kOraData},
          3,
          "password file " + path("fifo") + " is not a regular file (it is a FIFO)"},
+        {"CA file that is a FIFO, when the array is checked",
+         fifoIn("KYSNAP_TLS_CA_FILE"),
+         {"check"},
+         1,
+         "the CA file " + fifo + isFifo},
+        {"CA file that is a FIFO, when the array's key is pinned",
+         fifoIn("KYSNAP_TLS_CA_FILE"),
+         {"trust", "arr", "--yes"},
+         1,
+         "the CA file " + fifo + isFifo},
+        {"ca-file that is a FIFO, when the plug-in and the host view reach the array",
+         [&] {
+             mkfifo(path("fifo").c_str(), 0600);
+             writeConfig("", readFile(config) + "ca-file = " + path("fifo") + "\n");
+         },
+         {"prepare", kOraData},
+         1,
+         "the CA file " + fifo + isFifo},
+        {"CA file that holds no certificate, in the host view",
+         [&] {
+             std::ofstream(path("not-a-ca.pem")) << "no certificate here\n";
+             runner->environment["KYSNAP_TLS_CA_FILE"] = path("not-a-ca.pem");
+         },
+         {"inquiry", kOraData},
+         1,
+         "the CA file " + path("not-a-ca.pem") + " cannot be read as PEM certificates",
+         "SSLLoadingCerts"},
+        {"plug-in that is a FIFO",
+         fifoIn("KYSNAP_PLUGIN"),
+         {"version"},
+         3,
+         "the plug-in " + fifo + isFifo},
+        {"plug-in that is a FIFO, in check",
+         fifoIn("KYSNAP_PLUGIN"),
+         {"check"},
+         1,
+         "the plug-in " + fifo + isFifo},
         {"linux host without the device",
          [&] {
              writeConfig("", linuxConfig);
@@ -1238,9 +1407,46 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         std::ofstream(path("array.password")) << password << "\n";
         unlink(path("fifo").c_str());
         unlink(path("kysnap.pins").c_str());
+        unlink(path("kysnap.pins.lock").c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(elsewhere, ignored);
         chmod(path("array.password").c_str(), 0600);
         writeConfig();
     }
+}
+
+// Another run that holds the pins lock is waited for with a notice, and for a bounded time: a
+// lock nobody releases ends the run with a message instead of a silent hang.
+TEST_F(KysnapCli, AHeldPinsLockIsAwaitedWithANoticeAndNotForever) {
+    const std::string lock = path("kysnap.pins.lock");
+    const int held = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const std::string notice = "kysnap: waiting for another kysnap run to release " + lock;
+
+    // Released while the run waits: it goes on.
+    const pid_t waiting = runner->start({"trust", "--remove", "arr"}, 1);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_EQ(flock(held, LOCK_UN), 0);
+    const CliRun released = runner->finish(waiting, 1, 20);
+    EXPECT_EQ(released.status, 1) << released.out << released.err;
+    EXPECT_NE(released.err.find(notice), std::string::npos) << released.err;
+    EXPECT_NE(released.out.find(") has no pin in " + path("kysnap.pins")), std::string::npos)
+        << released.out;
+
+    // Never released: the run gives up after its time.
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const CliRun abandoned = runner->run({"trust", "--remove", "arr"}, 40);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(abandoned.status, 3) << abandoned.out << abandoned.err;
+    EXPECT_NE(abandoned.err.find(notice), std::string::npos) << abandoned.err;
+    EXPECT_NE(abandoned.err.find("kysnap: gave up waiting for " + lock + " after 10 seconds"),
+              std::string::npos)
+        << abandoned.err;
+    EXPECT_LT(seconds, 20.0);
+    close(held);
 }
 
 }  // namespace

@@ -5,12 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
 #include <fstream>
 
 #include "ArrayDirectory.h"
+#include "CertificatePin.h"
 #include "KysnapSite.h"
 #include "TlsPins.h"
 
@@ -19,19 +17,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// The pin of the certificate in the PEM file `path`, as a person would read it off the array.
-std::string pinOfFile(const std::string& path) {
-    BIO* file = BIO_new_file(path.c_str(), "r");
-    X509* cert = file != nullptr ? PEM_read_bio_X509(file, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(file);
-    unsigned char* der = nullptr;
-    const int length = cert != nullptr ? i2d_X509(cert, &der) : 0;
-    X509_free(cert);
-    kyplatform::CertificateFacts facts;
-    EXPECT_TRUE(length > 0 && kyplatform::certificateFacts(der, size_t(length), facts)) << path;
-    OPENSSL_free(der);
-    return facts.pin;
-}
+using testhost::pinOfCertificateFile;
 
 class KysnapPins : public KysnapSite {
 protected:
@@ -72,11 +58,14 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
     ASSERT_GT(expired->port(), 0);
     ASSERT_GT(loopback6->port(), 0);
     const std::string otherAddress = "127.0.0.1:" + std::to_string(other->port());
-    const std::string otherPin = pinOfFile(other->caFile());
-    const std::string expiredPin = pinOfFile(expired->caFile());
+    const std::string otherPin = pinOfCertificateFile(other->caFile());
+    const std::string expiredPin = pinOfCertificateFile(expired->caFile());
     const std::string pin6 =
-        pinOfFile(std::string(KYSNAP_BINARY_DIR) + "/arraysim-tls-pins/server.pem");
+        pinOfCertificateFile(std::string(KYSNAP_BINARY_DIR) + "/arraysim-tls-pins/server.pem");
     const std::string wrongPin = "sha256//" + std::string(43, 'A') + "=";
+    for (const std::string& pin : {otherPin, expiredPin, pin6}) {
+        ASSERT_FALSE(pin.empty()) << "a certificate file of the simulators holds no certificate";
+    }
     ASSERT_NE(otherPin, expiredPin);
 
     struct Case {
@@ -129,13 +118,26 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
          {"removed the pin of array arr (" + otherAddress + ")"},
          "",
          "\n[fd00::10] " + wrongPin + "\n"},
-        {"trust of an array pinned to another key warns before replacing it",
+        {"trust of an array pinned to another key refuses without --replace, even with --yes",
          other.get(),
          "",
          otherAddress + " " + wrongPin + "\n",
          {"trust", "arr", "--yes"},
+         1,
+         {"kysnap: array arr (" + otherAddress + ") is pinned to " + wrongPin + " in " +
+              path("kysnap.pins") + ", but it now presents " + otherPin +
+              "; nothing was changed: give --replace to pin the new key in place of the old one",
+          "  key pin " + otherPin + "\n"},
+         "pinned " + otherPin,
+         otherAddress + " " + wrongPin + "\n"},
+        {"trust --replace of an array pinned to another key shows both pins and replaces it",
+         other.get(),
+         "",
+         otherAddress + " " + wrongPin + "\n",
+         {"trust", "arr", "--yes", "--replace"},
          0,
-         {"pins another key for " + otherAddress + " (" + wrongPin + ")",
+         {"replacing the pin " + wrongPin + " of " + otherAddress + " in " + path("kysnap.pins") +
+              " with " + otherPin,
           "pinned " + otherPin + " for array arr"},
          "",
          "\n" + otherAddress + " " + otherPin + "\n"},

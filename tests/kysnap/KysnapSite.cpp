@@ -20,6 +20,9 @@ int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
 }  // namespace
 
 void KysnapSite::SetUp() {
+    // Files the tests write get the modes a usual umask gives them (a pins file its group may
+    // write is refused).
+    umask(022);
     std::string pattern = ::testing::TempDir() + "kysnap-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     directory = pattern;

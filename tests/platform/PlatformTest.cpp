@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +23,7 @@
 #include "LMSleep.h"
 #include "PlatformFakes.h"
 #include "SP.h"
+#include "TlsPins.h"
 
 namespace {
 
@@ -175,6 +182,90 @@ TEST(ErrorObjects, ErrorTextAndExceptionCarryWhatTheDeviceLibrarySaid) {
         EXPECT_STREQ(e.what(), "ioctl failed");
         EXPECT_EQ(e.getCode(), 5);
     }
+}
+
+// A pins file is judged for the user who reads it: root's files and the reader's own are taken,
+// another user's are not, nor is a file in another user's directory. Read by a user other than
+// root, in a forked child: for root the two rules are one.
+TEST(PinsFile, RootsFilesAndTheReadersOwnAreTakenAnotherUsersAreNot) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "reading as another user needs root to switch to that user";
+    }
+    constexpr uid_t kReader = 65534;
+    constexpr uid_t kOther = 4242;
+    std::string base = ::testing::TempDir() + "platform-pins-XXXXXX";
+    ASSERT_NE(mkdtemp(base.data()), nullptr);
+    ASSERT_EQ(chmod(base.c_str(), 0755), 0);
+    const auto make = [](const std::string& path, bool directory, uid_t owner) {
+        if (directory) {
+            EXPECT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+        } else {
+            std::ofstream(path) << "10.0.0.5 sha256//" + std::string(43, 'A') + "=\n";
+            EXPECT_EQ(chmod(path.c_str(), 0644), 0) << path;
+        }
+        EXPECT_EQ(chown(path.c_str(), owner, owner), 0) << path;
+    };
+    make(base + "/root.pins", false, 0);
+    make(base + "/other.pins", false, kOther);
+    make(base + "/reader", true, kReader);
+    make(base + "/reader/own.pins", false, kReader);
+    make(base + "/elsewhere", true, kOther);
+    make(base + "/elsewhere/root.pins", false, 0);
+    struct Case {
+        std::string path;
+        std::string refusal;  // empty when the file is taken
+    };
+    const std::vector<Case> cases = {
+        {base + "/root.pins", ""},
+        {base + "/reader/own.pins", ""},
+        {base + "/other.pins",
+         "the pins file " + base + "/other.pins belongs to another user (uid 4242)"},
+        {base + "/elsewhere/root.pins",
+         "lies in " + base + "/elsewhere, which belongs to another user (uid 4242)"},
+    };
+    // The child writes one line per case: "taken" or why the file was refused.
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(report[0]);
+        if (setgid(kReader) != 0 || setuid(kReader) != 0) {
+            _exit(2);
+        }
+        std::string lines;
+        for (const Case& c : cases) {
+            std::vector<kyplatform::PinnedArray> arrays;
+            std::string error;
+            lines += (kyplatform::loadPins(c.path, arrays, error) ? "taken" : error) + "\n";
+        }
+        const bool written =
+            write(report[1], lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
+        _exit(written ? 0 : 3);
+    }
+    close(report[1]);
+    std::string lines;
+    char buffer[4096];
+    for (ssize_t got = 0; (got = read(report[0], buffer, sizeof buffer)) > 0;) {
+        lines.append(buffer, static_cast<size_t>(got));
+    }
+    close(report[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::istringstream outcomes(lines);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string outcome;
+        ASSERT_TRUE(std::getline(outcomes, outcome));
+        if (c.refusal.empty()) {
+            EXPECT_EQ(outcome, "taken");
+        } else {
+            EXPECT_NE(outcome.find(c.refusal), std::string::npos) << outcome;
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
 }
 
 }  // namespace

@@ -6,14 +6,19 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <string>
 
+#include "CertificatePin.h"
 #include "ScriptedHttpsServer.h"
 #include "TransportTestSupport.h"
 
@@ -167,6 +172,132 @@ TEST_F(KYLibCurlHttpsTest, UnreadableCaFileFailsInsteadOfTrustingTheSystemStore)
     EXPECT_EQ(evDebug.count("cannot be read"), 1) << evDebug.text();
     EXPECT_FALSE(post(client, "[]"));
     EXPECT_EQ(server.requestCount(), 0u);
+}
+
+// A CA file that is no regular file is never handed to libcurl, whose blocking open of a FIFO
+// would hang the request for good: every request fails at once and sends nothing.
+TEST_F(KYLibCurlHttpsTest, CaFileThatIsNoRegularFileFailsAtOnceAndSendsNothing) {
+    server.always(kPath, test::Reply(200, "[]"));
+    std::string directory = ::testing::TempDir() + "kylibcurl-ca-XXXXXX";
+    ASSERT_NE(mkdtemp(directory.data()), nullptr);
+    const std::string fifo = directory + "/ca.pem";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::string says;
+    };
+    const Case cases[] = {
+        {fifo, "the CA file " + fifo + " is not a regular file (it is a FIFO); nothing was sent"},
+        {directory, "the CA file " + directory + " is not a regular file (it is a directory)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EvDebugRecorder lines;
+        ScopedEnv ca("KYSNAP_TLS_CA_FILE", c.path.c_str());
+        KYLibCurl client;
+        ASSERT_TRUE(initClient(client));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(post(client, "[]"));
+        EXPECT_LT(secondsSince(start), 5.0);
+        EXPECT_EQ(lines.count(c.says), 1) << lines.text();
+    }
+    EXPECT_EQ(server.requestCount(), 0u);
+    unlink(fifo.c_str());
+    rmdir(directory.c_str());
+}
+
+// Whoever can change the pins file decides which key is taken for an array, so a file that
+// another user could change, or swap through its directories, pins nothing: every request fails
+// naming it, and none reaches the server whose key it pins, as a planted key would be.
+TEST_F(KYLibCurlHttpsTest, PinsFileOthersCouldChangeFailsEveryRequestAndSendsNothing) {
+    server.always(kPath, test::Reply(200, "[]"));
+    // Trusted by its CA as well: a pins file that were skipped would let the requests through.
+    ScopedEnv ca("KYSNAP_TLS_CA_FILE", server.caFile().c_str());
+    std::string base = ::testing::TempDir() + "kylibcurl-pins-XXXXXX";
+    ASSERT_NE(mkdtemp(base.data()), nullptr);
+    const std::string row = base + "/row";
+    const std::string pins = row + "/kysnap.pins";
+    const std::string inner = row + "/inner/kysnap.pins";
+    constexpr uid_t kOtherUser = 65534;
+    // Writes a pins file pinning the server's key at `path`, with `mode` whatever the umask.
+    const auto pinsFile = [&](const std::string& path, mode_t mode) {
+        std::ofstream(path) << server.host() + " " +
+                                   testhost::pinOfCertificateFile(server.certFile()) + "\n";
+        EXPECT_EQ(chmod(path.c_str(), mode), 0);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::string path;
+        std::string says;  // empty when the file is used
+    };
+    const Case cases[] = {
+        {"the user's own file in the user's directories", [&] { pinsFile(pins, 0644); }, pins, ""},
+        {"a file anybody may write", [&] { pinsFile(pins, 0666); }, pins,
+         "the pins file " + pins + " can be written by anybody (mode 0666)"},
+        {"a file its group may write", [&] { pinsFile(pins, 0664); }, pins,
+         "the pins file " + pins + " can be written by its group (mode 0664)"},
+        {"another user's file",
+         [&] {
+             pinsFile(pins, 0644);
+             EXPECT_EQ(chown(pins.c_str(), kOtherUser, kOtherUser), 0) << "the suite runs as root";
+         },
+         pins, "the pins file " + pins + " belongs to another user (uid 65534)"},
+        {"a symbolic link to the user's own file",
+         [&] {
+             pinsFile(row + "/real.pins", 0644);
+             EXPECT_EQ(symlink((row + "/real.pins").c_str(), pins.c_str()), 0);
+         },
+         pins, "the pins file " + pins + " is a symbolic link"},
+        {"a FIFO", [&] { EXPECT_EQ(mkfifo(pins.c_str(), 0644), 0); }, pins,
+         "the pins file " + pins + " is not a regular file (it is a FIFO)"},
+        {"a directory its group may write",
+         [&] {
+             pinsFile(pins, 0644);
+             EXPECT_EQ(chmod(row.c_str(), 0770), 0);
+         },
+         pins,
+         "the pins file " + pins + " lies in " + row +
+             ", which can be written by group or others (mode 0770); run: chmod go-w " + row},
+        {"a parent directory others may write",
+         [&] {
+             EXPECT_EQ(mkdir((row + "/inner").c_str(), 0700), 0);
+             pinsFile(inner, 0644);
+             EXPECT_EQ(chmod(row.c_str(), 0777), 0);
+         },
+         inner,
+         "the pins file " + inner + " lies in " + row +
+             ", which can be written by group or others (mode 0777)"},
+        {"a directory of another user",
+         [&] {
+             pinsFile(pins, 0644);
+             EXPECT_EQ(chown(row.c_str(), kOtherUser, kOtherUser), 0) << "the suite runs as root";
+         },
+         pins, "the pins file " + pins + " lies in " + row + ", which belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(mkdir(row.c_str(), 0700), 0);
+        c.arrange();
+        server.clearRequests();
+        EvDebugRecorder lines;
+        ScopedEnv pinsFileVariable("KYSNAP_TLS_PINS_FILE", c.path.c_str());
+        KYLibCurl client;
+        ASSERT_TRUE(initClient(client));
+        ASSERT_TRUE(client.KYLibCurlAppendHeader(1, "admin:secret"));
+        if (c.says.empty()) {
+            EXPECT_TRUE(post(client, "[]")) << lines.text();
+            EXPECT_EQ(server.requestCount(), 1u);
+        } else {
+            EXPECT_FALSE(post(client, "[]"));
+            EXPECT_EQ(server.requestCount(), 0u);
+            EXPECT_EQ(lines.count(c.says), 1) << lines.text();
+            EXPECT_EQ(lines.count("nothing was sent"), 1) << lines.text();
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(row, ignored);
+    }
+    rmdir(base.c_str());
 }
 
 TEST(KYLibCurlHostNameTest, CertificateForAnotherHostIsRefusedDespiteTrustedCa) {

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "KYLibCurl.h"
+#include "PathGuard.h"
 #include "SecretMemory.h"
 
 namespace kysnap {
@@ -112,6 +113,10 @@ bool ArrayProbe::presentedCertificate(PresentedCertificate& presented, std::stri
     }
     const char* caFile = std::getenv("KYSNAP_TLS_CA_FILE");
     if (caFile != nullptr && *caFile != '\0') {
+        // OpenSSL's blocking open would wait for good on a FIFO.
+        if (!kyplatform::isRegularOrMissing(caFile, std::string("the CA file ") + caFile, why)) {
+            return false;
+        }
         if (SSL_CTX_load_verify_locations(context.get(), caFile, nullptr) != 1) {
             why =
                 std::string("KYSNAP_TLS_CA_FILE=") + caFile + " cannot be read as PEM certificates";

@@ -7,38 +7,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "PathGuard.h"
+
 namespace kysnap {
-
-namespace {
-
-std::string fileKind(mode_t mode) {
-    switch (mode & S_IFMT) {
-        case S_IFREG:
-            return "a regular file";
-        case S_IFDIR:
-            return "a directory";
-        case S_IFIFO:
-            return "a FIFO";
-        case S_IFCHR:
-            return "a character device";
-        case S_IFBLK:
-            return "a block device";
-        case S_IFSOCK:
-            return "a socket";
-        case S_IFLNK:
-            return "a symbolic link";
-        default:
-            return "of an unknown kind";
-    }
-}
-
-}  // namespace
 
 std::string notRegularFile(const std::string& what, mode_t mode) {
     if (S_ISLNK(mode)) {
         return what + " is a symbolic link, which kysnap does not follow for it";
     }
-    return what + " is not a regular file (it is " + fileKind(mode) + ")";
+    return kyplatform::notRegularFile(what, mode);
 }
 
 bool readBoundedFile(const std::string& path, const std::string& what, Links links, size_t limit,

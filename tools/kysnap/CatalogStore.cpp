@@ -14,6 +14,8 @@
 
 #include "AtomicFile.h"
 #include "BoundedFile.h"
+#include "LockFile.h"
+#include "PathGuard.h"
 
 namespace kysnap {
 
@@ -48,50 +50,15 @@ bool makeDirectories(const std::string& directory, std::string& error) {
     return true;
 }
 
-// Whoever else may write the catalog's directory can plant links or files under the names
-// kysnap uses there; only the user, or root, may own it, and others may not write it unless it
-// is sticky (then they cannot replace what is ours).
-bool safeDirectory(const std::string& directory, std::string& error) {
-    struct stat info {};
-    if (stat(directory.c_str(), &info) != 0) {
-        error = systemError("cannot examine the catalog's directory " + directory);
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        error = "the catalog's directory " + directory + " is not a directory";
-        return false;
-    }
-    if (info.st_uid != geteuid() && info.st_uid != 0) {
-        error = "the catalog's directory " + directory + " belongs to another user (uid " +
-                std::to_string(info.st_uid) + "); kysnap keeps its catalog only in a directory " +
-                "of its user or of root";
-        return false;
-    }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-        error = "the catalog's directory " + directory + " can be written by group or others " +
-                "(mode " + mode + "); run: chmod go-w " + directory;
-        return false;
-    }
-    return true;
-}
-
-// A file of the catalog (itself or its lock) must be ours, or root's.
-bool ownedFile(const struct stat& info, const std::string& what, std::string& error) {
-    if (info.st_uid != geteuid() && info.st_uid != 0) {
-        error = what + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::unique_ptr<CatalogStore> CatalogStore::open(const std::string& path, Access access,
                                                  const std::function<void()>& waiting,
                                                  std::string& error) {
-    if (!makeDirectories(directoryOf(path), error) || !safeDirectory(directoryOf(path), error)) {
+    // Whoever else may write a directory on the way to the catalog can plant links or files
+    // under the names kysnap uses, or swap the directory itself.
+    if (!makeDirectories(directoryOf(path), error) ||
+        !kyplatform::isGuardedPath(path, "the catalog " + path, error)) {
         return nullptr;
     }
     // Refused before a lock file is made beside it; load() checks again on what it opens.
@@ -101,37 +68,13 @@ std::unique_ptr<CatalogStore> CatalogStore::open(const std::string& path, Access
         return nullptr;
     }
     const std::string lockPath = path + ".lock";
-    // Never through a link, and never blocking on a FIFO planted under the lock's name.
-    const int fd =
-        ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    const int fd = openLockFile(lockPath, "the catalog lock " + lockPath, error);
     if (fd < 0) {
-        error = errno == ELOOP ? notRegularFile("the catalog lock " + lockPath, S_IFLNK)
-                               : systemError("cannot open the catalog lock " + lockPath);
         return nullptr;
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = notRegularFile("the catalog lock " + lockPath, info.st_mode);
+    if (!takeLock(fd, access == Access::Write ? LOCK_EX : LOCK_SH, lockPath, waiting, 0, error)) {
         close(fd);
         return nullptr;
-    }
-    if (!ownedFile(info, "the catalog lock " + lockPath, error)) {
-        close(fd);
-        return nullptr;
-    }
-    const int mode = access == Access::Write ? LOCK_EX : LOCK_SH;
-    if (flock(fd, mode | LOCK_NB) != 0) {
-        if (waiting) {
-            waiting();
-        }
-        int locked = -1;
-        while ((locked = flock(fd, mode)) != 0 && errno == EINTR) {
-        }
-        if (locked != 0) {
-            error = systemError("cannot lock " + lockPath);
-            close(fd);
-            return nullptr;
-        }
     }
     std::unique_ptr<CatalogStore> store(new CatalogStore(path, fd, access));
     if (access == Access::Write) {
@@ -176,7 +119,7 @@ bool CatalogStore::load(Catalog& catalog, std::string& error) {
         }
         return false;
     }
-    if (!ownedFile(file.info, "the catalog " + path_, error)) {
+    if (!kyplatform::isOwnFile(file.info, "the catalog " + path_, error)) {
         return false;
     }
     std::string why;

@@ -4,10 +4,11 @@
 // concurrent runs take turns and none loses another's records. A save writes a temporary file
 // beside the catalog, flushes it to disk and renames it over the old one (then flushes the
 // directory), so an interrupted run leaves either the old catalog or the new one, never a
-// mixture. Nobody else can redirect these writes: the directory must belong to the user (or
-// root) and be writable by no one else unless sticky, the catalog and its lock are never
-// opened through a symbolic link and must be regular files of the user (or root), and the
-// temporary file is created exclusively under a fresh random name.
+// mixture. Nobody else can redirect these writes: its path must be guarded (PathGuard.h: every
+// directory from / down to the catalog's belongs to the user or root and is writable by no one
+// else unless sticky), the catalog and its lock are never opened through a symbolic link and
+// must be regular files of the user (or root), and the temporary file is created exclusively
+// under a fresh random name.
 #pragma once
 
 #include <functional>
@@ -24,8 +25,8 @@ public:
 
     // Takes the lock of the catalog at `path`, creating its directory (mode 0700) when
     // missing. When another run holds the lock, `waiting` is called once and the lock is
-    // awaited. Null with `error` set when the directory or the lock file is refused (see
-    // above) or cannot be opened. A writer removes temporary files that an interrupted run
+    // awaited. Null with `error` set when a directory on the way or the lock file is refused
+    // (see above) or cannot be opened. A writer removes temporary files that an interrupted run
     // left behind.
     static std::unique_ptr<CatalogStore> open(const std::string& path, Access access,
                                               const std::function<void()>& waiting,

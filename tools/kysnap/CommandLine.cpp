@@ -81,14 +81,18 @@ const CommandHelp kCommands[] = {
      "credentials, API version, target groups) and the host's initiators and whether the\n"
      "arrays already hold them in an initiator group. One line per check, with a remedy for\n"
      "each failure. Exit status 1 when a check failed."},
-    {"trust", "pin an array's key after comparing it", "ARRAY [--yes] | --list | --remove ARRAY",
+    {"trust", "pin an array's key after comparing it",
+     "ARRAY [--yes] [--replace] | --list | --remove ARRAY",
      "Connects to the array, shows its certificate (subject, issuer, names, validity) and the\n"
      "SHA-256 pin of its key, and once you have compared that pin with the one the array's\n"
      "console shows and confirmed (or given --yes), writes it to the pins file: from then on\n"
      "the key alone decides whether the array is accepted, whatever names its certificate\n"
-     "carries. --list shows the pins, --remove ARRAY drops an array's pins. The pins file is\n"
-     "pins-file in [host], else $KYSNAP_TLS_PINS_FILE, else kysnap.pins beside the\n"
-     "configuration."},
+     "carries. An array pinned to another key keeps it (exit status 1, both pins shown)\n"
+     "unless --replace is given, also with --yes. --list shows the pins, --remove ARRAY drops\n"
+     "an array's pins. The pins file is pins-file in [host], else $KYSNAP_TLS_PINS_FILE, else\n"
+     "kysnap.pins beside the configuration; it, its lock and the directories above them must\n"
+     "be yours or root's and writable by nobody else (a sticky directory such as /tmp\n"
+     "excepted)."},
     {"demo", "a whole lifecycle against an in-process simulator", "",
      "Runs a whole snapshot lifecycle against an array simulator started inside this process\n"
      "on a free loopback port, with its own certificate: check, prepare, snap, map, list,\n"
@@ -128,6 +132,7 @@ const char kGeneral[] =
     "                     revert although the array destroys the data written since, the\n"
     "                     newer snapshots and their clones (named before it goes on)\n"
     "  -y, --yes          revert without asking, also on a terminal\n"
+    "      --replace      trust: pin the presented key in place of another pinned one\n"
     "  -J, --json         print results as JSON\n"
     "  -q, --quiet        no progress lines while mapped devices are awaited\n"
     "  -v, --verbose      print the plug-in's log lines on standard error\n"
@@ -188,7 +193,16 @@ std::string helpText(const std::string& command) {
 namespace {
 
 // Long options without a short form.
-enum LongOnly { kState = 256, kPlugin, kSnapshot, kPassword, kList, kRemove, kDestroyNewer };
+enum LongOnly {
+    kState = 256,
+    kPlugin,
+    kSnapshot,
+    kPassword,
+    kList,
+    kRemove,
+    kReplace,
+    kDestroyNewer
+};
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -206,6 +220,7 @@ const option kLongOptions[] = {
     {"destroy-newer", no_argument, nullptr, kDestroyNewer},
     {"list", no_argument, nullptr, kList},
     {"remove", no_argument, nullptr, kRemove},
+    {"replace", no_argument, nullptr, kReplace},
     {"password", optional_argument, nullptr, kPassword},
     {nullptr, 0, nullptr, 0},
 };
@@ -288,6 +303,9 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 break;
             case kRemove:
                 options.commandFlags.push_back("--remove");
+                break;
+            case kReplace:
+                options.commandFlags.push_back("--replace");
                 break;
             case kPassword:
                 error =

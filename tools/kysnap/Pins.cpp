@@ -1,20 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Pins.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "AtomicFile.h"
+#include "LockFile.h"
+#include "PathGuard.h"
 
 namespace kysnap {
 
 namespace {
+
+// A change of the pins takes a moment; a lock held longer than this is held by a run that is
+// stuck, and waiting on would only hang this one too.
+constexpr int kPinsLockSeconds = 10;
 
 bool exists(const std::string& path) {
     struct stat info {};
@@ -59,22 +62,19 @@ bool usePinsFile(HostConfig& config, std::string& error) {
 
 bool changePinsFile(const std::string& path,
                     const std::function<bool(std::vector<kyplatform::PinnedArray>&)>& change,
-                    std::string& error) {
-    const std::string lockPath = path + ".lock";
-    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lock < 0) {
-        error = "cannot open the lock " + lockPath + ": " + std::strerror(errno);
+                    const std::function<void()>& waiting, std::string& error) {
+    // The lock beside the file is guarded as the file is: another user's could be held for good.
+    if (!kyplatform::isGuardedPath(path, "the pins file " + path, error)) {
         return false;
     }
-    int locked = -1;
-    while ((locked = ::flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
+    const std::string lockPath = path + ".lock";
+    const int lock = openLockFile(lockPath, "the pins lock " + lockPath, error);
+    if (lock < 0) {
+        return false;
     }
     std::vector<kyplatform::PinnedArray> pins;
-    bool ok = locked == 0;
-    if (!ok) {
-        error = "cannot lock " + lockPath + ": " + std::strerror(errno);
-    }
-    ok = ok && readPins(path, pins, error);
+    bool ok = takeLock(lock, LOCK_EX, lockPath, waiting, kPinsLockSeconds, error) &&
+              readPins(path, pins, error);
     if (ok && change(pins)) {
         ok = replaceFileAtomically(path, kyplatform::pinsText(pins), 0644, "the pins file " + path,
                                    error);

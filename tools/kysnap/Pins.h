@@ -4,7 +4,8 @@
 // The pins file is pins-file in [host] of the configuration (relative to the configuration's
 // directory), else $KYSNAP_TLS_PINS_FILE, else kysnap.pins beside the configuration. Its form
 // is libkyplatform's (TlsPins.h). A file that does not exist holds no pins; one that exists is
-// read strictly, and the plug-in is pointed at it through KYSNAP_TLS_PINS_FILE.
+// read strictly and only when nobody but the user or root can change it (loadPins), and the
+// plug-in is pointed at it through KYSNAP_TLS_PINS_FILE.
 #pragma once
 
 #include <functional>
@@ -26,9 +27,13 @@ bool usePinsFile(HostConfig& config, std::string& error);
 // Replaces the pins file at `path` with `pins`, mode 0644 (pins are no secret), atomically:
 // a reader sees the old file or the new one. Changes are made under an exclusive lock on
 // "<path>.lock", re-reading the file first, so that concurrent runs lose no entry: `change`
-// gets the pins on disk and edits them; when it returns false nothing is written.
+// gets the pins on disk and edits them; when it returns false nothing is written. The path
+// must be guarded and the lock a regular file of the user or root (PathGuard.h, LockFile.h).
+// When another run holds the lock, `waiting` is called once and the lock is awaited for at
+// most 10 seconds. False with `error` set when nothing was written for any of these reasons,
+// or because the file cannot be read or written.
 bool changePinsFile(const std::string& path,
                     const std::function<bool(std::vector<kyplatform::PinnedArray>&)>& change,
-                    std::string& error);
+                    const std::function<void()>& waiting, std::string& error);
 
 }  // namespace kysnap

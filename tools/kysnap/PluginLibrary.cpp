@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "PathGuard.h"
+
 namespace kysnap {
 
 namespace {
@@ -21,6 +23,12 @@ std::string existing(const std::string& path) {
 }  // namespace
 
 std::unique_ptr<PluginLibrary> PluginLibrary::load(const std::string& path, std::string& error) {
+    // The loader opens the file blocking, which a FIFO would hold for good. A name without '/'
+    // is looked for by the loader in its own directories.
+    if (path.find('/') != std::string::npos &&
+        !kyplatform::isRegularOrMissing(path, "the plug-in " + path, error)) {
+        return nullptr;
+    }
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = dlerror();

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "ArrayProbe.h"
@@ -35,6 +37,38 @@ bool dropPins(std::vector<kyplatform::PinnedArray>& pins, const std::string& add
     const bool had = kept != pins.end();
     pins.erase(kept, pins.end());
     return had;
+}
+
+bool holds(const kyplatform::PinnedArray& pinned, const std::string& pin) {
+    return std::find(pinned.pins.begin(), pinned.pins.end(), pin) != pinned.pins.end();
+}
+
+// "sha256//..." or "sha256//... and sha256//...".
+std::string joinedPins(const kyplatform::PinnedArray& pinned) {
+    std::string text;
+    for (const std::string& pin : pinned.pins) {
+        text += (text.empty() ? "" : " and ") + pin;
+    }
+    return text;
+}
+
+int refuseReplacing(const HostConfig& config, const ArrayAccess& array,
+                    const kyplatform::PinnedArray& pinned, const std::string& presented) {
+    std::fprintf(stderr,
+                 "kysnap: array %s (%s) is pinned to %s in %s, but it now presents %s; nothing "
+                 "was changed: give --replace to pin the new key in place of the old one, once "
+                 "you know the array's certificate was replaced on purpose\n",
+                 array.name.c_str(), array.address.c_str(), joinedPins(pinned).c_str(),
+                 visibleText(config.pinsFile).c_str(), presented.c_str());
+    return 1;
+}
+
+// Said when another run holds the pins lock.
+std::function<void()> waitingNotice(const HostConfig& config) {
+    return [lock = config.pinsFile + ".lock"] {
+        std::fprintf(stderr, "kysnap: waiting for another kysnap run to release %s\n",
+                     visibleText(lock).c_str());
+    };
 }
 
 int listPins(const HostConfig& config) {
@@ -69,7 +103,7 @@ int removePins(const HostConfig& config, const ArrayConfig& array) {
             found = dropPins(pins, array.address);
             return found;
         },
-        error);
+        waitingNotice(config), error);
     if (!written) {
         return cannotRun(error);
     }
@@ -102,7 +136,7 @@ bool confirmed(const std::string& question) {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
 }
 
-int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes) {
+int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes, bool replace) {
     const ArrayAccess array{configured.name, configured.address, configured.user, "",
                             configured.caFile};
     ArrayProbe probe(array, kProbeSeconds);
@@ -126,19 +160,22 @@ int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes) 
         std::printf("It also verifies by chain and name; with a pin, its key alone decides.\n");
     }
     const kyplatform::PinnedArray* pinned = kyplatform::findPinned(config.pins, array.address);
-    if (pinned != nullptr &&
-        std::find(pinned->pins.begin(), pinned->pins.end(), facts.pin) != pinned->pins.end()) {
+    if (pinned != nullptr && holds(*pinned, facts.pin)) {
         std::printf("This key is already pinned for %s in %s.\n", array.address.c_str(),
                     visibleText(config.pinsFile).c_str());
         return 0;
     }
+    // A key that differs from the pinned one is what an impostor presents; only a person who
+    // knows the certificate was replaced may say so.
+    if (pinned != nullptr && !replace) {
+        return refuseReplacing(config, array, *pinned, facts.pin);
+    }
     if (pinned != nullptr) {
         std::printf(
-            "WARNING: %s pins another key for %s (%s): the array now presents a "
-            "different one. Pin it only if the array's certificate was replaced on "
-            "purpose.\n",
-            visibleText(config.pinsFile).c_str(), array.address.c_str(),
-            pinned->pins.front().c_str());
+            "replacing the %s %s of %s in %s with %s: do so only if the array's certificate "
+            "was replaced on purpose.\n",
+            pinned->pins.size() == 1 ? "pin" : "pins", joinedPins(*pinned).c_str(),
+            array.address.c_str(), visibleText(config.pinsFile).c_str(), facts.pin.c_str());
     }
     std::printf(
         "Compare the key pin with the one the array's own console shows (or that openssl "
@@ -149,17 +186,27 @@ int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes) 
         return 1;
     }
     std::string error;
+    // Another run may have pinned a key since the file was read: it is held to the same rule.
+    std::optional<kyplatform::PinnedArray> pinnedMeanwhile;
     const bool written = changePinsFile(
         config.pinsFile,
         [&](std::vector<kyplatform::PinnedArray>& pins) {
+            const kyplatform::PinnedArray* onDisk = kyplatform::findPinned(pins, array.address);
+            if (onDisk != nullptr && !replace && !holds(*onDisk, facts.pin)) {
+                pinnedMeanwhile = *onDisk;
+                return false;
+            }
             dropPins(pins, array.address);
             pins.push_back(kyplatform::PinnedArray{
                 array.address, kyplatform::addressKey(array.address), {facts.pin}, 0});
             return true;
         },
-        error);
+        waitingNotice(config), error);
     if (!written) {
         return cannotRun(error);
+    }
+    if (pinnedMeanwhile) {
+        return refuseReplacing(config, array, *pinnedMeanwhile, facts.pin);
     }
     std::printf("pinned %s for array %s (%s) in %s\n", facts.pin.c_str(), array.name.c_str(),
                 array.address.c_str(), visibleText(config.pinsFile).c_str());
@@ -171,9 +218,10 @@ int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes) 
 int runTrust(const Options& options) {
     const bool list = hasFlag(options, "--list");
     const bool remove = hasFlag(options, "--remove");
+    const bool replace = hasFlag(options, "--replace");
     if ((list && (remove || !options.arguments.empty())) ||
-        (!list && options.arguments.size() != 1)) {
-        return cannotRun("usage: kysnap trust ARRAY [--yes] | --list | --remove ARRAY");
+        (!list && options.arguments.size() != 1) || (replace && (list || remove))) {
+        return cannotRun("usage: kysnap trust ARRAY [--yes] [--replace] | --list | --remove ARRAY");
     }
     HostConfig config;
     std::string error;
@@ -193,7 +241,7 @@ int runTrust(const Options& options) {
         return cannotRun("no array " + options.arguments.front() + " in " + path +
                          " (configured: " + (names.empty() ? "none" : names) + ")");
     }
-    return remove ? removePins(config, *array) : pinArray(config, *array, options.yes);
+    return remove ? removePins(config, *array) : pinArray(config, *array, options.yes, replace);
 }
 
 }  // namespace kysnap

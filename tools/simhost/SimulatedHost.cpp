@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "PathGuard.h"
 #include "jsonxx.h"
 
 namespace simhost {
@@ -87,6 +88,11 @@ bool SimulatedHost::rescan(std::string& error) {
     std::map<std::string, SimulatedDevice> found;
     std::map<std::string, HostLun> seen;
     for (const ArrayEndpoint& array : arrays_) {
+        // The HTTP library opens the CA file blocking, which a FIFO would hold for good.
+        const std::string caFile = "the CA file " + array.caFile;
+        if (!kyplatform::isRegularOrMissing(array.caFile, caFile, error)) {
+            return false;
+        }
         httplib::SSLClient client(array.address, array.port);
         client.set_ca_cert_path(array.caFile.c_str());
         client.set_basic_auth(array.user, array.password);
@@ -100,6 +106,9 @@ bool SimulatedHost::rescan(std::string& error) {
                         ? "the certificate of the array simulator at " + where +
                               " was refused (it does not verify against " + array.caFile +
                               "); set KYSNAP_TLS_CA_FILE or ca-file to the simulator's CA file"
+                    : answer.error() == httplib::Error::SSLLoadingCerts
+                        ? caFile + " cannot be read as PEM certificates; set KYSNAP_TLS_CA_FILE " +
+                              "or ca-file to the simulator's CA file"
                         : "array simulator at " + where + " cannot be reached: " +
                               failureCause(answer.error(), array.address, array.port);
             return false;
