@@ -190,6 +190,26 @@ TEST_F(KysnapCli, ConcurrentRunsEachKeepTheirRecords) {
     EXPECT_EQ(snapshotsOnArray("pool-a/Local/oracle/ora-data"), 2 + 2);  // the seed holds two
 }
 
+// A run that writes holds the catalog's lock for its whole length (minutes, while devices are
+// awaited); list shows the catalog as last saved at once instead of waiting for it.
+TEST_F(KysnapCli, ListShowsTheCatalogAsSavedWithoutWaitingForARunThatWritesIt) {
+    expectRun({"prepare", kOraData});
+    faultOnCreate(arraysim::FaultAction::Latency, false, 3000);
+    const pid_t pid = runner->start({"snap", kOraData}, 1);
+    awaitFaultsTaken();
+    const auto start = std::chrono::steady_clock::now();
+    const CliRun listed = expectRun({"list"});
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::milliseconds(2000));
+    EXPECT_NE(listed.out.find("(another kysnap run is writing it: shown as last saved)"),
+              std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.out.find("[creating: kysnap reconcile settles it]"), std::string::npos)
+        << listed.out;
+    EXPECT_EQ(runner->finish(pid, 1).status, 0);
+    EXPECT_EQ(expectRun({"list"}).out.find("another kysnap run"), std::string::npos);
+}
+
 TEST_F(KysnapCli, InterruptedCatalogWriteLeavesTheOldCatalogIntact) {
     expectRun({"prepare", kOraData});
     const std::string before = readFile(path("catalog.json"));

@@ -72,11 +72,16 @@ std::unique_ptr<CatalogStore> CatalogStore::open(const std::string& path, Access
     if (fd < 0) {
         return nullptr;
     }
-    if (!takeLock(fd, access == Access::Write ? LOCK_EX : LOCK_SH, lockPath, waiting, 0, error)) {
+    bool writerBusy = false;
+    if (access == Access::ReadSaved) {
+        writerBusy = flock(fd, LOCK_SH | LOCK_NB) != 0;
+    } else if (!takeLock(fd, access == Access::Write ? LOCK_EX : LOCK_SH, lockPath, waiting, 0,
+                         error)) {
         close(fd);
         return nullptr;
     }
     std::unique_ptr<CatalogStore> store(new CatalogStore(path, fd, access));
+    store->writerBusy_ = writerBusy;
     if (access == Access::Write) {
         store->removeStaleTemporaries();
     }

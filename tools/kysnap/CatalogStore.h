@@ -21,7 +21,13 @@ namespace kysnap {
 
 class CatalogStore {
 public:
-    enum class Access { Read, Write };
+    enum class Access {
+        Read,   // shared lock, awaited: what is read stays so for the run
+        Write,  // exclusive lock, awaited
+        // The catalog as last saved, without waiting for a run that writes it: a save replaces
+        // the file in one rename, so what is read is always a whole catalog.
+        ReadSaved,
+    };
 
     // Takes the lock of the catalog at `path`, creating its directory (mode 0700) when
     // missing. When another run holds the lock, `waiting` is called once and the lock is
@@ -45,6 +51,9 @@ public:
     bool save(const Catalog& catalog, std::string& error);
 
     const std::string& path() const { return path_; }
+    // ReadSaved only: another run held the lock when this one opened the catalog, so what was
+    // read may be older than what that run is about to save.
+    bool writerBusy() const { return writerBusy_; }
 
 private:
     CatalogStore(std::string path, int lockFd, Access access)
@@ -54,6 +63,7 @@ private:
     std::string path_;
     int lockFd_;
     Access access_;
+    bool writerBusy_ = false;
 };
 
 // The catalog used without --state: $KYSNAP_STATE, else $XDG_STATE_HOME/kysnap/catalog.json,

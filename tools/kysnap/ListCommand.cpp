@@ -44,6 +44,7 @@ void printJson(const Session& session) {
     const Catalog& catalog = session.catalog;
     jsonxx::Object root;
     root.import("catalog", session.store->path());
+    root.import("writerBusy", session.store->writerBusy());
     jsonxx::Object targets;
     for (const auto& [target, array] : catalog.targets) {
         targets.import(target, array);
@@ -85,6 +86,7 @@ int runList(const Options& options) {
     std::string error;
     Session::Needs needs;
     needs.catalog = true;
+    needs.catalogAsSaved = true;
     needs.configOptional = true;
     auto session = Session::open(options, needs, error);
     if (!session) {
@@ -96,7 +98,10 @@ int runList(const Options& options) {
         printJson(*session);
         return 0;
     }
-    std::printf("catalog %s\n", session->store->path().c_str());
+    std::printf("catalog %s%s\n", session->store->path().c_str(),
+                session->store->writerBusy()
+                    ? " (another kysnap run is writing it: shown as last saved)"
+                    : "");
     std::printf("prepared devices: %zu\n", catalog.devices.size());
     for (const auto& [device, prepared] : catalog.devices) {
         std::printf("  %s on %s: %s\n", visibleText(device).c_str(),

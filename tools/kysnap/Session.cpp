@@ -46,7 +46,9 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
         const std::string statePath = options.state.empty() ? defaultStatePath() : options.state;
         session->store = CatalogStore::open(
             statePath,
-            needs.writeCatalog ? CatalogStore::Access::Write : CatalogStore::Access::Read,
+            needs.writeCatalog     ? CatalogStore::Access::Write
+            : needs.catalogAsSaved ? CatalogStore::Access::ReadSaved
+                                   : CatalogStore::Access::Read,
             [&] {
                 std::fprintf(stderr, "kysnap: waiting for another kysnap run to release %s\n",
                              statePath.c_str());

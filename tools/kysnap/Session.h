@@ -34,6 +34,8 @@ public:
         // The arrays' passwords, read for host; without, they are read only for the sim
         // backend, whose devices only the arrays' host views show.
         bool passwords = true;
+        // With catalog: read it as last saved rather than wait for a run that writes it.
+        bool catalogAsSaved = false;
     };
 
     // The configuration `options` name (--config, $KYSNAP_CONFIG, the default places), read
