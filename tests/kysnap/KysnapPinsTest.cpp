@@ -40,13 +40,13 @@ protected:
         return simulator;
     }
     // The configuration of one array `arr` at `address`; the host view of the sim backend
-    // trusts `hostViewCa`.
+    // trusts `hostViewCa` (none: only a pin can let it in).
     void configure(const std::string& address, const std::string& hostViewCa) {
         writeConfig("",
                     "[host]\nbackend = sim\nfc-initiators = 21:00:00:24:ff:3d:2a:10\n"
                     "retry-count = 1\nretry-interval = 0\n[array arr]\naddress = " +
                         address + "\nuser = admin\npassword-file = " + path("array.password") +
-                        "\nca-file = " + hostViewCa + "\n");
+                        "\n" + (hostViewCa.empty() ? "" : "ca-file = " + hostViewCa + "\n"));
     }
 };
 
@@ -78,6 +78,7 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
         Strings says;
         std::string never = "";
         std::string written = "";  // a line the pins file holds afterwards
+        bool hostViewCa = true;    // the sim backend's host view is given the array's CA file
     };
     const std::vector<Case> cases = {
         {"certificate naming another host, without a pin",
@@ -179,6 +180,26 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
           "warning: the pinned certificate of 127.0.0.1:" + std::to_string(expired->port()) +
               " expired on ",
           "ok    array arr: credentials of user admin accepted"}},
+        {"a pinned array is seen by the sim backend by its pin alone, with no CA file",
+         other.get(),
+         "",
+         otherAddress + " " + otherPin + "\n",
+         {"prepare", kOraData},
+         0,
+         {"prepared (1) on array arr"},
+         "",
+         "",
+         false},
+        {"a key without a pin is refused by the sim backend's host view too",
+         other.get(),
+         "",
+         otherAddress + " " + wrongPin + "\n",
+         {"devices"},
+         1,
+         {"the array simulator at " + otherAddress + " presented a key none of its pins names"},
+         "",
+         "",
+         false},
         {"the IPv6 loopback end to end, its address written another way in the pins",
          loopback6.get(),
          "[::1]:" + std::to_string(loopback6->port()),
@@ -191,7 +212,7 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         configure(c.address.empty() ? "127.0.0.1:" + std::to_string(c.at->port()) : c.address,
-                  c.at->caFile());
+                  c.hostViewCa ? c.at->caFile() : "");
         unlink(path("kysnap.pins").c_str());
         unlink(path("catalog.json").c_str());
         if (!c.pins.empty()) {

@@ -26,10 +26,15 @@ SimBackend::SimBackend(const HostConfig& config, const std::vector<ArrayAccess>&
         endpoint.caFile = !array.caFile.empty() ? array.caFile : (trusted ? trusted : "");
         endpoint.user = array.user;
         endpoint.password = array.password;
-        if (endpoint.caFile.empty() && setupProblem_.empty()) {
+        // A pinned array is verified by its pins, as the plug-in verifies it.
+        if (const kyplatform::PinnedArray* pinned =
+                kyplatform::findPinned(config.pins, array.address)) {
+            endpoint.pins = pinned->pins;
+        }
+        if (endpoint.caFile.empty() && endpoint.pins.empty() && setupProblem_.empty()) {
             setupProblem_ = "array " + array.name +
                             ": the sim backend needs the simulator's CA file to see its LUNs; "
-                            "set KYSNAP_TLS_CA_FILE or ca-file";
+                            "set KYSNAP_TLS_CA_FILE or ca-file, or pin its key (kysnap trust)";
         }
         endpoints.push_back(endpoint);
     }

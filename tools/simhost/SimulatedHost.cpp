@@ -7,11 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
 
 #include "PathGuard.h"
+#include "TlsPins.h"
 #include "jsonxx.h"
 
 namespace simhost {
@@ -19,6 +21,34 @@ namespace simhost {
 namespace {
 
 constexpr int kConnectSeconds = 5;
+
+// Accepts the server's certificate when its public key has one of the pins the SSL_CTX carries
+// (see pinnedContext); chain and names are not looked at, as for a pinned array.
+int verifyByPin(X509_STORE_CTX* store, void* pins) {
+    X509* leaf = X509_STORE_CTX_get0_cert(store);
+    unsigned char* der = nullptr;
+    const int length = leaf == nullptr ? -1 : i2d_X509(leaf, &der);
+    kyplatform::CertificateFacts facts;
+    const bool read =
+        length > 0 && kyplatform::certificateFacts(der, static_cast<size_t>(length), facts);
+    OPENSSL_free(der);
+    const auto& accepted = *static_cast<const std::vector<std::string>*>(pins);
+    if (read && std::find(accepted.begin(), accepted.end(), facts.pin) != accepted.end()) {
+        return 1;
+    }
+    X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
+    return 0;
+}
+
+// Sets `client` to accept the server's certificate by `pins` alone; the handshake fails on a
+// key without a pin, before any request is sent.
+void pinnedContext(httplib::SSLClient& client, const std::vector<std::string>& pins) {
+    client.enable_server_certificate_verification(false);
+    SSL_CTX* context = client.ssl_context();
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_cert_verify_callback(context, verifyByPin,
+                                     const_cast<std::vector<std::string>*>(&pins));
+}
 
 // Why a TCP connection to `host`:`port` fails, as the system says it ("Connection refused").
 std::string connectCause(const std::string& host, int port) {
@@ -94,12 +124,22 @@ bool SimulatedHost::rescan(std::string& error) {
             return false;
         }
         httplib::SSLClient client(array.address, array.port);
-        client.set_ca_cert_path(array.caFile.c_str());
+        if (!array.pins.empty()) {
+            pinnedContext(client, array.pins);
+        } else {
+            client.set_ca_cert_path(array.caFile.c_str());
+        }
         client.set_basic_auth(array.user, array.password);
         client.set_connection_timeout(5);
         client.set_read_timeout(10);
         auto answer = client.Post("/control/hostview", body, "application/json");
         const std::string where = array.address + ":" + std::to_string(array.port);
+        if (!answer && !array.pins.empty() && answer.error() == httplib::Error::SSLConnection) {
+            error = "the array simulator at " + where +
+                    " presented a key none of its pins names; pin its key again with kysnap "
+                    "trust if it was renewed";
+            return false;
+        }
         if (!answer) {
             // A refused certificate is a set-up matter with its own remedy, not an outage.
             error = answer.error() == httplib::Error::SSLServerVerification

@@ -20,6 +20,9 @@ struct ArrayEndpoint {
     std::string address = "127.0.0.1";
     int port = 0;
     std::string caFile;
+    // The array's public-key pins ("sha256//..."): when given, they alone decide whether its
+    // certificate is accepted, as for the plug-in, and no CA file is needed.
+    std::vector<std::string> pins;
     std::string user = "admin";
     std::string password;  // zeroed when the endpoint is destroyed
     ~ArrayEndpoint() { kyplatform::wipeSecret(password); }
