@@ -812,6 +812,13 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
         added.body = std::move(body);
         simulator->faults().add(added);
     };
+    // Every call of `method` fails with HTTP 500.
+    const auto failEvery = [&](const char* method) {
+        arraysim::Fault failed;
+        failed.method = method;
+        failed.remaining = -1;
+        simulator->faults().add(failed);
+    };
     const auto apiVersion = [&](const std::string& version) {
         simulator->withModel([&](arraysim::Model& model) { model.system.apiVersion = version; });
     };
@@ -1265,12 +1272,7 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
              "... (50000 bytes in all)\" is no version number",
          std::string(201, '9')},
         {"a device is not blamed on the configuration when the array's targets cannot be read",
-         [&] {
-             arraysim::Fault failed;
-             failed.method = "listFCTargetGroups";
-             failed.remaining = -1;
-             simulator->faults().add(failed);
-         },
+         [&] { failEvery("listFCTargetGroups"); },
          {"check"},
          1,
          "warn  device /dev/sim/600144F0C8A7B3D1E45F4A2B00010001: LUN "
@@ -1279,12 +1281,7 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          "(the array answered HTTP 500); run kysnap check again once the array answers",
          "add the [array NAME] section"},
         {"a device is not blamed when the array cannot be asked about its LUN",
-         [&] {
-             arraysim::Fault failed;
-             failed.method = "listLunsById";
-             failed.remaining = -1;
-             simulator->faults().add(failed);
-         },
+         [&] { failEvery("listLunsById"); },
          {"check"},
          0,
          "warn  device /dev/sim/600144F0C8A7B3D1E45F4A2B00010001: LUN "
