@@ -306,6 +306,27 @@ TEST_F(KysnapDestroy, RevertNamesEverythingItDestroysAndGoesOnOnlyWhenToldAndNot
     EXPECT_EQ(catalogIds(), Strings{id1});
 }
 
+// Another host's kysnap snapshot of the same volume, mounted there through the plug-in's clone:
+// this catalog knows neither, yet the clone exists to be mapped to a host, so it blocks.
+TEST_F(KysnapDestroy, APluginCloneOfAnotherHostsNewerSnapshotBlocksTheRevert) {
+    expectRun({"prepare", kOraData});
+    const std::string id = snap();
+    const std::string other = "KY-20261209T000000Z-9";
+    simulator->withModel([&](arraysim::Model& model) {
+        model.addSnapshot(*model.findDataset(kVolume), "Manual-V-" + other);
+    });
+    foreignClone(other, "MNT_" + other);
+    const CliRun run = runner->run({"revert", "--destroy-newer", "--yes", id});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.err.find("blocked: clone pool-a/Local/oracle/MNT_" + other +
+                           " of newer snapshot Manual-V-" + other +
+                           " was made by the plug-in for a host, but not by this catalog"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(requestsOf("rollBackToVolumeSnapshot"), 0);
+    EXPECT_TRUE(datasetExists("MNT_" + other));
+}
+
 TEST_F(KysnapDestroy, TwoRevertsOfOneSourceInOneRunAreRefused) {
     expectRun({"prepare", kOraData});
     const std::string id1 = snap();
