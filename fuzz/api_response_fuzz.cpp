@@ -17,6 +17,7 @@
 #include "HttpTransport.h"
 #include "LMSleep.h"
 #include "PropertyNames.h"
+#include "Sleeper.h"
 #include "TestSnapInfo.h"
 
 namespace {

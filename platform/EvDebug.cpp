@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "EvDebug.h"
+#include "EvDebugSink.h"
 
 #include <sys/time.h>
 #include <atomic>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+#include "DeviceProvider.h"
 #include "KyDeviceTree.h"
 
 #include <atomic>

@@ -2,6 +2,7 @@
 #include "LMSleep.h"
 
 #include "CallRecorder.h"
+#include "Sleeper.h"
 
 #include <atomic>
 #include <cerrno>

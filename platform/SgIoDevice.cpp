@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "DeviceProvider.h"
 #include "KyDeviceTree.h"
 
 namespace {

@@ -4,8 +4,7 @@
 // sends one command descriptor block and returns the data the device sent back.
 //
 // By default devices are the machine's own block devices, reached through the Linux SG_IO
-// pass-through. A host process may install another DeviceProvider (simulated devices, test
-// doubles); the plug-in never chooses one itself.
+// pass-through (see DeviceProvider.h of the platform library).
 #pragma once
 
 #include <string>
@@ -50,23 +49,3 @@ public:
     // the reason, with the system's error text where there is one.
     static SP<KyDevice> getDevice(const std::string& name, CLmError* error);
 };
-
-namespace kyplatform {
-
-// Where KyDeviceTree finds devices.
-class KYPLATFORM_API DeviceProvider {
-public:
-    virtual ~DeviceProvider() = default;
-    // As KyDeviceTree::getDevice.
-    virtual SP<KyDevice> getDevice(const std::string& name, CLmError* error) = 0;
-};
-
-// Installs `provider` (borrowed; null restores the SG_IO provider) and returns the previous
-// one (null when it was the SG_IO provider).
-KYPLATFORM_API DeviceProvider* setDeviceProvider(DeviceProvider* provider);
-
-// The machine's block devices through SG_IO: opened read-only and non-blocking when looked up,
-// closed when the last reference goes.
-KYPLATFORM_API DeviceProvider& sgioDeviceProvider();
-
-}  // namespace kyplatform

@@ -8,16 +8,3 @@
 KYPLATFORM_API void LMSLEEP_InTeRnAl(unsigned int milliseconds, const char* file, int line);
 
 #define LMSLEEP(milliseconds) LMSLEEP_InTeRnAl((milliseconds), __FILE__, __LINE__)
-
-namespace kyplatform {
-
-class KYPLATFORM_API Sleeper {
-public:
-    virtual ~Sleeper() = default;
-    virtual void sleepMs(unsigned int milliseconds) = 0;
-};
-
-// Installs `sleeper` (borrowed; null restores the real sleep) and returns the previous one.
-KYPLATFORM_API Sleeper* setSleeper(Sleeper* sleeper);
-
-}  // namespace kyplatform

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceProvider.h"
 #include "KyDeviceTree.h"
 
 namespace simhost {

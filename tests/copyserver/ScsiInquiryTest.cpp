@@ -8,6 +8,7 @@
 
 #include "CMCopyRequest.h"
 #include "CMCopyServerTegile.h"
+#include "DeviceProvider.h"
 #include "KyDeviceTree.h"
 #include "PropertyNames.h"
 #include "ScsiInquiry.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "EvDebug.h"
+#include "EvDebugSink.h"
 #include "TestSnapInfo.h"
 
 namespace e2e {

@@ -19,6 +19,7 @@
 #include "CallMemory.h"
 #include "CallScope.h"
 #include "EvDebug.h"
+#include "EvDebugSink.h"
 #include "KyException.h"
 #include "LMSleep.h"
 #include "PlatformFakes.h"

@@ -19,8 +19,10 @@
 
 #include "ArraySite.h"
 #include "EvDebug.h"
+#include "EvDebugSink.h"
 #include "LMSleep.h"
 #include "LoadedPlugin.h"
+#include "Sleeper.h"
 
 namespace {
 

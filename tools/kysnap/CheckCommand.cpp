@@ -14,6 +14,7 @@
 #include "CertificateReport.h"
 #include "DeviceInquiry.h"
 #include "EvDebug.h"
+#include "EvDebugSink.h"
 #include "HostBackend.h"
 #include "HostConfig.h"
 #include "LunIdentity.h"

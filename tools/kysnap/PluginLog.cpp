@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+#include "EvDebugSink.h"
 #include "PluginLog.h"
 
 #include <cstdio>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "EvDebug.h"
+#include "EvDebugSink.h"
 #include "HostTypes.h"
 
 namespace kysnap {

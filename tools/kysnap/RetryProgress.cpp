@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "RetryProgress.h"
+#include "Sleeper.h"
 
 #include <time.h>
 

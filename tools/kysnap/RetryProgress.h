@@ -9,6 +9,7 @@
 #include <string>
 
 #include "LMSleep.h"
+#include "Sleeper.h"
 
 namespace kysnap {
 

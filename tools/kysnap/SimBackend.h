@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceProvider.h"
 #include "HostBackend.h"
 #include "SimulatedHost.h"
 

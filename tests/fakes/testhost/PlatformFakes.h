@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "EvDebug.h"
+#include "EvDebugSink.h"
 #include "LMSleep.h"
+#include "Sleeper.h"
 
 namespace testhost {
 
