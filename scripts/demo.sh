@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # The first command on a fresh Debian machine: installs what building needs (with apt-get,
-# only what is missing), builds kysnap with the plug-in and runs `kysnap demo`, a whole
-# snapshot lifecycle against an array simulator inside the kysnap process. Needs only bash
-# and apt; `make demo` runs the same.
+# only what is missing), builds kysnap with the plug-in and arraysim and runs `kysnap demo`, a
+# whole snapshot lifecycle against arraysim, which kysnap runs as a child process. Needs only
+# bash and apt; `make demo` runs the same.
 #
 # $BUILD_DIR (default build) and $JOBS (default: every processor) shape the build.
 set -euo pipefail

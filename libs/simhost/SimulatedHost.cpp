@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "SimulatedHost.h"
 
-#include <httplib.h>
-
+#include <curl/curl.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,44 +10,18 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "PathGuard.h"
-#include "TlsPins.h"
 #include "jsonxx.h"
 
 namespace simhost {
 
 namespace {
 
-constexpr int kConnectSeconds = 5;
-
-// Accepts the server's certificate when its public key has one of the pins the SSL_CTX carries
-// (see pinnedContext); chain and names are not looked at, as for a pinned array.
-int verifyByPin(X509_STORE_CTX* store, void* pins) {
-    X509* leaf = X509_STORE_CTX_get0_cert(store);
-    unsigned char* der = nullptr;
-    const int length = leaf == nullptr ? -1 : i2d_X509(leaf, &der);
-    kyplatform::CertificateFacts facts;
-    const bool read =
-        length > 0 && kyplatform::certificateFacts(der, static_cast<size_t>(length), facts);
-    OPENSSL_free(der);
-    const auto& accepted = *static_cast<const std::vector<std::string>*>(pins);
-    if (read && std::find(accepted.begin(), accepted.end(), facts.pin) != accepted.end()) {
-        return 1;
-    }
-    X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
-    return 0;
-}
-
-// Sets `client` to accept the server's certificate by `pins` alone; the handshake fails on a
-// key without a pin, before any request is sent.
-void pinnedContext(httplib::SSLClient& client, const std::vector<std::string>& pins) {
-    client.enable_server_certificate_verification(false);
-    SSL_CTX* context = client.ssl_context();
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_cert_verify_callback(context, verifyByPin,
-                                     const_cast<std::vector<std::string>*>(&pins));
-}
+constexpr long kConnectSeconds = 5;
+constexpr long kAnswerSeconds = 15;
+constexpr size_t kMaxAnswer = 64u << 20;  // a host view is a few KiB; more is a broken server
 
 // Why a TCP connection to `host`:`port` fails, as the system says it ("Connection refused").
 std::string connectCause(const std::string& host, int port) {
@@ -83,22 +56,118 @@ std::string connectCause(const std::string& host, int port) {
     return cause;
 }
 
-// The cause of a failed request in words, not as the HTTP library's enumerator.
-std::string failureCause(httplib::Error error, const std::string& host, int port) {
-    switch (error) {
-        case httplib::Error::Connection:
+// The cause of a failed exchange in words, not as the HTTP library's code.
+std::string failureCause(CURLcode code, CURL* curl, const std::string& host, int port) {
+    double connected = 0;
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
             return connectCause(host, port);
-        case httplib::Error::ConnectionTimeout:
-            return "no connection within " + std::to_string(kConnectSeconds) + " s";
-        case httplib::Error::Read:
+        case CURLE_OPERATION_TIMEDOUT:
+            curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME, &connected);
+            return connected > 0
+                       ? "no complete answer within " + std::to_string(kAnswerSeconds) + " s"
+                       : "no connection within " + std::to_string(kConnectSeconds) + " s";
+        case CURLE_RECV_ERROR:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
             return "the connection broke before the answer was complete";
-        case httplib::Error::Write:
+        case CURLE_SEND_ERROR:
             return "the connection broke while the question was sent";
-        case httplib::Error::SSLConnection:
+        case CURLE_SSL_CONNECT_ERROR:
             return "the TLS handshake failed";
+        case CURLE_WRITE_ERROR:
+            return "its answer exceeded " + std::to_string(kMaxAnswer >> 20) + " MiB";
         default:
-            return httplib::to_string(error);
+            return curl_easy_strerror(code);
     }
+}
+
+size_t keepAnswer(char* data, size_t size, size_t count, void* answer) {
+    std::string& text = *static_cast<std::string*>(answer);
+    if (text.size() + size * count > kMaxAnswer) {
+        return 0;  // ends the transfer with CURLE_WRITE_ERROR
+    }
+    text.append(data, size * count);
+    return size * count;
+}
+
+struct CurlFree {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// POSTs `body` to the simulator's host-view route. True with the HTTP `status` and `answer`
+// when an answer came; false with `error` saying why none did, with the remedy where the
+// cause is a set-up matter (a refused certificate, an unreadable CA file, a renewed key).
+bool askHostView(const ArrayEndpoint& array, const std::string& body, long& status,
+                 std::string& answer, std::string& error) {
+    const std::string where = array.address + ":" + std::to_string(array.port);
+    const bool literalV6 = array.address.find(':') != std::string::npos;
+    const std::string url = "https://" + (literalV6 ? "[" + array.address + "]" : array.address) +
+                            ":" + std::to_string(array.port) + "/control/hostview";
+    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
+    std::unique_ptr<curl_slist, CurlFree> headers(
+        curl_slist_append(nullptr, "Content-Type: application/json"));
+    if (!curl || !headers) {
+        error = "array simulator at " + where + " cannot be asked: out of memory";
+        return false;
+    }
+    CURL* c = curl.get();
+    std::string pins;
+    for (const std::string& pin : array.pins) {
+        pins += (pins.empty() ? "" : ";") + pin;
+    }
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+    curl_easy_setopt(c, CURLOPT_USERNAME, array.user.c_str());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, array.password.c_str());
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, kAnswerSeconds);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, keepAnswer);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
+    if (!pins.empty()) {
+        // The pins alone decide, as for the plug-in: chain and names are not looked at, and
+        // the handshake fails on a key without a pin before anything is sent.
+        curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, pins.c_str());
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
+    } else if (!array.caFile.empty()) {
+        curl_easy_setopt(c, CURLOPT_CAINFO, array.caFile.c_str());
+    }
+    const CURLcode code = curl_easy_perform(c);
+    if (code == CURLE_OK) {
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+        return true;
+    }
+    switch (code) {
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+            error = "the array simulator at " + where +
+                    " presented a key none of its pins names; pin its key again with kysnap "
+                    "trust if it was renewed";
+            break;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            // A refused certificate is a set-up matter with its own remedy, not an outage.
+            error = "the certificate of the array simulator at " + where +
+                    " was refused (it does not verify against " +
+                    (array.caFile.empty() ? std::string("the system's CA store") : array.caFile) +
+                    "); set KYSNAP_TLS_CA_FILE or ca-file to the simulator's CA file";
+            break;
+        case CURLE_SSL_CACERT_BADFILE:
+            error = "the CA file " + array.caFile +
+                    " cannot be read as PEM certificates; set KYSNAP_TLS_CA_FILE or ca-file to "
+                    "the simulator's CA file";
+            break;
+        default:
+            error = "array simulator at " + where +
+                    " cannot be reached: " + failureCause(code, c, array.address, array.port);
+    }
+    return false;
 }
 
 }  // namespace
@@ -118,46 +187,19 @@ bool SimulatedHost::rescan(std::string& error) {
     std::map<std::string, SimulatedDevice> found;
     std::map<std::string, HostLun> seen;
     for (const ArrayEndpoint& array : arrays_) {
-        // The HTTP library opens the CA file blocking, which a FIFO would hold for good.
-        const std::string caFile = "the CA file " + array.caFile;
-        if (!kyplatform::isRegularOrMissing(array.caFile, caFile, error)) {
+        // The TLS library opens the CA file blocking, which a FIFO would hold for good.
+        if (!kyplatform::isRegularOrMissing(array.caFile, "the CA file " + array.caFile, error)) {
             return false;
         }
-        httplib::SSLClient client(array.address, array.port);
-        if (!array.pins.empty()) {
-            pinnedContext(client, array.pins);
-        } else {
-            client.set_ca_cert_path(array.caFile.c_str());
-        }
-        client.set_basic_auth(array.user, array.password);
-        client.set_connection_timeout(5);
-        client.set_read_timeout(10);
-        auto answer = client.Post("/control/hostview", body, "application/json");
-        const std::string where = array.address + ":" + std::to_string(array.port);
-        if (!answer && !array.pins.empty() && answer.error() == httplib::Error::SSLConnection) {
-            error = "the array simulator at " + where +
-                    " presented a key none of its pins names; pin its key again with kysnap "
-                    "trust if it was renewed";
-            return false;
-        }
-        if (!answer) {
-            // A refused certificate is a set-up matter with its own remedy, not an outage.
-            error = answer.error() == httplib::Error::SSLServerVerification
-                        ? "the certificate of the array simulator at " + where +
-                              " was refused (it does not verify against " + array.caFile +
-                              "); set KYSNAP_TLS_CA_FILE or ca-file to the simulator's CA file"
-                    : answer.error() == httplib::Error::SSLLoadingCerts
-                        ? caFile + " cannot be read as PEM certificates; set KYSNAP_TLS_CA_FILE " +
-                              "or ca-file to the simulator's CA file"
-                        : "array simulator at " + where + " cannot be reached: " +
-                              failureCause(answer.error(), array.address, array.port);
+        long status = 0;
+        std::string answer;
+        if (!askHostView(array, body, status, answer, error)) {
             return false;
         }
         jsonxx::Object view;
-        if (answer->status != 200 || !view.parse(answer->body) ||
-            !view.has<jsonxx::Array>("luns")) {
-            error = "array simulator at " + where + " answered the host view with HTTP " +
-                    std::to_string(answer->status);
+        if (status != 200 || !view.parse(answer) || !view.has<jsonxx::Array>("luns")) {
+            error = "array simulator at " + array.address + ":" + std::to_string(array.port) +
+                    " answered the host view with HTTP " + std::to_string(status);
             return false;
         }
         const jsonxx::Array& luns = view.get<jsonxx::Array>("luns");

@@ -12,16 +12,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ArraySimulator.h"
 #include "BatchCommands.h"
+#include "CannotRun.h"
 #include "CatalogStore.h"
 #include "CheckCommand.h"
 #include "ListCommand.h"
 #include "PluginLibrary.h"
+#include "SimulatorProcess.h"
 
 namespace kysnap {
 
@@ -52,11 +54,12 @@ void removeTree(const std::string& directory) {
     nftw(directory.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-// Ends the process cleanly on Ctrl-C: the simulator runs in this process, so leaving is enough
-// to stop it; the demo's files go too. Signals are blocked in every thread but the watcher's.
+// Ends the process cleanly on Ctrl-C: `stop` ends the simulator, then the demo's files go.
+// Signals are blocked in every thread but the watcher's.
 class InterruptWatch {
 public:
-    explicit InterruptWatch(std::string directory) : directory_(std::move(directory)) {
+    InterruptWatch(std::string directory, std::function<void()> stop)
+        : directory_(std::move(directory)), stop_(std::move(stop)) {
         sigemptyset(&signals_);
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) {
             sigaddset(&signals_, signal);
@@ -70,6 +73,7 @@ public:
             }
             static const char kMessage[] = "\nkysnap demo: interrupted; stopping the simulator\n";
             (void)!write(2, kMessage, sizeof kMessage - 1);
+            stop_();
             removeTree(directory_);
             _exit(130);
         });
@@ -84,6 +88,7 @@ public:
 
 private:
     std::string directory_;
+    std::function<void()> stop_;
     sigset_t signals_{};
     sigset_t previous_{};
     std::thread watcher_;
@@ -98,33 +103,27 @@ bool writeFile(const std::string& path, const std::string& text, mode_t mode) {
 
 class Demo {
 public:
-    Demo(const Options& options, std::string directory)
-        : given_(options), directory_(std::move(directory)) {}
+    Demo(const Options& options, std::string directory, SimulatorProcess& simulator)
+        : given_(options), directory_(std::move(directory)), simulator_(simulator) {}
 
     int run() {
         const auto start = std::chrono::steady_clock::now();
-        arraysim::SimulatorOptions simulatorOptions;
-        simulatorOptions.seedFile = seedFile();
-        simulatorOptions.certDirectory = directory_ + "/tls";
-        arraysim::ArraySimulator simulator(simulatorOptions);
         std::string error;
-        if (!simulator.start(error)) {
-            std::fprintf(stderr, "kysnap demo: the array simulator did not start: %s\n",
-                         error.c_str());
-            return 1;
+        if (!simulator_.start(error)) {
+            return cannotRun(given_, "demo: the array simulator did not start: " + error);
         }
-        setenv("KYSNAP_TLS_CA_FILE", simulator.caFile().c_str(), 1);
-        const std::string address = "127.0.0.1:" + std::to_string(simulator.port());
+        const std::string address = "127.0.0.1:" + std::to_string(simulator_.port());
         if (!writeSetup(address)) {
-            std::fprintf(stderr, "kysnap demo: cannot write its files in %s\n", directory_.c_str());
-            return 1;
+            return cannotRun(given_, "demo: cannot write its files in " + directory_);
         }
         std::printf(
             "kysnap demo: array simulator on https://%s (seed %s)\n"
-            "             its CA in KYSNAP_TLS_CA_FILE=%s\n"
+            "             %s, process %d; its CA %s is the array's ca-file\n"
             "             host configuration %s, catalog %s\n",
-            address.c_str(), simulatorOptions.seedFile.c_str(), simulator.caFile().c_str(),
-            configPath().c_str(), statePath().c_str());
+            address.c_str(), simulator_.seedFile().c_str(), simulator_.program().c_str(),
+            static_cast<int>(simulator_.pid()), simulator_.caFile().c_str(), configPath().c_str(),
+            statePath().c_str());
+        std::fflush(stdout);
 
         const std::vector<std::string> devices = {kVolumes[0], kVolumes[1], kShare};
         bool ok = step("check", "is everything in place?", {}, runCheck) &&
@@ -140,9 +139,18 @@ public:
              step("list", "the catalog afterwards", {}, runList);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        summary(simulator.counters(), seconds, ok);
-        simulator.stop();
-        return ok ? 0 : 1;
+        // The counters are complete once the simulator has stopped and written them.
+        jsonxx::Object counters;
+        const bool stopped = simulator_.stop(counters, error);
+        std::printf("\n== summary: %s in %.1f s\n", ok ? "lifecycle complete" : "FAILED", seconds);
+        if (stopped) {
+            summary(counters);
+        } else {
+            std::printf("the simulator's counters are not available\n");
+            std::fflush(stdout);
+            std::fprintf(stderr, "kysnap demo: %s\n", visibleText(error).c_str());
+        }
+        return ok && stopped ? 0 : 1;
     }
 
 private:
@@ -171,7 +179,10 @@ private:
             kArrayUser +
             "\n"
             "password-file = " +
-            passwordFile + "\n";
+            passwordFile +
+            "\n"
+            "ca-file = " +
+            simulator_.caFile() + "\n";
         return writeFile(passwordFile, std::string(kArrayPassword) + "\n", 0600) &&
                writeFile(configPath(), config, 0600);
     }
@@ -221,8 +232,7 @@ private:
                                                : 0;
     }
 
-    void summary(const jsonxx::Object& counters, double seconds, bool ok) const {
-        std::printf("\n== summary: %s in %.1f s\n", ok ? "lifecycle complete" : "FAILED", seconds);
+    static void summary(const jsonxx::Object& counters) {
         std::printf("REST requests to the array: %ld\n", count(counters, "requests"));
         if (counters.has<jsonxx::Object>("methods")) {
             for (const auto& [method, value] : counters.get<jsonxx::Object>("methods").kv_map()) {
@@ -253,6 +263,7 @@ private:
 
     const Options& given_;
     std::string directory_;
+    SimulatorProcess& simulator_;
     int number_ = 0;
 };
 
@@ -266,11 +277,17 @@ int runDemo(const Options& options) {
         std::perror("kysnap demo: cannot make a temporary directory");
         return kExitCannotRun;
     }
+    SimulatorLaunch launch;
+    launch.program = defaultArraysimPath();
+    launch.seedFile = seedFile();
+    launch.directory = pattern;
+    SimulatorProcess simulator(launch);
     int status = 1;
     {
-        InterruptWatch watch(pattern);
-        status = Demo(options, pattern).run();
+        InterruptWatch watch(pattern, [&simulator] { simulator.kill(); });
+        status = Demo(options, pattern, simulator).run();
     }
+    simulator.kill();
     removeTree(pattern);
     return status;
 }
