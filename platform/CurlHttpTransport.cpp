@@ -3,10 +3,10 @@
 #include "CallRecorder.h"
 #include "CurlMemory.h"
 #include "CurlShare.h"
+#include "CurlTls.h"
 #include "SecretMemory.h"
 
 #include <curl/curl.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 
 #include <algorithm>
@@ -78,49 +78,6 @@ std::string methodOf(const std::string& url) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The "host[:port]" of an absolute URL, without any "user:password@".
-std::string authorityOf(const std::string& url) {
-    const size_t scheme = url.find("://");
-    const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-    const size_t end = url.find_first_of("/?#", start);
-    std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
-    const size_t at = authority.rfind('@');
-    return at == std::string::npos ? authority : authority.substr(at + 1);
-}
-
-// The leaf certificate of the connection the last transfer made, when libcurl gathered it
-// (CURLOPT_CERTINFO; a reused connection gathers none). False when there is none.
-bool presentedCertificate(CURL* curl, CertificateFacts& facts) {
-    curl_certinfo* info = nullptr;
-    if (curl_easy_getinfo(curl, CURLINFO_CERTINFO, &info) != CURLE_OK || info == nullptr ||
-        info->num_of_certs < 1) {
-        return false;
-    }
-    for (const curl_slist* field = info->certinfo[0]; field != nullptr; field = field->next) {
-        if (std::strncmp(field->data, "Cert:", 5) != 0) {
-            continue;
-        }
-        BIO* bio = BIO_new_mem_buf(field->data + 5, -1);
-        X509* cert = bio != nullptr ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr;
-        BIO_free(bio);
-        unsigned char* der = nullptr;
-        const int length = cert != nullptr ? i2d_X509(cert, &der) : 0;
-        X509_free(cert);
-        const bool read = length > 0 && certificateFacts(der, static_cast<size_t>(length), facts);
-        OPENSSL_free(der);
-        return read;
-    }
-    return false;
-}
-
-std::string joinedPins(const PinnedArray& pinned, const char* separator) {
-    std::string text;
-    for (const std::string& pin : pinned.pins) {
-        text += (text.empty() ? "" : separator) + pin;
-    }
-    return text;
-}
-
 // Counts each connection's handshake once, as full unless it resumed a session.
 void countHandshake(const SSL* ssl, int where, int /*ret*/) {
     static const int counted = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
@@ -175,15 +132,11 @@ public:
                 "clear";
             return false;
         }
-        // A pins file or CA file that cannot be used fails the request rather than trusting
-        // something else.
-        for (const std::string* refusal : {&settings_.pinsError, &settings_.caFileError}) {
-            if (!refusal->empty()) {
-                response.error = *refusal + "; nothing was sent";
-                return false;
-            }
+        const TlsTarget target = tlsTargetFor(settings_, authorityOf(request.url));
+        if (!target.refusal.empty()) {
+            response.error = target.refusal + "; nothing was sent";
+            return false;
         }
-        const PinnedArray* pinned = findPinned(settings_.pins, authorityOf(request.url));
         CURL* curl = handle_.get();
         // A reset clears every option of the previous request but keeps the open connection.
         curl_easy_reset(curl);
@@ -195,7 +148,7 @@ public:
             return false;
         }
         bool ok = setCommonOptions(curl, request, headers.get(), errorText) &&
-                  setPinOptions(curl, pinned) && setMethodAndBody(curl, request);
+                  setTlsOptions(curl, settings_, target) && setMethodAndBody(curl, request);
         bool headerBlockComplete = false;
         BodySink sink{&response.body};
         ok = ok && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody) == CURLE_OK &&
@@ -225,8 +178,8 @@ public:
         }
         curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
         const bool wasConnected = connected(curl);
-        CertificateFacts presented;
-        const bool handshook = pinned != nullptr && presentedCertificate(curl, presented);
+        std::vector<ChainCertificate> chain;
+        const bool handshook = target.pinned != nullptr && presentedChain(curl, chain);
         record::connections(connects > 0 ? static_cast<uint64_t>(connects) : 0);
         // Drop the pointers into this call's stack and response before they dangle.
         curl_easy_reset(curl);
@@ -240,18 +193,13 @@ public:
                 "the answer exceeded " + std::to_string(kMaxAnswerBytes / (1024 * 1024)) + " MiB";
             return false;
         }
-        if (result == CURLE_SSL_PINNEDPUBKEYNOTMATCH && pinned != nullptr) {
-            response.error =
-                "the public key of " + authorityOf(request.url) + " does not match its pin in " +
-                settings_.pinsFile + ": expected " + joinedPins(*pinned, " or ") + ", presented " +
-                (handshook ? presented.pin : "an unreadable certificate") + "; nothing was sent";
+        if (result == CURLE_SSL_PINNEDPUBKEYNOTMATCH && target.pinned != nullptr) {
+            response.error = pinMismatchText(target, settings_.pinsFile,
+                                             handshook ? chain.front().facts.pin : "");
             return false;
         }
-        if (handshook && result == CURLE_OK && presented.expired) {
-            response.warning = "the pinned certificate of " + authorityOf(request.url) +
-                               " expired on " + presented.notAfter +
-                               "; it is accepted because its key matches the pin in " +
-                               settings_.pinsFile + "; renew it on the array";
+        if (handshook && result == CURLE_OK && chain.front().facts.expired) {
+            response.warning = expiredPinText(target, chain.front().facts, settings_.pinsFile);
         }
         if (result != CURLE_OK) {
             std::string detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
@@ -281,12 +229,12 @@ private:
     // A time-out names the limit that ran out and the variable that sets it.
     std::string timeOutText(bool wasConnected) const {
         return wasConnected ? "time-out: no complete answer within " +
-                                  std::to_string(settings_.totalTimeoutSeconds) +
-                                  " seconds (KYSNAP_HTTP_TIMEOUT)"
+                                  std::to_string(settings_.totalTimeoutSeconds) + " seconds (" +
+                                  settings_.totalTimeoutSetting + ")"
                             : "time-out: no connection within " +
                                   std::to_string(std::min(settings_.connectTimeoutSeconds,
                                                           settings_.totalTimeoutSeconds)) +
-                                  " seconds (KYSNAP_HTTP_CONNECT_TIMEOUT)";
+                                  " seconds (" + settings_.connectTimeoutSetting + ")";
     }
 
     bool buildHeaders(SlistPtr& list) {
@@ -323,16 +271,7 @@ private:
             curl_easy_setopt(curl, CURLOPT_TIMEOUT, settings_.totalTimeoutSeconds) == CURLE_OK &&
             curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, settings_.keepAlive ? 0L : 1L) ==
                 CURLE_OK &&
-            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, settings_.verifyPeer ? 1L : 0L) ==
-                CURLE_OK &&
-            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, settings_.verifyPeer ? 2L : 0L) ==
-                CURLE_OK &&
             (!share_ || curl_easy_setopt(curl, CURLOPT_SHARE, share_->handle()) == CURLE_OK);
-        if (ok && !settings_.caFile.empty()) {
-            // The given file replaces the system store rather than adding to it.
-            ok = curl_easy_setopt(curl, CURLOPT_CAINFO, settings_.caFile.c_str()) == CURLE_OK &&
-                 curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr) == CURLE_OK;
-        }
         if (ok && hasCredentials_) {
             // Passed separately, so that a ':' in the password needs no escaping.
             ok = curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC) == CURLE_OK &&
@@ -340,20 +279,6 @@ private:
                  curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str()) == CURLE_OK;
         }
         return ok;
-    }
-
-    // For a pinned array the pin decides, not the chain or the name; libcurl checks the pin
-    // whether or not it verifies the peer. The certificate is gathered to tell which key it
-    // presented and when it expires.
-    static bool setPinOptions(CURL* curl, const PinnedArray* pinned) {
-        if (pinned == nullptr) {
-            return true;
-        }
-        const std::string pins = joinedPins(*pinned, ";");
-        return curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK &&
-               curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L) == CURLE_OK &&
-               curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, pins.c_str()) == CURLE_OK &&
-               curl_easy_setopt(curl, CURLOPT_CERTINFO, 1L) == CURLE_OK;
     }
 
     static bool setMethodAndBody(CURL* curl, const HttpRequest& request) {
@@ -394,11 +319,7 @@ class CurlHttpTransportFactory : public HttpTransportFactory {
 public:
     std::unique_ptr<HttpTransport> create(const HttpTransportSettings& settings,
                                           std::string& error) override {
-        static std::once_flag once;
-        static CURLcode initResult = CURLE_OK;
-        std::call_once(once, [] { initResult = initCurlWithWipingMemory(CURL_GLOBAL_DEFAULT); });
-        if (initResult != CURLE_OK) {
-            error = std::string("libcurl initialisation failed: ") + curl_easy_strerror(initResult);
+        if (!initialiseCurl(error)) {
             return nullptr;
         }
         CURL* handle = curl_easy_init();
@@ -411,6 +332,17 @@ public:
 };
 
 }  // namespace
+
+bool initialiseCurl(std::string& error) {
+    static std::once_flag once;
+    static CURLcode initResult = CURLE_OK;
+    std::call_once(once, [] { initResult = initCurlWithWipingMemory(CURL_GLOBAL_DEFAULT); });
+    if (initResult != CURLE_OK) {
+        error = std::string("libcurl initialisation failed: ") + curl_easy_strerror(initResult);
+        return false;
+    }
+    return true;
+}
 
 std::shared_ptr<CurlShare> CurlShare::create() {
     CURLSH* handle = curl_share_init();

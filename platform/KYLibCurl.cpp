@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "EvDebug.h"
-#include "HttpEnvironment.h"
+#include "HttpSettings.h"
 #include "HttpTransport.h"
 #include "SecretMemory.h"
 
@@ -94,7 +94,7 @@ bool KYLibCurl::KYLibCurlInit(const char* contentType, bool keepAlive, bool /*ve
         settings.contentType = contentType != nullptr ? contentType : "";
         settings.keepAlive = keepAlive;
         std::vector<std::string> warnings;
-        kyplatform::readHttpEnvironment(settings, warnings);
+        kyplatform::readHttpSettings(settings, warnings);
         for (const std::string& warning : warnings) {
             logLine(kFunction, EvDebug::LEVEL_ERROR, "warning: " + warning);
         }

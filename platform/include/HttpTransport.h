@@ -15,16 +15,25 @@
 
 namespace kyplatform {
 
-// How a transport talks to its server; read from the environment by KYLibCurlInit.
+// How a transport talks to its server; made from the settings in force (PlatformSettings.h)
+// by KYLibCurlInit.
 struct HttpTransportSettings {
-    // Certificate chain and host name are checked unless this is false (KYSNAP_TLS_INSECURE=1).
+    // Certificate chain and host name are checked unless this is false (TlsChecks::Off).
     bool verifyPeer = true;
-    // Trusted CA certificates (PEM); empty means the system CA store (KYSNAP_TLS_CA_FILE).
+    // Trusted CA certificates (PEM); empty means the system CA store.
     std::string caFile;
     // Why the CA file cannot be used (it is no regular file, which libcurl's blocking open could
-    // wait on for good); when set, every request fails with it and nothing is sent.
+    // wait on for good); when set, every request that would trust it fails with it and nothing
+    // is sent.
     std::string caFileError;
-    // Public-key pins per array address (KYSNAP_TLS_PINS_FILE). A request to a pinned address
+    // A CA file of one array, trusted for requests to it in place of caFile.
+    struct ArrayCaFile {
+        std::string key;          // addressKey of the array's address
+        std::string caFile;       // never empty
+        std::string caFileError;  // as caFileError, for requests to this array
+    };
+    std::vector<ArrayCaFile> arrayCaFiles;
+    // Public-key pins per array address (from the pins file). A request to a pinned address
     // is accepted only when the presented key matches one of its pins; its chain and names
     // are then not checked. Other addresses keep the checks above.
     std::vector<PinnedArray> pins;
@@ -32,9 +41,12 @@ struct HttpTransportSettings {
     // Why the pins file cannot be used; when set, every request fails with it rather than
     // going out without the pins.
     std::string pinsError;
-    // Seconds for the connection phase (TCP and TLS handshake) and for the whole request.
+    // Seconds for the connection phase (TCP and TLS handshake) and for the whole request, and
+    // how a person changes each (named in a time-out's message).
     long connectTimeoutSeconds = 30;
     long totalTimeoutSeconds = 300;
+    std::string connectTimeoutSetting = "KYSNAP_HTTP_CONNECT_TIMEOUT";
+    std::string totalTimeoutSetting = "KYSNAP_HTTP_TIMEOUT";
     // Keep the connection open for the next request of the same transport.
     bool keepAlive = true;
     // Content type sent when no "Content-Type:" header line was added; empty sends none.

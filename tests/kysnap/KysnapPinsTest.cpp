@@ -87,8 +87,9 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
          "",
          {"check"},
          1,
-         {"FAIL  array arr: its certificate does not verify: IP address mismatch; the "
-          "certificate names DNS:array7.example, not 127.0.0.1: set address in [array arr]",
+         {"FAIL  array arr: its certificate does not verify: SSL: no alternative certificate "
+          "subject name matches target host name '127.0.0.1'; the certificate names "
+          "DNS:array7.example, not 127.0.0.1: set address in [array arr]",
           "kysnap trust arr", "array arr: names DNS:array7.example",
           "array arr: key pin " + otherPin, "array arr: subject O = KySnap, CN = array7.example"},
          "credentials of user admin accepted"},
@@ -168,7 +169,8 @@ TEST_F(KysnapPins, AnArrayWithItsOwnCertificateIsAcceptedByItsPinAndOnlyByIt) {
              otherPin + "\n",
          {"check"},
          1,
-         {"FAIL  array arr: its certificate does not verify: IP address mismatch",
+         {"FAIL  array arr: its certificate does not verify: SSL: no alternative certificate "
+          "subject name matches target host name '127.0.0.1'",
           "array arr: key pin " + otherPin}},
         {"an expired pinned certificate is accepted with a warning",
          expired.get(),

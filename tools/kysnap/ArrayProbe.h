@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // ArrayProbe: the questions `kysnap check` and `kysnap trust` ask one array, each on its own
 // so that a failure says which step failed: can a TCP connection be made, which certificate
-// does it present and does it verify the way the plug-in verifies it (KYSNAP_TLS_CA_FILE or
-// the system store, host name included, or its pin), and what does one REST call answer (through
-// libkyplatform's HTTP client, as the plug-in calls).
+// does it present and how does the plug-in's HTTP client judge it (libkyplatform's probeTls:
+// the same libcurl checks, CA files and pins as the plug-in's requests), and what does one REST
+// call answer (through libkyplatform's HTTP client, as the plug-in calls).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "ArrayDirectory.h"
+#include "TlsProbe.h"
 
 namespace kysnap {
 
@@ -23,7 +24,7 @@ struct ApiAnswer {
 struct PresentedCertificate {
     std::string der;
     bool verifies = false;  // chain and name, as for an array without a pin
-    std::string why;        // why not, as OpenSSL says it
+    std::string why;        // why not, in the HTTP client's words
 };
 
 class ArrayProbe {
@@ -33,15 +34,13 @@ public:
 
     // False with `why` set when no TCP connection can be made.
     bool reach(std::string& why) const;
+    // How the plug-in's HTTP client judges the array's certificate, and the chain it presents
+    // (probeTls, waiting at most the probe's time-out).
+    kyplatform::TlsProbeResult tls(kyplatform::TlsJudgement judgement) const;
     // The certificate the array presents (DER), and whether it verifies as an unpinned array
-    // is verified: its chain against KYSNAP_TLS_CA_FILE or the system store and its name
-    // against the address. The handshake completes either way, so that the certificate can be
-    // shown. False with `why` set when no handshake takes place.
+    // is verified: its chain against its CA file and its name against the address. False with
+    // `why` set when no handshake takes place or the certificate cannot be read.
     bool presentedCertificate(PresentedCertificate& presented, std::string& why) const;
-    // Whether libkyplatform's HTTP client, set up as the plug-in sets it up (its pins
-    // included), exchanges a request with the array; it sends no credentials. False with
-    // `why` set to the client's reason.
-    bool clientAccepts(std::string& why) const;
     // POSTs `body` to the REST method `method` with the array's credentials.
     ApiAnswer call(const std::string& method, const std::string& body) const;
 

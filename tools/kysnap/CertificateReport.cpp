@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "CertificateReport.h"
 
-#include <cstdlib>
-
 namespace kysnap {
 
 namespace {
@@ -35,8 +33,8 @@ std::string remedyFor(const kyplatform::CertificateFacts& facts, bool named,
     if (!named) {
         return "the certificate names " + joined(facts.names) + ", not " +
                addressHost(array.address) + ": set address in [array " + array.name + "] of " +
-               config.path + " to a name it carries (with KYSNAP_TLS_CA_FILE if its issuer is " +
-               "private), " + trustRemedy(array);
+               config.path + " to a name it carries (with ca-file if its issuer is private), " +
+               trustRemedy(array);
     }
     if (facts.expired || facts.notYetValid) {
         return std::string("the certificate ") +
@@ -45,9 +43,9 @@ std::string remedyFor(const kyplatform::CertificateFacts& facts, bool named,
                ": renew it on the array (or correct this host's clock), " + trustRemedy(array);
     }
     return "its issuer is not trusted here: put the issuing CA's certificate (for a "
-           "self-signed one, the certificate itself) in a PEM file and set KYSNAP_TLS_CA_FILE "
-           "to it, " +
-           trustRemedy(array);
+           "self-signed one, the certificate itself) in a PEM file and name it as ca-file in "
+           "[array " +
+           array.name + "] of " + config.path + ", " + trustRemedy(array);
 }
 
 }  // namespace
@@ -63,27 +61,31 @@ std::vector<std::string> certificateDetails(const kyplatform::CertificateFacts& 
 
 bool judgeCertificate(const ArrayProbe& probe, const ArrayAccess& array, const HostConfig& config,
                       std::vector<ReportLine>& lines) {
-    PresentedCertificate presented;
-    std::string why;
-    if (!probe.presentedCertificate(presented, why)) {
-        lines.push_back({Kind::Fail, "no TLS session with " + array.address + ": " + why,
+    using kyplatform::TlsVerdict;
+    const kyplatform::TlsProbeResult tls = probe.tls(kyplatform::TlsJudgement::AsConfigured);
+    if (tls.verdict == TlsVerdict::Unusable) {
+        lines.push_back({Kind::Fail, "no TLS session with " + array.address + ": " + tls.why,
+                         "correct the file named, which every request to the array needs"});
+        return false;
+    }
+    if (tls.verdict == TlsVerdict::NoSession) {
+        lines.push_back({Kind::Fail, "no TLS session with " + array.address + ": " + tls.why,
                          "make sure the address is the array's HTTPS management interface"});
         return false;
     }
-    kyplatform::CertificateFacts facts;
-    const auto* der = reinterpret_cast<const unsigned char*>(presented.der.data());
-    if (!kyplatform::certificateFacts(der, presented.der.size(), facts)) {
+    if (tls.chain.empty()) {
         lines.push_back({Kind::Fail, "its certificate cannot be read",
                          "make sure the address is the array's HTTPS management interface"});
         return false;
     }
+    const kyplatform::ChainCertificate& leaf = tls.chain.front();
+    const kyplatform::CertificateFacts& facts = leaf.facts;
 
-    if (const kyplatform::PinnedArray* pinned =
-            kyplatform::findPinned(config.pins, array.address)) {
-        // The plug-in's own client decides, pins and all.
-        if (!probe.clientAccepts(why)) {
+    if (tls.pinned) {
+        // The plug-in's client decides by the pin alone, and its words are reported.
+        if (tls.verdict != TlsVerdict::Accepted) {
             lines.push_back(
-                {Kind::Fail, why,
+                {Kind::Fail, tls.why,
                  "if the array's certificate was replaced on purpose, compare the presented pin "
                  "with the one its console shows and run: kysnap trust " +
                      array.name + "; otherwise something else answers at " + array.address});
@@ -91,8 +93,8 @@ bool judgeCertificate(const ArrayProbe& probe, const ArrayAccess& array, const H
             return false;
         }
         lines.push_back({Kind::Ok,
-                         "its key matches its pin in " + config.pinsFile + " (line " +
-                             std::to_string(pinned->line) + "): " + facts.pin +
+                         "its key matches its pin in " + tls.pinsFile + " (line " +
+                             std::to_string(tls.pinned->line) + "): " + facts.pin +
                              "; chain and names are not checked for a pinned array",
                          ""});
         if (facts.expired) {
@@ -106,20 +108,21 @@ bool judgeCertificate(const ArrayProbe& probe, const ArrayAccess& array, const H
         return true;
     }
 
-    const char* off = std::getenv("KYSNAP_TLS_INSECURE");
-    if (off != nullptr && std::string(off) == "1") {
+    if (tls.checks == kyplatform::TlsChecks::Off) {
         lines.push_back({Kind::Warn, "certificate checks are off (KYSNAP_TLS_INSECURE=1)",
                          "pin the array's key instead (kysnap trust " + array.name +
-                             "), or use KYSNAP_TLS_CA_FILE, outside an isolated test network"});
+                             "), or use ca-file or KYSNAP_TLS_CA_FILE, outside an isolated test "
+                             "network"});
         return true;
     }
-    if (presented.verifies) {
+    if (tls.verdict == TlsVerdict::Accepted) {
         lines.push_back({Kind::Ok, "certificate verifies for " + addressHost(array.address), ""});
         return true;
     }
+    const auto* der = reinterpret_cast<const unsigned char*>(leaf.der.data());
     const bool named =
-        kyplatform::certificateNames(der, presented.der.size(), addressHost(array.address));
-    lines.push_back({Kind::Fail, "its certificate does not verify: " + presented.why,
+        kyplatform::certificateNames(der, leaf.der.size(), addressHost(array.address));
+    lines.push_back({Kind::Fail, "its certificate does not verify: " + tls.why,
                      remedyFor(facts, named, array, config)});
     addDetails(facts, lines);
     return false;

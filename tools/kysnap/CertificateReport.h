@@ -23,9 +23,9 @@ struct ReportLine {
 // One line each: subject, issuer, names, validity (with "expired" when it has), key pin.
 std::vector<std::string> certificateDetails(const kyplatform::CertificateFacts& facts);
 
-// Judges the certificate of `array` (named `name` in `config`) as the plug-in will: by its pin
-// when config.pins has one for its address (the plug-in's HTTP client decides, so its own
-// words are reported), else by chain and name. Appends the lines to say; returns whether the
+// Judges the certificate of `array` (named `name` in `config`) as the plug-in will, since the
+// plug-in's HTTP client judges it (ArrayProbe::tls): by its pin when it has one, else by chain
+// and name; the client's own words say why not. Appends the lines to say; returns whether the
 // certificate is accepted.
 bool judgeCertificate(const ArrayProbe& probe, const ArrayAccess& array, const HostConfig& config,
                       std::vector<ReportLine>& lines);

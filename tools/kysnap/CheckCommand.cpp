@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ApiVersion.h"
@@ -20,6 +21,7 @@
 #include "LunIdentity.h"
 #include "Passwords.h"
 #include "PluginLibrary.h"
+#include "PluginSettings.h"
 #include "VisibleText.h"
 #include "jsonxx.h"
 
@@ -450,38 +452,23 @@ private:
     std::set<std::string> shown_;
 };
 
-// Bounds the HTTP client's waits for the length of a check unless the user chose them; the
-// process's later plug-in calls (kysnap demo) get the user's settings back.
-class ShortTimeouts {
-public:
-    ShortTimeouts() {
-        set("KYSNAP_HTTP_CONNECT_TIMEOUT", kProbeSeconds);
-        set("KYSNAP_HTTP_TIMEOUT", 2 * kProbeSeconds);
-    }
-    ~ShortTimeouts() {
-        for (const std::string& name : added_) {
-            unsetenv(name.c_str());
+// The settings in force with the HTTP client's waits bounded for the length of a check, unless
+// the user chose them.
+kyplatform::PlatformSettings withShortTimeouts(kyplatform::PlatformSettings settings) {
+    for (const auto& [limit, seconds] :
+         {std::make_pair(&settings.connectTimeout, kProbeSeconds),
+          std::make_pair(&settings.totalTimeout, 2 * kProbeSeconds)}) {
+        if (limit->origin == kyplatform::TimeLimit::Origin::Default) {
+            limit->seconds = seconds;
         }
     }
-    ShortTimeouts(const ShortTimeouts&) = delete;
-    ShortTimeouts& operator=(const ShortTimeouts&) = delete;
-
-private:
-    void set(const char* name, int seconds) {
-        if (std::getenv(name) == nullptr) {
-            setenv(name, std::to_string(seconds).c_str(), 1);
-            added_.emplace_back(name);
-        }
-    }
-    std::vector<std::string> added_;
-};
+    return settings;
+}
 
 }  // namespace
 
 int runCheck(const Options& options) {
     CheckLines lines(options.json);
-    // Probes through libkyplatform must not hang on a dead array either.
-    const ShortTimeouts timeouts;
     const ProbeLog probeLog;
 
     const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
@@ -508,6 +495,9 @@ int runCheck(const Options& options) {
         lines.finish();
         return 1;
     }
+    // Probes through libkyplatform must not hang on a dead array either; the process's later
+    // plug-in calls (kysnap demo) get the settings from before back.
+    const ScopedPluginSettings timeouts(withShortTimeouts(kyplatform::platformSettings()));
     lines.ok("configuration", configPath + ": " + std::to_string(config.arrays.size()) +
                                   " array(s), backend " +
                                   (config.backend == BackendKind::Sim ? "sim" : "linux"));

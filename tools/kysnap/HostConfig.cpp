@@ -13,6 +13,7 @@
 
 #include "BoundedFile.h"
 #include "Pins.h"
+#include "PluginSettings.h"
 #include "VisibleText.h"
 
 namespace kysnap {
@@ -421,29 +422,10 @@ bool loadHostConfig(const std::string& path, HostConfig& config, std::string& er
     if (!readBoundedFile(path, "the configuration " + path, Links::Follow, kLimit, file, error)) {
         return false;
     }
-    return parseHostConfig(file.text, path, config, error) && trustArraysCa(config, error) &&
-           usePinsFile(config, error);
-}
-
-bool trustArraysCa(const HostConfig& config, std::string& error) {
-    const ArrayConfig* first = nullptr;
-    for (const ArrayConfig& array : config.arrays) {
-        if (array.caFile.empty()) {
-            continue;
-        }
-        if (first != nullptr && array.caFile != first->caFile) {
-            error = config.path + ": [array " + first->name + "] and [array " + array.name +
-                    "] name different ca-file values, but the plug-in trusts one CA file for "
-                    "every array: put their certificates in one PEM file and name it in both";
-            return false;
-        }
-        first = &array;
-    }
-    // The plug-in's connections (libkyplatform) and kysnap's own probes read the variable.
-    if (first != nullptr && setenv("KYSNAP_TLS_CA_FILE", first->caFile.c_str(), 1) != 0) {
-        error = "cannot set KYSNAP_TLS_CA_FILE: " + std::string(std::strerror(errno));
+    if (!parseHostConfig(file.text, path, config, error) || !usePinsFile(config, error)) {
         return false;
     }
+    installPluginSettings(config);
     return true;
 }
 

@@ -19,7 +19,7 @@
 //   user = admin
 //   password-file = /etc/kysnap/ora1.password   # mode 0600 or stricter
 //   password-env = KYSNAP_ORA1_PASSWORD         # or: the variable holding the password
-//   ca-file = /path/ca.pem        # the CA file the array's certificate is checked against
+//   ca-file = /path/ca.pem        # the CA file this array's certificate is checked against
 //
 // '#' starts a comment (at the start of a line or after a blank); blank lines are ignored.
 // Strict, so that a mistake is never silently read as something else: each section and each key
@@ -78,15 +78,11 @@ struct HostConfig {
 // section and key) of the first problem; a repeat names the first line too.
 bool parseHostConfig(const std::string& text, const std::string& path, HostConfig& config,
                      std::string& error);
-// Reads and parses the file at `path`, trusts the arrays' CA file (trustArraysCa), then reads
-// the pins file it leads to (Pins.h), which must be as strict: a malformed one fails the load
-// with its line.
+// Reads and parses the file at `path`, then reads the pins file it leads to (Pins.h), which
+// must be as strict: a malformed one fails the load with its line. On success the settings
+// for the plug-in's HTTP client (each array's ca-file, the pins file) are installed for the
+// process (PluginSettings.h); on failure nothing is installed.
 bool loadHostConfig(const std::string& path, HostConfig& config, std::string& error);
-
-// The arrays' ca-file becomes the CA file this process trusts for every array: it is set as
-// KYSNAP_TLS_CA_FILE (in place of any value the variable had), which the plug-in reads. False
-// with `error` set when two arrays name different files: one run trusts one file.
-bool trustArraysCa(const HostConfig& config, std::string& error);
 
 // The file used without --config: $KYSNAP_CONFIG, else $XDG_CONFIG_HOME/kysnap/kysnap.conf
 // (~/.config/...) when it exists, else /etc/kysnap/kysnap.conf.

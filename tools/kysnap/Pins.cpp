@@ -5,11 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "AtomicFile.h"
 #include "LockFile.h"
 #include "PathGuard.h"
+#include "PlatformSettings.h"
 
 namespace kysnap {
 
@@ -39,8 +38,7 @@ std::string pinsFilePath(const HostConfig& config) {
                    ? config.pinsFileKey
                    : directoryOf(config.path) + "/" + config.pinsFileKey;
     }
-    if (const char* chosen = std::getenv("KYSNAP_TLS_PINS_FILE");
-        chosen != nullptr && *chosen != '\0') {
+    if (const std::string chosen = kyplatform::environmentSettings().pinsFile; !chosen.empty()) {
         return chosen;
     }
     return directoryOf(config.path) + "/kysnap.pins";
@@ -48,16 +46,7 @@ std::string pinsFilePath(const HostConfig& config) {
 
 bool usePinsFile(HostConfig& config, std::string& error) {
     config.pinsFile = pinsFilePath(config);
-    if (!readPins(config.pinsFile, config.pins, error)) {
-        return false;
-    }
-    // The plug-in reads the same file, or none when there is none.
-    if (exists(config.pinsFile)) {
-        setenv("KYSNAP_TLS_PINS_FILE", config.pinsFile.c_str(), 1);
-    } else {
-        unsetenv("KYSNAP_TLS_PINS_FILE");
-    }
-    return true;
+    return readPins(config.pinsFile, config.pins, error);
 }
 
 bool changePinsFile(const std::string& path,

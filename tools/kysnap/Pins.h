@@ -5,7 +5,7 @@
 // directory), else $KYSNAP_TLS_PINS_FILE, else kysnap.pins beside the configuration. Its form
 // is libkyplatform's (TlsPins.h). A file that does not exist holds no pins; one that exists is
 // read strictly and only when nobody but the user or root can change it (loadPins), and the
-// plug-in is pointed at it through KYSNAP_TLS_PINS_FILE.
+// plug-in is given it through libkyplatform's settings (PluginSettings.h).
 #pragma once
 
 #include <functional>
@@ -20,8 +20,8 @@ namespace kysnap {
 // The pins file of `config` (read from config.path), as above.
 std::string pinsFilePath(const HostConfig& config);
 
-// Sets config.pinsFile and config.pins, and KYSNAP_TLS_PINS_FILE for the plug-in when the file
-// exists (unset when it does not). False with `error` naming the line of a malformed file.
+// Sets config.pinsFile and config.pins (none when the file does not exist). False with `error`
+// naming the line of a malformed file.
 bool usePinsFile(HostConfig& config, std::string& error);
 
 // Replaces the pins file at `path` with `pins`, mode 0644 (pins are no secret), atomically:

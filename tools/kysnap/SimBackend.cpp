@@ -3,7 +3,8 @@
 #include "SimBackend.h"
 
 #include <cerrno>
-#include <cstdlib>
+
+#include "PlatformSettings.h"
 
 namespace kysnap {
 
@@ -18,13 +19,15 @@ SimBackend::SimBackend(const HostConfig& config, const std::vector<ArrayAccess>&
         initiators_.push_back(hostkit::Initiator{name, true});
         names.push_back(name);
     }
-    const char* trusted = std::getenv("KYSNAP_TLS_CA_FILE");
+    // The host view trusts what the plug-in's client trusts for each array.
+    const kyplatform::PlatformSettings trusted = kyplatform::platformSettings();
     std::vector<simhost::ArrayEndpoint> endpoints;
     for (const ArrayAccess& array : arrays) {
         simhost::ArrayEndpoint endpoint;
         endpoint.address = addressHost(array.address);
         endpoint.port = addressPort(array.address);
-        endpoint.caFile = !array.caFile.empty() ? array.caFile : (trusted ? trusted : "");
+        endpoint.caFile =
+            !array.caFile.empty() ? array.caFile : kyplatform::caFileFor(trusted, array.address);
         endpoint.user = array.user;
         endpoint.password = array.password;
         // A pinned array is verified by its pins, as the plug-in verifies it.
