@@ -379,7 +379,9 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
                     last = mapWithRetries(*server, target, op.header, retries);
                     break;
                 case BatchOperation::Step::Unmount:
-                    server->unmapCopyFromHost();
+                    ignoreStatus(server->unmapCopyFromHost(),
+                                 "a rescan that fails is logged; the unmounts it follows are "
+                                 "done on the array and stay reported done");
                     break;
                 case BatchOperation::Step::None:
                     break;

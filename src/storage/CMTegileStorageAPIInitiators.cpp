@@ -81,9 +81,10 @@ Copy_Status CMTegileStorageAPI::addInitiatorToGroup(Properties& map) {
     const std::string group = map[DEVICE_MAPPING_INITIATOR_GROUP_NAME];
     std::string response;
     bool answered = false;
-    send({kFunction, "addInitiatorToInitiatorGroup",
-          "[" + QString(initiator) + "," + QString(group) + "]"},
-         response, &answered);
+    ignoreStatus(send({kFunction, "addInitiatorToInitiatorGroup",
+                       "[" + QString(initiator) + "," + QString(group) + "]"},
+                      response, &answered),
+                 "whether the array answered, and its answer, decide below");
     if (!answered) {
         log().error(kFunction, "adding inititaor [%s] to group failed [%s]", initiator.c_str(),
                     group.c_str());
