@@ -12,6 +12,7 @@
 #include "CMRESTClient.h"
 #include "CMStorageDevice.h"
 #include "LMSleep.h"
+#include "PluginTexts.h"
 #include "PropertyNames.h"
 #include "SecretMemory.h"
 
@@ -154,8 +155,8 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     }
     log().error(call.function, "REST POST failed url [%s]", url.c_str());
     if (!response.empty()) {
-        log().error(call.function, "http error response received error code [%d] response [%s]",
-                    static_cast<int>(httpCode), response.c_str());
+        log().error(call.function, plugintext::kHttpErrorResponseFormat, static_cast<int>(httpCode),
+                    response.c_str());
     }
     Copy_Status status = static_cast<Copy_Status>(result);
     for (const ErrorText& test : call.errorTexts) {
@@ -193,7 +194,7 @@ Copy_Status CMTegileStorageAPI::poll(unsigned int attempts, unsigned int waitMs,
     Copy_Status status = COPY_SUCCESS;
     for (unsigned int left = attempts; left > 0; --left) {
         if (function != nullptr) {
-            log().info(function, "retry count [%d] retry inteval [%d]", static_cast<int>(left),
+            log().info(function, plugintext::kRetryFormat, static_cast<int>(left),
                        static_cast<int>(retryInterval_));
         }
         status = attempt();

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include "CMTegileStorageAPI.h"
+#include "PluginTexts.h"
 #include "PropertyNames.h"
 
 namespace {
@@ -193,7 +194,7 @@ Copy_Status CMTegileStorageAPI::mapCopyToHostNFS(Properties& map) {
     return perform({kFunction,
                     ArrayMethod::AddNFSNetworkACLOnShare,
                     body,
-                    {{{"RESOURCE_EXIST", "already exists"},
+                    {{{"RESOURCE_EXIST", plugintext::kArrayAlreadyExists},
                       COPY_SUCCESS,
                       "mapping already exist [%s] marking success",
                       body}}});

@@ -5,16 +5,15 @@
 #include <limits>
 
 #include "AnswerLimits.h"
+#include "PluginTexts.h"
 
 std::string apiHeader(const char* function) {
     return std::string("Tegile CMTegileStorageAPI::") + function + "() -";
 }
 
 ErrorText accessDenied() {
-    return {{"Access Denied"},
-            COPY_ACCESS_DENIED,
-            "access to array denied. please check array user credentials",
-            ""};
+    return {
+        {plugintext::kArrayAccessDenied}, COPY_ACCESS_DENIED, plugintext::kAccessDeniedLine, ""};
 }
 
 bool integerPartU64(long double value, uint64_t& out) {
