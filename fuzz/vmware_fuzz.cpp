@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string mountPoint;
     std::string serverName;
-    server.getNFSSharePropertiesVMware(in[0], mountPoint, serverName);
+    ignoreStatus(server.getNFSSharePropertiesVMware(in[0], mountPoint, serverName),
+                 "always success; the fuzz target looks for crashes only");
     return 0;
 }

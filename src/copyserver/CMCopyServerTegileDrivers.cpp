@@ -152,7 +152,8 @@ Copy_Status CMCopyServerTegile::prepareNFS() {
     }
     info(kPrepareNfsHeader, "source storage Device [%s]", description.c_str());
     std::string mountPoint, serverName;
-    getNFSSharePropertiesVMware(description, mountPoint, serverName);
+    ignoreStatus(getNFSSharePropertiesVMware(description, mountPoint, serverName),
+                 "always success: an empty mount point or server name tells");
     mountPoint.erase(std::remove(mountPoint.begin(), mountPoint.end(), '\\'), mountPoint.end());
     if (mountPoint.empty() || serverName.empty()) {
         error(kPrepareNfsHeader, "failed to find NFS mount point and server name [%s]",
@@ -160,7 +161,8 @@ Copy_Status CMCopyServerTegile::prepareNFS() {
         return COPY_NOT_FOUND;
     }
     // The host's own database is enough here: an array it does not know is accepted.
-    findStorageServer(serverName, false);
+    ignoreStatus(findStorageServer(serverName, false),
+                 "always success without a search: it only logs whether the host knows it");
     return runPrepareCommand(kPrepareNfsHeader, SOURCE_DEVICE_MOUNT_POINT_NAME, mountPoint);
 }
 
@@ -301,7 +303,14 @@ Copy_Status CMCopyServerTegile::runCommand(const Driver& driver) {
     if (status != COPY_SUCCESS) {
         return status;
     }
-    status = command->execute();
+    // A kept command gets its own request before it runs: one that cannot have it fails
+    // before the array is asked for anything, instead of staying behind without a request.
+    if (driver.keep) {
+        status = handRequestTo(command.get(), driver.header);
+    }
+    if (status == COPY_SUCCESS) {
+        status = command->execute();
+    }
     if (status != COPY_SUCCESS) {
         error(driver.header, driver.executeFailure, static_cast<int>(status));
         if (driver.failedStatus != 0) {
@@ -321,7 +330,6 @@ Copy_Status CMCopyServerTegile::runCommand(const Driver& driver) {
         host->setSnapStatus(driver.doneStatus);
     }
     if (driver.keep) {
-        handRequestTo(command.get(), driver.header);
         commands_.push_back(std::move(command));
     }
     return COPY_SUCCESS;

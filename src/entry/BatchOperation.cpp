@@ -10,6 +10,7 @@
 #include "CallSummary.h"
 #include "EvDebug.h"
 #include "LMSleep.h"
+#include "PluginTexts.h"
 
 namespace {
 
@@ -215,7 +216,7 @@ const BatchOperation kReconcile =
     Row("TEGILE KYCopyManagerTegile::kyso_reconcileSnaps() -", &CMCopyServerTegile::reconcileCopy)
         .countLine("number of copy reconcile request received [%d]", kDetail)
         .indexLine("copy reconcile request index [%d]")
-        .failureLine("CopyRequest reconcile failed error [%d]")
+        .failureLine(plugintext::kReconcileFailedFormat)
         .completionLine("CopyRequest reconcile completed", kDetail)
         .allocationFailure(kServerAllocationFailed)
         .outOfMemory(nullptr)
@@ -254,14 +255,14 @@ Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, c
     if (status == COPY_SUCCESS) {
         return status;
     }
-    target->log(kDetail, header, "%s", "checking all the devices discovered");
+    target->log(kDetail, header, "%s", plugintext::kRetriesStart);
     while (remaining != 0) {
-        target->log(kDetail, header, "retry count [%d] retry inteval [%d]",
-                    static_cast<int>(remaining), static_cast<int>(interval));
+        target->log(kDetail, header, plugintext::kRetryFormat, static_cast<int>(remaining),
+                    static_cast<int>(interval));
         ++retries;
         status = server.mapCopyToHost(true);
         if (status == COPY_SUCCESS) {
-            target->log(kDetail, header, "%s", "device found from all the devices discovered");
+            target->log(kDetail, header, "%s", plugintext::kRetryFound);
             return status;
         }
         --remaining;
@@ -269,7 +270,7 @@ Copy_Status mapWithRetries(CMCopyServerTegile& server, KYSO::SnapInfo* target, c
         const unsigned long long ms = static_cast<unsigned long long>(interval) * 1000ULL;
         LMSLEEP(ms > 0xFFFFFFFFULL ? 0xFFFFFFFFU : static_cast<unsigned int>(ms));
     }
-    target->log(kDetail, header, "%s", "device not found from all the devices discovered");
+    target->log(kDetail, header, "%s", plugintext::kRetriesEnd);
     return status;
 }
 
@@ -379,7 +380,9 @@ KYSO::ResultCode runBatch(const BatchOperation& op, KYSO::SnapInfo** requests, i
                     last = mapWithRetries(*server, target, op.header, retries);
                     break;
                 case BatchOperation::Step::Unmount:
-                    server->unmapCopyFromHost();
+                    ignoreStatus(server->unmapCopyFromHost(),
+                                 "a rescan that fails is logged; the unmounts it follows are "
+                                 "done on the array and stay reported done");
                     break;
                 case BatchOperation::Step::None:
                     break;

@@ -12,6 +12,7 @@
 #include "CMRESTClient.h"
 #include "CMStorageDevice.h"
 #include "LMSleep.h"
+#include "PluginTexts.h"
 #include "PropertyNames.h"
 #include "SecretMemory.h"
 
@@ -114,30 +115,32 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
         log().error(call.function, "REST client object creation failed");
         return COPY_FAILED;
     }
-    const std::string url = baseUrl_ + call.method;
+    const ArrayMethodRow& row = methodRow(call.method);
+    const std::string url = baseUrl_ + row.restName;
     unsigned int httpCode = 0;
     // A call that creates something goes on a fresh connection: were a kept-alive one to die
     // after the array read the call, the HTTP library would send it a second time.
     // A listing may be answered from what this call already read of the array; anything
     // else makes the call forget that, but a mapping leaves the listings of datasets standing.
-    const auto forget = changesOnlyMappings(call.method)
+    const auto forget = row.has(trait::kChangesOnlyMappings)
                             ? CMRESTClient::Forget::AllButDatasetListings
                             : CMRESTClient::Forget::Everything;
-    const auto listing =
-        listsDatasets(call.method) ? CMRESTClient::Listing::Datasets : CMRESTClient::Listing::Other;
+    const auto listing = row.has(trait::kListsDatasets) ? CMRESTClient::Listing::Datasets
+                                                        : CMRESTClient::Listing::Other;
     // Only a listing's answer that parses as the JSON its method reads is kept for the call.
-    const CMRESTClient::Readable readable = [&call](const std::string& answer) {
+    const bool inAnObject = row.has(trait::kListsInAnObject);
+    const CMRESTClient::Readable readable = [inAnObject](const std::string& answer) {
         jsonxx::ParseError error = jsonxx::ParseError::None;
-        return listsInAnObject(call.method) ? jsonxx::Object().parse(answer, kAnswerLimits, error)
-                                            : jsonxx::Array().parse(answer, kAnswerLimits, error);
+        return inAnObject ? jsonxx::Object().parse(answer, kAnswerLimits, error)
+                          : jsonxx::Array().parse(answer, kAnswerLimits, error);
     };
     const int result =
-        createsObjects(call.method)
+        row.has(trait::kCreatesObjects)
             ? restClient_->postOnce(url, call.body, response, httpCode, forget)
-        : onlyLists(call.method)
+        : row.has(trait::kOnlyLists)
             ? restClient_->postRead(url, call.body, response, httpCode, listing, readable)
             : restClient_->post(url, call.body, response, httpCode, forget);
-    if (result == 0 && answersNothing(call.method) && !doneWithNothing(httpCode, response)) {
+    if (result == 0 && row.has(trait::kAnswersNothing) && !doneWithNothing(httpCode, response)) {
         log().error(call.function,
                     "not known to be done: http status [%u] and %zu bytes of answer, where a "
                     "done call answers nothing with 200",
@@ -152,8 +155,8 @@ Copy_Status CMTegileStorageAPI::send(const ApiCall& call, std::string& response,
     }
     log().error(call.function, "REST POST failed url [%s]", url.c_str());
     if (!response.empty()) {
-        log().error(call.function, "http error response received error code [%d] response [%s]",
-                    static_cast<int>(httpCode), response.c_str());
+        log().error(call.function, plugintext::kHttpErrorResponseFormat, static_cast<int>(httpCode),
+                    response.c_str());
     }
     Copy_Status status = static_cast<Copy_Status>(result);
     for (const ErrorText& test : call.errorTexts) {
@@ -191,7 +194,7 @@ Copy_Status CMTegileStorageAPI::poll(unsigned int attempts, unsigned int waitMs,
     Copy_Status status = COPY_SUCCESS;
     for (unsigned int left = attempts; left > 0; --left) {
         if (function != nullptr) {
-            log().info(function, "retry count [%d] retry inteval [%d]", static_cast<int>(left),
+            log().info(function, plugintext::kRetryFormat, static_cast<int>(left),
                        static_cast<int>(retryInterval_));
         }
         status = attempt();
@@ -207,7 +210,8 @@ Copy_Status CMTegileStorageAPI::poll(unsigned int attempts, unsigned int waitMs,
 Copy_Status CMTegileStorageAPI::datasetPathById(const char* function, const std::string& lunId,
                                                 std::string& datasetPath) {
     std::string response;
-    Copy_Status status = send({function, "listLunsById", "[[" + QString(lunId) + "]]"}, response);
+    Copy_Status status =
+        send({function, ArrayMethod::ListLunsById, "[[" + QString(lunId) + "]]"}, response);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -231,7 +235,7 @@ Copy_Status CMTegileStorageAPI::datasetPathById(const char* function, const std:
 }
 
 Copy_Status CMTegileStorageAPI::listGroupMembers(
-    const char* function, const char* groupsMethod, const char* membersMethod, const char* groupLog,
+    const char* function, ArrayMethod groupsMethod, ArrayMethod membersMethod, const char* groupLog,
     const std::function<bool(const std::string&, const std::string&)>& visit) {
     std::string response;
     Copy_Status status = send({function, groupsMethod, ""}, response);
@@ -287,7 +291,8 @@ Copy_Status CMTegileStorageAPI::perform(const ApiCall& call) {
         return status;
     }
     // A command status other than 0 is the array saying the command failed, even with 200.
-    if (answersCommandStatus(call.method) && !commandStatusSucceeded(response)) {
+    if (methodRow(call.method).has(trait::kAnswersCommandStatus) &&
+        !commandStatusSucceeded(response)) {
         log().error(call.function, "command status [%s] reports a failure", response.c_str());
         return COPY_FAILED;
     }
@@ -308,7 +313,7 @@ Copy_Status CMTegileStorageAPI::getConfig(Properties& map) {
     started(kFunction);
     std::string response;
     Copy_Status status = send({kFunction,
-                               "listSystemProperties",
+                               ArrayMethod::ListSystemProperties,
                                "[[\"ZEBI_APPLIANCE_MODEL\",\"ZEBI_APPLIANCE_VERSION\", "
                                "\"ZEBI_API_VERSION\", \"ZEBI_API_MINOR_VERSION\"]]",
                                {accessDenied()}},

@@ -117,14 +117,14 @@ private:
     // that text's line only: the array never said it did the work. An accepted call whose
     // command status is not 0 (or not a number) fails.
     Copy_Status perform(const ApiCall& call);
-    // "listLunsById" for one LUN id: the dataset path of the one volume returned.
+    // listLunsById for one LUN id: the dataset path of the one volume returned.
     Copy_Status datasetPathById(const char* function, const std::string& lunId,
                                 std::string& datasetPath);
     // Lists the groups of `groupsMethod`, then the members of each with `membersMethod`,
     // handing each (group, member) to `visit`, which answers whether to go on with the
     // group's remaining members; stops at the first failure.
     Copy_Status listGroupMembers(
-        const char* function, const char* groupsMethod, const char* membersMethod,
+        const char* function, ArrayMethod groupsMethod, ArrayMethod membersMethod,
         const char* groupLog,
         const std::function<bool(const std::string& group, const std::string& member)>& visit);
     // Polls `attempt` while `done` rejects its status, at most `attempts` times, waiting

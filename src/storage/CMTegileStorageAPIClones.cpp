@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include "CMTegileStorageAPI.h"
+#include "PluginTexts.h"
 #include "PropertyNames.h"
 
 namespace {
@@ -22,8 +23,10 @@ Copy_Status CMTegileStorageAPI::mountCopy(Properties& map) {
     const std::string body = "[" + QString(map[TARGET_DEVICE_DATASET_PATH_NAME]) + "," +
                              QString(map[TARGET_DEVICE_MOUNT_NAME]) +
                              (share ? ",false]" : ",false,false]");
-    return perform(
-        {kFunction, share ? "cloneShareSnapshot" : "cloneVolumeSnapshot", body, {accessDenied()}});
+    return perform({kFunction,
+                    share ? ArrayMethod::CloneShareSnapshot : ArrayMethod::CloneVolumeSnapshot,
+                    body,
+                    {accessDenied()}});
 }
 
 Copy_Status CMTegileStorageAPI::getMountedCopy(Properties& map) {
@@ -43,7 +46,7 @@ Copy_Status CMTegileStorageAPI::getMountedCopyInternal(Properties& map) {
     const std::string cloneName = map[TARGET_DEVICE_MOUNT_NAME];
     std::string response;
     Copy_Status status =
-        send({kFunction, share ? "listShares" : "listVolumes",
+        send({kFunction, share ? ArrayMethod::ListShares : ArrayMethod::ListVolumes,
               "[" + QString(map[SOURCE_DEVICE_POOL_NAME]) + "," +
                   QString(map[SOURCE_DEVICE_PROJECT_NAME]) + "," + QString("true") + "]"},
              response);
@@ -116,7 +119,7 @@ Copy_Status CMTegileStorageAPI::unmountCopyInternal(Properties& map) {
     }
     const std::string clonePath = map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME];
     return perform({kFunction,
-                    isShare(map) ? "deleteShare" : "deleteVolume",
+                    isShare(map) ? ArrayMethod::DeleteShare : ArrayMethod::DeleteVolume,
                     "[" + QString(clonePath) + ",true,true]",
                     {{{"No such volume exists"},
                       COPY_SUCCESS,
@@ -139,16 +142,17 @@ Copy_Status CMTegileStorageAPI::findTarget(Properties& map) {
         map[DEVICE_PROTOCOL] = "FC";
     }
     const bool iscsi = map[DEVICE_PROTOCOL] == "ISCSI";
-    return listGroupMembers(kFunction, iscsi ? "listISCSITargetGroups" : "listFCTargetGroups",
-                            "listTargetsInTargetGroup", "target group [%s]",
-                            [&](const std::string& /*group*/, const std::string& target) {
-                                log().info(kFunction, "target  [%s]", target.c_str());
-                                if (target != targetId) {
-                                    return true;
-                                }
-                                map[DEVICE_TARGET_FOUND] = "TRUE";
-                                return false;  // this group's scan ends at its first match
-                            });
+    return listGroupMembers(
+        kFunction, iscsi ? ArrayMethod::ListISCSITargetGroups : ArrayMethod::ListFCTargetGroups,
+        ArrayMethod::ListTargetsInTargetGroup, "target group [%s]",
+        [&](const std::string& /*group*/, const std::string& target) {
+            log().info(kFunction, "target  [%s]", target.c_str());
+            if (target != targetId) {
+                return true;
+            }
+            map[DEVICE_TARGET_FOUND] = "TRUE";
+            return false;  // this group's scan ends at its first match
+        });
 }
 
 Copy_Status CMTegileStorageAPI::mapCopyToHost(Properties& map) {
@@ -170,7 +174,7 @@ Copy_Status CMTegileStorageAPI::mapCopyToHost(Properties& map) {
     const std::string body = "[" + QString(map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME]) + "," +
                              QString(map[groupKey]) + "," + QString(targetGroup) + ",-1]";
     return perform({kFunction,
-                    "createMappingForVolume",
+                    ArrayMethod::CreateMappingForVolume,
                     body,
                     {{{"STMF_ERROR_VE_CONFLICT"},
                       COPY_SUCCESS,
@@ -188,9 +192,9 @@ Copy_Status CMTegileStorageAPI::mapCopyToHostNFS(Properties& map) {
                              QString(kind) + "," + QString(host) + "," + QString("rw") + ",false]";
     // One test for both texts: an answer holding both logs its line once.
     return perform({kFunction,
-                    "addNFSNetworkACLOnShare",
+                    ArrayMethod::AddNFSNetworkACLOnShare,
                     body,
-                    {{{"RESOURCE_EXIST", "already exists"},
+                    {{{"RESOURCE_EXIST", plugintext::kArrayAlreadyExists},
                       COPY_SUCCESS,
                       "mapping already exist [%s] marking success",
                       body}}});
@@ -199,7 +203,7 @@ Copy_Status CMTegileStorageAPI::mapCopyToHostNFS(Properties& map) {
 Copy_Status CMTegileStorageAPI::unmapCopyFromHost(Properties& map) {
     static const char* const kFunction = "unmapCopyFromHost";
     started(kFunction);
-    return perform({kFunction, "deleteMappingFromVolume",
+    return perform({kFunction, ArrayMethod::DeleteMappingFromVolume,
                     "[" + QString(map[TARGET_DEVICE_MOUNT_DATASET_PATH_NAME]) + "," +
                         QString(map[TARGET_DEVICE_MAPPING_INITIATOR_GROUP_NAME]) + "," +
                         QString(map[TARGET_DEVICE_MAPPING_TARGET_GROUP_NAME]) + "]"});

@@ -10,14 +10,16 @@ Copy_Status CMTegileStorageAPI::getInitiators(Properties& map,
     static const char* const kFunction = "getInitiators";
     started(kFunction);
     const bool iscsi = map[DEVICE_MAPPING_PROTOCOL] == "ISCSI";
-    return listGroupMembers(kFunction, iscsi ? "listISCSIInitiatorGroups" : "listFCInitiatorGroups",
-                            "listInitiatorsInInitiatorGroup", "initator group [%s]",
-                            [&](const std::string& group, const std::string& initiator) {
-                                log().info(kFunction, "initiator  [%s] initiatorgroup [%s]",
-                                           initiator.c_str(), group.c_str());
-                                initiators[initiator] = group;
-                                return true;
-                            });
+    return listGroupMembers(
+        kFunction,
+        iscsi ? ArrayMethod::ListISCSIInitiatorGroups : ArrayMethod::ListFCInitiatorGroups,
+        ArrayMethod::ListInitiatorsInInitiatorGroup, "initator group [%s]",
+        [&](const std::string& group, const std::string& initiator) {
+            log().info(kFunction, "initiator  [%s] initiatorgroup [%s]", initiator.c_str(),
+                       group.c_str());
+            initiators[initiator] = group;
+            return true;
+        });
 }
 
 Copy_Status CMTegileStorageAPI::getInitiatorGroup(Properties& map) {
@@ -26,7 +28,7 @@ Copy_Status CMTegileStorageAPI::getInitiatorGroup(Properties& map) {
     const std::string initiator = map[DEVICE_MAPPING_INITIATOR_NAME];
     std::string response;
     Copy_Status status =
-        send({kFunction, "getInitiatorGroup", "[" + QString(initiator) + "]"}, response);
+        send({kFunction, ArrayMethod::GetInitiatorGroup, "[" + QString(initiator) + "]"}, response);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -54,13 +56,14 @@ Copy_Status CMTegileStorageAPI::createInitiatorGroup(Properties& map) {
     log().info(kFunction, "checking inititaor group exist [%s]", group.c_str());
     std::string response;
     Copy_Status status =
-        send({kFunction, "initiatorGroupExists", "[" + QString(group) + "]"}, response);
+        send({kFunction, ArrayMethod::InitiatorGroupExists, "[" + QString(group) + "]"}, response);
     if (status != COPY_SUCCESS) {
         return status;
     }
     if (response == "false") {
         log().info(kFunction, "inititaor group not exist [%s] creating", group.c_str());
-        status = send({kFunction, "createInitiatorGroup", "[" + QString(group) + "]"}, response);
+        status = send({kFunction, ArrayMethod::CreateInitiatorGroup, "[" + QString(group) + "]"},
+                      response);
         if (status != COPY_SUCCESS) {
             return status;
         }
@@ -81,9 +84,10 @@ Copy_Status CMTegileStorageAPI::addInitiatorToGroup(Properties& map) {
     const std::string group = map[DEVICE_MAPPING_INITIATOR_GROUP_NAME];
     std::string response;
     bool answered = false;
-    send({kFunction, "addInitiatorToInitiatorGroup",
-          "[" + QString(initiator) + "," + QString(group) + "]"},
-         response, &answered);
+    ignoreStatus(send({kFunction, ArrayMethod::AddInitiatorToInitiatorGroup,
+                       "[" + QString(initiator) + "," + QString(group) + "]"},
+                      response, &answered),
+                 "whether the array answered, and its answer, decide below");
     if (!answered) {
         log().error(kFunction, "adding inititaor [%s] to group failed [%s]", initiator.c_str(),
                     group.c_str());
@@ -110,7 +114,7 @@ Copy_Status CMTegileStorageAPI::createISCSIInitiator(Properties& map) {
     std::string response;
     bool answered = false;
     Copy_Status status = send({kFunction,
-                               "createIscsiInitiator",
+                               ArrayMethod::CreateIscsiInitiator,
                                "[{" + QString("initiatorName") + ":" + QString(initiator) + "}]",
                                {{{"already exist"},
                                  COPY_SUCCESS,

@@ -28,7 +28,7 @@ Copy_Status CMTegileStorageAPI::getdevice(Properties& map) {
     map[SOURCE_DEVICE_NAME] = parts[3];
 
     std::string response;
-    status = send({kFunction, "listVolumes",
+    status = send({kFunction, ArrayMethod::ListVolumes,
                    "[" + QString(parts[0]) + "," + QString(parts[2]) + "," + QString("true") + "]"},
                   response);
     if (status != COPY_SUCCESS) {
@@ -72,7 +72,8 @@ Copy_Status CMTegileStorageAPI::getdeviceNFS(Properties& map) {
     const std::string mountPoint = map[SOURCE_DEVICE_MOUNT_POINT_NAME_HINT];
     std::string response;
     Copy_Status status =
-        send({kFunction, "listSharesByMountPoints", "[[" + QString(mountPoint) + "]]"}, response);
+        send({kFunction, ArrayMethod::ListSharesByMountPoints, "[[" + QString(mountPoint) + "]]"},
+             response);
     if (status != COPY_SUCCESS) {
         return status;
     }

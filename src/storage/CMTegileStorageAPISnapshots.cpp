@@ -40,9 +40,10 @@ std::string withPlainSlashes(const std::string& json) {
 Copy_Status CMTegileStorageAPI::createCopy(Properties& map) {
     static const char* const kFunction = "createCopy";
     std::string body;
-    std::string method;
-    if (isShare(map)) {
-        method = "createShareSnapshot";
+    const bool share = isShare(map);
+    const ArrayMethod method =
+        share ? ArrayMethod::CreateShareSnapshot : ArrayMethod::CreateVolumeSnapshot;
+    if (share) {
         jsonxx::Object share;
         share.import("poolName", map[SOURCE_DEVICE_POOL_NAME]);
         share.import("projectName", map[SOURCE_DEVICE_PROJECT_NAME]);
@@ -55,7 +56,6 @@ Copy_Status CMTegileStorageAPI::createCopy(Properties& map) {
         body = "[" + withPlainSlashes(share.json()) + "," + QString(map[TARGET_DEVICE_NAME]) +
                ",false]";
     } else {
-        method = "createVolumeSnapshot";
         // Size and thin provisioning go in bare, as the array's number and boolean; a value
         // that is not one (a damaged stored record) is quoted rather than spliced in.
         const std::string& size = map[SOURCE_DEVICE_SIZE];
@@ -93,7 +93,7 @@ Copy_Status CMTegileStorageAPI::batchCreateCopy() {
     }
     std::string response;
     Copy_Status status =
-        send({kFunction, "createSnapshots", "[[" + paths + "],false, false]"}, response);
+        send({kFunction, ArrayMethod::CreateSnapshots, "[[" + paths + "],false, false]"}, response);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -136,12 +136,12 @@ Copy_Status CMTegileStorageAPI::getCopyCreatedStatus(Properties& map) {
 Copy_Status CMTegileStorageAPI::getCopyCreatedStatusInternal(Properties& map) {
     static const char* const kFunction = "getCopyCreatedStatusInternal";
     std::string response;
-    Copy_Status status =
-        send({kFunction,
-              isShare(map) ? "getShareSnapshotCreationStatus" : "getVolumeSnapshotCreationStatus",
-              "[" + QString(map[SOURCE_DEVICE_DATASET_PATH_NAME]) + "," +
-                  QString(map[TARGET_DEVICE_NAME]) + "]"},
-             response);
+    Copy_Status status = send({kFunction,
+                               isShare(map) ? ArrayMethod::GetShareSnapshotCreationStatus
+                                            : ArrayMethod::GetVolumeSnapshotCreationStatus,
+                               "[" + QString(map[SOURCE_DEVICE_DATASET_PATH_NAME]) + "," +
+                                   QString(map[TARGET_DEVICE_NAME]) + "]"},
+                              response);
     if (status != COPY_SUCCESS) {
         return status;
     }
@@ -173,7 +173,7 @@ Copy_Status CMTegileStorageAPI::listSnapshots(
     std::string response;
     const Copy_Status status =
         send({function,
-              "listSnapshots",
+              ArrayMethod::ListSnapshots,
               "[" + QString(map[SOURCE_DEVICE_DATASET_PATH_NAME]) + "," + QString(selector) + "]",
               {accessDenied()}},
              response);
@@ -257,7 +257,7 @@ Copy_Status CMTegileStorageAPI::deleteCopy(Properties& map) {
     bool answered = false;
     Copy_Status status =
         send({kFunction,
-              isShare(map) ? "deleteShareSnapshot" : "deleteVolumeSnapshot",
+              isShare(map) ? ArrayMethod::DeleteShareSnapshot : ArrayMethod::DeleteVolumeSnapshot,
               "[" + QString(path) + ",true]",
               {{{"does not exist"},
                 COPY_SUCCESS,
@@ -288,7 +288,8 @@ Copy_Status CMTegileStorageAPI::rollbackCopy(Properties& map) {
     log().error(kFunction, "WARNING : roll back of snap would delete all newer snaps [%s]",
                 path.c_str());
     return perform({kFunction,
-                    isShare(map) ? "rollBackToShareSnapshot" : "rollBackToVolumeSnapshot",
+                    isShare(map) ? ArrayMethod::RollBackToShareSnapshot
+                                 : ArrayMethod::RollBackToVolumeSnapshot,
                     "[" + QString(path) + ",true]",
                     {accessDenied()}});
 }

@@ -1,22 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "StorageApiCall.h"
 
-#include <set>
-
 #include <cmath>
 #include <limits>
 
 #include "AnswerLimits.h"
+#include "PluginTexts.h"
 
 std::string apiHeader(const char* function) {
     return std::string("Tegile CMTegileStorageAPI::") + function + "() -";
 }
 
 ErrorText accessDenied() {
-    return {{"Access Denied"},
-            COPY_ACCESS_DENIED,
-            "access to array denied. please check array user credentials",
-            ""};
+    return {
+        {plugintext::kArrayAccessDenied}, COPY_ACCESS_DENIED, plugintext::kAccessDeniedLine, ""};
 }
 
 bool integerPartU64(long double value, uint64_t& out) {
@@ -113,70 +110,9 @@ Copy_Status findByMember(const ApiLog& log, const char* function, const jsonxx::
     return COPY_SUCCESS;
 }
 
-bool createsObjects(const std::string& method) {
-    static const std::set<std::string> kCreating = {
-        "createVolumeSnapshot",    "createShareSnapshot",  "createSnapshots",
-        "cloneVolumeSnapshot",     "cloneShareSnapshot",   "createMappingForVolume",
-        "addNFSNetworkACLOnShare", "createInitiatorGroup", "addInitiatorToInitiatorGroup",
-        "createIscsiInitiator",
-    };
-    return kCreating.count(method) != 0;
-}
-
-bool onlyLists(const std::string& method) {
-    // Status queries are left out: the call asks them again because it waits for a change.
-    static const std::set<std::string> kListings = {
-        "listSystemProperties",
-        "listLunsById",
-        "listVolumes",
-        "listShares",
-        "listSharesByMountPoints",
-        "listSnapshots",
-        "listFCInitiatorGroups",
-        "listISCSIInitiatorGroups",
-        "listInitiatorsInInitiatorGroup",
-        "listFCTargetGroups",
-        "listISCSITargetGroups",
-        "listTargetsInTargetGroup",
-    };
-    return kListings.count(method) != 0;
-}
-
-bool listsInAnObject(const std::string& method) {
-    return method == "listSharesByMountPoints";
-}
-
-bool listsDatasets(const std::string& method) {
-    static const std::set<std::string> kDatasetListings = {
-        "listLunsById", "listVolumes", "listShares", "listSharesByMountPoints", "listSnapshots",
-    };
-    return kDatasetListings.count(method) != 0;
-}
-
-bool changesOnlyMappings(const std::string& method) {
-    // A share's access list is left out: a share listing may show it.
-    return method == "createMappingForVolume" || method == "deleteMappingFromVolume";
-}
-
-bool answersNothing(const std::string& method) {
-    static const std::set<std::string> kNothing = {
-        "createVolumeSnapshot", "createShareSnapshot", "cloneVolumeSnapshot",
-        "cloneShareSnapshot",   "deleteVolume",        "deleteShare",
-    };
-    return kNothing.count(method) != 0;
-}
-
 bool doneWithNothing(unsigned int httpStatus, const std::string& answer) {
     return (httpStatus == 200 || httpStatus == 204) &&
            answer.find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
-bool answersCommandStatus(const std::string& method) {
-    static const std::set<std::string> kStatusAnswers = {
-        "createMappingForVolume",   "deleteMappingFromVolume", "addNFSNetworkACLOnShare",
-        "rollBackToVolumeSnapshot", "rollBackToShareSnapshot",
-    };
-    return kStatusAnswers.count(method) != 0;
 }
 
 bool commandStatusSucceeded(const std::string& answer) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The pieces every array API method is made of: what a method states about one call (its
-// REST method, body and recognised error texts), its log lines, and the rules that read the
+// array method, body and recognised error texts), its log lines, and the rules that read the
 // members of a JSON answer into the property map. CMTegileStorageAPI::send runs a call.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ArrayMethods.h"
 #include "CMLog.h"
 #include "CopyStatus.h"
 #include "SnapInfo.h"
@@ -56,48 +57,20 @@ ErrorText accessDenied();
 // What a method states about one array call.
 struct ApiCall {
     const char* function;  // the API method, for the log header
-    std::string method;    // the REST method name
+    ArrayMethod method;    // the array method called: its row gives the REST name and traits
     std::string body;      // the JSON body; empty sends no parameters
     std::vector<ErrorText> errorTexts = {};
 };
 
-// Whether the REST method makes something on the array (a snapshot, clone, mapping, access
-// rule, group or initiator). Such calls must reach the array at most once.
-bool createsObjects(const std::string& method);
-
-// Whether the REST method only lists what the array holds (volumes, shares, snapshots, groups,
-// their members, the system properties) and changes nothing: within one call its answer may be
-// given again for the same request, until the call asks the array for anything that may
-// change it.
-bool onlyLists(const std::string& method);
-
-// Whether the listing answers with a JSON object (shares by mount point); the others answer
-// with a JSON array.
-bool listsInAnObject(const std::string& method);
-
-// Whether the listing lists datasets (LUN ids, volumes, shares, snapshots): what a mapping
-// cannot change, so that a call keeps those answers across its mappings.
-bool listsDatasets(const std::string& method);
-
-// Whether the REST method changes only which initiators see a volume (a mapping made or
-// removed): it makes the call forget the array's remembered answers except its dataset
-// listings.
-bool changesOnlyMappings(const std::string& method);
-
-// Whether the REST method answers with nothing when it is done (the snapshot and clone
-// creations and the clone deletions).
-bool answersNothing(const std::string& method);
-// Whether such a method's answer says it was done: HTTP 200 (or 204, No Content, which says the
-// same) with nothing in the body but blanks. A 202 only accepted the call; any text, JSON or
-// not, is not what the array answers when done (a proxy, a login page, an error object said
-// it), so the call is not known to be done.
+// Whether the answer of a method that answers nothing (trait::kAnswersNothing) says it was
+// done: HTTP 200 (or 204, No Content, which says the same) with nothing in the body but blanks.
+// A 202 only accepted the call; any text, JSON or not, is not what the array answers when done
+// (a proxy, a login page, an error object said it), so the call is not known to be done.
 bool doneWithNothing(unsigned int httpStatus, const std::string& answer);
 
-// Whether the REST method answers with a bare command status number (0 = done).
-bool answersCommandStatus(const std::string& method);
-// Whether a command status answer reports success: 0, or an empty answer (nothing said). Any
-// other number, or text that is not a number, is a failure the array reported or one that
-// cannot be told from it.
+// Whether a command status answer (trait::kAnswersCommandStatus) reports success: 0, or an
+// empty answer (nothing said). Any other number, or text that is not a number, is a failure the
+// array reported or one that cannot be told from it.
 bool commandStatusSucceeded(const std::string& answer);
 
 // How a JSON member becomes a property value.

@@ -13,12 +13,14 @@
 #include "KYSOTypes.h"
 
 namespace {
-// While set, allocations that may fail (new (std::nothrow)) on this thread fail.
+// While set, allocations that may fail (new (std::nothrow)) on this thread fail: all of them, or
+// those of one size (a record that no other such allocation of the call shares).
 thread_local bool refuseNothrowNew = false;
+thread_local std::size_t refusedNothrowSize = 0;
 }  // namespace
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (refuseNothrowNew) {
+    if (refuseNothrowNew || (refusedNothrowSize != 0 && size == refusedNothrowSize)) {
         return nullptr;
     }
     try {
@@ -501,6 +503,34 @@ TEST_F(CopyServerArrays, UnmapNamesOnlyTheDevicesTheHostShowed) {
               std::vector<Copy_Status>(2, COPY_SUCCESS));
     EXPECT_EQ(unmounter->unmapCopyFromHost(), COPY_SUCCESS);
     EXPECT_EQ(util.rescans.back().devices, std::vector<std::string>{data.snapDevice});
+    unmounter->clearCmdList();
+}
+
+TEST_F(CopyServerArrays, UnmountThatCannotKeepItsRequestFailsBeforeTheArrayIsAsked) {
+    Array& array = startArray("arr");
+    hostWith({{kDbHostPort, false}});
+    TestSnapInfo& data = snapshotOf(array, kOraData, "ora-data", "KY-K");
+    ASSERT_TRUE(mountAndShow({&data}));
+    ASSERT_FALSE(data.snapDevicesSet.empty());
+    data.snapDevice = data.snapDevicesSet.back();
+    const uint64_t deletes = requestsOf(*array.simulator, "deleteVolume");
+    const uint64_t unmaps = requestsOf(*array.simulator, "deleteMappingFromVolume");
+
+    auto unmounter = newCopyServer();
+    refusedNothrowSize = sizeof(CMCopyRequest);
+    const std::vector<Copy_Status> statuses =
+        drive(*unmounter, {&data}, &CMCopyServerTegile::unmountCopy);
+    refusedNothrowSize = 0;
+    EXPECT_EQ(statuses, std::vector<Copy_Status>{COPY_NO_MEMORY});
+    EXPECT_EQ(data.status, KYSO::SNAP_UNMOUNT_FAILED);
+    EXPECT_TRUE(data.logged("CMCopyRequest object allocation failed", 2)) << data.logText();
+    EXPECT_EQ(requestsOf(*array.simulator, "deleteVolume"), deletes);
+    EXPECT_EQ(requestsOf(*array.simulator, "deleteMappingFromVolume"), unmaps);
+    // Nothing was kept, so the rescan names no device.
+    const size_t rescans = util.rescans.size();
+    EXPECT_EQ(unmounter->unmapCopyFromHost(), COPY_SUCCESS);
+    ASSERT_EQ(util.rescans.size(), rescans + 1);
+    EXPECT_TRUE(util.rescans.back().devices.empty());
     unmounter->clearCmdList();
 }
 

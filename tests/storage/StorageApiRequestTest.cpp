@@ -278,7 +278,8 @@ TEST_F(RequestPattern, EveryMethodLogsStartedFirstAndOnce) {
         }
         CMTegileStorageAPI::Properties rowMap = map;
         request.logLines.clear();
-        row.call(*api, rowMap);
+        ignoreStatus(row.call(*api, rowMap),
+                     "this table checks the first line, whatever the status");
         const std::string header = apiHeader(row.header);
         ASSERT_FALSE(request.logLines.empty()) << row.header;
         EXPECT_EQ(request.logLines[0].header + request.logLines[0].text, header + "started")

@@ -13,6 +13,7 @@
 #include "CliRequest.h"
 #include "DestroyPlan.h"
 #include "DeviceNames.h"
+#include "PluginTexts.h"
 #include "RecordFields.h"
 #include "Report.h"
 #include "Session.h"
@@ -257,7 +258,7 @@ bool recordIntents(Session& session, const std::vector<Item>& items, std::string
 bool nameTakenOnArray(const Item& item) {
     for (const hostkit::LogLine& line : item.request->logLines) {
         if (line.text.find(item.snapshot) != std::string::npos &&
-            line.text.find("already exists") != std::string::npos) {
+            line.text.find(plugintext::kArrayAlreadyExists) != std::string::npos) {
             return true;
         }
     }
@@ -285,7 +286,7 @@ bool succeeded(const Operation& operation, const Item& item) {
         return !request.lunIdsSet.empty();
     }
     // A reconcile sets no status when the snapshot is still there; its failure line tells.
-    return !request.logged("CopyRequest reconcile failed");
+    return !request.logged(std::string(plugintext::kReconcileFailed));
 }
 
 // Writes what the plug-in told the host about `item` into the catalog.

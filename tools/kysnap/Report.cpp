@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Options.h"
+#include "PluginTexts.h"
 #include "StatusNames.h"
 #include "VisibleText.h"
 #include "jsonxx.h"
@@ -16,11 +17,9 @@ namespace {
 // method reads the refusal, and otherwise only its HTTP failure line shows it (discovery, for
 // one, passes any failure on as its own).
 bool credentialsRefused(const OperationReport& report) {
-    static const char* const kSigns[] = {"access to array denied", "answered HTTP 401",
-                                         "error code [401]", "Access Denied"};
     for (const RequestOutcome& outcome : report.requests) {
         for (const std::string& line : outcome.failures) {
-            for (const char* sign : kSigns) {
+            for (const char* sign : plugintext::kCredentialsRefusedSigns) {
                 if (line.find(sign) != std::string::npos) {
                     return true;
                 }

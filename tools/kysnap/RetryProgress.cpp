@@ -7,15 +7,17 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "PluginTexts.h"
+
 namespace kysnap {
 
 namespace {
 
 // The plug-in's lines around its mapping retries.
-const char kRetriesStart[] = "checking all the devices discovered";
-const char kRetryFormat[] = "retry count [%d] retry inteval [%d]";
-const char kRetryFound[] = "device found from all the devices discovered";
-const char kRetriesEnd[] = "device not found from all the devices discovered";
+using plugintext::kRetriesEnd;
+using plugintext::kRetriesStart;
+using plugintext::kRetryFormat;
+using plugintext::kRetryFound;
 
 void sleepFor(unsigned int milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000),
