@@ -17,10 +17,8 @@
 #include <vector>
 
 #include "ArraySimulator.h"
-#include "BatchCommands.h"
 #include "CatalogStore.h"
-#include "CheckCommand.h"
-#include "ListCommand.h"
+#include "CommandTable.h"
 #include "PluginLibrary.h"
 
 namespace kysnap {
@@ -127,17 +125,17 @@ public:
             configPath().c_str(), statePath().c_str());
 
         const std::vector<std::string> devices = {kVolumes[0], kVolumes[1], kShare};
-        bool ok = step("check", "is everything in place?", {}, runCheck) &&
+        bool ok = step("check", "is everything in place?", {}) &&
                   step("prepare", "find the volumes and the share on the array", devices) &&
                   step("snap", "snapshot all three in one batch", devices);
         const std::vector<std::string> snapshots =
             ok ? snapshotNames() : std::vector<std::string>{};
         ok = ok && step("map", "clone each snapshot and show it to this host", snapshots) &&
-             step("list", "the host's catalog", {}, runList) &&
+             step("list", "the host's catalog", {}) &&
              step("unmap", "remove the clones and their devices", snapshots) &&
              step("reconcile", "are the snapshots still on the array?", {}) &&
              step("delete", "delete the snapshots", snapshots) &&
-             step("list", "the catalog afterwards", {}, runList);
+             step("list", "the catalog afterwards", {});
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         summary(simulator.counters(), seconds, ok);
@@ -176,9 +174,9 @@ private:
                writeFile(configPath(), config, 0600);
     }
 
+    // Runs `command` as its row in the command table says.
     bool step(const std::string& command, const std::string& purpose,
-              const std::vector<std::string>& arguments,
-              int (*run)(const Options&) = runBatchCommand) {
+              const std::vector<std::string>& arguments) {
         ++number_;
         std::string shown = "kysnap " + command;
         for (const std::string& argument : arguments) {
@@ -193,7 +191,9 @@ private:
         options.state = statePath();
         options.plugin = given_.plugin;
         options.verbose = given_.verbose;
-        const int status = run(options);
+        const Command* row = findCommand(command);
+        const int status =
+            row != nullptr ? row->run(options, row->session.value_or(Session::Needs())) : 1;
         std::fflush(stdout);
         if (status != 0) {
             std::printf("kysnap demo: step %d (%s) ended with status %d\n", number_,
