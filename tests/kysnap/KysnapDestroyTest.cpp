@@ -175,7 +175,7 @@ TEST_F(KysnapDestroy, WithoutTheArrayNothingIsSaidToBeSafe) {
     for (const Strings& arguments : {Strings{"delete", "-n", id}, Strings{"delete", id},
                                      Strings{"revert", "-n", "--destroy-newer", id}}) {
         const CliRun run = runner->run(arguments);
-        EXPECT_EQ(run.status, 3) << run.out << run.err;
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
         EXPECT_NE(run.err.find("would destroy, so nothing was changed"), std::string::npos)
             << run.err;
         EXPECT_EQ(run.out.find("would be deleted"), std::string::npos) << run.out;
@@ -332,7 +332,7 @@ TEST_F(KysnapDestroy, TwoRevertsOfOneSourceInOneRunAreRefused) {
     const std::string id1 = snap();
     const std::string id2 = snap();
     const CliRun run = runner->run({"revert", "--destroy-newer", id1, id2});
-    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_NE(run.err.find("are snapshots of the same source"), std::string::npos) << run.err;
     EXPECT_EQ(requestsOf("rollBackToVolumeSnapshot"), 0);
 }

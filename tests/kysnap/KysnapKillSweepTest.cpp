@@ -262,7 +262,11 @@ TEST_F(KysnapKillSweep, NothingOnTheArrayIsOutsideTheCatalogAfterKillsAndTimeOut
         // The array finishes the slowed call, then the catalog is settled.
         std::this_thread::sleep_for(std::chrono::milliseconds(latencyMs + 100));
         const CliRun settled = runner->run({"reconcile"});
-        EXPECT_TRUE(settled.status == 0 || settled.status == 2 || settled.status == 3)
+        // Success, partial success, or a failure only for want of anything to reconcile.
+        const bool nothingToReconcile =
+            settled.err.find("the catalog holds no snapshot to reconcile") != std::string::npos;
+        EXPECT_TRUE(settled.status == 0 || settled.status == 3 ||
+                    (settled.status == 1 && nothingToReconcile))
             << settled.out << settled.err;
         expectEverythingOnTheArrayIsInTheCatalog(what);
         if (HasFailure()) {

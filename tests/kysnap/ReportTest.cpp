@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// What kysnap exits with: the plug-in's result code, unless the plug-in reported success for a
-// call in which a request did not succeed (its mapping step can: a host rescan that fails on
-// every attempt leaves the requests "mount failed" but lowers no count).
+// What kysnap exits with: success, failure or partial success by the plug-in's result code, and
+// by the requests' outcomes where the plug-in reported success for a call in which a request
+// did not succeed (its mapping step can: a host rescan that fails on every attempt leaves the
+// requests "mount failed" but lowers no count).
 #include <gtest/gtest.h>
 
 #include "Options.h"
@@ -18,8 +19,10 @@ TEST(KysnapReport, ExitStatusNeverReportsAFailedRequestAsSuccess) {
         int32_t exit;
     };
     const Case cases[] = {
-        {0, {true, true}, 0},  {0, {true, false}, 2}, {0, {false, false}, 1},
-        {2, {true, false}, 2}, {1, {false}, 1},
+        {0, {true, true}, kysnap::kExitSuccess},   {0, {true, false}, kysnap::kExitPartial},
+        {0, {false, false}, kysnap::kExitFailure}, {2, {true, false}, kysnap::kExitPartial},
+        {1, {false}, kysnap::kExitFailure},        {1, {true}, kysnap::kExitFailure},
+        {7, {true}, kysnap::kExitFailure},  // no result code the plug-in has: no success
     };
     for (const Case& c : cases) {
         kysnap::OperationReport report;
@@ -37,21 +40,23 @@ TEST(KysnapReport, ExitStatusNeverReportsAFailedRequestAsSuccess) {
 // holds that the catalog lacks, and what settles or removes it.
 TEST(KysnapReport, AnUnsavedCatalogNamesWhatTheArrayHoldsAndHowToSettleIt) {
     struct Case {
-        const char* operation;
+        kysnap::UnrecordedWork work;
         std::string says;
     };
     const Case cases[] = {
-        {"snap",
+        {kysnap::UnrecordedWork::CreatingRecords,
          "recorded only as \"creating\" (kysnap reconcile settles them once the catalog "
          "can be written): KY-1"},
-        {"map",
+        {kysnap::UnrecordedWork::MountedClones,
          "mounted on the array but not recorded: KY-1 (clone MNT_KY-1: kysnap reconcile "
          "records it once the catalog can be written, kysnap unmap KY-1 removes it)"},
-        {"delete", "done on the array but not recorded (kysnap reconcile settles them"},
+        {kysnap::UnrecordedWork::Done,
+         "done on the array but not recorded (kysnap reconcile settles them"},
     };
     for (const Case& c : cases) {
         kysnap::OperationReport report;
-        report.operation = c.operation;
+        report.operation = "op";
+        report.unrecordedWork = c.work;
         report.catalogError = "No space left on device";
         report.unrecorded = {"KY-1"};
         const std::string message = kysnap::notRecordedMessage(report);

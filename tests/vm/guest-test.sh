@@ -173,8 +173,8 @@ lifecycle() { # lifecycle PASS DEVICE SOURCE_LUNID
     check "$pass: kysnap list" sh -c "kysnap list && kysnap list | grep -q $id"
     # The array deletes a snapshot's clones with it: kysnap refuses before it asks, and the
     # clone stays on the host.
-    want "$pass: kysnap delete $id of the mounted snapshot is refused" \
-        '! kysnap delete "$id" >/tmp/check.out 2>&1 && grep -q "nothing was deleted" /tmp/check.out'
+    want "$pass: kysnap delete $id of the mounted snapshot is refused (exit 1)" \
+        '{ kysnap delete "$id" >/tmp/check.out 2>&1; [ $? -eq 1 ]; } && grep -q "nothing was deleted" /tmp/check.out'
     [ -n "$seen" ] && want "$pass: after the refused delete both paths of the clone are there and read ($(echo $(paths_of $clone)))" \
         '[ "$(paths_of $clone | wc -l)" -eq 2 ] && readable "$clone"'
     [ -n "$WATCH_MULTIPATH" ] && want "$pass: after the refused delete the clone's multipath map reads" \

@@ -1,19 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
-// The subcommands that run one of the plug-in's batch operations over devices or catalog
-// snapshots: vpd, prepare, unprepare, snap, map, unmap, delete, revert, reconcile.
+// The commands that run one of the plug-in's batch operations over devices or catalog
+// snapshots (their rows: BatchOperations.h): vpd, prepare, unprepare, snap, map, unmap,
+// delete, revert, reconcile.
 #pragma once
 
-#include <string>
-
 #include "Options.h"
+#include "Session.h"
 
 namespace kysnap {
 
-// True when `command` is one of them.
-bool isBatchCommand(const std::string& command);
-
-// Runs the batch command `options.command`; returns the exit status (the result code, or
-// kExitCannotRun).
-int runBatchCommand(const Options& options);
+// Runs the batch command `options.command` with a session of `needs`; returns the exit status
+// (kExitUsage for operands named twice, kExitFailure when the run cannot start, else the
+// report's exit status).
+int runBatchCommand(const Options& options, const Session::Needs& needs);
 
 }  // namespace kysnap

@@ -5,6 +5,7 @@
 // pairing through findArrayHost).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "ArrayDirectory.h"
@@ -22,10 +23,27 @@ public:
     // Why the array information could not be given, when it could not.
     const std::string& problem() const { return problem_; }
 
+    // Called whenever the plug-in reads one of this request's own inputs (not the host's
+    // settings, which any request answers alike), before it is answered.
+    std::function<void()> onRead;
+    // Called with each error the plug-in sets through this request, after it is recorded.
+    std::function<void(const hostkit::ErrorReport&)> onError;
+
     int32_t findArrayHost(const char* target) override;
     int32_t getArrayInfo(char* buf, int16_t& size) override;
+    int32_t getSnapUUID(char* buf, int16_t& size) override;
+    int32_t getSnapStatus() override;
+    int32_t getDevice(char* buf, int16_t& size) override;
+    int32_t getSnapDevice(char* buf, int16_t& size) override;
+    int32_t getMetaData(int32_t kind, char* buf, int16_t& size) override;
+    int32_t getSnapId() override;
+    int32_t getSnapProperty(int32_t id, std::string& value) override;
+    const unsigned char* getInquiryData(int32_t page) override;
+    void setError(int32_t code, const char* message) override;
 
 private:
+    void reading() const;
+
     ArrayDirectory& arrays_;
     std::string arrayName_;
     std::string problem_;

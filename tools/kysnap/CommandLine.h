@@ -1,25 +1,24 @@
 // SPDX-License-Identifier: Apache-2.0
 // kysnap's command line: global options may stand before or after the command; "--" ends the
-// options. Also the help texts, general and per command.
+// options. Which command options and how many operands a command takes is read from its row in
+// the command table.
 #pragma once
 
 #include <string>
 
+#include "CommandTable.h"
 #include "Options.h"
 
 namespace kysnap {
 
-// kysnap's own version (the project's).
-extern const char kVersion[];
-
-// Parses argv into `options`. False with `error` set for an unknown option, a missing value or
-// an option the command does not take.
+// Parses argv into `options`. False with `error` set (the first problem) for an unknown
+// option, a missing value, a value given to an option that takes none, or a password; the
+// rest of the line is still parsed, so that `options.json` says whether --json was given
+// anywhere.
 bool parseCommandLine(int argc, char** argv, Options& options, std::string& error);
 
-// True when `command` is one kysnap knows.
-bool knownCommand(const std::string& command);
-
-// The help of `command`, or the general help when it is empty.
-std::string helpText(const std::string& command);
+// Whether `options` fit `command`: every command option given is one it takes, and the number
+// of operands is within its bounds. False with `error` set (a usage error).
+bool fitsCommand(const Command& command, const Options& options, std::string& error);
 
 }  // namespace kysnap

@@ -17,11 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "BatchCommands.h"
 #include "CannotRun.h"
 #include "CatalogStore.h"
-#include "CheckCommand.h"
-#include "ListCommand.h"
+#include "CommandTable.h"
 #include "PluginLibrary.h"
 #include "SimulatorProcess.h"
 
@@ -126,17 +124,17 @@ public:
         std::fflush(stdout);
 
         const std::vector<std::string> devices = {kVolumes[0], kVolumes[1], kShare};
-        bool ok = step("check", "is everything in place?", {}, runCheck) &&
+        bool ok = step("check", "is everything in place?", {}) &&
                   step("prepare", "find the volumes and the share on the array", devices) &&
                   step("snap", "snapshot all three in one batch", devices);
         const std::vector<std::string> snapshots =
             ok ? snapshotNames() : std::vector<std::string>{};
         ok = ok && step("map", "clone each snapshot and show it to this host", snapshots) &&
-             step("list", "the host's catalog", {}, runList) &&
+             step("list", "the host's catalog", {}) &&
              step("unmap", "remove the clones and their devices", snapshots) &&
              step("reconcile", "are the snapshots still on the array?", {}) &&
              step("delete", "delete the snapshots", snapshots) &&
-             step("list", "the catalog afterwards", {}, runList);
+             step("list", "the catalog afterwards", {});
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The counters are complete once the simulator has stopped and written them.
@@ -187,9 +185,9 @@ private:
                writeFile(configPath(), config, 0600);
     }
 
+    // Runs `command` as its row in the command table says.
     bool step(const std::string& command, const std::string& purpose,
-              const std::vector<std::string>& arguments,
-              int (*run)(const Options&) = runBatchCommand) {
+              const std::vector<std::string>& arguments) {
         ++number_;
         std::string shown = "kysnap " + command;
         for (const std::string& argument : arguments) {
@@ -204,7 +202,9 @@ private:
         options.state = statePath();
         options.plugin = given_.plugin;
         options.verbose = given_.verbose;
-        const int status = run(options);
+        const Command* row = findCommand(command);
+        const int status =
+            row != nullptr ? row->run(options, row->session.value_or(Session::Needs())) : 1;
         std::fflush(stdout);
         if (status != 0) {
             std::printf("kysnap demo: step %d (%s) ended with status %d\n", number_,

@@ -32,33 +32,16 @@ namespace {
 const char kFamilyKey[] = "TEGILE  |::|INTELLIFLASH    ";
 constexpr int32_t kIdentifyOperation = 3;
 
-bool needArguments(const Options& options, const char* what, std::string& error) {
-    if (options.arguments.empty()) {
-        error = options.command + " needs at least one " + what + " (kysnap " + options.command +
-                " --help)";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
-int runSupport(const Options& options) {
+int runSupport(const Options& options, const Session::Needs& needs) {
     std::string error;
-    if (!needArguments(options, "device", error)) {
-        return cannotRun(error);
-    }
-    Session::Needs needs;
-    needs.host = true;
-    needs.plugin = true;
-    needs.configOptional = true;
-    needs.passwords = false;
     auto session = Session::open(options, needs, error);
     if (!session) {
         return cannotRun(error);
     }
     OperationReport report;
-    report.operation = "support";
+    report.operation = options.command;
     std::vector<int32_t> results;
     for (const std::string& device : options.arguments) {
         const size_t before = session->log->debugErrors().size();
@@ -87,16 +70,17 @@ namespace {
 // The host backend through which inquiry reaches the device. It needs no configuration: with
 // none (none given and none at the default place) or with the linux backend, the device is
 // asked directly (SG_IO); only the sim backend's devices need the session and its arrays.
-bool openInquirySession(const Options& options, std::unique_ptr<Session>& session,
-                        std::string& error) {
+bool openInquirySession(const Options& options, const Session::Needs& needs,
+                        std::unique_ptr<Session>& session, std::string& error) {
     HostConfig config;
-    if (!Session::loadConfig(options, true, config, error)) {
+    if (!Session::loadConfig(options, needs.config == Session::Needs::Config::Optional, config,
+                             error)) {
         return false;
     }
     if (config.backend == BackendKind::Linux) {
         return true;
     }
-    session = Session::open(options, {false, false, true, false}, error);
+    session = Session::open(options, needs, error);
     return session != nullptr;
 }
 
@@ -118,13 +102,10 @@ bool needsHex(const std::string& text) {
 
 }  // namespace
 
-int runInquiry(const Options& options) {
+int runInquiry(const Options& options, const Session::Needs& needs) {
     std::string error;
-    if (options.arguments.size() != 1) {
-        return cannotRun("inquiry takes one device (kysnap inquiry --help)");
-    }
     std::unique_ptr<Session> session;
-    if (!openInquirySession(options, session, error)) {
+    if (!openInquirySession(options, needs, session, error)) {
         return cannotRun(error);
     }
     const std::string& device = options.arguments.front();
@@ -181,12 +162,9 @@ int runInquiry(const Options& options) {
     return 0;
 }
 
-int runIdentify(const Options& options) {
+int runIdentify(const Options& options, const Session::Needs& needs) {
     std::string error;
-    if (!needArguments(options, "device", error)) {
-        return cannotRun(error);
-    }
-    auto session = Session::open(options, {true, false, true, true}, error);
+    auto session = Session::open(options, needs, error);
     if (!session) {
         return cannotRun(error);
     }
@@ -245,7 +223,7 @@ int runIdentify(const Options& options) {
         session->plugin->identifyDevices(batch.data(), static_cast<int16_t>(batch.size()), devices,
                                          kIdentifyOperation, reserved, session->backend.get());
     OperationReport report;
-    report.operation = "identify";
+    report.operation = options.command;
     report.result = result;
     const std::list<std::string>& found = devices[kFamilyKey];
     for (const std::string& device : options.arguments) {

@@ -5,11 +5,14 @@
 #pragma once
 
 #include "Options.h"
+#include "Session.h"
 
 namespace kysnap {
 
-int runSupport(const Options& options);
-int runInquiry(const Options& options);
-int runIdentify(const Options& options);
+// Each runs its command with a session of `needs` (inquiry opens one only for the sim backend)
+// and returns the exit status.
+int runSupport(const Options& options, const Session::Needs& needs);
+int runInquiry(const Options& options, const Session::Needs& needs);
+int runIdentify(const Options& options, const Session::Needs& needs);
 
 }  // namespace kysnap

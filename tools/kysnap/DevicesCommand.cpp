@@ -103,17 +103,8 @@ void printText(const std::vector<SeenDevice>& seen) {
 
 }  // namespace
 
-int runDevices(const Options& options) {
-    if (!options.arguments.empty()) {
-        std::fprintf(stderr, "kysnap: devices takes no argument (kysnap devices --help)\n");
-        return kExitCannotRun;
-    }
+int runDevices(const Options& options, const Session::Needs& needs) {
     std::string error;
-    Session::Needs needs;
-    needs.catalog = true;
-    needs.host = true;
-    needs.configOptional = true;
-    needs.passwords = false;
     auto session = Session::open(options, needs, error);
     if (!session) {
         return cannotRun(error);

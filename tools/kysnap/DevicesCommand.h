@@ -5,9 +5,11 @@
 #pragma once
 
 #include "Options.h"
+#include "Session.h"
 
 namespace kysnap {
 
-int runDevices(const Options& options);
+// Looks through a session of `needs`; returns the exit status.
+int runDevices(const Options& options, const Session::Needs& needs);
 
 }  // namespace kysnap

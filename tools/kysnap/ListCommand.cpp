@@ -82,12 +82,8 @@ void printJson(const Session& session) {
 
 }  // namespace
 
-int runList(const Options& options) {
+int runList(const Options& options, const Session::Needs& needs) {
     std::string error;
-    Session::Needs needs;
-    needs.catalog = true;
-    needs.catalogAsSaved = true;
-    needs.configOptional = true;
     auto session = Session::open(options, needs, error);
     if (!session) {
         std::fprintf(stderr, "kysnap: %s\n", error.c_str());

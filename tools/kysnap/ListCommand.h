@@ -3,9 +3,11 @@
 #pragma once
 
 #include "Options.h"
+#include "Session.h"
 
 namespace kysnap {
 
-int runList(const Options& options);
+// Reads the catalog through a session of `needs`; returns the exit status.
+int runList(const Options& options, const Session::Needs& needs);
 
 }  // namespace kysnap

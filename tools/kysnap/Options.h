@@ -7,15 +7,29 @@
 
 namespace kysnap {
 
+// The options only some commands take, as bits: a command's row (CommandTable.h) holds the mask
+// of those it takes. Every command takes the others.
+enum CommandOption : unsigned {
+    kOptionArray = 1u << 0,
+    kOptionSnapshot = 1u << 1,
+    kOptionDryRun = 1u << 2,
+    kOptionDestroyNewer = 1u << 3,
+    kOptionYes = 1u << 4,
+    kOptionReplace = 1u << 5,
+    kOptionList = 1u << 6,
+    kOptionRemove = 1u << 7,
+};
+
 struct Options {
     std::string command;
     std::vector<std::string> arguments;
-    std::string plugin;                     // empty: defaultPluginPath()
-    std::string config;                     // empty: defaultConfigPath()
-    std::string state;                      // empty: defaultStatePath()
-    std::string array;                      // --array: the array serving the named devices
-    std::vector<std::string> snapshots;     // --snapshot (identify)
-    std::vector<std::string> commandFlags;  // a command's own flags (trust: --yes, --list, ...)
+    std::string plugin;                         // empty: defaultPluginPath()
+    std::string config;                         // empty: defaultConfigPath()
+    std::string state;                          // empty: defaultStatePath()
+    std::string array;                          // --array: the array serving the named devices
+    std::vector<std::string> snapshots;         // --snapshot (identify)
+    std::vector<std::string> commandFlags;      // a command's own flags (trust: --list, ...)
+    std::vector<CommandOption> commandOptions;  // the command options given, in their order
     bool json = false;
     bool verbose = false;
     bool help = false;
@@ -27,9 +41,17 @@ struct Options {
     bool destroyNewer = false;
 };
 
-// Exit statuses besides the result codes 0 (all succeeded), 1 (none) and 2 (some).
-constexpr int kExitCannotRun = 3;  // usage, configuration, catalog or plug-in problem
+// What kysnap exits with, the contract scripts rely on (kysnap.1, EXIT STATUS).
+constexpr int kExitSuccess = 0;  // every request (or the command) succeeded
+// Nothing succeeded; also a configuration, catalog or plug-in problem that stopped the command.
+constexpr int kExitFailure = 1;
+// The command line itself is wrong (unknown command or option, an option the command does not
+// take, missing or surplus arguments), as zfs and arraysim use 2; nothing was read or done.
+constexpr int kExitUsage = 2;
+constexpr int kExitPartial = 3;  // some requests succeeded, some did not
 // The plug-in's call changed the array, but the catalog could not be saved to record it.
 constexpr int kExitNotRecorded = 4;
+// kysnap could not run the command for a reason other than its command line: a failure.
+constexpr int kExitCannotRun = kExitFailure;
 
 }  // namespace kysnap

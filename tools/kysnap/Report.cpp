@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "KYSOTypes.h"
 #include "Options.h"
 #include "PluginTexts.h"
 #include "StatusNames.h"
@@ -64,6 +65,9 @@ void printJson(const OperationReport& report) {
         if (!outcome.detail.empty()) {
             entry.import("detail", visibleText(outcome.detail));
         }
+        if (!outcome.reason.empty()) {
+            entry.import("reason", visibleText(outcome.reason));
+        }
         if (!outcome.failures.empty()) {
             jsonxx::Array lines;
             for (const std::string& line : outcome.failures) {
@@ -98,11 +102,15 @@ void printJson(const OperationReport& report) {
     std::printf("%s\n", root.json().c_str());
 }
 
+// What a request's lines name: its snapshot and device, or its device.
+std::string subjectOf(const RequestOutcome& outcome) {
+    return outcome.snapshot.empty() ? outcome.device
+                                    : outcome.snapshot + " (" + outcome.device + ")";
+}
+
 void printText(const OperationReport& report, bool verbose) {
     for (const RequestOutcome& outcome : report.requests) {
-        std::string subject = outcome.snapshot.empty()
-                                  ? outcome.device
-                                  : outcome.snapshot + " (" + outcome.device + ")";
+        const std::string subject = subjectOf(outcome);
         const std::string state =
             outcome.hasStatus
                 ? statusName(outcome.status) + " (" + std::to_string(outcome.status) + ")"
@@ -112,10 +120,19 @@ void printText(const OperationReport& report, bool verbose) {
                     state.c_str(), outcome.detail.empty() ? "" : " ",
                     visibleText(outcome.detail).c_str());
     }
-    // The plug-in's lines and errors quote the array's answers.
+    // Each failed request's reason on its own line, against it; the plug-in's lines and
+    // errors quote the array's answers.
     for (const RequestOutcome& outcome : report.requests) {
+        const std::string subject = visibleText(subjectOf(outcome));
         for (const std::string& line : outcome.failures) {
-            std::printf("%-9s plug-in: %s\n", report.operation.c_str(), visibleText(line).c_str());
+            std::printf("%-9s %s: plug-in: %s\n", report.operation.c_str(), subject.c_str(),
+                        visibleText(line).c_str());
+        }
+        const bool shown =
+            !outcome.failures.empty() || outcome.detail.find(outcome.reason) != std::string::npos;
+        if (!outcome.succeeded && !outcome.reason.empty() && !shown) {
+            std::printf("%-9s %s: %s\n", report.operation.c_str(), subject.c_str(),
+                        visibleText(outcome.reason).c_str());
         }
     }
     if (report.result != 0) {
@@ -136,7 +153,7 @@ void printText(const OperationReport& report, bool verbose) {
     if (!report.catalogError.empty()) {
         std::printf("%-9s %s: kysnap exits with %d\n", report.operation.c_str(),
                     notRecordedMessage(report).c_str(), report.exitStatus());
-    } else if (report.exitStatus() != report.result) {
+    } else if (report.result == KYSO::RESULT_SUCCESS && failures(report) != 0) {
         std::printf("%-9s but %zu of %zu requests did not succeed: kysnap exits with %d\n",
                     report.operation.c_str(), failures(report), report.requests.size(),
                     report.exitStatus());
@@ -162,7 +179,7 @@ std::string notRecordedMessage(const OperationReport& report) {
     if (report.unrecorded.empty()) {
         return message;
     }
-    if (report.operation == "map") {
+    if (report.unrecordedWork == UnrecordedWork::MountedClones) {
         // A clone is on the array for each, with no record of the mount.
         message += "; mounted on the array but not recorded:";
         for (const std::string& item : report.unrecorded) {
@@ -173,7 +190,7 @@ std::string notRecordedMessage(const OperationReport& report) {
         }
         return message;
     }
-    message += report.operation == "snap"
+    message += report.unrecordedWork == UnrecordedWork::CreatingRecords
                    ? "; made on the array but recorded only as \"creating\" (kysnap reconcile "
                      "settles them once the catalog can be written):"
                    : "; done on the array but not recorded (kysnap reconcile settles them once "
@@ -188,11 +205,18 @@ int32_t OperationReport::exitStatus() const {
     if (!catalogError.empty()) {
         return kExitNotRecorded;
     }
-    const size_t failed = failures(*this);
-    if (result != 0 || failed == 0) {
-        return result;
+    // The plug-in's own verdict stands where it says something failed.
+    if (result == KYSO::RESULT_PARTIAL) {
+        return kExitPartial;
     }
-    return failed == requests.size() ? 1 : 2;
+    if (result != KYSO::RESULT_SUCCESS) {
+        return kExitFailure;
+    }
+    const size_t failed = failures(*this);
+    if (failed == 0) {
+        return kExitSuccess;
+    }
+    return failed == requests.size() ? kExitFailure : kExitPartial;
 }
 
 int32_t combinedResult(const std::vector<int32_t>& results) {

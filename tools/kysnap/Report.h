@@ -12,6 +12,13 @@
 
 namespace kysnap {
 
+// What a report says of requests done on the array that the catalog could not record.
+enum class UnrecordedWork {
+    Done,             // done on the array; reconcile settles them
+    CreatingRecords,  // snapshots made, on disk only as "creating"
+    MountedClones,    // clones mounted with no record of the mount
+};
+
 struct RequestOutcome {
     std::string snapshot;  // the snapshot id, when the request is about one
     std::string device;    // the source device as named
@@ -21,20 +28,25 @@ struct RequestOutcome {
     bool succeeded = false;
     std::string detail;                 // e.g. the mounted device, or "LUN ... target ..."
     std::vector<std::string> failures;  // the plug-in's first failure lines for this request
+    // Why a failed request failed: the plug-in's first failure line while it worked on this
+    // request, else the error it set then, else why kysnap could not give it its array ("":
+    // none known, or it succeeded).
+    std::string reason;
 };
 
 struct OperationReport {
     std::string operation;
     int32_t result = 0;  // the plug-in's result code
-    // What kysnap exits with: kExitNotRecorded when the catalog could not be saved; else the
-    // result code, unless the plug-in reported success while a request did not succeed (then
-    // 2, or 1 when none did).
+    // What kysnap exits with: kExitNotRecorded when the catalog could not be saved; else
+    // kExitSuccess when every request succeeded, kExitFailure when none did, kExitPartial when
+    // some did, by the requests' outcomes and the plug-in's result code, whichever is worse.
     int32_t exitStatus() const;
     std::vector<RequestOutcome> requests;
     std::vector<hostkit::ErrorReport> errors;  // the host errors the plug-in set
     std::vector<std::string> hostProblems;     // what the host met (backend, arrays)
     std::string catalogError;                  // why the catalog was not saved ("": saved)
     std::vector<std::string> unrecorded;       // what was done on the array but not recorded
+    UnrecordedWork unrecordedWork = UnrecordedWork::Done;
 };
 
 // The one line saying that the catalog was not saved and what it lacks.

@@ -39,16 +39,16 @@ bool Session::loadConfig(const Options& options, bool optional, HostConfig& conf
 
 std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std::string& error) {
     std::unique_ptr<Session> session(new Session(options));
-    if (!loadConfig(options, needs.configOptional, session->config, error)) {
+    if (!loadConfig(options, needs.config == Needs::Config::Optional, session->config, error)) {
         return nullptr;
     }
-    if (needs.catalog || needs.writeCatalog) {
+    if (needs.catalog != Needs::Catalog::None) {
         const std::string statePath = options.state.empty() ? defaultStatePath() : options.state;
         session->store = CatalogStore::open(
             statePath,
-            needs.writeCatalog     ? CatalogStore::Access::Write
-            : needs.catalogAsSaved ? CatalogStore::Access::ReadSaved
-                                   : CatalogStore::Access::Read,
+            needs.catalog == Needs::Catalog::Write         ? CatalogStore::Access::Write
+            : needs.catalog == Needs::Catalog::ReadAsSaved ? CatalogStore::Access::ReadSaved
+                                                           : CatalogStore::Access::Read,
             [&] {
                 std::fprintf(stderr, "kysnap: waiting for another kysnap run to release %s\n",
                              statePath.c_str());
@@ -58,7 +58,7 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
             return nullptr;
         }
     }
-    if (!needs.host && !needs.plugin) {
+    if (needs.reach == Needs::Reach::Configuration) {
         return session;
     }
     // Every copy of a password made here is zeroed when it is let go; the session's own go
@@ -75,7 +75,8 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
     for (const ArrayConfig& array : session->config.arrays) {
         std::string password;
         const kyplatform::WipeAtScopeEnd wiped(password);
-        const bool read = needs.passwords || session->config.backend == BackendKind::Sim;
+        const bool read = needs.passwords == Needs::Passwords::Read ||
+                          session->config.backend == BackendKind::Sim;
         if (read && !readPassword(array, password, error)) {
             return nullptr;
         }
@@ -92,7 +93,7 @@ std::unique_ptr<Session> Session::open(const Options& options, Needs needs, std:
         session->backend->arrayNames.push_back(array.name);
         session->backend->arrayInfoByName[array.name] = ArrayDirectory::infoText(array);
     }
-    if (!needs.plugin) {
+    if (needs.reach != Needs::Reach::Plugin) {
         return session;
     }
     const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;

@@ -22,20 +22,34 @@ namespace kysnap {
 
 class Session {
 public:
-    // What a command needs besides the configuration.
+    // What a command needs besides the configuration; each command's row holds it.
     struct Needs {
-        bool catalog = false;       // the catalog, locked shared (read-only)
-        bool writeCatalog = false;  // the catalog, locked exclusive
-        bool host = false;          // the arrays with their passwords, and the backend
-        bool plugin = false;        // the plug-in and the log and wait hooks (needs host)
-        // Without a configuration (none given, none at the default places) the run goes on
-        // as this Linux machine with no array configured.
-        bool configOptional = false;
-        // The arrays' passwords, read for host; without, they are read only for the sim
-        // backend, whose devices only the arrays' host views show.
-        bool passwords = true;
-        // With catalog: read it as last saved rather than wait for a run that writes it.
-        bool catalogAsSaved = false;
+        enum class Catalog {
+            None,
+            Read,         // locked shared (read-only)
+            ReadAsSaved,  // as last saved, without waiting for a run that writes it
+            Write,        // locked exclusive
+        };
+        enum class Reach {
+            Configuration,  // nothing more
+            Host,           // the arrays with their passwords, and the host backend
+            Plugin,         // also the plug-in and the log and wait hooks
+        };
+        enum class Config {
+            Required,
+            // Without a configuration (none given, none at the default places) the run goes on
+            // as this Linux machine with no array configured.
+            Optional,
+        };
+        enum class Passwords {
+            Read,  // read for Host and Plugin
+            // Read only for the sim backend, whose devices only the arrays' host views show.
+            OnlyForSim,
+        };
+        Catalog catalog = Catalog::None;
+        Reach reach = Reach::Configuration;
+        Config config = Config::Required;
+        Passwords passwords = Passwords::Read;
     };
 
     // The configuration `options` name (--config, $KYSNAP_CONFIG, the default places), read

@@ -221,7 +221,8 @@ int runTrust(const Options& options) {
     const bool replace = hasFlag(options, "--replace");
     if ((list && (remove || !options.arguments.empty())) ||
         (!list && options.arguments.size() != 1) || (replace && (list || remove))) {
-        return cannotRun("usage: kysnap trust ARRAY [--yes] [--replace] | --list | --remove ARRAY");
+        return usageError(
+            options, "usage: kysnap trust ARRAY [--yes] [--replace] | --list | --remove ARRAY");
     }
     HostConfig config;
     std::string error;

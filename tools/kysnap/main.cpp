@@ -1,103 +1,47 @@
 // SPDX-License-Identifier: Apache-2.0
 // kysnap: a host for the snapshot plug-in. It loads libKySnapTegile.so with dlopen, the way a
 // backup agent does, gives it a host (simulated or this Linux machine) and a catalog, and runs
-// its operations from the command line.
+// its operations from the command line. Which commands there are, what they take and what runs
+// them is the command table's.
 #include <cstdio>
 #include <string>
 
-#include "BatchCommands.h"
-#include "CheckCommand.h"
+#include "CannotRun.h"
+#include "CommandHelp.h"
 #include "CommandLine.h"
-#include "DemoCommand.h"
-#include "DeviceCommands.h"
-#include "DevicesCommand.h"
-#include "ListCommand.h"
-#include "PluginLibrary.h"
+#include "CommandTable.h"
 #include "SecretProtection.h"
-#include "TrustCommand.h"
-
-namespace {
-
-// The plug-in's version; with `own` (--version) kysnap's first, and a plug-in that cannot be
-// loaded is said on the plug-in's line instead of failing the run.
-int runVersion(const kysnap::Options& options, bool own) {
-    const std::string path = options.plugin.empty() ? kysnap::defaultPluginPath() : options.plugin;
-    if (own) {
-        std::printf("kysnap %s\n", kysnap::kVersion);
-    }
-    std::string error;
-    auto plugin = kysnap::PluginLibrary::load(path, error);
-    if (!plugin) {
-        if (own) {
-            std::printf("%s: plug-in not loaded (%s)\n", path.c_str(), error.c_str());
-            return 0;
-        }
-        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kysnap::kExitCannotRun;
-    }
-    int16_t major = -1, minor = -1, patch = -1;
-    plugin->version(&major, &minor, &patch);
-    std::printf("%s: plug-in version %d.%d.%d\n", path.c_str(), major, minor, patch);
-    return 0;
-}
-
-}  // namespace
+#include "VersionCommand.h"
 
 int main(int argc, char** argv) {
     kysnap::Options options;
     std::string error;
     if (!kysnap::parseCommandLine(argc, argv, options, error)) {
-        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kysnap::kExitCannotRun;
+        return kysnap::usageError(options, error);
     }
-    if (options.command == "help") {
-        options.help = true;
-        options.command = options.arguments.empty() ? "" : options.arguments.front();
+    const kysnap::Command* command = nullptr;
+    if (!options.command.empty() && (command = kysnap::findCommand(options.command)) == nullptr) {
+        return kysnap::usageError(
+            options, "unknown command " + options.command + " (kysnap --help lists them)");
     }
-    if (!options.command.empty() && !kysnap::knownCommand(options.command)) {
-        std::fprintf(stderr, "kysnap: unknown command %s (kysnap --help lists them)\n",
-                     options.command.c_str());
-        return kysnap::kExitCannotRun;
+    if (options.help) {
+        std::fputs(kysnap::helpText(options.command).c_str(), stdout);
+        return kysnap::kExitSuccess;
     }
-    if (options.version && !options.help) {
-        return runVersion(options, true);
+    if (options.version) {
+        return kysnap::runVersion(options, kysnap::Session::Needs());
     }
-    if (options.help || options.command.empty()) {
-        std::fputs(kysnap::helpText(options.command).c_str(), options.help ? stdout : stderr);
-        return options.help ? 0 : kysnap::kExitCannotRun;
+    if (command == nullptr) {
+        // The general help instead of a command, and a usage error.
+        std::fputs(kysnap::helpText("").c_str(), stderr);
+        return kysnap::usageError(options, "no command given");
+    }
+    if (!kysnap::fitsCommand(*command, options, error)) {
+        return kysnap::usageError(options, error);
     }
     // Before any command reads a password, whichever it is: no core file or debugger shows it.
     if (!kysnap::protectSecretsOfThisProcess(error)) {
-        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kysnap::kExitCannotRun;
+        return kysnap::cannotRun(options, error);
     }
-    const std::string& command = options.command;
-    if (kysnap::isBatchCommand(command)) {
-        return kysnap::runBatchCommand(options);
-    }
-    if (command == "support") {
-        return kysnap::runSupport(options);
-    }
-    if (command == "inquiry") {
-        return kysnap::runInquiry(options);
-    }
-    if (command == "identify") {
-        return kysnap::runIdentify(options);
-    }
-    if (command == "devices") {
-        return kysnap::runDevices(options);
-    }
-    if (command == "list") {
-        return kysnap::runList(options);
-    }
-    if (command == "check") {
-        return kysnap::runCheck(options);
-    }
-    if (command == "trust") {
-        return kysnap::runTrust(options);
-    }
-    if (command == "demo") {
-        return kysnap::runDemo(options);
-    }
-    return runVersion(options, false);
+    return command->run(options, command->session.value_or(kysnap::Session::Needs()));
 }
