@@ -275,7 +275,7 @@ int runDemo(const Options& options) {
         std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/kysnap-demo-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         std::perror("kysnap demo: cannot make a temporary directory");
-        return kExitCannotRun;
+        return kExitFailure;
     }
     SimulatorLaunch launch;
     launch.program = defaultArraysimPath();

@@ -87,7 +87,7 @@ int runList(const Options& options, const Session::Needs& needs) {
     auto session = Session::open(options, needs, error);
     if (!session) {
         std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kExitCannotRun;
+        return kExitFailure;
     }
     const Catalog& catalog = session->catalog;
     if (options.json) {

@@ -51,7 +51,5 @@ constexpr int kExitUsage = 2;
 constexpr int kExitPartial = 3;  // some requests succeeded, some did not
 // The plug-in's call changed the array, but the catalog could not be saved to record it.
 constexpr int kExitNotRecorded = 4;
-// kysnap could not run the command for a reason other than its command line: a failure.
-constexpr int kExitCannotRun = kExitFailure;
 
 }  // namespace kysnap
