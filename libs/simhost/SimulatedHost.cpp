@@ -13,8 +13,8 @@
 #include <map>
 
 #include "PathGuard.h"
+#include "StrictJson.h"
 #include "TlsPins.h"
-#include "jsonxx.h"
 
 namespace simhost {
 
@@ -107,13 +107,8 @@ SimulatedHost::SimulatedHost(std::vector<ArrayEndpoint> arrays, std::vector<std:
     : arrays_(std::move(arrays)), initiators_(std::move(initiators)) {}
 
 bool SimulatedHost::rescan(std::string& error) {
-    jsonxx::Array initiators;
-    for (const std::string& initiator : initiators_) {
-        initiators.append(initiator);
-    }
-    jsonxx::Object question;
-    question.import("initiators", initiators);
-    const std::string body = question.json();
+    const std::string body = nlohmann::json{{"initiators", initiators_}}.dump(
+        -1, ' ', false, nlohmann::json::error_handler_t::replace);
 
     std::map<std::string, SimulatedDevice> found;
     std::map<std::string, HostLun> seen;
@@ -153,36 +148,40 @@ bool SimulatedHost::rescan(std::string& error) {
                               failureCause(answer.error(), array.address, array.port);
             return false;
         }
-        jsonxx::Object view;
-        if (answer->status != 200 || !view.parse(answer->body) ||
-            !view.has<jsonxx::Array>("luns")) {
+        nlohmann::json view;
+        std::string why;
+        if (answer->status != 200) {
             error = "array simulator at " + where + " answered the host view with HTTP " +
                     std::to_string(answer->status);
             return false;
         }
-        const jsonxx::Array& luns = view.get<jsonxx::Array>("luns");
-        for (size_t i = 0; i < luns.size(); ++i) {
-            if (!luns.has<jsonxx::Object>(i)) {
-                continue;
-            }
-            const jsonxx::Object& lun = luns.get<jsonxx::Object>(i);
-            if (!lun.has<jsonxx::String>("luId") || !lun.has<jsonxx::String>("standardInquiry") ||
-                !lun.has<jsonxx::String>("page83")) {
+        if (!strictjson::parseObject(answer->body, view, why) || !view.contains("luns") ||
+            !view["luns"].is_array()) {
+            error = "array simulator at " + where + " answered a host view that cannot be read: " +
+                    (why.empty() ? "it has no list \"luns\"" : why);
+            return false;
+        }
+        for (const nlohmann::json& lun : view["luns"]) {
+            const auto text = [&lun](const char* key) {
+                return strictjson::textOr(lun, key, std::string());
+            };
+            if (!lun.is_object() || !lun.contains("luId") || !lun["luId"].is_string() ||
+                !lun.contains("standardInquiry") || !lun["standardInquiry"].is_string() ||
+                !lun.contains("page83") || !lun["page83"].is_string()) {
                 continue;
             }
             SimulatedDevice device;
-            if (!hexBytes(lun.get<jsonxx::String>("standardInquiry"), device.standard) ||
-                !hexBytes(lun.get<jsonxx::String>("page83"), device.page83)) {
+            if (!hexBytes(text("standardInquiry"), device.standard) ||
+                !hexBytes(text("page83"), device.page83)) {
                 continue;
             }
-            const std::string name = deviceName(lun.get<jsonxx::String>("luId"));
+            const std::string name = deviceName(text("luId"));
             if (found.emplace(name, std::move(device)).second) {
                 HostLun entry;
                 entry.device = name;
-                entry.lunId = lun.get<jsonxx::String>("luId");
-                entry.targetId =
-                    lun.has<jsonxx::String>("targetId") ? lun.get<jsonxx::String>("targetId") : "";
-                entry.standardInquiryHex = lun.get<jsonxx::String>("standardInquiry");
+                entry.lunId = text("luId");
+                entry.targetId = text("targetId");
+                entry.standardInquiryHex = text("standardInquiry");
                 seen.emplace(name, entry);
             }
         }

@@ -1,15 +1,30 @@
 // SPDX-License-Identifier: Apache-2.0
-// The one way a kysnap command ends before doing anything: its reason on standard error.
+// The one way a kysnap command ends before doing anything: its reason on standard error, and
+// with --json the error document on standard output.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
+#include "JsonOutput.h"
 #include "Options.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
+
+// With --json, prints the error document on standard output, so that a script reading it gets
+// an answer whatever happened:
+//   {"version": 1, "command": ..., "exitStatus": exitStatus, "error": message}
+// Without --json it prints nothing (the caller says the reason on standard error).
+inline void printErrorDocument(const Options& options, int exitStatus, const std::string& message) {
+    if (!options.json) {
+        return;
+    }
+    JsonDocument document = jsonDocument(visibleText(options.command));
+    document["exitStatus"] = exitStatus;
+    document["error"] = visibleText(message);
+    printJsonDocument(document);
+}
 
 // Prints "kysnap: <message>" on standard error, escaped as any text kysnap shows (a message
 // may carry a path or a value the user gave), and returns kExitCannotRun.
@@ -18,17 +33,9 @@ inline int cannotRun(const std::string& message) {
     return kExitCannotRun;
 }
 
-// The same, and with --json also one JSON object on standard output, so that a script reading
-// it gets an answer whatever happened: {"operation", "exitStatus": 3, "error"}.
+// The same, and with --json also the error document with exit status kExitCannotRun.
 inline int cannotRun(const Options& options, const std::string& message) {
-    if (options.json) {
-        jsonxx::Object answer;
-        answer.import("operation", visibleText(options.command));
-        answer.import("exitStatus", static_cast<jsonxx::Number>(kExitCannotRun));
-        answer.import("error", visibleText(message));
-        std::printf("%s\n", answer.json().c_str());
-        std::fflush(stdout);
-    }
+    printErrorDocument(options, kExitCannotRun, message);
     return cannotRun(message);
 }
 

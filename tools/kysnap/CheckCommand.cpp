@@ -16,6 +16,7 @@
 #include "EvDebug.h"
 #include "HostBackend.h"
 #include "HostConfig.h"
+#include "JsonOutput.h"
 #include "LunIdentity.h"
 #include "Passwords.h"
 #include "PluginLibrary.h"
@@ -31,7 +32,7 @@ constexpr int kProbeSeconds = 5;
 
 class CheckLines {
 public:
-    explicit CheckLines(bool json) : json_(json) {}
+    CheckLines(bool json, const std::string& command) : json_(json), command_(command) {}
 
     void ok(const std::string& subject, const std::string& message) {
         add("ok", subject, message, "");
@@ -60,10 +61,10 @@ public:
 
     void finish() {
         if (json_) {
-            jsonxx::Object root;
-            root.import("checks", checks_);
-            root.import("failed", failed_);
-            std::printf("%s\n", root.json().c_str());
+            JsonDocument root = jsonDocument(command_);
+            root["checks"] = checks_;
+            root["failed"] = failed_;
+            printJsonDocument(root);
         }
         std::fflush(stdout);
     }
@@ -77,16 +78,16 @@ private:
         const std::string message = visibleText(rawMessage);
         const std::string remedy = visibleText(rawRemedy);
         if (json_) {
-            jsonxx::Object check;
-            check.import("result", std::string(verdict) == "FAIL" ? "fail"
-                                   : *verdict == '\0'             ? "detail"
-                                                                  : verdict);
-            check.import("subject", subject);
-            check.import("message", message);
+            JsonDocument check;
+            check["result"] = std::string(verdict) == "FAIL" ? "fail"
+                              : *verdict == '\0'             ? "detail"
+                                                             : verdict;
+            check["subject"] = subject;
+            check["message"] = message;
             if (!remedy.empty()) {
-                check.import("remedy", remedy);
+                check["remedy"] = remedy;
             }
-            checks_.append(check);
+            checks_.push_back(std::move(check));
             return;
         }
         std::printf("%-4s  %s: %s%s%s\n", verdict, subject.c_str(), message.c_str(),
@@ -95,8 +96,9 @@ private:
     }
 
     bool json_;
+    std::string command_;
     bool failed_ = false;
-    jsonxx::Array checks_;
+    JsonDocument checks_ = JsonDocument::array();
 };
 
 // The name the plug-in gives the array for a host initiator.
@@ -478,7 +480,7 @@ private:
 }  // namespace
 
 int runCheck(const Options& options) {
-    CheckLines lines(options.json);
+    CheckLines lines(options.json, options.command);
     // Probes through libkyplatform must not hang on a dead array either.
     const ShortTimeouts timeouts;
     const ProbeLog probeLog;

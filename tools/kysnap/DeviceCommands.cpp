@@ -16,12 +16,12 @@
 #include "DeviceInquiry.h"
 #include "DeviceNames.h"
 #include "HostConfig.h"
+#include "JsonOutput.h"
 #include "LunIdentity.h"
 #include "Report.h"
 #include "ScsiInquiry.h"
 #include "Session.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
@@ -46,7 +46,7 @@ bool needArguments(const Options& options, const char* what, std::string& error)
 int runSupport(const Options& options) {
     std::string error;
     if (!needArguments(options, "device", error)) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     Session::Needs needs;
     needs.host = true;
@@ -55,7 +55,7 @@ int runSupport(const Options& options) {
     needs.passwords = false;
     auto session = Session::open(options, needs, error);
     if (!session) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     OperationReport report;
     report.operation = "support";
@@ -121,11 +121,11 @@ bool needsHex(const std::string& text) {
 int runInquiry(const Options& options) {
     std::string error;
     if (options.arguments.size() != 1) {
-        return cannotRun("inquiry takes one device (kysnap inquiry --help)");
+        return cannotRun(options, "inquiry takes one device (kysnap inquiry --help)");
     }
     std::unique_ptr<Session> session;
     if (!openInquirySession(options, session, error)) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     const std::string& device = options.arguments.front();
     std::vector<unsigned char> standard;
@@ -136,8 +136,9 @@ int runInquiry(const Options& options) {
                 std::fprintf(stderr, "kysnap: host: %s\n", visibleText(problem).c_str());
             }
         }
-        std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", visibleText(device).c_str(),
-                     visibleText(why).c_str());
+        const std::string message = "INQUIRY of " + device + " failed: " + why;
+        printErrorDocument(options, 1, message);
+        std::fprintf(stderr, "kysnap: %s\n", visibleText(message).c_str());
         return 1;
     }
     const std::string vendor = scsi::vendorId(standard.data(), standard.size());
@@ -150,20 +151,20 @@ int runInquiry(const Options& options) {
     // What the device answers comes from the array (or whatever answers in its place): every
     // field is printed as visible text, and the ids also as hex, the bytes as they came.
     if (options.json) {
-        jsonxx::Object answer;
-        answer.import("device", visibleText(device));
-        answer.import("vendor", visibleText(vendor));
-        answer.import("product", visibleText(product));
-        answer.import("lunId", visibleText(lun));
-        answer.import("lunIdHex", hexText(lun));
-        answer.import("targetId", visibleText(target));
-        answer.import("targetIdHex", hexText(target));
-        answer.import("supported", identity.supported());
-        answer.import("identity", identity.text);
+        JsonDocument answer = jsonDocument(options.command);
+        answer["device"] = visibleText(device);
+        answer["vendor"] = visibleText(vendor);
+        answer["product"] = visibleText(product);
+        answer["lunId"] = visibleText(lun);
+        answer["lunIdHex"] = hexText(lun);
+        answer["targetId"] = visibleText(target);
+        answer["targetIdHex"] = hexText(target);
+        answer["supported"] = identity.supported();
+        answer["identity"] = identity.text;
         if (!identified) {
-            answer.import("page83Error", visibleText(pageProblem));
+            answer["page83Error"] = visibleText(pageProblem);
         }
-        std::printf("%s\n", answer.json().c_str());
+        printJsonDocument(answer);
     } else {
         std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", visibleText(device).c_str(),
                     visibleText(vendor).c_str(), visibleText(product).c_str());
@@ -184,11 +185,11 @@ int runInquiry(const Options& options) {
 int runIdentify(const Options& options) {
     std::string error;
     if (!needArguments(options, "device", error)) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     auto session = Session::open(options, {true, false, true, true}, error);
     if (!session) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     // The snapshots whose mounted copies are looked for: those named, else all mounted ones.
     std::vector<const SnapshotRecord*> records;
@@ -202,8 +203,8 @@ int runIdentify(const Options& options) {
         }
     }
     if (records.empty()) {
-        return cannotRun(options.snapshots.empty() ? "no mounted snapshot in the catalog"
-                                                   : "no such snapshot in the catalog");
+        return cannotRun(options, options.snapshots.empty() ? "no mounted snapshot in the catalog"
+                                                            : "no such snapshot in the catalog");
     }
     // The proxy tells which targets it sees: those its devices answer with.
     std::string seen = session->backend->hostName();

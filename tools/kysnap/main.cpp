@@ -6,6 +6,7 @@
 #include <string>
 
 #include "BatchCommands.h"
+#include "CannotRun.h"
 #include "CheckCommand.h"
 #include "CommandLine.h"
 #include "DemoCommand.h"
@@ -15,33 +16,7 @@
 #include "PluginLibrary.h"
 #include "SecretProtection.h"
 #include "TrustCommand.h"
-
-namespace {
-
-// The plug-in's version; with `own` (--version) kysnap's first, and a plug-in that cannot be
-// loaded is said on the plug-in's line instead of failing the run.
-int runVersion(const kysnap::Options& options, bool own) {
-    const std::string path = options.plugin.empty() ? kysnap::defaultPluginPath() : options.plugin;
-    if (own) {
-        std::printf("kysnap %s\n", kysnap::kVersion);
-    }
-    std::string error;
-    auto plugin = kysnap::PluginLibrary::load(path, error);
-    if (!plugin) {
-        if (own) {
-            std::printf("%s: plug-in not loaded (%s)\n", path.c_str(), error.c_str());
-            return 0;
-        }
-        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kysnap::kExitCannotRun;
-    }
-    int16_t major = -1, minor = -1, patch = -1;
-    plugin->version(&major, &minor, &patch);
-    std::printf("%s: plug-in version %d.%d.%d\n", path.c_str(), major, minor, patch);
-    return 0;
-}
-
-}  // namespace
+#include "VersionCommand.h"
 
 int main(int argc, char** argv) {
     kysnap::Options options;
@@ -60,7 +35,7 @@ int main(int argc, char** argv) {
         return kysnap::kExitCannotRun;
     }
     if (options.version && !options.help) {
-        return runVersion(options, true);
+        return kysnap::runVersion(options, true);
     }
     if (options.help || options.command.empty()) {
         std::fputs(kysnap::helpText(options.command).c_str(), options.help ? stdout : stderr);
@@ -68,8 +43,7 @@ int main(int argc, char** argv) {
     }
     // Before any command reads a password, whichever it is: no core file or debugger shows it.
     if (!kysnap::protectSecretsOfThisProcess(error)) {
-        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kysnap::kExitCannotRun;
+        return kysnap::cannotRun(options, error);
     }
     const std::string& command = options.command;
     if (kysnap::isBatchCommand(command)) {
@@ -99,5 +73,5 @@ int main(int argc, char** argv) {
     if (command == "demo") {
         return kysnap::runDemo(options);
     }
-    return runVersion(options, false);
+    return kysnap::runVersion(options, false);
 }
