@@ -23,11 +23,12 @@ usage() {
   exit 2
 }
 
-# A compiler, CMake and make, the libraries the plug-in, kysnap and arraysim link, and the
-# system CA store (the HTTPS client loads it even when a test gives its own CA).
+# A compiler, CMake and make, the libraries the plug-in, kysnap and arraysim link (and the
+# header-only JSON library the tools read and write with), and the system CA store (the HTTPS
+# client loads it even when a test gives its own CA).
 demo=(
   g++ cmake make pkg-config
-  libboost-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libre2-dev
+  libboost-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libre2-dev nlohmann-json3-dev
   ca-certificates
 )
 test=(libgtest-dev libgmock-dev googletest)
@@ -36,7 +37,7 @@ valgrind=(valgrind)
 fuzz=(clang libclang-rt-dev)
 # The kernel package itself is fetched by the test with apt-get download and cached.
 vm=(qemu-system-x86 busybox-static cpio dmsetup curl)
-bench=(libbenchmark-dev nlohmann-json3-dev libsimdjson-dev gnuplot-nox python3)
+bench=(libbenchmark-dev libsimdjson-dev gnuplot-nox python3)
 mutate=(python3 ninja-build)
 
 purposes=("$@")

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "PathGuard.h"
-#include "jsonxx.h"
+#include "StrictJson.h"
 
 namespace simhost {
 
@@ -176,13 +176,8 @@ SimulatedHost::SimulatedHost(std::vector<ArrayEndpoint> arrays, std::vector<std:
     : arrays_(std::move(arrays)), initiators_(std::move(initiators)) {}
 
 bool SimulatedHost::rescan(std::string& error) {
-    jsonxx::Array initiators;
-    for (const std::string& initiator : initiators_) {
-        initiators.append(initiator);
-    }
-    jsonxx::Object question;
-    question.import("initiators", initiators);
-    const std::string body = question.json();
+    const std::string body = nlohmann::json{{"initiators", initiators_}}.dump(
+        -1, ' ', false, nlohmann::json::error_handler_t::replace);
 
     std::map<std::string, SimulatedDevice> found;
     std::map<std::string, HostLun> seen;
@@ -196,35 +191,41 @@ bool SimulatedHost::rescan(std::string& error) {
         if (!askHostView(array, body, status, answer, error)) {
             return false;
         }
-        jsonxx::Object view;
-        if (status != 200 || !view.parse(answer) || !view.has<jsonxx::Array>("luns")) {
-            error = "array simulator at " + array.address + ":" + std::to_string(array.port) +
-                    " answered the host view with HTTP " + std::to_string(status);
+        const std::string where = array.address + ":" + std::to_string(array.port);
+        nlohmann::json view;
+        std::string why;
+        if (status != 200) {
+            error = "array simulator at " + where + " answered the host view with HTTP " +
+                    std::to_string(status);
             return false;
         }
-        const jsonxx::Array& luns = view.get<jsonxx::Array>("luns");
-        for (size_t i = 0; i < luns.size(); ++i) {
-            if (!luns.has<jsonxx::Object>(i)) {
-                continue;
-            }
-            const jsonxx::Object& lun = luns.get<jsonxx::Object>(i);
-            if (!lun.has<jsonxx::String>("luId") || !lun.has<jsonxx::String>("standardInquiry") ||
-                !lun.has<jsonxx::String>("page83")) {
+        if (!strictjson::parseObject(answer, view, why) || !view.contains("luns") ||
+            !view["luns"].is_array()) {
+            error = "array simulator at " + where + " answered a host view that cannot be read: " +
+                    (why.empty() ? "it has no list \"luns\"" : why);
+            return false;
+        }
+        for (const nlohmann::json& lun : view["luns"]) {
+            const auto text = [&lun](const char* key) {
+                return strictjson::textOr(lun, key, std::string());
+            };
+            if (!lun.is_object() || !lun.contains("luId") || !lun["luId"].is_string() ||
+                !lun.contains("standardInquiry") || !lun["standardInquiry"].is_string() ||
+                !lun.contains("page83") || !lun["page83"].is_string()) {
                 continue;
             }
             SimulatedDevice device;
-            if (!hexBytes(lun.get<jsonxx::String>("standardInquiry"), device.standard) ||
-                !hexBytes(lun.get<jsonxx::String>("page83"), device.page83)) {
+            if (!hexBytes(text("standardInquiry"), device.standard) ||
+                !hexBytes(text("page83"), device.page83)) {
                 continue;
             }
-            const std::string name = deviceName(lun.get<jsonxx::String>("luId"));
+            const std::string name = deviceName(text("luId"));
             if (found.emplace(name, std::move(device)).second) {
                 HostLun entry;
                 entry.device = name;
-                entry.lunId = lun.get<jsonxx::String>("luId");
-                entry.targetId =
-                    lun.has<jsonxx::String>("targetId") ? lun.get<jsonxx::String>("targetId") : "";
-                entry.standardInquiryHex = lun.get<jsonxx::String>("standardInquiry");
+                entry.lunId = text("luId");
+                entry.targetId = text("targetId");
+                entry.standardInquiryHex = text("standardInquiry");
                 seen.emplace(name, entry);
             }
         }

@@ -33,11 +33,16 @@ TEST(KysnapCatalog, EverythingItWritesReadsBackUnchanged) {
     }
     catalog.lastName = catalog.snapshots.back().name;
 
-    const std::string written = catalog.toJson();
-    Catalog read;
+    std::string written;
     std::string error;
+    ASSERT_TRUE(catalog.toJson(written, error)) << error;
+    // "/" is written as it is: a catalog is grepped for its device paths.
+    EXPECT_NE(written.find("/dev/sim/"), std::string::npos) << written;
+    Catalog read;
     ASSERT_TRUE(Catalog::fromJson(written, read, error)) << error << "\n" << written;
-    EXPECT_EQ(read.toJson(), written);
+    std::string rewritten;
+    ASSERT_TRUE(read.toJson(rewritten, error)) << error;
+    EXPECT_EQ(rewritten, written);
     ASSERT_EQ(read.snapshots.size(), 4u);
     EXPECT_EQ(read.snapshots[0].state, RecordState::Creating);
     EXPECT_EQ(read.snapshots[1].state, RecordState::Failed);
@@ -45,6 +50,40 @@ TEST(KysnapCatalog, EverythingItWritesReadsBackUnchanged) {
     EXPECT_EQ(read.snapshots[3].state, RecordState::Unknown);
     EXPECT_TRUE(read.snapshots[3].clone.empty());
     EXPECT_EQ(read.snapshots[0].status, -2147483647 - 1);
+}
+
+// Catalogs written before kysnap wrote JSON with nlohmann: "/" escaped, members in the old
+// order, tab-indented.
+TEST(KysnapCatalog, CatalogsOfEarlierKysnapReadAsTheyAre) {
+    const std::string earlier =
+        "{\n\t\"devices\": {\n\t\t\"\\/dev\\/sim\\/A\": {\n\t\t\t\"array\": \"arr\",\n"
+        "\t\t\t\"metadata\": \"2.0|id|\",\n\t\t\t\"status\": 1,\n\t\t\t\"transMetadata\": \"\"\n"
+        "\t\t}\n\t},\n\t\"format\": 2,\n\t\"lastName\": \"KY-20250301T101500Z-1\",\n"
+        "\t\"snapshots\": [\n\t\t{\n\t\t\t\"array\": \"arr\",\n\t\t\t\"created\": "
+        "\"2025-03-01T10:15:00Z\",\n\t\t\t\"device\": \"\\/dev\\/sim\\/A\",\n\t\t\t"
+        "\"metadata\": \"\",\n\t\t\t\"mountedDevice\": \"\\/dev\\/sim\\/B\",\n\t\t\t"
+        "\"name\": \"KY-20250301T101500Z-1\",\n\t\t\t\"state\": \"created\",\n\t\t\t"
+        "\"status\": 12.0,\n\t\t\t\"transMetadata\": \"\"\n\t\t}\n\t],\n\t\"targets\": "
+        "{\n\t\t\"wwn.1\": \"arr\"\n\t}\n}\n";
+    Catalog read;
+    std::string error;
+    ASSERT_TRUE(Catalog::fromJson(earlier, read, error)) << error;
+    ASSERT_EQ(read.devices.count("/dev/sim/A"), 1u);
+    ASSERT_EQ(read.snapshots.size(), 1u);
+    EXPECT_EQ(read.snapshots[0].mountedDevice, "/dev/sim/B");
+    EXPECT_EQ(read.snapshots[0].status, 12);
+    EXPECT_EQ(read.targets["wwn.1"], "arr");
+}
+
+// JSON holds only UTF-8: a text that is not is refused when saving, not written as a catalog
+// that would not read back, nor changed.
+TEST(KysnapCatalog, TextThatIsNotUtf8IsRefusedWhenWritten) {
+    Catalog catalog;
+    catalog.devices["/dev/sim/\xff"] = PreparedDevice{"arr", "", "", 0};
+    std::string written;
+    std::string error;
+    EXPECT_FALSE(catalog.toJson(written, error));
+    EXPECT_NE(error.find("not UTF-8"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ TEST_F(KysnapCli, EverySubcommandRunsAgainstTheSimulatorAndTheCatalogCarriesTheL
     for (size_t i = 0; i < snapped.size(); ++i) {
         names.push_back(request(snapped, i).get<jsonxx::String>("snapshot"));
         EXPECT_TRUE(std::regex_match(names.back(), form)) << names.back();
-        EXPECT_EQ(request(snapped, i).get<jsonxx::String>("statusName"), "snapshot created");
+        EXPECT_EQ(request(snapped, i).get<jsonxx::String>("status"), "snapshot created");
     }
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 3u);
     EXPECT_EQ(snapshotsOnArray("pool-a/Local/oracle/ora-logs"), 1);
@@ -272,8 +272,12 @@ TEST_F(KysnapCli, DamagedOrUnsafeCatalogsAreRefusedAndLeftAsTheyAre) {
     const std::vector<Case> cases = {
         {"snapshots given as an object", oldCatalog("{\"0\": " + one + "}"), none, prepare, 1,
          "is damaged: snapshots is not an array"},
-        {"status beyond any integer", oldCatalog("[" + snapshot("KY-1", "1e999") + "]"), none,
-         prepare, 1, "snapshots[0].status is not a whole number in the 32-bit range"},
+        {"status beyond any number", oldCatalog("[" + snapshot("KY-1", "1e999") + "]"), none,
+         prepare, 1, "number overflow parsing '1e999')"},
+        {"status beyond the 32-bit range", oldCatalog("[" + snapshot("KY-1", "2147483648") + "]"),
+         none, prepare, 1, "snapshots[0].status is not a whole number in the 32-bit range"},
+        {"status with a fraction", oldCatalog("[" + snapshot("KY-1", "5.5") + "]"), none, prepare,
+         1, "snapshots[0].status is not a whole number in the 32-bit range"},
         {"status as a word", oldCatalog("[" + snapshot("KY-1", "\"five\"") + "]"), none, prepare, 1,
          "snapshots[0].status is not a number"},
         {"text after the document", oldCatalog("[" + one + "]") + "}garbage", none, prepare, 1,
@@ -284,6 +288,17 @@ TEST_F(KysnapCli, DamagedOrUnsafeCatalogsAreRefusedAndLeftAsTheyAre) {
          "{\"format\": 1, \"targets\": {}, \"devices\": {}, \"snapshots\": [" + one +
              "], \"snapshots\": []}",
          none, prepare, 1, "the key \"snapshots\" appears twice"},
+        {"a member given twice inside a record",
+         oldCatalog("[" + snapshot("KY-1", "5").insert(1, "\"status\": 7, ") + "]"), none, prepare,
+         1, "the key \"status\" appears twice in one object (at byte"},
+        {"a member given twice, once escaped",
+         "{\"format\": 1, \"targets\": {}, \"devices\": {}, \"snapshots\": [], "
+         "\"\\u0073napshots\": []}",
+         none, prepare, 1, "the key \"snapshots\" appears twice"},
+        {"a single-quoted text", oldCatalog("[" + snapshot("KY-1", "'5'") + "]"), none, prepare, 1,
+         "it is not valid JSON (at byte"},
+        {"a second document after the first", oldCatalog("[]") + oldCatalog("[]"), none, prepare, 1,
+         "there is text after the JSON document (at byte 61)"},
         {"catalog that is a FIFO",
          "",
          [](const std::string&, const std::string& state) { mkfifo(state.c_str(), 0600); },

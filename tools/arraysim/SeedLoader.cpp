@@ -2,14 +2,61 @@
 #include "SeedLoader.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
-#include "Params.h"
+#include "StrictJson.h"
 
 namespace arraysim {
 
 namespace {
+
+using Json = nlohmann::json;
+
+// A seed may give a number or a flag as a text, as the array's own calls do ("8192", "TRUE").
+bool seedInteger(const Json& value, long long& out) {
+    if (value.is_number()) {
+        int64_t number = 0;
+        if (!strictjson::wholeNumber(value, INT64_MIN, INT64_MAX, number)) {
+            return false;
+        }
+        out = number;
+        return true;
+    }
+    if (!value.is_string()) {
+        return false;
+    }
+    const std::string text = value.get<std::string>();
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long long number = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != '\0') {
+        return false;
+    }
+    out = number;
+    return true;
+}
+
+bool seedFlag(const Json& value, bool& out) {
+    if (value.is_boolean()) {
+        out = value.get<bool>();
+        return true;
+    }
+    if (value.is_string()) {
+        const std::string text = toLower(value.get<std::string>());
+        if (text == "true" || text == "false") {
+            out = text == "true";
+            return true;
+        }
+    }
+    return false;
+}
 
 // Reads members of one seed object, remembering the first problem with its place.
 class SeedReader {
@@ -23,95 +70,96 @@ public:
         }
     }
 
-    std::string text(const jsonxx::Object& object, const std::string& where, const std::string& key,
+    std::string text(const Json& object, const std::string& where, const std::string& key,
                      const std::string& fallback, bool required) {
-        if (object.has<std::string>(key)) {
-            return object.get<std::string>(key);
+        const auto found = object.find(key);
+        if (found != object.end() && found->is_string()) {
+            return found->get<std::string>();
         }
-        if (required || object.kv_map().count(key) != 0) {
+        if (required || found != object.end()) {
             fail(where + "." + key, "a text is required");
         }
         return fallback;
     }
 
-    uint64_t size(const jsonxx::Object& object, const std::string& where, const std::string& key,
+    uint64_t size(const Json& object, const std::string& where, const std::string& key,
                   uint64_t fallback) {
-        auto it = object.kv_map().find(key);
-        if (it == object.kv_map().end()) {
+        const auto it = object.find(key);
+        if (it == object.end()) {
             return fallback;
         }
         long long value = 0;
-        if (!readInteger(it->second, value) || value < 0) {
+        if (!seedInteger(*it, value) || value < 0) {
             fail(where + "." + key, "a size in bytes is required");
             return fallback;
         }
         return static_cast<uint64_t>(value);
     }
 
-    int count(const jsonxx::Object& object, const std::string& where, const std::string& key,
-              int fallback) {
-        auto it = object.kv_map().find(key);
-        if (it == object.kv_map().end()) {
+    int count(const Json& object, const std::string& where, const std::string& key, int fallback) {
+        const auto it = object.find(key);
+        if (it == object.end()) {
             return fallback;
         }
         long long value = 0;
-        if (!readInteger(it->second, value) || value < -1 || value > 1000000) {
+        if (!seedInteger(*it, value) || value < -1 || value > 1000000) {
             fail(where + "." + key, "a small integer is required");
             return fallback;
         }
         return static_cast<int>(value);
     }
 
-    bool flag(const jsonxx::Object& object, const std::string& where, const std::string& key,
-              bool fallback) {
-        auto it = object.kv_map().find(key);
-        if (it == object.kv_map().end()) {
+    bool flag(const Json& object, const std::string& where, const std::string& key, bool fallback) {
+        const auto it = object.find(key);
+        if (it == object.end()) {
             return fallback;
         }
         bool value = fallback;
-        if (!readFlag(it->second, value)) {
+        if (!seedFlag(*it, value)) {
             fail(where + "." + key, "true or false is required");
         }
         return value;
     }
 
     // The objects of an optional list member.
-    std::vector<jsonxx::Object> objects(const jsonxx::Object& object, const std::string& where,
-                                        const std::string& key) {
-        std::vector<jsonxx::Object> out;
-        auto it = object.kv_map().find(key);
-        if (it == object.kv_map().end()) {
+    // The objects of an optional list member; they live as long as `object`.
+    std::vector<std::reference_wrapper<const Json>> objects(const Json& object,
+                                                            const std::string& where,
+                                                            const std::string& key) {
+        std::vector<std::reference_wrapper<const Json>> out;
+        const auto it = object.find(key);
+        if (it == object.end()) {
             return out;
         }
-        if (!it->second.is<jsonxx::Array>()) {
+        if (!it->is_array()) {
             fail(where + "." + key, "a list is required");
             return out;
         }
         size_t i = 0;
-        for (const jsonxx::Value& entry : it->second.get<jsonxx::Array>().values()) {
-            if (!entry.is<jsonxx::Object>()) {
+        for (const Json& entry : *it) {
+            if (!entry.is_object()) {
                 fail(where + "." + key + "[" + std::to_string(i) + "]", "an object is required");
                 return {};
             }
-            out.push_back(entry.get<jsonxx::Object>());
+            out.push_back(std::cref(entry));
             ++i;
         }
         return out;
     }
 
-    std::vector<std::string> texts(const jsonxx::Object& object, const std::string& where,
+    std::vector<std::string> texts(const Json& object, const std::string& where,
                                    const std::string& key) {
         std::vector<std::string> out;
-        auto it = object.kv_map().find(key);
-        if (it == object.kv_map().end()) {
+        const auto it = object.find(key);
+        if (it == object.end()) {
             return out;
         }
-        if (!it->second.is<jsonxx::Array>()) {
+        if (!it->is_array()) {
             fail(where + "." + key, "a list of texts is required");
             return out;
         }
-        for (const jsonxx::Value& entry : it->second.get<jsonxx::Array>().values()) {
-            if (!entry.is<std::string>()) {
+        for (const Json& entry : *it) {
+            if (!entry.is_string()) {
                 fail(where + "." + key, "a list of texts is required");
                 return {};
             }
@@ -140,26 +188,26 @@ bool normalizeVolumeProtocol(std::string& protocol) {
     return true;
 }
 
-void readSnapshots(SeedReader& reader, Model& model, Dataset& dataset, const jsonxx::Object& object,
+void readSnapshots(SeedReader& reader, Model& model, Dataset& dataset, const Json& object,
                    const std::string& where) {
-    auto it = object.kv_map().find("snapshots");
-    if (it == object.kv_map().end()) {
+    const auto it = object.find("snapshots");
+    if (it == object.end()) {
         return;
     }
-    if (!it->second.is<jsonxx::Array>()) {
+    if (!it->is_array()) {
         reader.fail(where + ".snapshots", "a list is required");
         return;
     }
     size_t i = 0;
-    for (const jsonxx::Value& entry : it->second.get<jsonxx::Array>().values()) {
+    for (const Json& entry : *it) {
         std::string place = at(where, "snapshots", i++);
         std::string name;
         int pending = 0;
-        if (entry.is<std::string>()) {
+        if (entry.is_string()) {
             name = entry.get<std::string>();
-        } else if (entry.is<jsonxx::Object>()) {
-            name = reader.text(entry.get<jsonxx::Object>(), place, "name", "", true);
-            pending = reader.count(entry.get<jsonxx::Object>(), place, "pendingPolls", 0);
+        } else if (entry.is_object()) {
+            name = reader.text(entry, place, "name", "", true);
+            pending = reader.count(entry, place, "pendingPolls", 0);
         } else {
             reader.fail(place, "a name or an object is required");
             return;
@@ -172,8 +220,8 @@ void readSnapshots(SeedReader& reader, Model& model, Dataset& dataset, const jso
     }
 }
 
-void readDataset(SeedReader& reader, Model& model, const jsonxx::Object& object,
-                 const std::string& where, const Project& project, DatasetKind kind) {
+void readDataset(SeedReader& reader, Model& model, const Json& object, const std::string& where,
+                 const Project& project, DatasetKind kind) {
     Dataset dataset;
     dataset.kind = kind;
     dataset.pool = project.pool;
@@ -207,7 +255,7 @@ void readDataset(SeedReader& reader, Model& model, const jsonxx::Object& object,
                                          "/export/" + project.name + "/" + dataset.name, false);
         dataset.totalSize = reader.size(object, where, "totalSize", 0);
         dataset.availableSize = reader.size(object, where, "availableSize", dataset.totalSize);
-        for (const jsonxx::Object& rule : reader.objects(object, where, "nfsAccessRules")) {
+        for (const Json& rule : reader.objects(object, where, "nfsAccessRules")) {
             NfsAccessRule r;
             r.hostType = toUpper(reader.text(rule, where + ".nfsAccessRules", "type", "IP", false));
             r.host = reader.text(rule, where + ".nfsAccessRules", "host", "", true);
@@ -245,9 +293,9 @@ void readDataset(SeedReader& reader, Model& model, const jsonxx::Object& object,
     readSnapshots(reader, model, stored, object, where);
 }
 
-void readPools(SeedReader& reader, Model& model, const jsonxx::Object& seed) {
+void readPools(SeedReader& reader, Model& model, const Json& seed) {
     size_t p = 0;
-    for (const jsonxx::Object& pool : reader.objects(seed, "", "pools")) {
+    for (const Json& pool : reader.objects(seed, "", "pools")) {
         std::string where = at("", "pools", p++);
         std::string poolName = reader.text(pool, where, "name", "", true);
         if (!reader.ok()) {
@@ -259,7 +307,7 @@ void readPools(SeedReader& reader, Model& model, const jsonxx::Object& seed) {
         }
         model.pools.push_back(poolName);
         size_t j = 0;
-        for (const jsonxx::Object& projectObject : reader.objects(pool, where, "projects")) {
+        for (const Json& projectObject : reader.objects(pool, where, "projects")) {
             std::string place = at(where, "projects", j++);
             Project project;
             project.pool = poolName;
@@ -274,12 +322,12 @@ void readPools(SeedReader& reader, Model& model, const jsonxx::Object& seed) {
             }
             model.projects.push_back(project);
             size_t v = 0;
-            for (const jsonxx::Object& volume : reader.objects(projectObject, place, "volumes")) {
+            for (const Json& volume : reader.objects(projectObject, place, "volumes")) {
                 readDataset(reader, model, volume, at(place, "volumes", v++), project,
                             DatasetKind::Volume);
             }
             size_t s = 0;
-            for (const jsonxx::Object& share : reader.objects(projectObject, place, "shares")) {
+            for (const Json& share : reader.objects(projectObject, place, "shares")) {
                 readDataset(reader, model, share, at(place, "shares", s++), project,
                             DatasetKind::Share);
             }
@@ -310,9 +358,9 @@ void checkClones(SeedReader& reader, Model& model) {
     }
 }
 
-void readGroups(SeedReader& reader, Model& model, const jsonxx::Object& seed) {
+void readGroups(SeedReader& reader, Model& model, const Json& seed) {
     size_t i = 0;
-    for (const jsonxx::Object& object : reader.objects(seed, "", "targetGroups")) {
+    for (const Json& object : reader.objects(seed, "", "targetGroups")) {
         std::string where = at("", "targetGroups", i++);
         TargetGroup group;
         group.name = reader.text(object, where, "name", "", true);
@@ -334,7 +382,7 @@ void readGroups(SeedReader& reader, Model& model, const jsonxx::Object& seed) {
         model.targetGroups.push_back(group);
     }
     i = 0;
-    for (const jsonxx::Object& object : reader.objects(seed, "", "initiatorGroups")) {
+    for (const Json& object : reader.objects(seed, "", "initiatorGroups")) {
         std::string where = at("", "initiatorGroups", i++);
         InitiatorGroup group;
         group.name = reader.text(object, where, "name", "", true);
@@ -356,9 +404,9 @@ void readGroups(SeedReader& reader, Model& model, const jsonxx::Object& seed) {
     }
 }
 
-void readMappings(SeedReader& reader, Model& model, const jsonxx::Object& seed) {
+void readMappings(SeedReader& reader, Model& model, const Json& seed) {
     size_t i = 0;
-    for (const jsonxx::Object& object : reader.objects(seed, "", "mappings")) {
+    for (const Json& object : reader.objects(seed, "", "mappings")) {
         std::string where = at("", "mappings", i++);
         Mapping mapping;
         mapping.datasetPath = reader.text(object, where, "datasetPath", "", true);
@@ -396,16 +444,16 @@ bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std:
     model = Model();
     faults = jsonxx::Array();
     error.clear();
-    jsonxx::Object seed;
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos ||
-        text[text.find_first_not_of(" \t\r\n")] != '{' || !seed.parse(text)) {
-        error = "the seed is not a JSON object";
+    Json seed;
+    std::string why;
+    if (!strictjson::parseObject(text, seed, why)) {
+        error = "the seed cannot be read: " + why;
         return false;
     }
     SeedReader reader(error);
 
-    if (seed.has<jsonxx::Object>("system")) {
-        const jsonxx::Object& system = seed.get<jsonxx::Object>("system");
+    if (seed.contains("system") && seed["system"].is_object()) {
+        const Json& system = seed["system"];
         SystemInfo& info = model.system;
         info.model = reader.text(system, "system", "model", info.model, false);
         info.softwareVersion =
@@ -414,22 +462,22 @@ bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std:
         info.apiMinorVersion =
             reader.text(system, "system", "apiMinorVersion", info.apiMinorVersion, false);
         info.serial = reader.text(system, "system", "serial", info.serial, false);
-        auto properties = system.kv_map().find("properties");
-        if (properties != system.kv_map().end()) {
-            if (!properties->second.is<jsonxx::Object>()) {
+        const auto properties = system.find("properties");
+        if (properties != system.end()) {
+            if (!properties->is_object()) {
                 reader.fail("system.properties",
                             "an object of property names and texts is required");
             } else {
-                const jsonxx::Object& names = properties->second.get<jsonxx::Object>();
-                for (const auto& entry : names.kv_map()) {
-                    info.properties[entry.first] =
-                        reader.text(names, "system.properties", entry.first, "", true);
+                const Json& names = *properties;
+                for (const auto& entry : names.items()) {
+                    info.properties[entry.key()] =
+                        reader.text(names, "system.properties", entry.key(), "", true);
                 }
             }
         }
     }
-    if (seed.has<jsonxx::Object>("behaviour")) {
-        const jsonxx::Object& b = seed.get<jsonxx::Object>("behaviour");
+    if (seed.contains("behaviour") && seed["behaviour"].is_object()) {
+        const Json& b = seed["behaviour"];
         Behaviour& behaviour = model.behaviour;
         behaviour.snapshotPendingPolls =
             reader.count(b, "behaviour", "snapshotPendingPolls", behaviour.snapshotPendingPolls);
@@ -439,7 +487,7 @@ bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std:
             reader.flag(b, "behaviour", "listSnapshotsWholeName", behaviour.listSnapshotsWholeName);
     }
     size_t u = 0;
-    for (const jsonxx::Object& user : reader.objects(seed, "", "users")) {
+    for (const Json& user : reader.objects(seed, "", "users")) {
         std::string where = at("", "users", u++);
         std::string name = reader.text(user, where, "name", "", true);
         model.users[name] = reader.text(user, where, "password", "", true);
@@ -459,11 +507,13 @@ bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std:
     if (reader.ok()) {
         readMappings(reader, model, seed);
     }
-    if (reader.ok() && seed.kv_map().count("faults") != 0) {
-        if (seed.has<jsonxx::Array>("faults")) {
-            faults = seed.get<jsonxx::Array>("faults");
-        } else {
+    if (reader.ok() && seed.contains("faults")) {
+        // Faults are installed as the control endpoint installs them, from jsonxx; the text
+        // nlohmann writes is read back unchanged.
+        if (!seed["faults"].is_array()) {
             reader.fail("faults", "a list is required");
+        } else if (!faults.parse(seed["faults"].dump())) {
+            reader.fail("faults", "cannot be handed to the fault list");
         }
     }
     return reader.ok();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SeedLoader: builds the array's starting state from a JSON seed (format in
-// docs/arraysim.md). The seed is checked as a whole: names are unique, LUN ids are 32 hex
+// docs/arraysim.md). The seed is read strictly (StrictJson.h: no key twice, nothing after the
+// object) and checked as a whole: names are unique, LUN ids are 32 hex
 // digits (stored in upper case; missing ones are generated), clones name an existing snapshot,
 // mappings name existing volumes and groups. Faults listed in the seed are handed back for the
 // server to install.

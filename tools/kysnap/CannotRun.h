@@ -1,29 +1,29 @@
 // SPDX-License-Identifier: Apache-2.0
 // The one way a kysnap command ends before doing anything: its reason on standard error, and
-// with --json an error document on standard output.
+// with --json the error document on standard output.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
+#include "JsonOutput.h"
 #include "Options.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
-// With --json: one JSON object on standard output, so that a script reading it gets an answer
-// whatever happened: {"operation", "exitStatus", "error"}. Nothing without --json.
+// With --json, prints the error document on standard output, so that a script reading it gets
+// an answer whatever happened:
+//   {"version": 1, "command": ..., "exitStatus": exitStatus, "error": message}
+// Without --json it prints nothing (the caller says the reason on standard error).
 inline void printErrorDocument(const Options& options, int exitStatus, const std::string& message) {
     if (!options.json) {
         return;
     }
-    jsonxx::Object answer;
-    answer.import("operation", visibleText(options.command));
-    answer.import("exitStatus", static_cast<jsonxx::Number>(exitStatus));
-    answer.import("error", visibleText(message));
-    std::printf("%s\n", answer.json().c_str());
-    std::fflush(stdout);
+    JsonDocument document = jsonDocument(visibleText(options.command));
+    document["exitStatus"] = exitStatus;
+    document["error"] = visibleText(message);
+    printJsonDocument(document);
 }
 
 // Prints "kysnap: <message>" on standard error, escaped as any text kysnap shows (a message
@@ -33,7 +33,7 @@ inline int cannotRun(const std::string& message) {
     return kExitFailure;
 }
 
-// The same, and with --json also the error document.
+// The same, and with --json also the error document with exit status kExitFailure.
 inline int cannotRun(const Options& options, const std::string& message) {
     printErrorDocument(options, kExitFailure, message);
     return cannotRun(message);

@@ -2,16 +2,16 @@
 #include "Catalog.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <set>
 
 #include "StrictJson.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
 namespace {
+
+using Json = nlohmann::json;
 
 // 2: records have a state, the catalog keeps the last id handed out. 1 is still read.
 constexpr int kFormat = 2;
@@ -33,54 +33,54 @@ public:
     }
 
     // `object` has exactly the members `required`, and maybe `optional`.
-    bool members(const jsonxx::Object& object, const std::string& where,
+    bool members(const Json& object, const std::string& where,
                  std::initializer_list<const char*> required,
                  std::initializer_list<const char*> optional = {}) {
         for (const char* key : required) {
-            if (object.kv_map().count(key) == 0) {
+            if (!object.contains(key)) {
                 return fail(where, std::string("lacks the member \"") + key + "\"");
             }
         }
-        for (const auto& member : object.kv_map()) {
+        for (const auto& member : object.items()) {
             const auto known = [&](std::initializer_list<const char*> keys) {
                 for (const char* key : keys) {
-                    if (member.first == key) {
+                    if (member.key() == key) {
                         return true;
                     }
                 }
                 return false;
             };
             if (!known(required) && !known(optional)) {
-                return fail(where, "has the unknown member \"" + member.first + "\"");
+                return fail(where, "has the unknown member \"" + member.key() + "\"");
             }
         }
         return true;
     }
 
-    bool text(const jsonxx::Object& object, const std::string& where, const char* key,
-              std::string& out) {
-        if (!object.has<jsonxx::String>(key)) {
+    bool text(const Json& object, const std::string& where, const char* key, std::string& out) {
+        const auto found = object.find(key);
+        if (found == object.end() || !found->is_string()) {
             return fail(member(where, key), "is not a string");
         }
-        out = object.get<jsonxx::String>(key);
+        out = found->get<std::string>();
         return true;
     }
 
-    bool status(const jsonxx::Object& object, const std::string& where, const char* key,
-                int32_t& out) {
-        if (!object.has<jsonxx::Number>(key)) {
+    bool status(const Json& object, const std::string& where, const char* key, int32_t& out) {
+        const auto found = object.find(key);
+        if (found == object.end() || !found->is_number()) {
             return fail(member(where, key), "is not a number");
         }
-        const jsonxx::Number value = object.get<jsonxx::Number>(key);
-        if (!(value >= std::numeric_limits<int32_t>::min() &&
-              value <= std::numeric_limits<int32_t>::max() && value == std::floor(value))) {
+        int64_t value = 0;
+        if (!strictjson::wholeNumber(*found, std::numeric_limits<int32_t>::min(),
+                                     std::numeric_limits<int32_t>::max(), value)) {
             return fail(member(where, key), "is not a whole number in the 32-bit range");
         }
         out = static_cast<int32_t>(value);
         return true;
     }
 
-    bool state(const jsonxx::Object& object, const std::string& where, RecordState& out) {
+    bool state(const Json& object, const std::string& where, RecordState& out) {
         std::string name;
         if (!text(object, where, "state", name)) {
             return false;
@@ -95,12 +95,12 @@ public:
                     "is \"" + name + "\", not creating, failed, created or unknown");
     }
 
-    bool object(const jsonxx::Object& parent, const std::string& where, const char* key,
-                const jsonxx::Object*& out) {
-        if (!parent.has<jsonxx::Object>(key)) {
+    bool object(const Json& parent, const std::string& where, const char* key, const Json*& out) {
+        const auto found = parent.find(key);
+        if (found == parent.end() || !found->is_object()) {
             return fail(member(where, key), "is not an object");
         }
-        out = &parent.get<jsonxx::Object>(key);
+        out = &*found;
         return true;
     }
 
@@ -112,7 +112,7 @@ private:
     std::string& error_;
 };
 
-bool readSnapshot(Reader& reader, const jsonxx::Object& entry, const std::string& where, int format,
+bool readSnapshot(Reader& reader, const Json& entry, const std::string& where, int format,
                   SnapshotRecord& record) {
     const std::initializer_list<const char*> oldMembers = {
         "name",          "device", "array",         "metadata",
@@ -123,7 +123,7 @@ bool readSnapshot(Reader& reader, const jsonxx::Object& entry, const std::string
     if (!reader.members(entry, where, format == kOldFormat ? oldMembers : members, {"clone"})) {
         return false;
     }
-    if (entry.kv_map().count("clone") != 0 && !reader.text(entry, where, "clone", record.clone)) {
+    if (entry.contains("clone") && !reader.text(entry, where, "clone", record.clone)) {
         return false;
     }
     if (!reader.text(entry, where, "name", record.name) ||
@@ -178,90 +178,91 @@ void Catalog::eraseSnapshot(const std::string& name) {
                     snapshots.end());
 }
 
-std::string Catalog::toJson() const {
-    jsonxx::Object root;
-    root.import("format", static_cast<jsonxx::Number>(kFormat));
-    jsonxx::Object targetMap;
+bool Catalog::toJson(std::string& text, std::string& error) const {
+    // Written in the order a person reads it; "/" stays as it is.
+    nlohmann::ordered_json root;
+    root["format"] = kFormat;
+    root["targets"] = nlohmann::ordered_json::object();
     for (const auto& [target, array] : targets) {
-        targetMap.import(target, array);
+        root["targets"][target] = array;
     }
-    root.import("targets", targetMap);
-    jsonxx::Object deviceMap;
+    root["devices"] = nlohmann::ordered_json::object();
     for (const auto& [device, prepared] : devices) {
-        jsonxx::Object entry;
-        entry.import("array", prepared.array);
-        entry.import("metadata", prepared.metadata);
-        entry.import("transMetadata", prepared.transMetadata);
-        entry.import("status", static_cast<jsonxx::Number>(prepared.status));
-        deviceMap.import(device, entry);
+        root["devices"][device] = {{"array", prepared.array},
+                                   {"metadata", prepared.metadata},
+                                   {"transMetadata", prepared.transMetadata},
+                                   {"status", prepared.status}};
     }
-    root.import("devices", deviceMap);
-    jsonxx::Array list;
+    root["snapshots"] = nlohmann::ordered_json::array();
     for (const SnapshotRecord& record : snapshots) {
-        jsonxx::Object entry;
-        entry.import("name", record.name);
-        entry.import("device", record.device);
-        entry.import("array", record.array);
-        entry.import("metadata", record.metadata);
-        entry.import("transMetadata", record.transMetadata);
-        entry.import("status", static_cast<jsonxx::Number>(record.status));
-        entry.import("mountedDevice", record.mountedDevice);
-        entry.import("created", record.created);
-        entry.import("state", stateName(record.state));
+        nlohmann::ordered_json entry = {{"name", record.name},
+                                        {"device", record.device},
+                                        {"array", record.array},
+                                        {"metadata", record.metadata},
+                                        {"transMetadata", record.transMetadata},
+                                        {"status", record.status},
+                                        {"mountedDevice", record.mountedDevice},
+                                        {"created", record.created},
+                                        {"state", stateName(record.state)}};
         if (!record.clone.empty()) {
-            entry.import("clone", record.clone);
+            entry["clone"] = record.clone;
         }
-        list.append(entry);
+        root["snapshots"].push_back(std::move(entry));
     }
-    root.import("snapshots", list);
-    root.import("lastName", lastName);
-    return root.json() + "\n";
+    root["lastName"] = lastName;
+    try {
+        text = root.dump(1, '\t') + "\n";
+    } catch (const nlohmann::json::type_error& problem) {
+        // A text that is not UTF-8 cannot be kept in JSON; writing it anyway would make a
+        // catalog that no strict reader accepts, and replacing its bytes would lose it.
+        error = "it would hold a text that is not UTF-8 (" + std::string(problem.what()) + ")";
+        return false;
+    }
+    return true;
 }
 
 bool Catalog::fromJson(const std::string& text, Catalog& catalog, std::string& error) {
-    if (!isStrictJsonObject(text, error)) {
-        return false;
-    }
-    jsonxx::Object root;
-    if (!root.parse(text)) {
-        error = "it is not valid JSON";
+    Json root;
+    if (!strictjson::parseObject(text, root, error)) {
         return false;
     }
     Reader reader(error);
-    if (!root.has<jsonxx::Number>("format") || (root.get<jsonxx::Number>("format") != kFormat &&
-                                                root.get<jsonxx::Number>("format") != kOldFormat)) {
+    const auto format = root.find("format");
+    int64_t formatNumber = 0;
+    if (format == root.end() ||
+        !strictjson::wholeNumber(*format, kOldFormat, kFormat, formatNumber)) {
         return reader.fail(
             "format", "is not " + std::to_string(kOldFormat) + " or " + std::to_string(kFormat));
     }
-    const int format = static_cast<int>(root.get<jsonxx::Number>("format"));
-    if (!(format == kOldFormat
+    const int formatValue = static_cast<int>(formatNumber);
+    if (!(formatValue == kOldFormat
               ? reader.members(root, "", {"format", "targets", "devices", "snapshots"})
               : reader.members(root, "",
                                {"format", "targets", "devices", "snapshots", "lastName"}))) {
         return false;
     }
     Catalog read;
-    if (format != kOldFormat && !reader.text(root, "", "lastName", read.lastName)) {
+    if (formatValue != kOldFormat && !reader.text(root, "", "lastName", read.lastName)) {
         return false;
     }
-    const jsonxx::Object* targets = nullptr;
-    const jsonxx::Object* devices = nullptr;
+    const Json* targets = nullptr;
+    const Json* devices = nullptr;
     if (!reader.object(root, "", "targets", targets) ||
         !reader.object(root, "", "devices", devices)) {
         return false;
     }
-    for (const auto& [target, value] : targets->kv_map()) {
-        if (!value.is<jsonxx::String>()) {
-            return reader.fail("targets." + target, "is not a string");
+    for (const auto& target : targets->items()) {
+        if (!target.value().is_string()) {
+            return reader.fail("targets." + target.key(), "is not a string");
         }
-        read.targets[target] = value.get<jsonxx::String>();
+        read.targets[target.key()] = target.value().get<std::string>();
     }
-    for (const auto& [device, value] : devices->kv_map()) {
-        const std::string where = "devices." + device;
-        if (!value.is<jsonxx::Object>()) {
+    for (const auto& device : devices->items()) {
+        const std::string where = "devices." + device.key();
+        const Json& entry = device.value();
+        if (!entry.is_object()) {
             return reader.fail(where, "is not an object");
         }
-        const jsonxx::Object& entry = value.get<jsonxx::Object>();
         PreparedDevice prepared;
         if (!reader.members(entry, where, {"array", "metadata", "transMetadata", "status"}) ||
             !reader.text(entry, where, "array", prepared.array) ||
@@ -270,20 +271,20 @@ bool Catalog::fromJson(const std::string& text, Catalog& catalog, std::string& e
             !reader.status(entry, where, "status", prepared.status)) {
             return false;
         }
-        read.devices[device] = prepared;
+        read.devices[device.key()] = prepared;
     }
-    if (!root.has<jsonxx::Array>("snapshots")) {
+    const Json& list = root.at("snapshots");
+    if (!list.is_array()) {
         return reader.fail("snapshots", "is not an array");
     }
-    const jsonxx::Array& list = root.get<jsonxx::Array>("snapshots");
     std::set<std::string> names;
     for (size_t i = 0; i < list.size(); ++i) {
         const std::string where = "snapshots[" + std::to_string(i) + "]";
-        if (!list.has<jsonxx::Object>(i)) {
+        if (!list[i].is_object()) {
             return reader.fail(where, "is not an object");
         }
         SnapshotRecord record;
-        if (!readSnapshot(reader, list.get<jsonxx::Object>(i), where, format, record)) {
+        if (!readSnapshot(reader, list[i], where, formatValue, record)) {
             return false;
         }
         if (!names.insert(record.name).second) {

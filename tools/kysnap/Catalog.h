@@ -64,12 +64,15 @@ struct Catalog {
     SnapshotRecord* findSnapshot(const std::string& name);
     void eraseSnapshot(const std::string& name);
 
-    std::string toJson() const;
+    // The catalog as the JSON text fromJson reads. False with `error` set when a text in it is
+    // not UTF-8, which JSON cannot hold: nothing is written then rather than a catalog that
+    // would not read back, or one whose names were changed.
+    bool toJson(std::string& text, std::string& error) const;
     // Replaces `catalog` by the one in `text`, which must match the catalog's form exactly:
-    // one JSON object and nothing after it, no repeated key, no unknown member, every member of
-    // its type, statuses 32-bit integers, snapshot names unique. A catalog of format 1 (before
-    // records had a state) reads with every record Created. False with `error` naming the
-    // member and what is wrong with it; `catalog` is then untouched.
+    // one JSON object and nothing after it, no repeated key at any depth (StrictJson.h), no unknown
+    // member, every member of its type, statuses 32-bit integers, snapshot names unique. A catalog
+    // of format 1 (before records had a state) reads with every record Created. False with `error`
+    // naming the member and what is wrong with it; `catalog` is then untouched.
     static bool fromJson(const std::string& text, Catalog& catalog, std::string& error);
 };
 

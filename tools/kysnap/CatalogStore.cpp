@@ -141,7 +141,12 @@ bool CatalogStore::save(const Catalog& catalog, std::string& error) {
         error = "the catalog " + path_ + " was opened for reading only";
         return false;
     }
-    const std::string text = catalog.toJson();
+    std::string text;
+    std::string why;
+    if (!catalog.toJson(text, why)) {
+        error = "the catalog cannot be written: " + why;
+        return false;
+    }
     if (text.size() > kCatalogLimit) {
         error = "the catalog would be larger than " + std::to_string(kCatalogLimit) + " bytes";
         return false;

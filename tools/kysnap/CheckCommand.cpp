@@ -18,6 +18,7 @@
 #include "EvDebugSink.h"
 #include "HostBackend.h"
 #include "HostConfig.h"
+#include "JsonOutput.h"
 #include "LunIdentity.h"
 #include "Passwords.h"
 #include "PluginLibrary.h"
@@ -34,7 +35,7 @@ constexpr int kProbeSeconds = 5;
 
 class CheckLines {
 public:
-    explicit CheckLines(bool json) : json_(json) {}
+    CheckLines(bool json, const std::string& command) : json_(json), command_(command) {}
 
     void ok(const std::string& subject, const std::string& message) {
         add("ok", subject, message, "");
@@ -63,10 +64,10 @@ public:
 
     void finish() {
         if (json_) {
-            jsonxx::Object root;
-            root.import("checks", checks_);
-            root.import("failed", failed_);
-            std::printf("%s\n", root.json().c_str());
+            JsonDocument root = jsonDocument(command_);
+            root["checks"] = checks_;
+            root["failed"] = failed_;
+            printJsonDocument(root);
         }
         std::fflush(stdout);
     }
@@ -80,16 +81,16 @@ private:
         const std::string message = visibleText(rawMessage);
         const std::string remedy = visibleText(rawRemedy);
         if (json_) {
-            jsonxx::Object check;
-            check.import("result", std::string(verdict) == "FAIL" ? "fail"
-                                   : *verdict == '\0'             ? "detail"
-                                                                  : verdict);
-            check.import("subject", subject);
-            check.import("message", message);
+            JsonDocument check;
+            check["result"] = std::string(verdict) == "FAIL" ? "fail"
+                              : *verdict == '\0'             ? "detail"
+                                                             : verdict;
+            check["subject"] = subject;
+            check["message"] = message;
             if (!remedy.empty()) {
-                check.import("remedy", remedy);
+                check["remedy"] = remedy;
             }
-            checks_.append(check);
+            checks_.push_back(std::move(check));
             return;
         }
         std::printf("%-4s  %s: %s%s%s\n", verdict, subject.c_str(), message.c_str(),
@@ -98,8 +99,9 @@ private:
     }
 
     bool json_;
+    std::string command_;
     bool failed_ = false;
-    jsonxx::Array checks_;
+    JsonDocument checks_ = JsonDocument::array();
 };
 
 // The name the plug-in gives the array for a host initiator.
@@ -468,7 +470,7 @@ kyplatform::PlatformSettings withShortTimeouts(kyplatform::PlatformSettings sett
 }  // namespace
 
 int runCheck(const Options& options) {
-    CheckLines lines(options.json);
+    CheckLines lines(options.json, options.command);
     const ProbeLog probeLog;
 
     const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;

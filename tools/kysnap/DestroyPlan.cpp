@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "JsonOutput.h"
+#include "StatusNames.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
@@ -36,10 +37,10 @@ void printLines(FILE* stream, const char* indent, const std::vector<std::string>
     }
 }
 
-jsonxx::Array textArray(const std::vector<std::string>& texts) {
-    jsonxx::Array array;
+JsonDocument textArray(const std::vector<std::string>& texts) {
+    JsonDocument array = JsonDocument::array();
     for (const std::string& text : texts) {
-        array.append(visibleText(text));
+        array.push_back(visibleText(text));
     }
     return array;
 }
@@ -138,23 +139,33 @@ int printDryRun(const DestroyPlan& plan, const Options& options) {
     const std::string op = plan.verb();
     const std::string refused = refusal(plan, options);
     if (options.json) {
-        jsonxx::Array requests;
+        // The root of the real run's report, and what the run would do: a request "succeeds"
+        // when it would be sent; a refusal fails them all.
+        const int32_t result = refused.empty() ? 0 : 1;
+        JsonDocument root = jsonDocument(op);
+        root["dryRun"] = true;
+        root["result"] = resultName(result);
+        root["resultCode"] = result;
+        root["exitStatus"] = result;
+        root["requests"] = JsonDocument::array();
         for (const PlannedRequest& request : plan.requests) {
-            jsonxx::Object entry;
-            entry.import("snapshot", request.snapshot);
-            entry.import("device", visibleText(request.device));
-            entry.import("array", request.array);
-            entry.import("wouldDo", visibleText(whatItDoes(plan, request)));
-            entry.import("destroys", textArray(destroyedPaths(plan, request)));
-            entry.import("blocked", textArray(request.found.blocks));
-            requests.append(entry);
+            JsonDocument entry;
+            entry["snapshot"] = request.snapshot;
+            entry["device"] = visibleText(request.device);
+            entry["state"] = "dry run";
+            entry["succeeded"] = refused.empty();
+            entry["array"] = visibleText(request.array);
+            entry["wouldDo"] = visibleText(whatItDoes(plan, request));
+            entry["destroys"] = textArray(destroyedPaths(plan, request));
+            entry["blocked"] = textArray(request.found.blocks);
+            root["requests"].push_back(std::move(entry));
         }
-        jsonxx::Object root;
-        root.import("operation", op);
-        root.import("dryRun", true);
-        root.import("requests", requests);
-        root.import("refused", refused);
-        std::printf("%s\n", root.json().c_str());
+        root["errors"] = JsonDocument::array();
+        root["hostProblems"] = JsonDocument::array();
+        if (!refused.empty()) {
+            root["refused"] = visibleText(refused);
+        }
+        printJsonDocument(root);
     } else {
         for (const PlannedRequest& request : plan.requests) {
             std::printf("%-9s %s (%s): %s\n", op.c_str(), request.snapshot.c_str(),

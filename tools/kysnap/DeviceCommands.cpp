@@ -16,12 +16,12 @@
 #include "DeviceInquiry.h"
 #include "DeviceNames.h"
 #include "HostConfig.h"
+#include "JsonOutput.h"
 #include "LunIdentity.h"
 #include "Report.h"
 #include "ScsiInquiry.h"
 #include "Session.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
@@ -38,7 +38,7 @@ int runSupport(const Options& options, const Session::Needs& needs) {
     std::string error;
     auto session = Session::open(options, needs, error);
     if (!session) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     OperationReport report;
     report.operation = options.command;
@@ -106,7 +106,7 @@ int runInquiry(const Options& options, const Session::Needs& needs) {
     std::string error;
     std::unique_ptr<Session> session;
     if (!openInquirySession(options, needs, session, error)) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     const std::string& device = options.arguments.front();
     std::vector<unsigned char> standard;
@@ -117,8 +117,9 @@ int runInquiry(const Options& options, const Session::Needs& needs) {
                 std::fprintf(stderr, "kysnap: host: %s\n", visibleText(problem).c_str());
             }
         }
-        std::fprintf(stderr, "kysnap: INQUIRY of %s failed: %s\n", visibleText(device).c_str(),
-                     visibleText(why).c_str());
+        const std::string message = "INQUIRY of " + device + " failed: " + why;
+        printErrorDocument(options, 1, message);
+        std::fprintf(stderr, "kysnap: %s\n", visibleText(message).c_str());
         return 1;
     }
     const std::string vendor = scsi::vendorId(standard.data(), standard.size());
@@ -131,20 +132,20 @@ int runInquiry(const Options& options, const Session::Needs& needs) {
     // What the device answers comes from the array (or whatever answers in its place): every
     // field is printed as visible text, and the ids also as hex, the bytes as they came.
     if (options.json) {
-        jsonxx::Object answer;
-        answer.import("device", visibleText(device));
-        answer.import("vendor", visibleText(vendor));
-        answer.import("product", visibleText(product));
-        answer.import("lunId", visibleText(lun));
-        answer.import("lunIdHex", hexText(lun));
-        answer.import("targetId", visibleText(target));
-        answer.import("targetIdHex", hexText(target));
-        answer.import("supported", identity.supported());
-        answer.import("identity", identity.text);
+        JsonDocument answer = jsonDocument(options.command);
+        answer["device"] = visibleText(device);
+        answer["vendor"] = visibleText(vendor);
+        answer["product"] = visibleText(product);
+        answer["lunId"] = visibleText(lun);
+        answer["lunIdHex"] = hexText(lun);
+        answer["targetId"] = visibleText(target);
+        answer["targetIdHex"] = hexText(target);
+        answer["supported"] = identity.supported();
+        answer["identity"] = identity.text;
         if (!identified) {
-            answer.import("page83Error", visibleText(pageProblem));
+            answer["page83Error"] = visibleText(pageProblem);
         }
-        std::printf("%s\n", answer.json().c_str());
+        printJsonDocument(answer);
     } else {
         std::printf("device:    %s\nvendor:    %s\nproduct:   %s\n", visibleText(device).c_str(),
                     visibleText(vendor).c_str(), visibleText(product).c_str());
@@ -166,7 +167,7 @@ int runIdentify(const Options& options, const Session::Needs& needs) {
     std::string error;
     auto session = Session::open(options, needs, error);
     if (!session) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     // The snapshots whose mounted copies are looked for: those named, else all mounted ones.
     std::vector<const SnapshotRecord*> records;
@@ -180,8 +181,8 @@ int runIdentify(const Options& options, const Session::Needs& needs) {
         }
     }
     if (records.empty()) {
-        return cannotRun(options.snapshots.empty() ? "no mounted snapshot in the catalog"
-                                                   : "no such snapshot in the catalog");
+        return cannotRun(options, options.snapshots.empty() ? "no mounted snapshot in the catalog"
+                                                            : "no such snapshot in the catalog");
     }
     // The proxy tells which targets it sees: those its devices answer with.
     std::string seen = session->backend->hostName();

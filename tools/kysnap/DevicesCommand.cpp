@@ -11,7 +11,6 @@
 #include "RecordFields.h"
 #include "Session.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
@@ -44,26 +43,25 @@ std::map<std::string, std::string> mountedByLun(const Catalog& catalog) {
     return snapshots;
 }
 
-void printJson(const std::vector<SeenDevice>& seen) {
-    jsonxx::Array list;
+void printJson(const std::vector<SeenDevice>& seen, const std::string& command) {
+    JsonDocument root = jsonDocument(command);
+    root["devices"] = JsonDocument::array();
     for (const SeenDevice& device : seen) {
-        jsonxx::Object entry;
-        entry.import("device", visibleText(device.device));
-        entry.import("lunId", visibleText(device.lunId));
-        entry.import("targetId", visibleText(device.targetId));
-        entry.import("array", visibleText(device.array));
-        entry.import("mounted", !device.snapshot.empty());
-        entry.import("snapshot", visibleText(device.snapshot));
-        entry.import("supported", device.identity.supported());
-        entry.import("identity", device.identity.text);
+        JsonDocument entry;
+        entry["device"] = visibleText(device.device);
+        entry["lunId"] = visibleText(device.lunId);
+        entry["targetId"] = visibleText(device.targetId);
+        entry["array"] = visibleText(device.array);
+        entry["mounted"] = !device.snapshot.empty();
+        entry["snapshot"] = visibleText(device.snapshot);
+        entry["supported"] = device.identity.supported();
+        entry["identity"] = device.identity.text;
         if (!device.problem.empty()) {
-            entry.import("page83Error", visibleText(device.problem));
+            entry["page83Error"] = visibleText(device.problem);
         }
-        list.append(entry);
+        root["devices"].push_back(std::move(entry));
     }
-    jsonxx::Object root;
-    root.import("devices", list);
-    std::printf("%s\n", root.json().c_str());
+    printJsonDocument(root);
 }
 
 void printText(const std::vector<SeenDevice>& seen) {
@@ -107,7 +105,7 @@ int runDevices(const Options& options, const Session::Needs& needs) {
     std::string error;
     auto session = Session::open(options, needs, error);
     if (!session) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
     std::vector<std::string> names;
     std::string why;
@@ -143,7 +141,7 @@ int runDevices(const Options& options, const Session::Needs& needs) {
         seen.push_back(device);
     }
     if (options.json) {
-        printJson(seen);
+        printJson(seen, options.command);
     } else {
         printText(seen);
     }

@@ -3,34 +3,36 @@
 
 #include <cstdio>
 
+#include "CannotRun.h"
+#include "JsonOutput.h"
 #include "RecordFields.h"
 #include "Session.h"
 #include "SnapshotNames.h"
 #include "StatusNames.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
 namespace {
 
-jsonxx::Object fieldsObject(const std::string& text, MetadataKind kind) {
-    jsonxx::Object object;
+// Named fields as an object: their names are fixed words, not data.
+JsonDocument fieldsObject(const std::string& text, MetadataKind kind) {
+    JsonDocument object = JsonDocument::object();
     for (const auto& [name, value] : metadataFields(text, kind)) {
-        object.import(name, value);
+        object[name] = visibleText(value);
     }
     return object;
 }
 
 // The members a prepared device and a snapshot record share, readable: the status by name
-// (and number), the metadata as objects of named fields.
-void importShared(jsonxx::Object& entry, const std::string& array, int32_t status,
-                  const std::string& metadata, const std::string& transMetadata) {
-    entry.import("array", array);
-    entry.import("status", statusName(status));
-    entry.import("statusCode", static_cast<jsonxx::Number>(status));
-    entry.import("metadata", fieldsObject(metadata, MetadataKind::Metadata));
-    entry.import("transMetadata", fieldsObject(transMetadata, MetadataKind::TransMetadata));
+// and its number as "statusCode", the metadata as objects of named fields.
+void addShared(JsonDocument& entry, const std::string& array, int32_t status,
+               const std::string& metadata, const std::string& transMetadata) {
+    entry["array"] = visibleText(array);
+    entry["status"] = statusName(status);
+    entry["statusCode"] = status;
+    entry["metadata"] = fieldsObject(metadata, MetadataKind::Metadata);
+    entry["transMetadata"] = fieldsObject(transMetadata, MetadataKind::TransMetadata);
 }
 
 // When the array will have had time to finish creating the snapshot of an unknown record.
@@ -40,44 +42,40 @@ std::string settleEnd(const Session& session, const SnapshotRecord& record) {
                                               : "(its creation time cannot be read)";
 }
 
-void printJson(const Session& session) {
+void printJson(const Session& session, const std::string& command) {
     const Catalog& catalog = session.catalog;
-    jsonxx::Object root;
-    root.import("catalog", session.store->path());
-    root.import("writerBusy", session.store->writerBusy());
-    jsonxx::Object targets;
+    JsonDocument root = jsonDocument(command);
+    root["catalog"] = visibleText(session.store->path());
+    root["writerBusy"] = session.store->writerBusy();
+    root["targets"] = JsonDocument::array();
     for (const auto& [target, array] : catalog.targets) {
-        targets.import(target, array);
+        root["targets"].push_back({{"target", visibleText(target)}, {"array", visibleText(array)}});
     }
-    root.import("targets", targets);
-    jsonxx::Object devices;
+    root["devices"] = JsonDocument::array();
     for (const auto& [device, prepared] : catalog.devices) {
-        jsonxx::Object entry;
-        importShared(entry, prepared.array, prepared.status, prepared.metadata,
-                     prepared.transMetadata);
-        devices.import(device, entry);
+        JsonDocument entry = {{"device", visibleText(device)}};
+        addShared(entry, prepared.array, prepared.status, prepared.metadata,
+                  prepared.transMetadata);
+        root["devices"].push_back(std::move(entry));
     }
-    root.import("devices", devices);
-    jsonxx::Array snapshots;
+    root["snapshots"] = JsonDocument::array();
     for (const SnapshotRecord& record : catalog.snapshots) {
-        jsonxx::Object entry;
-        entry.import("name", record.name);
-        entry.import("device", record.device);
-        importShared(entry, record.array, record.status, record.metadata, record.transMetadata);
-        entry.import("mountedDevice", mountedCopyText(record.mountedDevice));
-        entry.import("created", record.created);
-        entry.import("state", stateName(record.state));
+        JsonDocument entry = {{"name", visibleText(record.name)},
+                              {"device", visibleText(record.device)}};
+        addShared(entry, record.array, record.status, record.metadata, record.transMetadata);
+        entry["mountedDevice"] = visibleText(mountedCopyText(record.mountedDevice));
+        entry["created"] = visibleText(record.created);
+        entry["state"] = stateName(record.state);
         if (record.state == RecordState::Unknown) {
-            entry.import("mayAppearUntil", settleEnd(session, record));
+            entry["mayAppearUntil"] = settleEnd(session, record);
         }
         if (!record.clone.empty()) {
-            entry.import("clone", visibleText(record.clone));
+            entry["clone"] = visibleText(record.clone);
         }
-        snapshots.append(entry);
+        root["snapshots"].push_back(std::move(entry));
     }
-    root.import("snapshots", snapshots);
-    root.import("lastName", catalog.lastName);
-    std::printf("%s\n", root.json().c_str());
+    root["lastName"] = visibleText(catalog.lastName);
+    printJsonDocument(root);
 }
 
 }  // namespace
@@ -86,12 +84,11 @@ int runList(const Options& options, const Session::Needs& needs) {
     std::string error;
     auto session = Session::open(options, needs, error);
     if (!session) {
-        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
-        return kExitFailure;
+        return cannotRun(options, error);
     }
     const Catalog& catalog = session->catalog;
     if (options.json) {
-        printJson(*session);
+        printJson(*session, options.command);
         return 0;
     }
     std::printf("catalog %s%s\n", session->store->path().c_str(),

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <map>
 
-#include "jsonxx.h"
+#include "StrictJson.h"
 
 namespace kysnap {
 
@@ -33,12 +33,12 @@ const std::pair<const char*, const char*> kShareNames[] = {
 
 // The string members of a share's metadata: the known ones named, in their order, then the
 // others as they are.
-NamedFields shareFields(const jsonxx::Object& object) {
+NamedFields shareFields(const nlohmann::json& object) {
     NamedFields fields;
     std::map<std::string, std::string> left;
-    for (const auto& [member, value] : object.kv_map()) {
-        if (value.is<jsonxx::String>()) {
-            left[member] = value.get<jsonxx::String>();
+    for (const auto& member : object.items()) {
+        if (member.value().is_string()) {
+            left[member.key()] = member.value().get<std::string>();
         }
     }
     for (const auto& [member, name] : kShareNames) {
@@ -68,8 +68,9 @@ NamedFields metadataFields(const std::string& text, MetadataKind kind) {
         return fields;
     }
     if (text.front() == '{') {
-        jsonxx::Object object;
-        if (object.parse(text)) {
+        nlohmann::json object;
+        std::string ignored;  // a text that is no JSON object is shown as it is
+        if (strictjson::parseObject(text, object, ignored)) {
             return shareFields(object);
         }
     }

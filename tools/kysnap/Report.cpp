@@ -4,11 +4,11 @@
 #include <cstdio>
 
 #include "KYSOTypes.h"
+#include "JsonOutput.h"
 #include "Options.h"
 #include "PluginTexts.h"
 #include "StatusNames.h"
 #include "VisibleText.h"
-#include "jsonxx.h"
 
 namespace kysnap {
 
@@ -39,67 +39,57 @@ size_t failures(const OperationReport& report) {
 }
 
 // Texts that may quote the array are terminal-safe in JSON too: the report is often read on a
-// terminal.
+// terminal. One fact per member: a status or result by name, its number as the plug-in set it
+// beside it as "...Code".
 void printJson(const OperationReport& report) {
-    jsonxx::Object root;
-    root.import("operation", report.operation);
-    root.import("result", static_cast<jsonxx::Number>(report.result));
-    root.import("resultName", resultName(report.result));
-    root.import("exitStatus", static_cast<jsonxx::Number>(report.exitStatus()));
-    jsonxx::Array requests;
+    JsonDocument root = jsonDocument(report.operation);
+    root["result"] = resultName(report.result);
+    root["resultCode"] = report.result;
+    root["exitStatus"] = report.exitStatus();
+    root["requests"] = JsonDocument::array();
     for (const RequestOutcome& outcome : report.requests) {
-        jsonxx::Object entry;
+        JsonDocument entry;
         if (!outcome.snapshot.empty()) {
-            entry.import("snapshot", outcome.snapshot);
+            entry["snapshot"] = outcome.snapshot;
         }
-        entry.import("device", outcome.device);
+        entry["device"] = visibleText(outcome.device);
         if (outcome.hasStatus) {
-            // The name for people and scripts, the number as the plug-in set it.
-            entry.import("status", statusName(outcome.status));
-            entry.import("statusCode", static_cast<jsonxx::Number>(outcome.status));
-            entry.import("statusName", statusName(outcome.status));
+            entry["status"] = statusName(outcome.status);
+            entry["statusCode"] = outcome.status;
         } else if (!outcome.state.empty()) {
-            entry.import("state", outcome.state);
+            entry["state"] = outcome.state;
         }
-        entry.import("succeeded", outcome.succeeded);
+        entry["succeeded"] = outcome.succeeded;
         if (!outcome.detail.empty()) {
-            entry.import("detail", visibleText(outcome.detail));
+            entry["detail"] = visibleText(outcome.detail);
         }
         if (!outcome.reason.empty()) {
-            entry.import("reason", visibleText(outcome.reason));
+            entry["reason"] = visibleText(outcome.reason);
         }
         if (!outcome.failures.empty()) {
-            jsonxx::Array lines;
+            entry["pluginFailures"] = JsonDocument::array();
             for (const std::string& line : outcome.failures) {
-                lines.append(visibleText(line));
+                entry["pluginFailures"].push_back(visibleText(line));
             }
-            entry.import("pluginFailures", lines);
         }
-        requests.append(entry);
+        root["requests"].push_back(std::move(entry));
     }
-    root.import("requests", requests);
-    jsonxx::Array errors;
+    root["errors"] = JsonDocument::array();
     for (const hostkit::ErrorReport& error : report.errors) {
-        jsonxx::Object entry;
-        entry.import("code", static_cast<jsonxx::Number>(error.code));
-        entry.import("message", visibleText(error.message));
-        errors.append(entry);
+        root["errors"].push_back({{"code", error.code}, {"message", visibleText(error.message)}});
     }
-    root.import("errors", errors);
-    jsonxx::Array problems;
+    root["hostProblems"] = JsonDocument::array();
     for (const std::string& problem : report.hostProblems) {
-        problems.append(visibleText(problem));
+        root["hostProblems"].push_back(visibleText(problem));
     }
-    root.import("hostProblems", problems);
     if (!report.catalogError.empty()) {
-        root.import("catalogError", report.catalogError);
-        jsonxx::Array unrecorded;
+        root["catalogError"] = visibleText(report.catalogError);
+        root["unrecorded"] = JsonDocument::array();
         for (const std::string& item : report.unrecorded) {
-            unrecorded.append(item);
+            root["unrecorded"].push_back(visibleText(item));
         }
-        root.import("unrecorded", unrecorded);
     }
-    std::printf("%s\n", root.json().c_str());
+    printJsonDocument(root);
 }
 
 // What a request's lines name: its snapshot and device, or its device.

@@ -14,6 +14,7 @@
 #include "CannotRun.h"
 #include "CertificateReport.h"
 #include "HostConfig.h"
+#include "JsonOutput.h"
 #include "Pins.h"
 #include "VisibleText.h"
 
@@ -23,6 +24,35 @@ namespace {
 
 // Each connection waits at most this long.
 constexpr int kProbeSeconds = 5;
+
+// Where trust speaks. For a person, on standard output. With --json the same words go to
+// standard error (a prompt among them), and standard output gets one document of what was
+// found and done, printed at the end.
+struct TrustOutput {
+    explicit TrustOutput(const Options& options)
+        : options(options),
+          text(options.json ? stderr : stdout),
+          document(jsonDocument(options.command)) {}
+
+    // Ends the run with `status`: the document, unless an error document was printed instead.
+    int finish(int status) {
+        if (options.json) {
+            document["exitStatus"] = status;
+            printJsonDocument(document);
+        }
+        return status;
+    }
+    // Ends the run with an error document (with --json) and the reason on standard error.
+    int failed(int status, const std::string& message) {
+        printErrorDocument(options, status, message);
+        std::fprintf(stderr, "kysnap: %s\n", visibleText(message).c_str());
+        return status;
+    }
+
+    const Options& options;
+    FILE* text;
+    JsonDocument document;
+};
 
 bool hasFlag(const Options& options, const char* flag) {
     return std::find(options.commandFlags.begin(), options.commandFlags.end(), flag) !=
@@ -52,15 +82,14 @@ std::string joinedPins(const kyplatform::PinnedArray& pinned) {
     return text;
 }
 
-int refuseReplacing(const HostConfig& config, const ArrayAccess& array,
+int refuseReplacing(TrustOutput& out, const HostConfig& config, const ArrayAccess& array,
                     const kyplatform::PinnedArray& pinned, const std::string& presented) {
-    std::fprintf(stderr,
-                 "kysnap: array %s (%s) is pinned to %s in %s, but it now presents %s; nothing "
-                 "was changed: give --replace to pin the new key in place of the old one, once "
-                 "you know the array's certificate was replaced on purpose\n",
-                 array.name.c_str(), array.address.c_str(), joinedPins(pinned).c_str(),
-                 visibleText(config.pinsFile).c_str(), presented.c_str());
-    return 1;
+    return out.failed(1, "array " + array.name + " (" + array.address + ") is pinned to " +
+                             joinedPins(pinned) + " in " + config.pinsFile +
+                             ", but it now presents " + presented +
+                             "; nothing was changed: give --replace to pin the new key in place "
+                             "of the old one, once you know the array's certificate was "
+                             "replaced on purpose");
 }
 
 // Said when another run holds the pins lock.
@@ -71,30 +100,37 @@ std::function<void()> waitingNotice(const HostConfig& config) {
     };
 }
 
-int listPins(const HostConfig& config) {
+int listPins(TrustOutput& out, const HostConfig& config) {
+    out.document["pinsFile"] = visibleText(config.pinsFile);
+    out.document["pins"] = JsonDocument::array();
     if (config.pins.empty()) {
-        std::printf("no array is pinned in %s\n", visibleText(config.pinsFile).c_str());
-        return 0;
+        std::fprintf(out.text, "no array is pinned in %s\n", visibleText(config.pinsFile).c_str());
+        return out.finish(0);
     }
-    std::printf("pins in %s:\n", visibleText(config.pinsFile).c_str());
+    std::fprintf(out.text, "pins in %s:\n", visibleText(config.pinsFile).c_str());
     for (const kyplatform::PinnedArray& entry : config.pins) {
+        JsonDocument listed = {{"address", visibleText(entry.address)},
+                               {"pins", entry.pins},
+                               {"arrays", JsonDocument::array()}};
         std::string arrays;
         for (const ArrayConfig& array : config.arrays) {
             if (kyplatform::addressKey(array.address) == entry.key) {
                 arrays += (arrays.empty() ? " (array " : ", ") + array.name;
+                listed["arrays"].push_back(visibleText(array.name));
             }
         }
         std::string pins;
         for (const std::string& pin : entry.pins) {
             pins += " " + pin;
         }
-        std::printf("  %s%s%s\n", entry.address.c_str(), pins.c_str(),
-                    visibleText(arrays.empty() ? " (no configured array)" : arrays + ")").c_str());
+        std::fprintf(out.text, "  %s%s%s\n", entry.address.c_str(), pins.c_str(),
+                     visibleText(arrays.empty() ? " (no configured array)" : arrays + ")").c_str());
+        out.document["pins"].push_back(std::move(listed));
     }
-    return 0;
+    return out.finish(0);
 }
 
-int removePins(const HostConfig& config, const ArrayConfig& array) {
+int removePins(TrustOutput& out, const HostConfig& config, const ArrayConfig& array) {
     bool found = false;
     std::string error;
     const bool written = changePinsFile(
@@ -105,30 +141,34 @@ int removePins(const HostConfig& config, const ArrayConfig& array) {
         },
         waitingNotice(config), error);
     if (!written) {
-        return cannotRun(error);
+        return cannotRun(out.options, error);
     }
+    out.document["array"] = visibleText(array.name);
+    out.document["address"] = visibleText(array.address);
+    out.document["pinsFile"] = visibleText(config.pinsFile);
+    out.document["removed"] = found;
     if (!found) {
-        std::printf("array %s (%s) has no pin in %s\n", array.name.c_str(), array.address.c_str(),
-                    visibleText(config.pinsFile).c_str());
-        return 1;
+        std::fprintf(out.text, "array %s (%s) has no pin in %s\n", array.name.c_str(),
+                     array.address.c_str(), visibleText(config.pinsFile).c_str());
+        return out.finish(1);
     }
-    std::printf(
-        "removed the pin of array %s (%s) from %s; its certificate is verified by chain "
-        "and name again\n",
-        array.name.c_str(), array.address.c_str(), visibleText(config.pinsFile).c_str());
-    return 0;
+    std::fprintf(out.text,
+                 "removed the pin of array %s (%s) from %s; its certificate is verified by chain "
+                 "and name again\n",
+                 array.name.c_str(), array.address.c_str(), visibleText(config.pinsFile).c_str());
+    return out.finish(0);
 }
 
 // A line "y" or "yes" on standard input.
-bool confirmed(const std::string& question) {
-    std::printf("%s [y/N] ", question.c_str());
-    std::fflush(stdout);
+bool confirmed(FILE* text, const std::string& question) {
+    std::fprintf(text, "%s [y/N] ", question.c_str());
+    std::fflush(text);
     std::string answer;
     const bool read = static_cast<bool>(std::getline(std::cin, answer));
     if (!isatty(STDIN_FILENO)) {
         // A typed answer ends its own line; one from a pipe is shown, so the output reads
         // the same.
-        std::printf("%s\n", visibleText(answer).c_str());
+        std::fprintf(text, "%s\n", visibleText(answer).c_str());
     }
     if (!read) {
         return false;
@@ -136,7 +176,24 @@ bool confirmed(const std::string& question) {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
 }
 
-int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes, bool replace) {
+// What a script needs of the certificate to compare it with the array's console.
+JsonDocument certificateJson(const kyplatform::CertificateFacts& facts) {
+    JsonDocument names = JsonDocument::array();
+    for (const std::string& name : facts.names) {
+        names.push_back(visibleText(name));
+    }
+    return {{"subject", visibleText(facts.subject)},
+            {"issuer", visibleText(facts.issuer)},
+            {"names", names},
+            {"notBefore", facts.notBefore},
+            {"notAfter", facts.notAfter},
+            {"expired", facts.expired},
+            {"notYetValid", facts.notYetValid},
+            {"pin", facts.pin}};
+}
+
+int pinArray(TrustOutput& out, const HostConfig& config, const ArrayConfig& configured, bool yes,
+             bool replace) {
     const ArrayAccess array{configured.name, configured.address, configured.user, "",
                             configured.caFile};
     ArrayProbe probe(array, kProbeSeconds);
@@ -146,44 +203,52 @@ int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes, 
     if (!probe.presentedCertificate(presented, why) ||
         !kyplatform::certificateFacts(reinterpret_cast<const unsigned char*>(presented.der.data()),
                                       presented.der.size(), facts)) {
-        std::fprintf(stderr, "kysnap: array %s at %s: %s\n", array.name.c_str(),
-                     array.address.c_str(),
-                     visibleText(why.empty() ? "its certificate cannot be read" : why).c_str());
-        return 1;
+        return out.failed(1, "array " + array.name + " at " + array.address + ": " +
+                                 (why.empty() ? "its certificate cannot be read" : why));
     }
-    std::printf("array %s at %s presents this certificate:\n", array.name.c_str(),
-                array.address.c_str());
+    out.document["array"] = visibleText(array.name);
+    out.document["address"] = visibleText(array.address);
+    out.document["pinsFile"] = visibleText(config.pinsFile);
+    out.document["certificate"] = certificateJson(facts);
+    out.document["verifiesByChainAndName"] = presented.verifies;
+    std::fprintf(out.text, "array %s at %s presents this certificate:\n", array.name.c_str(),
+                 array.address.c_str());
     for (const std::string& detail : certificateDetails(facts)) {
-        std::printf("  %s\n", visibleText(detail).c_str());
+        std::fprintf(out.text, "  %s\n", visibleText(detail).c_str());
     }
     if (presented.verifies) {
-        std::printf("It also verifies by chain and name; with a pin, its key alone decides.\n");
+        std::fprintf(out.text,
+                     "It also verifies by chain and name; with a pin, its key alone decides.\n");
     }
     const kyplatform::PinnedArray* pinned = kyplatform::findPinned(config.pins, array.address);
     if (pinned != nullptr && holds(*pinned, facts.pin)) {
-        std::printf("This key is already pinned for %s in %s.\n", array.address.c_str(),
-                    visibleText(config.pinsFile).c_str());
-        return 0;
+        std::fprintf(out.text, "This key is already pinned for %s in %s.\n", array.address.c_str(),
+                     visibleText(config.pinsFile).c_str());
+        out.document["pinned"] = true;
+        return out.finish(0);
     }
     // A key that differs from the pinned one is what an impostor presents; only a person who
     // knows the certificate was replaced may say so.
     if (pinned != nullptr && !replace) {
-        return refuseReplacing(config, array, *pinned, facts.pin);
+        return refuseReplacing(out, config, array, *pinned, facts.pin);
     }
     if (pinned != nullptr) {
-        std::printf(
+        std::fprintf(
+            out.text,
             "replacing the %s %s of %s in %s with %s: do so only if the array's certificate "
             "was replaced on purpose.\n",
             pinned->pins.size() == 1 ? "pin" : "pins", joinedPins(*pinned).c_str(),
             array.address.c_str(), visibleText(config.pinsFile).c_str(), facts.pin.c_str());
     }
-    std::printf(
+    std::fprintf(
+        out.text,
         "Compare the key pin with the one the array's own console shows (or that openssl "
         "prints on a connection you trust; see docs/tls.md). Whoever holds this key is taken "
         "for the array.\n");
-    if (!yes && !confirmed("Pin this key for array " + array.name + "?")) {
-        std::printf("not pinned\n");
-        return 1;
+    if (!yes && !confirmed(out.text, "Pin this key for array " + array.name + "?")) {
+        std::fprintf(out.text, "not pinned\n");
+        out.document["pinned"] = false;
+        return out.finish(1);
     }
     std::string error;
     // Another run may have pinned a key since the file was read: it is held to the same rule.
@@ -203,14 +268,15 @@ int pinArray(const HostConfig& config, const ArrayConfig& configured, bool yes, 
         },
         waitingNotice(config), error);
     if (!written) {
-        return cannotRun(error);
+        return cannotRun(out.options, error);
     }
     if (pinnedMeanwhile) {
-        return refuseReplacing(config, array, *pinnedMeanwhile, facts.pin);
+        return refuseReplacing(out, config, array, *pinnedMeanwhile, facts.pin);
     }
-    std::printf("pinned %s for array %s (%s) in %s\n", facts.pin.c_str(), array.name.c_str(),
-                array.address.c_str(), visibleText(config.pinsFile).c_str());
-    return 0;
+    std::fprintf(out.text, "pinned %s for array %s (%s) in %s\n", facts.pin.c_str(),
+                 array.name.c_str(), array.address.c_str(), visibleText(config.pinsFile).c_str());
+    out.document["pinned"] = true;
+    return out.finish(0);
 }
 
 }  // namespace
@@ -228,10 +294,11 @@ int runTrust(const Options& options) {
     std::string error;
     const std::string path = options.config.empty() ? defaultConfigPath() : options.config;
     if (!loadHostConfig(path, config, error)) {
-        return cannotRun(error);
+        return cannotRun(options, error);
     }
+    TrustOutput out(options);
     if (list) {
-        return listPins(config);
+        return listPins(out, config);
     }
     const ArrayConfig* array = config.findArray(options.arguments.front());
     if (array == nullptr) {
@@ -239,10 +306,11 @@ int runTrust(const Options& options) {
         for (const ArrayConfig& known : config.arrays) {
             names += (names.empty() ? "" : ", ") + known.name;
         }
-        return cannotRun("no array " + options.arguments.front() + " in " + path +
-                         " (configured: " + (names.empty() ? "none" : names) + ")");
+        return cannotRun(options, "no array " + options.arguments.front() + " in " + path +
+                                      " (configured: " + (names.empty() ? "none" : names) + ")");
     }
-    return remove ? removePins(config, *array) : pinArray(config, *array, options.yes, replace);
+    return remove ? removePins(out, config, *array)
+                  : pinArray(out, config, *array, options.yes, replace);
 }
 
 }  // namespace kysnap

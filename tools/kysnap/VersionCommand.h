@@ -10,7 +10,9 @@ namespace kysnap {
 
 // Prints "kysnap VERSION" and "PLUGIN: plug-in version X.Y.Z" on standard output; 0. A plug-in
 // that cannot be loaded is said on its line ("PLUGIN: plug-in not loaded (why)"), and the exit
-// status is kExitFailure.
+// status is kExitFailure. With --json one document, the same in both cases:
+//   {"version": 1, "command": "version", "kysnapVersion": "1.0.0",
+//    "plugin": {"path": ..., "version": "1.0.0"}}  ("error" in place of the plug-in's version)
 int runVersion(const Options& options, const Session::Needs& needs);
 
 }  // namespace kysnap
