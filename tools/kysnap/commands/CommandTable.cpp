@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "CommandTable.h"
-
 #include "BatchCommands.h"
+
 #include "CheckCommand.h"
 #include "CommandHelp.h"
+#include "CommandTable.h"
 #include "DemoCommand.h"
-#include "DeviceCommands.h"
 #include "DevicesCommand.h"
+#include "IdentifyCommand.h"
+#include "InquiryCommand.h"
 #include "ListCommand.h"
+#include "SupportCommand.h"
 #include "TrustCommand.h"
 #include "VersionCommand.h"
 

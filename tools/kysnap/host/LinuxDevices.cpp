@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "HostCommand.h"
+#include "SystemProgram.h"
 
 namespace kysnap {
 
@@ -281,10 +281,10 @@ bool LinuxDevices::removeMultipathMap(const std::string& dm, std::string& why) c
     // The LUN is already unmapped on the array: a map that queues I/O while it has no path
     // would hang the flush, so it is told to fail such I/O first (best effort).
     std::string output;
-    runHostCommand({"dmsetup", "message", name, "0", "fail_if_no_path"}, output);
+    runSystemProgram({"dmsetup", "message", name, "0", "fail_if_no_path"}, output);
     flush(dm);
     // --retry rides out udev or a scanner holding the map open for a moment.
-    if (!runHostCommand({"dmsetup", "remove", "--retry", name}, output)) {
+    if (!runSystemProgram({"dmsetup", "remove", "--retry", name}, output)) {
         why = "cannot remove the multipath map " + name + " (" + dm + "): " + output +
               " (is it mounted or open? unmount it, then run: dmsetup remove " + name + ")";
         return false;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "HostCommand.h"
+#include "SystemProgram.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -20,7 +20,7 @@ constexpr size_t kOutputLimit = 64 * 1024;
 
 }  // namespace
 
-bool runHostCommand(const std::vector<std::string>& arguments, std::string& output) {
+bool runSystemProgram(const std::vector<std::string>& arguments, std::string& output) {
     output.clear();
     if (arguments.empty()) {
         return false;
