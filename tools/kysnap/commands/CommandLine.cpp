@@ -128,15 +128,15 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 options.commandOptions.push_back(kOptionSnapshot);
                 break;
             case kList:
-                options.commandFlags.push_back("--list");
+                options.list = true;
                 options.commandOptions.push_back(kOptionList);
                 break;
             case kRemove:
-                options.commandFlags.push_back("--remove");
+                options.remove = true;
                 options.commandOptions.push_back(kOptionRemove);
                 break;
             case kReplace:
-                options.commandFlags.push_back("--replace");
+                options.replace = true;
                 options.commandOptions.push_back(kOptionReplace);
                 break;
             case kPassword:
