@@ -214,6 +214,16 @@ std::string operandsText(int count, const char* noun) {
 
 }  // namespace
 
+std::vector<std::string> commandOptionNames(unsigned mask) {
+    std::vector<std::string> names;
+    for (const CommandOptionName& known : kCommandOptionNames) {
+        if ((mask & known.option) != 0) {
+            names.push_back(known.name);
+        }
+    }
+    return names;
+}
+
 bool fitsCommand(const Command& command, const Options& options, std::string& error) {
     for (const CommandOption given : options.commandOptions) {
         if ((command.options & given) == 0) {
