@@ -114,6 +114,12 @@ TEST_F(SimulatorProcessTest, StopFailuresAreNamedAndTheProcessIsReaped) {
         {"stops without writing its counters",
          "trap 'exit 0' TERM\necho 40123 > \"$port_file\"\nwhile :; do sleep 0.05; done\n",
          "wrote no readable counters"},
+        // A key given twice would leave which count is meant to the reader.
+        {"writes counters that name a count twice",
+         R"(trap 'printf "{\"requests\": 1, \"requests\": 2}" > "$(dirname "$port_file")/)"
+         R"(arraysim.counters"; exit 0' TERM)"
+         "\necho 40123 > \"$port_file\"\nwhile :; do sleep 0.05; done\n",
+         "the key \"requests\" appears twice"},
         {"fails when asked to stop",
          "trap 'echo \"arraysim: cannot write counters\" >&2; exit 1' TERM\n"
          "echo 40123 > \"$port_file\"\nwhile :; do sleep 0.05; done\n",
@@ -127,7 +133,7 @@ TEST_F(SimulatorProcessTest, StopFailuresAreNamedAndTheProcessIsReaped) {
         ASSERT_TRUE(simulator.start(error)) << error;
         EXPECT_EQ(simulator.port(), 40123);
         std::this_thread::sleep_for(std::chrono::milliseconds(row.runsMs));
-        jsonxx::Object counters;
+        nlohmann::json counters;
         EXPECT_FALSE(simulator.stop(counters, error));
         EXPECT_NE(error.find(row.said), std::string::npos) << error;
         EXPECT_TRUE(standInGone());
@@ -144,9 +150,10 @@ TEST_F(SimulatorProcessTest, TheRealSimulatorServesUntilStoppedThenGivesItsCount
     const pid_t pid = simulator.pid();
     EXPECT_GT(pid, 0);
     EXPECT_NE(readFile(simulator.caFile()).find("BEGIN CERTIFICATE"), std::string::npos);
-    jsonxx::Object counters;
+    nlohmann::json counters;
     ASSERT_TRUE(simulator.stop(counters, error)) << error;
-    EXPECT_TRUE(counters.has<jsonxx::Number>("requests")) << counters.json();
+    EXPECT_TRUE(counters.contains("requests") && counters["requests"].is_number_integer())
+        << counters.dump();
     EXPECT_EQ(simulator.pid(), 0);
     EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "arraysim was not reaped";
 }
@@ -158,7 +165,7 @@ TEST_F(SimulatorProcessTest, KillEndsARunningSimulatorAndForgetsIt) {
     ASSERT_TRUE(simulator.start(error)) << error;
     simulator.kill();
     EXPECT_TRUE(standInGone());
-    jsonxx::Object counters;
+    nlohmann::json counters;
     EXPECT_FALSE(simulator.stop(counters, error));
     EXPECT_NE(error.find("had ended before it was asked to stop: it was killed"), std::string::npos)
         << error;

@@ -25,8 +25,7 @@ int main(int argc, char** argv) {
             options, "unknown command " + options.command + " (kysnap --help lists them)");
     }
     if (options.help) {
-        std::fputs(kysnap::helpText(options.command).c_str(), stdout);
-        return kysnap::kExitSuccess;
+        return kysnap::printHelp(options, options.command);
     }
     if (options.version) {
         return kysnap::runVersion(options, kysnap::Session::Needs());

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "CannotRun.h"
+#include "CommandLine.h"
 #include "CommandTable.h"
 
 namespace kysnap {
@@ -68,12 +69,30 @@ const char kGeneral[] =
 
 constexpr size_t kNameColumn = 13;
 
+const char kGeneralUsage[] = "kysnap [OPTIONS] COMMAND [ARGUMENTS]";
+
+std::string usageLine(const Command& row) {
+    return std::string("kysnap [OPTIONS] ") + row.name + (*row.usage != '\0' ? " " : "") +
+           row.usage;
+}
+
+JsonDocument commandJson(const Command& row) {
+    const Operands& operands = row.operands;
+    return {{"name", row.name},
+            {"summary", row.summary},
+            {"usage", usageLine(row)},
+            {"options", commandOptionNames(row.options)},
+            {"operands",
+             {{"least", operands.least},
+              {"most", operands.most == kAnyNumber ? JsonDocument() : JsonDocument(operands.most)},
+              {"noun", operands.noun}}}};
+}
+
 }  // namespace
 
 std::string helpText(const std::string& command) {
     if (const Command* row = findCommand(command)) {
-        return std::string("usage: kysnap [OPTIONS] ") + row->name +
-               (*row->usage != '\0' ? " " : "") + row->usage + "\n\n" + row->help +
+        return "usage: " + usageLine(*row) + "\n\n" + row->help +
                "\n\nOptions: --config FILE, --state FILE, --plugin PATH, --json, --quiet, "
                "--verbose (kysnap --help).\n";
     }
@@ -89,13 +108,38 @@ std::string helpText(const std::string& command) {
     return text;
 }
 
+JsonDocument helpDocument(const std::string& command) {
+    JsonDocument document = jsonDocument("help");
+    if (const Command* row = findCommand(command)) {
+        JsonDocument about = commandJson(*row);
+        about["help"] = row->help;
+        document["commandHelp"] = std::move(about);
+    } else {
+        document["usage"] = kGeneralUsage;
+        document["commands"] = JsonDocument::array();
+        for (const Command& row : commands()) {
+            document["commands"].push_back(commandJson(row));
+        }
+    }
+    document["exitStatus"] = kExitSuccess;
+    return document;
+}
+
+int printHelp(const Options& options, const std::string& command) {
+    if (options.json) {
+        printJsonDocument(helpDocument(command));
+    } else {
+        std::fputs(helpText(command).c_str(), stdout);
+    }
+    return kExitSuccess;
+}
+
 int runHelp(const Options& options, const Session::Needs&) {
     const std::string command = options.arguments.empty() ? "" : options.arguments.front();
     if (!command.empty() && findCommand(command) == nullptr) {
         return usageError(options, "unknown command " + command + " (kysnap --help lists them)");
     }
-    std::fputs(helpText(command).c_str(), stdout);
-    return kExitSuccess;
+    return printHelp(options, command);
 }
 
 }  // namespace kysnap

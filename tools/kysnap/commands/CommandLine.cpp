@@ -128,15 +128,15 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 options.commandOptions.push_back(kOptionSnapshot);
                 break;
             case kList:
-                options.commandFlags.push_back("--list");
+                options.list = true;
                 options.commandOptions.push_back(kOptionList);
                 break;
             case kRemove:
-                options.commandFlags.push_back("--remove");
+                options.remove = true;
                 options.commandOptions.push_back(kOptionRemove);
                 break;
             case kReplace:
-                options.commandFlags.push_back("--replace");
+                options.replace = true;
                 options.commandOptions.push_back(kOptionReplace);
                 break;
             case kPassword:
@@ -213,6 +213,16 @@ std::string operandsText(int count, const char* noun) {
 }
 
 }  // namespace
+
+std::vector<std::string> commandOptionNames(unsigned mask) {
+    std::vector<std::string> names;
+    for (const CommandOptionName& known : kCommandOptionNames) {
+        if ((mask & known.option) != 0) {
+            names.push_back(known.name);
+        }
+    }
+    return names;
+}
 
 bool fitsCommand(const Command& command, const Options& options, std::string& error) {
     for (const CommandOption given : options.commandOptions) {

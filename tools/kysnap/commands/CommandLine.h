@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "CommandTable.h"
 #include "Options.h"
@@ -20,5 +21,9 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
 // Whether `options` fit `command`: every command option given is one it takes, and the number
 // of operands is within its bounds. False with `error` set (a usage error).
 bool fitsCommand(const Command& command, const Options& options, std::string& error);
+
+// The command options in `mask` (CommandOption bits), as the user writes them ("--array"), in
+// the order kysnap --help lists them.
+std::vector<std::string> commandOptionNames(unsigned mask);
 
 }  // namespace kysnap

@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -20,8 +22,13 @@
 #include "CannotRun.h"
 #include "CatalogStore.h"
 #include "CommandTable.h"
+#include "DemoCounters.h"
+#include "JsonOutput.h"
 #include "PluginLibrary.h"
 #include "SimulatorProcess.h"
+#include "StdoutCapture.h"
+#include "StrictJson.h"
+#include "VisibleText.h"
 
 namespace kysnap {
 
@@ -99,10 +106,19 @@ bool writeFile(const std::string& path, const std::string& text, mode_t mode) {
     return file.good() && chmod(path.c_str(), mode) == 0;
 }
 
+// The lifecycle, step by step. For a person everything goes to standard output; with --json
+// the same words go to standard error, each step runs with --json, and standard output gets
+// one document holding the steps' documents, printed at the end.
 class Demo {
 public:
     Demo(const Options& options, std::string directory, SimulatorProcess& simulator)
-        : given_(options), directory_(std::move(directory)), simulator_(simulator) {}
+        : given_(options),
+          directory_(std::move(directory)),
+          simulator_(simulator),
+          text_(options.json ? stderr : stdout),
+          document_(jsonDocument("demo")) {
+        document_["steps"] = JsonDocument::array();
+    }
 
     int run() {
         const auto start = std::chrono::steady_clock::now();
@@ -114,14 +130,14 @@ public:
         if (!writeSetup(address)) {
             return cannotRun(given_, "demo: cannot write its files in " + directory_);
         }
-        std::printf(
-            "kysnap demo: array simulator on https://%s (seed %s)\n"
-            "             %s, process %d; its CA %s is the array's ca-file\n"
-            "             host configuration %s, catalog %s\n",
-            address.c_str(), simulator_.seedFile().c_str(), simulator_.program().c_str(),
-            static_cast<int>(simulator_.pid()), simulator_.caFile().c_str(), configPath().c_str(),
-            statePath().c_str());
-        std::fflush(stdout);
+        std::fprintf(text_,
+                     "kysnap demo: array simulator on https://%s (seed %s)\n"
+                     "             %s, process %d; its CA %s is the array's ca-file\n"
+                     "             host configuration %s, catalog %s\n",
+                     address.c_str(), simulator_.seedFile().c_str(), simulator_.program().c_str(),
+                     static_cast<int>(simulator_.pid()), simulator_.caFile().c_str(),
+                     configPath().c_str(), statePath().c_str());
+        std::fflush(text_);
 
         const std::vector<std::string> devices = {kVolumes[0], kVolumes[1], kShare};
         bool ok = step("check", "is everything in place?", {}) &&
@@ -138,17 +154,29 @@ public:
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The counters are complete once the simulator has stopped and written them.
-        jsonxx::Object counters;
+        nlohmann::json counters;
         const bool stopped = simulator_.stop(counters, error);
-        std::printf("\n== summary: %s in %.1f s\n", ok ? "lifecycle complete" : "FAILED", seconds);
+        std::fprintf(text_, "\n== summary: %s in %.1f s\n", ok ? "lifecycle complete" : "FAILED",
+                     seconds);
         if (stopped) {
-            summary(counters);
+            printCounters(text_, readCounters(counters));
         } else {
-            std::printf("the simulator's counters are not available\n");
-            std::fflush(stdout);
+            std::fprintf(text_, "the simulator's counters are not available\n");
+            std::fflush(text_);
             std::fprintf(stderr, "kysnap demo: %s\n", visibleText(error).c_str());
         }
-        return ok && stopped ? 0 : 1;
+        const int status = ok && stopped ? kExitSuccess : kExitFailure;
+        if (given_.json) {
+            document_["result"] = ok ? "lifecycle complete" : "failed";
+            document_["seconds"] = seconds;
+            document_["counters"] = stopped ? countersJson(readCounters(counters)) : nullptr;
+            if (!stopped) {
+                document_["countersError"] = visibleText(error);
+            }
+            document_["exitStatus"] = status;
+            printJsonDocument(document_);
+        }
+        return status;
     }
 
 private:
@@ -185,7 +213,9 @@ private:
                writeFile(configPath(), config, 0600);
     }
 
-    // Runs `command` as its row in the command table says.
+    // Runs `command` as its row in the command table says; with --json it runs with --json
+    // too and its document joins the demo's. Whether it succeeded (and, with --json, printed
+    // one document).
     bool step(const std::string& command, const std::string& purpose,
               const std::vector<std::string>& arguments) {
         ++number_;
@@ -193,8 +223,8 @@ private:
         for (const std::string& argument : arguments) {
             shown += " " + argument;
         }
-        std::printf("\n== %d. %s: %s\n", number_, purpose.c_str(), shown.c_str());
-        std::fflush(stdout);
+        std::fprintf(text_, "\n== %d. %s: %s\n", number_, purpose.c_str(), shown.c_str());
+        std::fflush(text_);
         Options options;
         options.command = command;
         options.arguments = arguments;
@@ -202,16 +232,44 @@ private:
         options.state = statePath();
         options.plugin = given_.plugin;
         options.verbose = given_.verbose;
+        options.json = given_.json;
         const Command* row = findCommand(command);
-        const int status =
-            row != nullptr ? row->run(options, row->session.value_or(Session::Needs())) : 1;
+        const auto runRow = [&] {
+            return row != nullptr ? row->run(options, row->session.value_or(Session::Needs()))
+                                  : kExitFailure;
+        };
+        int status = kExitFailure;
+        bool documented = true;
+        nlohmann::json checked;
+        JsonDocument stepDocument;  // read again to keep its members' order
+        if (given_.json) {
+            std::string printed;
+            std::string error;
+            documented =
+                runCapturingStdout(directory_ + "/step.json", runRow, status, printed, error) &&
+                strictjson::parseObject(printed, checked, error);
+            if (documented) {
+                stepDocument = JsonDocument::parse(printed);
+            } else {
+                std::fprintf(stderr, "kysnap demo: step %d (%s) gave no JSON document: %s\n",
+                             number_, command.c_str(), visibleText(error).c_str());
+            }
+            document_["steps"].push_back({{"step", number_},
+                                          {"command", command},
+                                          {"arguments", arguments},
+                                          {"purpose", purpose},
+                                          {"exitStatus", status},
+                                          {"document", documented ? stepDocument : nullptr}});
+        } else {
+            status = runRow();
+        }
         std::fflush(stdout);
         if (status != 0) {
-            std::printf("kysnap demo: step %d (%s) ended with status %d\n", number_,
-                        command.c_str(), status);
+            std::fprintf(text_, "kysnap demo: step %d (%s) ended with status %d\n", number_,
+                         command.c_str(), status);
             return false;
         }
-        return true;
+        return documented;
     }
 
     std::vector<std::string> snapshotNames() const {
@@ -227,43 +285,11 @@ private:
         return names;
     }
 
-    static long count(const jsonxx::Object& object, const std::string& key) {
-        return object.has<jsonxx::Number>(key) ? static_cast<long>(object.get<jsonxx::Number>(key))
-                                               : 0;
-    }
-
-    static void summary(const jsonxx::Object& counters) {
-        std::printf("REST requests to the array: %ld\n", count(counters, "requests"));
-        if (counters.has<jsonxx::Object>("methods")) {
-            for (const auto& [method, value] : counters.get<jsonxx::Object>("methods").kv_map()) {
-                if (value.is<jsonxx::Number>()) {
-                    std::printf("  %-34s %ld\n", method.c_str(),
-                                static_cast<long>(value.get<jsonxx::Number>()));
-                }
-            }
-        }
-        long failed = 0;
-        if (counters.has<jsonxx::Object>("failures")) {
-            for (const auto& entry : counters.get<jsonxx::Object>("failures").kv_map()) {
-                failed += entry.second.is<jsonxx::Number>()
-                              ? static_cast<long>(entry.second.get<jsonxx::Number>())
-                              : 0;
-            }
-        }
-        std::printf(
-            "TLS connections: %ld (handshakes %ld, of which full %ld); answers other than 200: "
-            "%ld\n",
-            count(counters, "connections"), count(counters, "tlsHandshakes"),
-            count(counters, "fullTlsHandshakes"), failed);
-        std::printf(
-            "host-view queries (the simulated host's rescans, one full handshake each): %ld\n",
-            count(counters, "hostViewQueries"));
-        std::fflush(stdout);
-    }
-
     const Options& given_;
     std::string directory_;
     SimulatorProcess& simulator_;
+    FILE* text_;  // where a person reads the steps
+    JsonDocument document_;
     int number_ = 0;
 };
 
@@ -274,6 +300,11 @@ int runDemo(const Options& options) {
     std::string pattern =
         std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/kysnap-demo-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
+        const int why = errno;
+        printErrorDocument(
+            options, kExitFailure,
+            "demo: cannot make a temporary directory: " + std::string(std::strerror(why)));
+        errno = why;
         std::perror("kysnap demo: cannot make a temporary directory");
         return kExitFailure;
     }

@@ -54,11 +54,6 @@ struct TrustOutput {
     JsonDocument document;
 };
 
-bool hasFlag(const Options& options, const char* flag) {
-    return std::find(options.commandFlags.begin(), options.commandFlags.end(), flag) !=
-           options.commandFlags.end();
-}
-
 // Drops the pins of `address`; whether it had any.
 bool dropPins(std::vector<kyplatform::PinnedArray>& pins, const std::string& address) {
     const std::string key = kyplatform::addressKey(address);
@@ -282,9 +277,9 @@ int pinArray(TrustOutput& out, const HostConfig& config, const ArrayConfig& conf
 }  // namespace
 
 int runTrust(const Options& options) {
-    const bool list = hasFlag(options, "--list");
-    const bool remove = hasFlag(options, "--remove");
-    const bool replace = hasFlag(options, "--replace");
+    const bool list = options.list;
+    const bool remove = options.remove;
+    const bool replace = options.replace;
     if ((list && (remove || !options.arguments.empty())) ||
         (!list && options.arguments.size() != 1) || (replace && (list || remove))) {
         return usageError(

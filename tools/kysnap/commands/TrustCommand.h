@@ -10,8 +10,10 @@
 //   kysnap trust --list          the pins file's entries, with the arrays they belong to
 //   kysnap trust --remove ARRAY  removes the array's pins
 //
-// Exit status 0 when done, 1 when not confirmed or the array cannot be reached, 3 for a
-// usage, configuration or pins file problem.
+// --list, --remove and --replace are named fields of Options, taken as the command table's row
+// allows. Exit status 0 when done; 1 when not confirmed, the array cannot be reached, it is
+// pinned to another key without --replace, or the configuration or pins file is at fault; 2
+// (kExitUsage) for a combination of operands and options trust does not take.
 #pragma once
 
 #include "Options.h"

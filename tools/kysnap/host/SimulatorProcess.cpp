@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "PluginLibrary.h"
+#include "StrictJson.h"
 
 namespace kysnap {
 
@@ -217,7 +218,7 @@ bool SimulatorProcess::start(std::string& error) {
     }
 }
 
-bool SimulatorProcess::stop(jsonxx::Object& counters, std::string& error) {
+bool SimulatorProcess::stop(nlohmann::json& counters, std::string& error) {
     int status = 0;
     if (reaped(status)) {
         error = "arraysim had ended before it was asked to stop: it " + ending(status);
@@ -244,8 +245,9 @@ bool SimulatorProcess::stop(jsonxx::Object& counters, std::string& error) {
         error = "arraysim " + ending(status) + " when asked to stop";
         return false;
     }
-    if (!counters.parse(readWhole(path("arraysim.counters")))) {
-        error = "arraysim wrote no readable counters in " + path("arraysim.counters");
+    std::string why;
+    if (!strictjson::parseObject(readWhole(path("arraysim.counters")), counters, why)) {
+        error = "arraysim wrote no readable counters in " + path("arraysim.counters") + ": " + why;
         return false;
     }
     return true;

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "jsonxx.h"
+#include <nlohmann/json.hpp>
 
 namespace kysnap {
 
@@ -42,8 +42,9 @@ public:
     // Asks the simulator to stop (SIGTERM) and reaps it; SIGKILL after stopSeconds. True with
     // `counters` set to what it counted when it ran until asked and then stopped normally.
     // False with `error` set when it had ended before (its status and last error line), did
-    // not stop in time, or its counters cannot be read; it is reaped in every case.
-    bool stop(jsonxx::Object& counters, std::string& error);
+    // not stop in time, or its counters file is not one JSON object to the strict reader
+    // (with the reader's reason); it is reaped in every case.
+    bool stop(nlohmann::json& counters, std::string& error);
 
     // Ends a running simulator with SIGKILL and reaps it; nothing when none is running. Safe
     // from another thread while start() or stop() runs (an interrupt's handler).

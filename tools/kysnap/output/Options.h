@@ -28,7 +28,6 @@ struct Options {
     std::string state;                          // empty: defaultStatePath()
     std::string array;                          // --array: the array serving the named devices
     std::vector<std::string> snapshots;         // --snapshot (identify)
-    std::vector<std::string> commandFlags;      // a command's own flags (trust: --list, ...)
     std::vector<CommandOption> commandOptions;  // the command options given, in their order
     bool json = false;
     bool verbose = false;
@@ -36,9 +35,12 @@ struct Options {
     bool version = false;  // --version: kysnap's and the plug-in's version
     bool quiet = false;    // no progress lines while the plug-in waits for devices
     bool dryRun = false;   // delete, revert: say what would be done, do nothing
-    bool yes = false;      // revert: no confirmation prompt on a terminal
+    bool yes = false;      // revert, trust: no confirmation prompt
     // revert: go on although the array destroys the newer snapshots and their clones
     bool destroyNewer = false;
+    bool list = false;     // trust: show the pins
+    bool remove = false;   // trust: drop an array's pins
+    bool replace = false;  // trust: pin the presented key in place of another pinned one
 };
 
 // What kysnap exits with, the contract scripts rely on (kysnap.1, EXIT STATUS).
