@@ -10,7 +10,7 @@ namespace bench {
 
 bool InProcessArrays::add(const std::string& host, const jsonxx::Object& seed, std::string& error) {
     auto state = std::make_unique<arraysim::SimulatorState>();
-    jsonxx::Array faults;
+    nlohmann::json faults;  // the seed holds none here
     if (!arraysim::loadSeed(seed.json(), state->model, faults, error)) {
         return false;
     }

@@ -45,6 +45,41 @@ TEST_F(ArraySimRequestTest, MalformedBodiesAndUnknownMethodsGetClearErrors) {
     for (const char* body : {"{\"not\": \"an array\"}", "[\"unterminated", "42", "[1,2,"}) {
         expectError(sim.call("listVolumes", body), 400, "expected a JSON array");
     }
+    // Which of two values would count, or whether the text after the value is meant, cannot
+    // be known: the body is refused, and the answer says where.
+    struct Refused {
+        const char* method;
+        std::string body;
+        std::string reason;
+    };
+    const Refused refused[] = {
+        {"createVolumeSnapshot",
+         "[{\"poolName\":\"pool-a\",\"projectName\":\"oracle\",\"name\":\"ora-logs\","
+         "\"name\":\"ora-data\",\"local\":\"true\"},\"KY-twice\",false]",
+         "the key \\\"name\\\" appears twice in one object (at byte"},
+        {"listVolumes", "[\"pool-a\",\"oracle\",\"true\"] [\"pool-b\"]",
+         "there is text after the JSON document (at byte 27)"},
+        {"listVolumes", "[\"pool-a\",\"oracle\",\"true\"]x",
+         "there is text after the JSON document (at byte 26)"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.body);
+        const CallResult answer = sim.call(r.method, r.body);
+        expectError(answer, 400,
+                    "Malformed request body for " + std::string(r.method) +
+                        ": expected a JSON array of parameters; ");
+        EXPECT_TRUE(contains(answer.body, r.reason)) << answer.body;
+    }
+    // The refused snapshot was not taken.
+    EXPECT_TRUE(
+        asNames(sim.call("listSnapshots", "[\"pool-a/Local/oracle/ora-logs\",\"\"]").body).empty());
+    for (const char* body :
+         {"{\"apiVersion\": \"2.1\", \"apiVersion\": \"9.9\"}", "{\"apiVersion\": \"2.1\"} {}"}) {
+        SCOPED_TRACE(body);
+        expectError(sim.control("POST", "config", body), 400, "the body must be a JSON object; ");
+    }
+    expectError(sim.control("POST", "faults", "[{\"action\": \"fail\"}] x"), 400,
+                "the body must be a fault object or a list of them; there is text after");
     expectError(sim.call("listVolumes", "[\"pool-a\"]"), 400, "takes 3 parameters");
     expectError(sim.call("listVolumes", "[\"pool-a\",7,\"true\"]"), 400, "must be a string");
     expectError(sim.call("listVolumes", "[\"pool-a\",\"oracle\",\"maybe\"]"), 400, "true or false");

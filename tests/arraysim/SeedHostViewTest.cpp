@@ -18,7 +18,7 @@ std::string textAt(const std::vector<unsigned char>& bytes, size_t offset, size_
 
 TEST(ArraySimSeedTest, SampleSeedDescribesBothProtocolsLargeVolumesAndAShare) {
     Model model;
-    jsonxx::Array faults;
+    nlohmann::json faults;
     std::string error;
     ASSERT_TRUE(arraysim::loadSeed(sampleSeedText(), model, faults, error)) << error;
     EXPECT_EQ(2u, model.pools.size());
@@ -76,7 +76,7 @@ TEST(ArraySimSeedTest, InvalidSeedsNameTheFaultyPlace) {
     };
     for (const auto& c : cases) {
         Model model;
-        jsonxx::Array faults;
+        nlohmann::json faults;
         std::string error;
         EXPECT_FALSE(arraysim::loadSeed(c.seed, model, faults, error)) << c.seed;
         EXPECT_TRUE(contains(error, c.place)) << error << " / " << c.seed;
@@ -89,7 +89,7 @@ TEST(ArraySimSeedTest, MissingLunIdsAreGeneratedUniqueAndUpperCase) {
         "\"abcdef01\"}, \"pools\": [{\"name\": \"p\", \"projects\": [{\"name\": \"j\", "
         "\"volumes\": [{\"name\": \"v1\", \"size\": 1}, {\"name\": \"v2\", \"size\": 1}]}]}]}";
     Model model;
-    jsonxx::Array faults;
+    nlohmann::json faults;
     std::string error;
     ASSERT_TRUE(arraysim::loadSeed(seed, model, faults, error)) << error;
     const std::string a = model.findDataset("p/Local/j/v1")->luId;

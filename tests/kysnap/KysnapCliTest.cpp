@@ -1304,6 +1304,30 @@ TEST_F(KysnapCli, EachFailureIsOneClearMessage) {
          "target group default-fc-target-group): the array cannot be asked for it (the array "
          "answered HTTP 500); run kysnap check again once the array answers",
          "check which array presents this LUN"},
+        // An answer with a key twice could say either thing: check reads neither, and says so.
+        {"a LUN answer with a key given twice is not read, and the device not called good",
+         [&] {
+             fault("listLunsById", arraysim::FaultAction::Respond, 0,
+                   "[{\"datasetPath\": \"pool-a/Local/oracle/ora-data\", \"datasetPath\": "
+                   "\"pool-b/Local/x/y\"}]");
+         },
+         {"check"},
+         0,
+         "warn  device /dev/sim/600144F0C8A7B3D1E45F4A2B00010001: LUN "
+         "600144F0C8A7B3D1E45F4A2B00010001 on target wwn.2100001B32A1B2C3 of array arr (FC "
+         "target group default-fc-target-group): the array cannot be asked for it (its answer "
+         "cannot be read: the key \"datasetPath\" appears twice in one object (at byte",
+         "is volume"},
+        {"text after a target group listing: the groups are not read",
+         [&] {
+             fault("listFCTargetGroups", arraysim::FaultAction::Respond, 0,
+                   "[\"default-fc-target-group\"] [\"other\"]");
+         },
+         {"check"},
+         1,
+         "FAIL  array arr: the FC target groups cannot be read; its answer cannot be read: there "
+         "is text after the JSON document (at byte 28)",
+         "ok    array arr: FC target group"},
         {"escape sequences in the API version",
          [&] { apiVersion("\x1b]0;owned\x07\x1b[2J2.1"); },
          {"check"},

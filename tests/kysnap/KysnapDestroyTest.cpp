@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "Faults.h"
 #include "KysnapSite.h"
 #include "Model.h"
 
@@ -181,6 +182,52 @@ TEST_F(KysnapDestroy, WithoutTheArrayNothingIsSaidToBeSafe) {
         EXPECT_EQ(run.out.find("would be deleted"), std::string::npos) << run.out;
     }
     EXPECT_EQ(catalogIds(), Strings{id});
+}
+
+// An array answer kysnap cannot read (a key given twice, text after the listing) could hide
+// a clone or a newer snapshot: a delete or a revert then says why and changes nothing.
+TEST_F(KysnapDestroy, AnArrayAnswerThatCannotBeReadIsNeverTakenAsSafe) {
+    expectRun({"prepare", kOraData});
+    const std::string id = snap();
+    struct Case {
+        const char* what;
+        const char* method;
+        std::string answer;
+        Strings arguments;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"a dataset with its name twice", "listVolumes",
+         "[{\"name\": \"ora-data\", \"name\": \"MNT_" + id + "\"}]", Strings{"delete", id},
+         "listVolumes on array arr answered what is not a JSON array: the key \"name\" appears "
+         "twice in one object (at byte "},
+        {"text after the snapshot listing", "listSnapshots",
+         "[\"Manual-V-" + id + "\"] [\"Manual-V-newer\"]", Strings{"revert", "--destroy-newer", id},
+         "listSnapshots on array arr answered what is not a JSON array: there is text after the "
+         "JSON document"},
+        {"a dataset that is no object", "listVolumes", "[\"MNT_" + id + "\"]",
+         Strings{"delete", id}, "listVolumes on array arr answered a dataset that is no object"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        arraysim::Fault answer;
+        answer.method = c.method;
+        answer.action = arraysim::FaultAction::Respond;
+        answer.remaining = -1;
+        answer.status = 200;
+        answer.body = c.answer;
+        simulator->faults().add(answer);
+        const double changing = counted("changingRequests");
+        const CliRun run = runner->run(c.arguments);
+        simulator->faults().clear();
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("would destroy, so nothing was changed"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(counted("changingRequests") - changing, 0);
+        EXPECT_TRUE(onArray(id));
+        EXPECT_EQ(catalogIds(), Strings{id});
+    }
 }
 
 // The reproduction from the field: two snapshots, the older one mounted, then a revert to it

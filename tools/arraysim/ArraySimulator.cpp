@@ -100,13 +100,13 @@ bool ArraySimulator::Impl::loadState(std::string& error) {
             return false;
         }
     }
-    jsonxx::Array faults;
+    nlohmann::json faults;
     std::string seedError;
     if (!loadSeed(text, state.model, faults, seedError)) {
         error = "seed: " + seedError;
         return false;
     }
-    if (!faults.empty() && !state.faults.addJson(jsonxx::Value(faults), seedError)) {
+    if (!faults.empty() && !state.faults.addJson(faults, seedError)) {
         error = "seed faults: " + seedError;
         return false;
     }

@@ -9,6 +9,7 @@
 #include "Limits.h"
 #include "ModelJson.h"
 #include "Params.h"
+#include "RequestJson.h"
 
 namespace arraysim {
 
@@ -39,17 +40,20 @@ Reply controlError(int status, const std::string& message) {
 
 // The body as an object holding no members but `allowed`; an empty body is an empty object.
 bool bodyObject(const std::string& body, const std::set<std::string>& allowed,
-                jsonxx::Object& object, Reply& failure) {
+                nlohmann::json& object, Reply& failure) {
+    object = nlohmann::json::object();
     if (body.find_first_not_of(" \t\r\n") == std::string::npos) {
         return true;
     }
-    if (body[body.find_first_not_of(" \t\r\n")] != '{' || !object.parse(body)) {
-        failure = controlError(400, "the body must be a JSON object");
+    std::string why;
+    if (!parseRequestJson(body, object, why) || !object.is_object()) {
+        failure =
+            controlError(400, "the body must be a JSON object" + (why.empty() ? "" : "; " + why));
         return false;
     }
-    for (const auto& member : object.kv_map()) {
-        if (allowed.count(member.first) == 0) {
-            failure = controlError(400, "unknown member \"" + member.first.substr(0, 64) + "\"");
+    for (auto member = object.begin(); member != object.end(); ++member) {
+        if (allowed.count(member.key()) == 0) {
+            failure = controlError(400, "unknown member \"" + member.key().substr(0, 64) + "\"");
             return false;
         }
     }
@@ -57,19 +61,19 @@ bool bodyObject(const std::string& body, const std::set<std::string>& allowed,
 }
 
 // A text member of 1 to `limit` characters when present; false (with `failure`) otherwise.
-bool textMember(const jsonxx::Object& object, const std::string& key, size_t limit,
+bool textMember(const nlohmann::json& object, const std::string& key, size_t limit,
                 std::string& out, Reply& failure) {
-    auto it = object.kv_map().find(key);
-    if (it == object.kv_map().end()) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
         return true;
     }
-    if (!it->second.is<std::string>() || it->second.get<std::string>().empty() ||
-        it->second.get<std::string>().size() > limit) {
+    if (!it->is_string() || it->get_ref<const std::string&>().empty() ||
+        it->get_ref<const std::string&>().size() > limit) {
         failure = controlError(
             400, "\"" + key + "\" must be a text of 1 to " + std::to_string(limit) + " characters");
         return false;
     }
-    out = it->second.get<std::string>();
+    out = it->get<std::string>();
     return true;
 }
 
@@ -105,10 +109,12 @@ Reply listFaults(Request& request) {
 }
 
 Reply addFaults(Request& request) {
-    jsonxx::Value description;
-    if (!description.parse(request.body) ||
-        (!description.is<jsonxx::Object>() && !description.is<jsonxx::Array>())) {
-        return controlError(400, "the body must be a fault object or a list of them");
+    nlohmann::json description;
+    std::string why;
+    if (!parseRequestJson(request.body, description, why) ||
+        (!description.is_object() && !description.is_array())) {
+        return controlError(400, "the body must be a fault object or a list of them" +
+                                     (why.empty() ? "" : "; " + why));
     }
     std::string error;
     if (!request.state.faults.addJson(description, error)) {
@@ -123,7 +129,7 @@ Reply clearFaults(Request& request) {
 }
 
 Reply config(Request& request) {
-    jsonxx::Object body;
+    nlohmann::json body;
     Reply failure;
     if (!bodyObject(request.body,
                     {"snapshotPendingPolls", "mappingVisibilityDelay", "listSnapshotsWholeName",
@@ -135,19 +141,19 @@ Reply config(Request& request) {
     Model& model = request.state.model;
     Behaviour behaviour = model.behaviour;
     SystemInfo system = model.system;
-    for (const auto& member : body.kv_map()) {
-        const std::string& key = member.first;
+    for (auto member = body.begin(); member != body.end(); ++member) {
+        const std::string& key = member.key();
         long long number = 0;
         bool flag = false;
         if (key == "snapshotPendingPolls" || key == "mappingVisibilityDelay") {
-            if (!readInteger(member.second, number) || number < 0 || number > 1000000) {
+            if (!readInteger(member.value(), number) || number < 0 || number > 1000000) {
                 return controlError(400, key + " must be a count");
             }
             (key == "snapshotPendingPolls" ? behaviour.snapshotPendingPolls
                                            : behaviour.mappingVisibilityDelay) =
                 static_cast<int>(number);
         } else if (key == "listSnapshotsWholeName") {
-            if (!readFlag(member.second, flag)) {
+            if (!readFlag(member.value(), flag)) {
                 return controlError(400, key + " must be true or false");
             }
             behaviour.listSnapshotsWholeName = flag;
@@ -172,18 +178,18 @@ Reply config(Request& request) {
 }
 
 // "initiators": a list of FC port names (any usual spelling) and iSCSI names.
-bool initiatorList(const jsonxx::Object& body, std::vector<std::string>& out, Reply& failure) {
+bool initiatorList(const nlohmann::json& body, std::vector<std::string>& out, Reply& failure) {
     const std::string wanted = "\"initiators\" must be a list of at most " +
                                std::to_string(kMaxControlList) +
                                " FC port names and iSCSI initiator names";
-    if (!body.has<jsonxx::Array>("initiators") ||
-        body.get<jsonxx::Array>("initiators").size() > kMaxControlList) {
+    const auto list = body.find("initiators");
+    if (list == body.end() || !list->is_array() || list->size() > kMaxControlList) {
         failure = controlError(400, wanted);
         return false;
     }
-    for (const jsonxx::Value& value : body.get<jsonxx::Array>("initiators").values()) {
-        if (!value.is<std::string>() || (!validPortName(value.get<std::string>()) &&
-                                         !validIscsiName(value.get<std::string>()))) {
+    for (const nlohmann::json& value : *list) {
+        if (!value.is_string() || (!validPortName(value.get<std::string>()) &&
+                                   !validIscsiName(value.get<std::string>()))) {
             failure = controlError(400, wanted);
             return false;
         }
@@ -193,7 +199,7 @@ bool initiatorList(const jsonxx::Object& body, std::vector<std::string>& out, Re
 }
 
 Reply hostViewRoute(Request& request) {
-    jsonxx::Object body;
+    nlohmann::json body;
     Reply failure;
     std::vector<std::string> initiators;
     if (!bodyObject(request.body, {"initiators"}, body, failure) ||
@@ -206,7 +212,7 @@ Reply hostViewRoute(Request& request) {
 }
 
 Reply visibility(Request& request) {
-    jsonxx::Object body;
+    nlohmann::json body;
     Reply failure;
     std::string path;
     std::string group;
@@ -216,9 +222,9 @@ Reply visibility(Request& request) {
         return failure;
     }
     long long queries = 0;
-    auto it = body.kv_map().find("queries");
-    if (path.empty() || it == body.kv_map().end() || !readInteger(it->second, queries) ||
-        queries < 0 || queries > 1000000) {
+    const auto it = body.find("queries");
+    if (path.empty() || it == body.end() || !readInteger(*it, queries) || queries < 0 ||
+        queries > 1000000) {
         return controlError(400, "needs \"datasetPath\" and a count \"queries\"");
     }
     std::lock_guard<std::mutex> lock(request.state.modelMutex);
@@ -238,7 +244,7 @@ Reply visibility(Request& request) {
 }
 
 Reply initiators(Request& request) {
-    jsonxx::Object body;
+    nlohmann::json body;
     Reply failure;
     std::vector<std::string> names;
     if (!bodyObject(request.body, {"initiators"}, body, failure) ||

@@ -32,14 +32,14 @@ const char* actionName(FaultAction action) {
 }
 
 // Reads an integer member in [min, max] when present.
-bool readInt(const jsonxx::Object& object, const std::string& key, long long min, long long max,
+bool readInt(const nlohmann::json& object, const std::string& key, long long min, long long max,
              int& out, std::string& error) {
-    auto it = object.kv_map().find(key);
-    if (it == object.kv_map().end()) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
         return true;
     }
     long long value = 0;
-    if (!readInteger(it->second, value) || value < min || value > max) {
+    if (!readInteger(*it, value) || value < min || value > max) {
         error = "fault member \"" + key + "\" must be an integer from " + std::to_string(min) +
                 " to " + std::to_string(max);
         return false;
@@ -50,17 +50,17 @@ bool readInt(const jsonxx::Object& object, const std::string& key, long long min
 
 // Reads a text member of at most `limit` bytes when present; `allowed` (when given) says which
 // characters it may hold.
-bool readText(const jsonxx::Object& object, const std::string& key, size_t limit,
+bool readText(const nlohmann::json& object, const std::string& key, size_t limit,
               bool (*allowed)(char), std::string& out, std::string& error) {
-    auto it = object.kv_map().find(key);
-    if (it == object.kv_map().end()) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
         return true;
     }
-    if (!it->second.is<std::string>()) {
+    if (!it->is_string()) {
         error = "fault member \"" + key + "\" must be a text";
         return false;
     }
-    const std::string& text = it->second.get<std::string>();
+    const std::string& text = it->get_ref<const std::string&>();
     bool clean = true;
     for (char c : text) {
         clean = clean && (allowed == nullptr || allowed(c));
@@ -88,20 +88,24 @@ const std::set<std::string> kMembers = {"method", "action",  "count", "status",
 
 }  // namespace
 
-bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& error) {
-    for (const auto& member : description.kv_map()) {
-        if (kMembers.count(member.first) == 0) {
-            error = "unknown fault member \"" + member.first.substr(0, 64) + "\"";
+bool parseFault(const nlohmann::json& description, Fault& fault, std::string& error) {
+    if (!description.is_object()) {
+        error = "a fault is a JSON object";
+        return false;
+    }
+    for (auto member = description.begin(); member != description.end(); ++member) {
+        if (kMembers.count(member.key()) == 0) {
+            error = "unknown fault member \"" + member.key().substr(0, 64) + "\"";
             return false;
         }
     }
     Fault parsed;
-    std::string action;
-    if (!description.has<std::string>("action")) {
+    const auto named = description.find("action");
+    if (named == description.end() || !named->is_string()) {
         error = "fault needs an \"action\"";
         return false;
     }
-    action = description.get<std::string>("action");
+    const std::string& action = named->get_ref<const std::string&>();
     bool known = false;
     for (const ActionName& entry : kActions) {
         if (action == entry.name) {
@@ -119,8 +123,8 @@ bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& er
     if (parsed.action == FaultAction::Respond) {
         parsed.status = 200;
     }
-    auto process = description.kv_map().find("process");
-    if (process != description.kv_map().end() && !readFlag(process->second, parsed.process)) {
+    const auto process = description.find("process");
+    if (process != description.end() && !readFlag(*process, parsed.process)) {
         error = "fault member \"process\" must be true or false";
         return false;
     }
@@ -177,27 +181,26 @@ void FaultSet::add(const Fault& fault) {
     faults_.push_back(fault);
 }
 
-bool FaultSet::addJson(const jsonxx::Value& description, std::string& error) {
+bool FaultSet::addJson(const nlohmann::json& description, std::string& error) {
     std::vector<Fault> parsed;
-    if (description.is<jsonxx::Array>() &&
-        description.get<jsonxx::Array>().size() > kMaxControlList) {
+    if (description.is_array() && description.size() > kMaxControlList) {
         error = "at most " + std::to_string(kMaxControlList) + " faults can be added at once";
         return false;
     }
-    if (description.is<jsonxx::Object>()) {
+    if (description.is_object()) {
         Fault fault;
-        if (!parseFault(description.get<jsonxx::Object>(), fault, error)) {
+        if (!parseFault(description, fault, error)) {
             return false;
         }
         parsed.push_back(fault);
-    } else if (description.is<jsonxx::Array>()) {
-        for (const jsonxx::Value& entry : description.get<jsonxx::Array>().values()) {
+    } else if (description.is_array()) {
+        for (const nlohmann::json& entry : description) {
             Fault fault;
-            if (!entry.is<jsonxx::Object>()) {
+            if (!entry.is_object()) {
                 error = "a fault list holds objects only";
                 return false;
             }
-            if (!parseFault(entry.get<jsonxx::Object>(), fault, error)) {
+            if (!parseFault(entry, fault, error)) {
                 return false;
             }
             parsed.push_back(fault);

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "jsonxx.h"
 
 namespace arraysim {
@@ -56,15 +58,15 @@ struct FaultDecision {
     Fault fault;
 };
 
-// Reads one fault description; false with `error` set when it is not valid.
-bool parseFault(const jsonxx::Object& description, Fault& fault, std::string& error);
+// Reads one fault description (a JSON object); false with `error` set when it is not valid.
+bool parseFault(const nlohmann::json& description, Fault& fault, std::string& error);
 jsonxx::Object faultJson(const Fault& fault);
 
 class FaultSet {
 public:
     void add(const Fault& fault);
     // Adds an object or an array of objects; nothing is added when any entry is invalid.
-    bool addJson(const jsonxx::Value& description, std::string& error);
+    bool addJson(const nlohmann::json& description, std::string& error);
     // Consumes the faults that apply to one call of `method`: every latency fault adds its
     // wait, and the first other fault in order of addition acts.
     FaultDecision take(const std::string& method);

@@ -8,12 +8,13 @@
 // group, and an initiator belongs to at most one group.
 #include "Limits.h"
 #include "MethodTable.h"
+#include "jsonxx.h"
 
 namespace arraysim {
 
 namespace {
 
-std::string quoted(const std::string& text) {
+std::string inQuotes(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\') {
@@ -71,7 +72,7 @@ Reply getInitiatorGroup(Model& model, Params& params) {
         return paramError(params);
     }
     InitiatorGroup* group = model.groupOfInitiator(initiator);
-    return textReply(group == nullptr ? "" : quoted(group->name));
+    return textReply(group == nullptr ? "" : inQuotes(group->name));
 }
 
 Reply initiatorGroupExists(Model& model, Params& params) {
@@ -138,10 +139,10 @@ Reply addInitiatorToInitiatorGroup(Model& model, Params& params) {
 Reply createIscsiInitiator(Model& model, Params& params) {
     params.expectCount(1, 1);
     std::string initiator;
-    if (params.ok() && params.raw(0)->is<std::string>()) {
+    if (params.ok() && params.raw(0)->is_string()) {
         initiator = params.text(0, "initiator");
     } else {
-        jsonxx::Object object = params.object(0, "initiator");
+        nlohmann::json object = params.object(0, "initiator");
         initiator = params.memberText(object, "initiatorName");
     }
     if (params.ok() && !validIscsiName(initiator)) {

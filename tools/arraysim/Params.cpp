@@ -3,10 +3,13 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
 #include "Model.h"
+#include "RequestJson.h"
+#include "StrictJson.h"
 
 namespace arraysim {
 
@@ -21,32 +24,36 @@ bool blank(const std::string& text) {
     return true;
 }
 
-const char* kindName(const jsonxx::Value& value) {
-    switch (value.type()) {
-        case jsonxx::Value::NULL_:
-            return "null";
-        case jsonxx::Value::BOOL_:
-            return "a boolean";
-        case jsonxx::Value::NUMBER_:
-            return "a number";
-        case jsonxx::Value::STRING_:
-            return "a string";
-        case jsonxx::Value::ARRAY_:
-            return "an array";
-        case jsonxx::Value::OBJECT_:
-            return "an object";
+const char* kindName(const nlohmann::json& value) {
+    if (value.is_null()) {
+        return "null";
+    }
+    if (value.is_boolean()) {
+        return "a boolean";
+    }
+    if (value.is_number()) {
+        return "a number";
+    }
+    if (value.is_string()) {
+        return "a string";
+    }
+    if (value.is_array()) {
+        return "an array";
+    }
+    if (value.is_object()) {
+        return "an object";
     }
     return "unknown";
 }
 
 }  // namespace
 
-bool readFlag(const jsonxx::Value& value, bool& out) {
-    if (value.is<bool>()) {
+bool readFlag(const nlohmann::json& value, bool& out) {
+    if (value.is_boolean()) {
         out = value.get<bool>();
         return true;
     }
-    if (value.is<std::string>()) {
+    if (value.is_string()) {
         std::string text = toLower(value.get<std::string>());
         if (text == "true" || text == "false") {
             out = text == "true";
@@ -56,17 +63,17 @@ bool readFlag(const jsonxx::Value& value, bool& out) {
     return false;
 }
 
-bool readInteger(const jsonxx::Value& value, long long& out) {
-    if (value.is<jsonxx::Number>()) {
-        jsonxx::Number n = value.get<jsonxx::Number>();
-        if (std::isfinite(n) && n == std::floor(n) && n >= -9.2e18L && n <= 9.2e18L) {
-            out = static_cast<long long>(n);
-            return true;
+bool readInteger(const nlohmann::json& value, long long& out) {
+    if (value.is_number()) {
+        int64_t n = 0;
+        if (!strictjson::wholeNumber(value, INT64_MIN, INT64_MAX, n)) {
+            return false;
         }
-        return false;
+        out = n;
+        return true;
     }
-    if (value.is<std::string>()) {
-        const std::string& text = value.get<std::string>();
+    if (value.is_string()) {
+        const std::string& text = value.get_ref<const std::string&>();
         if (text.empty() || blank(text)) {
             return false;
         }
@@ -89,18 +96,20 @@ bool Params::parse(const std::string& method, const std::string& body, Params& o
     if (blank(body)) {
         return true;
     }
-    size_t first = body.find_first_not_of(" \t\r\n\v\f");
-    jsonxx::Array array;
-    if (body[first] != '[' || !array.parse(body)) {
+    nlohmann::json array;
+    std::string why;
+    if (!parseRequestJson(body, array, why) || !array.is_array()) {
         error = errors::badRequest("Malformed request body for " + method +
-                                   ": expected a JSON array of parameters");
+                                   ": expected a JSON array of parameters" +
+                                   (why.empty() ? "" : "; " + why));
         return false;
     }
-    out.values_ = array.values();
+    out.values_.assign(std::make_move_iterator(array.begin()),
+                       std::make_move_iterator(array.end()));
     return true;
 }
 
-const jsonxx::Value* Params::raw(size_t index) const {
+const nlohmann::json* Params::raw(size_t index) const {
     return index < values_.size() ? &values_[index] : nullptr;
 }
 
@@ -134,8 +143,8 @@ std::string Params::text(size_t index, const char* meaning) {
         fail(where(index, meaning) + " is missing");
         return "";
     }
-    const jsonxx::Value& value = values_[index];
-    if (!value.is<std::string>()) {
+    const nlohmann::json& value = values_[index];
+    if (!value.is_string()) {
         fail(where(index, meaning) + " must be a string, not " + kindName(value));
         return "";
     }
@@ -173,12 +182,12 @@ std::vector<std::string> Params::textList(size_t index, const char* meaning) {
     if (failed_) {
         return out;
     }
-    if (index >= values_.size() || !values_[index].is<jsonxx::Array>()) {
+    if (index >= values_.size() || !values_[index].is_array()) {
         fail(where(index, meaning) + " must be a list of strings");
         return out;
     }
-    for (const jsonxx::Value& element : values_[index].get<jsonxx::Array>().values()) {
-        if (!element.is<std::string>()) {
+    for (const nlohmann::json& element : values_[index]) {
+        if (!element.is_string()) {
             fail(where(index, meaning) + " must hold only strings");
             return {};
         }
@@ -187,31 +196,29 @@ std::vector<std::string> Params::textList(size_t index, const char* meaning) {
     return out;
 }
 
-jsonxx::Object Params::object(size_t index, const char* meaning) {
+nlohmann::json Params::object(size_t index, const char* meaning) {
     if (failed_) {
-        return {};
+        return nlohmann::json::object();
     }
-    if (index >= values_.size() || !values_[index].is<jsonxx::Object>()) {
+    if (index >= values_.size() || !values_[index].is_object()) {
         fail(where(index, meaning) + " must be an object");
-        return {};
+        return nlohmann::json::object();
     }
-    return values_[index].get<jsonxx::Object>();
+    return values_[index];
 }
 
-std::string Params::memberText(const jsonxx::Object& object, const std::string& key,
+std::string Params::memberText(const nlohmann::json& object, const std::string& key,
                                bool required) {
     if (failed_) {
         return "";
     }
-    if (object.has<std::string>(key)) {
-        return object.get<std::string>(key);
+    const auto member = object.find(key);
+    if (member != object.end() && member->is_string()) {
+        return member->get<std::string>();
     }
-    if (object.has<jsonxx::Number>(key)) {
-        long long n = 0;
-        jsonxx::Value value(object.get<jsonxx::Number>(key));
-        if (readInteger(value, n)) {
-            return std::to_string(n);
-        }
+    long long n = 0;
+    if (member != object.end() && member->is_number() && readInteger(*member, n)) {
+        return std::to_string(n);
     }
     if (required) {
         fail(method_ + ": member \"" + key + "\" is missing or not a string");
@@ -219,16 +226,16 @@ std::string Params::memberText(const jsonxx::Object& object, const std::string& 
     return "";
 }
 
-bool Params::memberFlag(const jsonxx::Object& object, const std::string& key, bool fallback) {
+bool Params::memberFlag(const nlohmann::json& object, const std::string& key, bool fallback) {
     if (failed_) {
         return fallback;
     }
-    auto it = object.kv_map().find(key);
-    if (it == object.kv_map().end()) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
         return fallback;
     }
     bool out = fallback;
-    if (!readFlag(it->second, out)) {
+    if (!readFlag(*it, out)) {
         fail(method_ + ": member \"" + key + "\" must be true or false");
     }
     return out;

@@ -440,9 +440,9 @@ void readMappings(SeedReader& reader, Model& model, const Json& seed) {
 
 }  // namespace
 
-bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std::string& error) {
+bool loadSeed(const std::string& text, Model& model, nlohmann::json& faults, std::string& error) {
     model = Model();
-    faults = jsonxx::Array();
+    faults = nlohmann::json::array();
     error.clear();
     Json seed;
     std::string why;
@@ -508,12 +508,11 @@ bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std:
         readMappings(reader, model, seed);
     }
     if (reader.ok() && seed.contains("faults")) {
-        // Faults are installed as the control endpoint installs them, from jsonxx; the text
-        // nlohmann writes is read back unchanged.
+        // Faults are installed as the control endpoint installs them.
         if (!seed["faults"].is_array()) {
             reader.fail("faults", "a list is required");
-        } else if (!faults.parse(seed["faults"].dump())) {
-            reader.fail("faults", "cannot be handed to the fault list");
+        } else {
+            faults = seed["faults"];
         }
     }
     return reader.ok();

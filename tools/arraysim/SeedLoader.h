@@ -9,15 +9,18 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "Model.h"
-#include "jsonxx.h"
 
 namespace arraysim {
 
 // Fills `model` and `faults` from the seed text. Returns false with `error` naming the place
 // in the seed (e.g. "pools[0].projects[1].volumes[2].luId: ...") when the seed is not valid;
 // `model` is then unspecified.
-bool loadSeed(const std::string& text, Model& model, jsonxx::Array& faults, std::string& error);
+// `faults` is the seed's list of fault descriptions (empty when it has none), for
+// FaultSet::addJson.
+bool loadSeed(const std::string& text, Model& model, nlohmann::json& faults, std::string& error);
 
 // Reads a whole file; false with `error` set when it cannot be read.
 bool readTextFile(const std::string& path, std::string& text, std::string& error);

@@ -26,7 +26,7 @@ ApiError missingDataset(DatasetKind kind, const std::string& path) {
 
 // Finds the dataset an object parameter describes: by poolName, projectName, name and local,
 // falling back on datasetPath.
-Dataset* resolveSource(Model& model, Params& params, const jsonxx::Object& source, DatasetKind kind,
+Dataset* resolveSource(Model& model, Params& params, const nlohmann::json& source, DatasetKind kind,
                        ApiError& error) {
     std::string pool = params.memberText(source, "poolName");
     std::string project = params.memberText(source, "projectName");
@@ -73,7 +73,7 @@ bool checkNewSnapshot(const Dataset& dataset, const std::string& fullName, ApiEr
 
 Reply createSnapshot(Model& model, Params& params, DatasetKind kind) {
     params.expectCount(2, 3);
-    jsonxx::Object source = params.object(0, "source");
+    nlohmann::json source = params.object(0, "source");
     std::string name = params.text(1, "snapshot name");
     if (params.has(2)) {
         params.flag(2, "flag");

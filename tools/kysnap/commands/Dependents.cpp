@@ -4,66 +4,14 @@
 #include <algorithm>
 #include <map>
 
-#include "ArrayProbe.h"
 #include "RecordFields.h"
-#include "jsonxx.h"
+#include "StrictJson.h"
 
 namespace kysnap {
 
 namespace {
 
 const char* const kClonePrefix = "MNT_";
-
-std::string fieldOf(const NamedFields& fields, const std::string& name) {
-    for (const auto& [field, value] : fields) {
-        if (field == name) {
-            return value;
-        }
-    }
-    return std::string();
-}
-
-// A request body: the texts as the array's positional parameters.
-std::string parameters(const std::vector<std::string>& texts) {
-    jsonxx::Array body;
-    for (const std::string& text : texts) {
-        body.append(text);
-    }
-    return body.json();
-}
-
-enum class Listing { Read, Missing, Failed };
-
-// The answer to `method`, parsed as a JSON array. Missing when the array says that what was
-// asked about does not exist (404 with the array's "does not exist"); Failed with `error` set.
-Listing arrayAnswer(const ArrayAccess& array, const std::string& method, const std::string& body,
-                    jsonxx::Array& parsed, std::string& error) {
-    const ApiAnswer answer = ArrayProbe(array, 0).call(method, body);
-    if (!answer.ok && answer.status == 404 &&
-        answer.body.find("does not exist") != std::string::npos) {
-        return Listing::Missing;
-    }
-    if (!answer.ok) {
-        error = method + " on array " + array.name + " failed: " +
-                (answer.status != 0 ? "HTTP " + std::to_string(answer.status)
-                                    : (answer.failure.empty() ? "no answer" : answer.failure));
-        return Listing::Failed;
-    }
-    // An empty answer is an empty listing, as the array answers a listing with nothing in it.
-    if (answer.body.find_first_not_of(" \t\r\n") == std::string::npos) {
-        parsed = jsonxx::Array();
-        return Listing::Read;
-    }
-    if (!parsed.parse(answer.body)) {
-        error = method + " on array " + array.name + " answered what is not a JSON array";
-        return Listing::Failed;
-    }
-    return Listing::Read;
-}
-
-std::string textMember(const jsonxx::Object& object, const char* name) {
-    return object.has<jsonxx::String>(name) ? object.get<jsonxx::String>(name) : std::string();
-}
 
 // The plain id in a full snapshot name the plug-in gives ("Manual-V-ID", "Manual-S-ID"), or
 // "" for a name of another form.
@@ -100,17 +48,13 @@ std::map<std::string, const SnapshotRecord*> recordsOfSource(const Catalog& cata
 
 // The clones among the project's datasets made from one of `origins` (snapshot paths), by the
 // origin the array reports or by the name the plug-in gives.
-std::vector<LostClone> clonesOf(const jsonxx::Array& datasets, const SnapshotSource& source,
+std::vector<LostClone> clonesOf(const nlohmann::json& datasets, const SnapshotSource& source,
                                 const std::vector<std::string>& origins,
                                 const std::map<std::string, const SnapshotRecord*>& records) {
     std::vector<LostClone> clones;
-    for (size_t i = 0; i < datasets.size(); ++i) {
-        if (!datasets.has<jsonxx::Object>(i)) {
-            continue;
-        }
-        const jsonxx::Object& dataset = datasets.get<jsonxx::Object>(i);
-        const std::string name = textMember(dataset, "name");
-        const std::string reported = textMember(dataset, "originSnapshot");
+    for (const nlohmann::json& dataset : datasets) {
+        const std::string name = strictjson::textOr(dataset, "name", "");
+        const std::string reported = strictjson::textOr(dataset, "originSnapshot", "");
         for (const std::string& origin : origins) {
             const std::string id = plainId(nameInPath(origin));
             const bool pluginMade = !id.empty() && name == kClonePrefix + id;
@@ -118,11 +62,11 @@ std::vector<LostClone> clonesOf(const jsonxx::Array& datasets, const SnapshotSou
                 continue;
             }
             LostClone clone;
-            clone.path = textMember(dataset, "datasetPath");
+            clone.path = strictjson::textOr(dataset, "datasetPath", "");
             if (clone.path.empty()) {
                 clone.path = source.pool + "/Local/" + source.project + "/" + name;
             }
-            clone.luId = textMember(dataset, "luId");
+            clone.luId = strictjson::textOr(dataset, "luId", "");
             clone.origin = origin;
             clone.pluginMade = pluginMade;
             const auto record = records.find(origin);
@@ -188,52 +132,6 @@ void judgeRevert(Dependents& found) {
 
 }  // namespace
 
-std::string SnapshotSource::datasetPath() const {
-    return pool + "/" + mode + "/" + project + "/" + name;
-}
-
-std::string SnapshotSource::snapshotPath(const std::string& id) const {
-    return datasetPath() + (share ? "@Manual-S-" : "@Manual-V-") + id;
-}
-
-bool snapshotSource(const SnapshotRecord& record, SnapshotSource& source, std::string& error) {
-    const NamedFields fields = metadataFields(record.metadata, MetadataKind::Metadata);
-    const std::string share = fieldOf(fields, "share");
-    source.share = !share.empty();
-    source.name = source.share ? share : fieldOf(fields, "volume");
-    source.pool = fieldOf(fields, "pool");
-    source.mode = fieldOf(fields, "mode");
-    source.project = fieldOf(fields, "project");
-    for (const std::string* part : {&source.name, &source.pool, &source.mode, &source.project}) {
-        if (part->empty() || part->find('/') != std::string::npos) {
-            error = "the catalog's metadata of " + record.name +
-                    " does not say where its source is on the array";
-            return false;
-        }
-    }
-    return true;
-}
-
-bool listedSnapshots(const ArrayAccess& array, const std::string& datasetPath,
-                     std::vector<std::string>& names, std::string& error) {
-    jsonxx::Array listed;
-    names.clear();
-    // A source that is gone has no snapshots, and so nothing that depends on them.
-    const Listing read =
-        arrayAnswer(array, "listSnapshots", parameters({datasetPath, ""}), listed, error);
-    if (read != Listing::Read) {
-        return read == Listing::Missing;
-    }
-    for (size_t i = 0; i < listed.size(); ++i) {
-        if (!listed.has<jsonxx::String>(i)) {
-            error = "listSnapshots on array " + array.name + " answered a name that is no text";
-            return false;
-        }
-        names.push_back(listed.get<jsonxx::String>(i));
-    }
-    return true;
-}
-
 bool findDependents(const Catalog& catalog, const ArrayAccess& array, const SnapshotRecord& record,
                     Destruction destruction, Dependents& found, std::string& error) {
     found = Dependents();
@@ -280,10 +178,8 @@ bool findDependents(const Catalog& catalog, const ArrayAccess& array, const Snap
     }
 
     if (!origins.empty()) {
-        jsonxx::Array datasets;
-        if (arrayAnswer(array, source.share ? "listShares" : "listVolumes",
-                        parameters({source.pool, source.project, "true"}), datasets,
-                        error) == Listing::Failed) {
+        nlohmann::json datasets = nlohmann::json::array();
+        if (listedDatasets(array, source, datasets, error) == Listing::Failed) {
             return false;
         }
         found.clones = clonesOf(datasets, source, origins, records);
@@ -296,32 +192,11 @@ bool findDependents(const Catalog& catalog, const ArrayAccess& array, const Snap
     return true;
 }
 
-Creation creationOnArray(const ArrayAccess& array, const SnapshotSource& source,
-                         const std::string& id) {
-    const ApiAnswer answer = ArrayProbe(array, 0).call(
-        source.share ? "getShareSnapshotCreationStatus" : "getVolumeSnapshotCreationStatus",
-        parameters({source.datasetPath(), id}));
-    if (!answer.ok) {
-        return answer.status == 404 && answer.body.find("does not exist") != std::string::npos
-                   ? Creation::NotKnown
-                   : Creation::Unanswered;
-    }
-    jsonxx::Object status;
-    if (!status.parse(answer.body) || !status.has<jsonxx::Number>("snapshotProgressStatus")) {
-        return Creation::Unanswered;
-    }
-    return status.get<jsonxx::Number>("snapshotProgressStatus") == 1 ? Creation::InProgress
-                                                                     : Creation::NotKnown;
-}
-
 bool pluginClone(const ArrayAccess& array, const SnapshotSource& source, const std::string& id,
                  std::string& path, std::string& luId, std::string& error) {
     error.clear();
-    jsonxx::Array datasets;
-    const Listing read =
-        arrayAnswer(array, source.share ? "listShares" : "listVolumes",
-                    parameters({source.pool, source.project, "true"}), datasets, error);
-    if (read != Listing::Read) {
+    nlohmann::json datasets;
+    if (listedDatasets(array, source, datasets, error) != Listing::Read) {
         return false;
     }
     const std::vector<LostClone> clones = clonesOf(datasets, source, {source.snapshotPath(id)}, {});

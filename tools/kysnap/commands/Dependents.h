@@ -20,6 +20,7 @@
 
 #include "ArrayDirectory.h"
 #include "Catalog.h"
+#include "SourceListings.h"
 
 namespace kysnap {
 
@@ -27,22 +28,6 @@ enum class Destruction {
     Delete,  // the snapshot and its clones
     Revert,  // the data written since, the newer snapshots and their clones
 };
-
-// Where a catalog snapshot lives on the array, from its stored metadata.
-struct SnapshotSource {
-    bool share = false;
-    std::string pool;
-    std::string mode;
-    std::string project;
-    std::string name;
-
-    std::string datasetPath() const;  // pool/mode/project/name
-    // The snapshot's path on the array: dataset path, "@Manual-V-" or "@Manual-S-", the id.
-    std::string snapshotPath(const std::string& id) const;
-};
-
-// False with `error` set when the record's metadata does not say where its source is.
-bool snapshotSource(const SnapshotRecord& record, SnapshotSource& source, std::string& error);
 
 struct LostSnapshot {
     std::string path;       // dataset@name on the array
@@ -79,21 +64,6 @@ struct Dependents {
 // the array cannot be asked or answers what cannot be read: nothing is then known to be safe.
 bool findDependents(const Catalog& catalog, const ArrayAccess& array, const SnapshotRecord& record,
                     Destruction destruction, Dependents& found, std::string& error);
-
-// The full snapshot names the array lists for the dataset at `datasetPath`, in its order; none
-// when the array says the dataset does not exist. False with `error` set when they cannot be
-// read.
-bool listedSnapshots(const ArrayAccess& array, const std::string& datasetPath,
-                     std::vector<std::string>& names, std::string& error);
-
-// What the array says of the creation of snapshot `id` of `source`.
-enum class Creation {
-    InProgress,  // its creation-status method answers "in progress"
-    NotKnown,    // it answers done or failed, or that there is no such snapshot
-    Unanswered,  // it cannot be asked, or answers what cannot be read
-};
-Creation creationOnArray(const ArrayAccess& array, const SnapshotSource& source,
-                         const std::string& id);
 
 // The clone the plug-in made of snapshot `id` of `source` ("MNT_" + id in the source's pool and
 // project), with its LUN id (empty for a share). False with `error` empty when there is none,
