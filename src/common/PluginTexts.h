@@ -7,8 +7,6 @@
 // blind.
 #pragma once
 
-#include <string_view>
-
 namespace plugintext {
 
 // kyso_mapSnaps, level 1, the whole text of a line each: the first mapping found no device and
@@ -21,11 +19,12 @@ inline constexpr char kRetryFound[] = "device found from all the devices discove
 inline constexpr char kRetriesEnd[] = "device not found from all the devices discovered";
 
 // kyso_reconcileSnaps, level 2: a request the reconcile could not settle. A reconcile sets no
-// failure status, so this line is what tells; kysnap looks for its fixed start.
-inline constexpr char kReconcileFailedFormat[] = "CopyRequest reconcile failed error [%d]";
-inline constexpr std::string_view kReconcileFailed =
-    std::string_view(kReconcileFailedFormat)
-        .substr(0, std::string_view(kReconcileFailedFormat).find(" error ["));
+// failure status, so this line is what tells; kysnap looks for its fixed start. The format is
+// made of the start by literal concatenation, so the two cannot drift apart.
+#define PLUGINTEXT_RECONCILE_FAILED "CopyRequest reconcile failed"
+inline constexpr char kReconcileFailed[] = PLUGINTEXT_RECONCILE_FAILED;
+inline constexpr char kReconcileFailedFormat[] = PLUGINTEXT_RECONCILE_FAILED " error [%d]";
+#undef PLUGINTEXT_RECONCILE_FAILED
 
 // The array refused the credentials. The signs, each a part of one of a failed request's
 // level 2 lines: the line of an array method that reads the refusal, the array's own text
