@@ -181,7 +181,8 @@ TEST_F(KysnapJson, HelpTrustAndDemoAnswerWithOneVersionedDocument) {
         EXPECT_EQ(step["document"]["command"], step["command"]) << step;
     }
     // Each step's document keeps its own order: version and command first.
-    for (const auto& step : nlohmann::ordered_json::parse(lastOut)["steps"]) {
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(lastOut);
+    for (const auto& step : ordered["steps"]) {
         ASSERT_GE(step["document"].size(), 2u) << step;
         EXPECT_EQ(step["document"].begin().key(), "version") << step;
         EXPECT_EQ(std::next(step["document"].begin()).key(), "command") << step;
