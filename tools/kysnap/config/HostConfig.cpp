@@ -53,11 +53,16 @@ public:
             return fail(error, "a key is missing before '='");
         }
         if (section_.empty()) {
-            return fail(error, "'" + visibleText(key) +
-                                   "' comes before any [host] or [array NAME] section");
+            return fail(error,
+                        "'" + visibleText(key) +
+                            "' comes before any [host], [array NAME] or [policy NAME] section");
         }
         if (!firstTime(keyLines_, key, "'" + visibleText(key) + "' in " + sectionTitle_, error)) {
             return false;
+        }
+        if (section_ == "policy") {
+            const std::string problem = takePolicyKey(config_.policies.back(), key, value);
+            return problem.empty() || fail(error, problem);
         }
         return section_ == "host" ? hostKey(key, value, error) : arrayKey(key, value, error);
     }
@@ -74,6 +79,9 @@ public:
                 return false;
             }
         }
+        if (!policiesFit(error)) {
+            return false;
+        }
         if (config_.backend == BackendKind::Linux &&
             (!config_.fcInitiators.empty() || !config_.iscsiInitiators.empty())) {
             error = path_ +
@@ -85,6 +93,34 @@ public:
     }
 
 private:
+    // Each policy names its devices and keeps something; a device is in one policy at most.
+    bool policiesFit(std::string& error) {
+        std::map<std::string, const Policy*> owners;
+        for (const Policy& policy : config_.policies) {
+            const std::string where = this->where(policy.line) + ": [policy " + policy.name + "]: ";
+            if (policy.devices.empty()) {
+                error = where + "'devices' is missing";
+                return false;
+            }
+            if (!policy.keepsSomething()) {
+                error = where +
+                        "it keeps nothing: give at least one of hourly, daily, weekly, monthly, "
+                        "yearly, keep-last and keep-within";
+                return false;
+            }
+            for (const std::string& device : policy.devices) {
+                const auto [owner, added] = owners.emplace(device, &policy);
+                if (!added) {
+                    error = where + visibleText(device) + " is also in [policy " +
+                            owner->second->name + "] (" + this->where(owner->second->line) +
+                            "): a device belongs to one policy";
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
     bool fail(std::string& error, const std::string& message) {
         error = where(number_) + ": " + message;
         return false;
@@ -108,7 +144,7 @@ private:
         if (!firstTime(sectionLines_, name, title, error)) {
             return false;
         }
-        section_ = name == "host" ? "host" : "array";
+        section_ = name.substr(0, name.find(' '));
         sectionTitle_ = title;
         keyLines_.clear();
         return true;
@@ -135,8 +171,23 @@ private:
             config_.arrays.push_back(ArrayConfig{name, "", "", "", "", ""});
             return true;
         }
-        return fail(error,
-                    "unknown section [" + visibleText(inner) + "]: use [host] or [array NAME]");
+        if (inner.rfind("policy", 0) == 0 && inner.size() > 6 &&
+            (inner[6] == ' ' || inner[6] == '\t')) {
+            const std::string name = trim(inner.substr(6));
+            if (!safeName(name)) {
+                return fail(error, "policy name '" + visibleText(name) +
+                                       "' may hold only letters, digits, '-', '_' and '.'");
+            }
+            if (!enter("policy " + name, "[policy " + name + "]", error)) {
+                return false;
+            }
+            config_.policies.push_back(Policy());
+            config_.policies.back().name = name;
+            config_.policies.back().line = number_;
+            return true;
+        }
+        return fail(error, "unknown section [" + visibleText(inner) +
+                               "]: use [host], [array NAME] or [policy NAME]");
     }
 
     bool number(const std::string& key, const std::string& value, int low, int high,
@@ -262,6 +313,15 @@ const ArrayConfig* HostConfig::findArray(const std::string& name) const {
     for (const ArrayConfig& array : arrays) {
         if (array.name == name) {
             return &array;
+        }
+    }
+    return nullptr;
+}
+
+const Policy* HostConfig::findPolicy(const std::string& name) const {
+    for (const Policy& policy : policies) {
+        if (policy.name == name) {
+            return &policy;
         }
     }
     return nullptr;
