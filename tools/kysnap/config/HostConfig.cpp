@@ -79,7 +79,8 @@ public:
                 return false;
             }
         }
-        if (!policiesFit(error)) {
+        error = policiesProblem(config_.policies, [this](int line) { return where(line); });
+        if (!error.empty()) {
             return false;
         }
         if (config_.backend == BackendKind::Linux &&
@@ -93,34 +94,6 @@ public:
     }
 
 private:
-    // Each policy names its devices and keeps something; a device is in one policy at most.
-    bool policiesFit(std::string& error) {
-        std::map<std::string, const Policy*> owners;
-        for (const Policy& policy : config_.policies) {
-            const std::string where = this->where(policy.line) + ": [policy " + policy.name + "]: ";
-            if (policy.devices.empty()) {
-                error = where + "'devices' is missing";
-                return false;
-            }
-            if (!policy.keepsSomething()) {
-                error = where +
-                        "it keeps nothing: give at least one of hourly, daily, weekly, monthly, "
-                        "yearly, keep-last and keep-within";
-                return false;
-            }
-            for (const std::string& device : policy.devices) {
-                const auto [owner, added] = owners.emplace(device, &policy);
-                if (!added) {
-                    error = where + visibleText(device) + " is also in [policy " +
-                            owner->second->name + "] (" + this->where(owner->second->line) +
-                            "): a device belongs to one policy";
-                    return false;
-                }
-            }
-        }
-        return true;
-    }
-
     bool fail(std::string& error, const std::string& message) {
         error = where(number_) + ": " + message;
         return false;

@@ -2,6 +2,7 @@
 #include "Policy.h"
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 #include "VisibleText.h"
@@ -107,6 +108,30 @@ bool Policy::keepsSomething() const {
     return keepWithinSeconds > 0 ||
            std::any_of(std::begin(kCountKeys), std::end(kCountKeys),
                        [this](const CountKey& count) { return this->*count.field > 0; });
+}
+
+std::string policiesProblem(const std::vector<Policy>& policies,
+                            const std::function<std::string(int line)>& place) {
+    std::map<std::string, const Policy*> owners;
+    for (const Policy& policy : policies) {
+        const std::string where = place(policy.line) + ": [policy " + policy.name + "]: ";
+        if (policy.devices.empty()) {
+            return where + "'devices' is missing";
+        }
+        if (!policy.keepsSomething()) {
+            return where +
+                   "it keeps nothing: give at least one of hourly, daily, weekly, monthly, "
+                   "yearly, keep-last and keep-within";
+        }
+        for (const std::string& device : policy.devices) {
+            const auto [owner, added] = owners.emplace(device, &policy);
+            if (!added) {
+                return where + visibleText(device) + " is also in [policy " + owner->second->name +
+                       "] (" + place(owner->second->line) + "): a device belongs to one policy";
+            }
+        }
+    }
+    return std::string();
 }
 
 std::string takePolicyKey(Policy& policy, const std::string& key, const std::string& value) {

@@ -18,6 +18,7 @@
 // Retention.h says how the rules decide.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,12 @@ struct Policy {
 // What is wrong with `value` for the key `key` of a policy section, or "" when it was taken
 // into `policy`. "unknown" problems name the keys a policy takes.
 std::string takePolicyKey(Policy& policy, const std::string& key, const std::string& value);
+
+// What is wrong with the policies of one configuration as a whole, or "": a policy without
+// devices or that keeps nothing, a device in two policies. `place(line)` names a line of the
+// file ("kysnap.conf:12").
+std::string policiesProblem(const std::vector<Policy>& policies,
+                            const std::function<std::string(int line)>& place);
 
 // A duration as keep-within takes it: a whole number from 1 and one unit, s, m, h or d ("36h"),
 // at most 100 years. False when `text` is anything else.
