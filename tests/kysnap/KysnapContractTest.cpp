@@ -32,7 +32,7 @@ TEST_F(KysnapContract, EachKindOfOutcomeHasItsExitStatusAndJsonStillAnswers) {
         {"option the command does not take",
          {"map", "--dry-run", "KY-1", "--json"},
          2,
-         "--dry-run is for delete and revert"},
+         "--dry-run is for delete, prune and revert"},
         {"missing option value", {"list", "--json", "--state"}, 2, "--state needs a value"},
         {"arguments a command does not take",
          {"list", "extra", "--json"},

@@ -68,6 +68,7 @@ Dataset makeClone(const Dataset& source, const std::string& cloneName,
     clone.origin = snapshotPath;
     clone.lastRollback.clear();
     clone.snapshots.clear();
+    clone.replications.clear();
     clone.accessRules.clear();
     clone.inquiryProduct = Dataset().inquiryProduct;  // a new LUN has the current identity
     return clone;

@@ -211,6 +211,69 @@ Reply hostViewRoute(Request& request) {
     return jsonReply(hostView(request.state.model, initiators));
 }
 
+// {"datasetPath", "replication": [{"name", "remoteHost", "remotePool", "remoteProject",
+// "lastReplicatedSnapshot"}]}: replaces the dataset's replication configurations (an empty list
+// removes them). The last replicated snapshot, when given, is one of the dataset's snapshots.
+Reply replication(Request& request) {
+    nlohmann::json body;
+    Reply failure;
+    std::string path;
+    if (!bodyObject(request.body, {"datasetPath", "replication"}, body, failure) ||
+        !textMember(body, "datasetPath", kMaxPathLength, path, failure)) {
+        return failure;
+    }
+    const auto list = body.find("replication");
+    if (path.empty() || list == body.end() || !list->is_array()) {
+        return controlError(400, "needs \"datasetPath\" and a list \"replication\"");
+    }
+    std::vector<ReplicationConfig> configs;
+    for (const nlohmann::json& entry : *list) {
+        ReplicationConfig config;
+        if (!entry.is_object()) {
+            return controlError(400, "each replication configuration is an object");
+        }
+        for (auto member = entry.begin(); member != entry.end(); ++member) {
+            const std::map<std::string, std::string ReplicationConfig::*> fields = {
+                {"name", &ReplicationConfig::name},
+                {"remoteHost", &ReplicationConfig::remoteHost},
+                {"remotePool", &ReplicationConfig::remotePool},
+                {"remoteProject", &ReplicationConfig::remoteProject},
+                {"lastReplicatedSnapshot", &ReplicationConfig::lastReplicatedSnapshot}};
+            const auto field = fields.find(member.key());
+            if (field == fields.end() || !member->is_string() ||
+                member->get_ref<const std::string&>().size() > kMaxPathLength) {
+                return controlError(400,
+                                    "a replication configuration holds only texts name, "
+                                    "remoteHost, remotePool, remoteProject and "
+                                    "lastReplicatedSnapshot");
+            }
+            config.*(field->second) = member->get<std::string>();
+        }
+        if (config.name.empty()) {
+            return controlError(400, "a replication configuration needs a \"name\"");
+        }
+        configs.push_back(config);
+    }
+    std::lock_guard<std::mutex> lock(request.state.modelMutex);
+    Dataset* dataset = request.state.model.findDataset(path);
+    if (dataset == nullptr) {
+        return controlError(404, "no dataset " + path);
+    }
+    jsonxx::Array described;
+    for (const ReplicationConfig& config : configs) {
+        if (!config.lastReplicatedSnapshot.empty() &&
+            dataset->findSnapshot(config.lastReplicatedSnapshot) == nullptr) {
+            return controlError(404,
+                                "no snapshot " + config.lastReplicatedSnapshot + " of " + path);
+        }
+        described.append(replicationJson(*dataset, config));
+    }
+    dataset->replications = configs;
+    jsonxx::Object answer;
+    answer.import("replication", described);
+    return jsonReply(answer);
+}
+
 Reply visibility(Request& request) {
     nlohmann::json body;
     Reply failure;
@@ -284,6 +347,7 @@ const std::map<std::string, Route>& routes() {
         {"config", {"POST", config}},
         {"hostview", {"POST", hostViewRoute}},
         {"visibility", {"POST", visibility}},
+        {"replication", {"POST", replication}},
         {"initiators", {"POST", initiators}},
         {"shutdown", {"POST", shutdown}},
     };

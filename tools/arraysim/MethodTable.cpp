@@ -32,6 +32,7 @@ MethodTable standardMethods() {
     addSnapshotMethods(table);
     addCloneMappingMethods(table);
     addInitiatorMethods(table);
+    addReplicationMethods(table);
     return table;
 }
 

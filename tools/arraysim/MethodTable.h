@@ -55,6 +55,7 @@ void addLookupMethods(MethodTable& table);        // system, volumes, shares, ta
 void addSnapshotMethods(MethodTable& table);      // create, status, list, delete, roll back
 void addCloneMappingMethods(MethodTable& table);  // clones, deletion, mappings, NFS rules
 void addInitiatorMethods(MethodTable& table);     // initiators and initiator groups
+void addReplicationMethods(MethodTable& table);   // replication configurations
 
 // Shared by the handlers: the Reply for a parameter error.
 inline Reply paramError(const Params& params) {

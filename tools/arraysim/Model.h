@@ -33,6 +33,16 @@ struct NfsAccessRule {
     bool rootAccess = false;
 };
 
+// A replication configuration of a dataset: where it is replicated to and the last snapshot sent
+// there, which the next incremental send starts from (the "replication base").
+struct ReplicationConfig {
+    std::string name;
+    std::string remoteHost;
+    std::string remotePool;
+    std::string remoteProject;
+    std::string lastReplicatedSnapshot;  // its name as listSnapshots lists it; empty: none yet
+};
+
 struct Dataset {
     DatasetKind kind = DatasetKind::Volume;
     std::string pool;
@@ -59,6 +69,7 @@ struct Dataset {
     std::string origin;               // snapshot path "dataset@snapshot" of a clone, else empty
     std::string lastRollback;         // snapshot this dataset was last rolled back to
     std::vector<Snapshot> snapshots;  // in creation order
+    std::vector<ReplicationConfig> replications;
 
     std::string path() const { return pool + "/" + mode + "/" + project + "/" + name; }
     bool local() const { return mode == "Local"; }

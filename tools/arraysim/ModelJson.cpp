@@ -65,6 +65,21 @@ jsonxx::Object mappingJson(const Mapping& mapping) {
     return object;
 }
 
+jsonxx::Object replicationJson(const Dataset& dataset, const ReplicationConfig& config) {
+    jsonxx::Object object;
+    object.import("name", config.name);
+    object.import("sourceDataset", dataset.path());
+    object.import("remoteHost", config.remoteHost);
+    object.import("remotePool", config.remotePool);
+    object.import("remoteProject", config.remoteProject);
+    if (config.lastReplicatedSnapshot.empty()) {
+        object.import("lastReplicatedSnapshot", jsonxx::Value());  // null: nothing sent yet
+    } else {
+        object.import("lastReplicatedSnapshot", config.lastReplicatedSnapshot);
+    }
+    return object;
+}
+
 jsonxx::Object stateJson(const Model& model) {
     jsonxx::Object state;
 
@@ -110,6 +125,13 @@ jsonxx::Object stateJson(const Model& model) {
         object.import("snapshots", snapshots);
         if (!dataset.lastRollback.empty()) {
             object.import("lastRollback", dataset.lastRollback);
+        }
+        if (!dataset.replications.empty()) {
+            jsonxx::Array replications;
+            for (const ReplicationConfig& config : dataset.replications) {
+                replications.append(replicationJson(dataset, config));
+            }
+            object.import("replication", replications);
         }
         if (dataset.isVolume()) {
             volumes.append(object);

@@ -15,6 +15,8 @@ jsonxx::Object volumeJson(const Dataset& volume);
 jsonxx::Object shareJson(const Dataset& share);
 jsonxx::Object datasetJson(const Dataset& dataset);  // by kind
 jsonxx::Object mappingJson(const Mapping& mapping);
+// One replication configuration of `dataset`, as getReplicationConfigList answers it.
+jsonxx::Object replicationJson(const Dataset& dataset, const ReplicationConfig& config);
 jsonxx::Object stateJson(const Model& model);
 
 }  // namespace arraysim

@@ -220,6 +220,34 @@ void readSnapshots(SeedReader& reader, Model& model, Dataset& dataset, const Jso
     }
 }
 
+// "replication": the dataset's replication configurations; the last replicated snapshot, when
+// given, is one of its snapshots.
+void readReplication(SeedReader& reader, Dataset& dataset, const Json& object,
+                     const std::string& where) {
+    size_t i = 0;
+    for (const Json& entry : reader.objects(object, where, "replication")) {
+        const std::string place = at(where, "replication", i++);
+        ReplicationConfig config;
+        config.name = reader.text(entry, place, "name", "", true);
+        config.remoteHost = reader.text(entry, place, "remoteHost", "", false);
+        config.remotePool = reader.text(entry, place, "remotePool", "", false);
+        config.remoteProject = reader.text(entry, place, "remoteProject", "", false);
+        config.lastReplicatedSnapshot =
+            reader.text(entry, place, "lastReplicatedSnapshot", "", false);
+        if (!reader.ok()) {
+            return;
+        }
+        if (!config.lastReplicatedSnapshot.empty() &&
+            dataset.findSnapshot(config.lastReplicatedSnapshot) == nullptr) {
+            reader.fail(
+                place + ".lastReplicatedSnapshot",
+                "'" + config.lastReplicatedSnapshot + "' is no snapshot of " + dataset.path());
+            return;
+        }
+        dataset.replications.push_back(config);
+    }
+}
+
 void readDataset(SeedReader& reader, Model& model, const Json& object, const std::string& where,
                  const Project& project, DatasetKind kind) {
     Dataset dataset;
@@ -291,6 +319,7 @@ void readDataset(SeedReader& reader, Model& model, const Json& object, const std
     }
     Dataset& stored = model.datasets[dataset.path()] = dataset;
     readSnapshots(reader, model, stored, object, where);
+    readReplication(reader, stored, object, where);
 }
 
 void readPools(SeedReader& reader, Model& model, const Json& seed) {

@@ -71,14 +71,69 @@ void saveAfterCall(Session& session, OperationReport& report) {
     std::fprintf(stderr, "kysnap: %s\n", notRecordedMessage(report).c_str());
 }
 
+// --policy NAME: the policy's devices, from the configuration the run will use, as operands.
+bool policyDevices(Options& options, std::string& error) {
+    if (options.policy.empty()) {
+        return true;
+    }
+    HostConfig config;
+    if (!Session::loadConfig(options, false, config, error)) {
+        return false;
+    }
+    const Policy* policy = config.findPolicy(options.policy);
+    if (policy == nullptr) {
+        error = "no [policy " + options.policy + "] in " + config.path;
+        return false;
+    }
+    options.arguments = policy->devices;
+    return true;
+}
+
 }  // namespace
 
-int runBatchCommand(const Options& options, const Session::Needs& needs) {
-    const batch::Operation* operation = batch::findOperation(options.command);
-    if (operation == nullptr) {
-        return cannotRun(options, "no batch operation " + options.command);
+OperationReport callAndSettle(Session& session, const batch::Operation& operation,
+                              RequestAttribution& attribution, std::vector<BatchItem>& items,
+                              const DestroyPlan& plan) {
+    OperationReport report;
+    report.operation = operation.name;
+    report.unrecordedWork = operation.unrecorded;
+    report.result = callPlugin(session, operation, attribution, items);
+    std::vector<std::string> problems;
+    for (BatchItem& item : items) {
+        report.requests.push_back(settleItem(session, operation, item, problems));
+        for (const hostkit::ErrorReport& reported : item.request->errors) {
+            report.errors.push_back(
+                hostkit::ErrorReport{reported.code, session.log->mask(reported.message)});
+        }
     }
+    report.hostProblems = session.backend->problems();
+    report.hostProblems.insert(report.hostProblems.end(), problems.begin(), problems.end());
+    if (operation.destroys == Destruction::Revert) {
+        const std::vector<std::string> removed =
+            forgetDestroyed(session, plan, report.hostProblems);
+        for (size_t i = 0; i < removed.size(); ++i) {
+            if (!removed[i].empty()) {
+                std::string& detail = report.requests[i].detail;
+                detail += (detail.empty() ? "" : " ") + std::string("(the array destroyed ") +
+                          removed[i] + " with it; removed from the catalog)";
+            }
+        }
+    }
+    // The report says what the catalog holds, so it comes after the save.
+    saveAfterCall(session, report);
+    return report;
+}
+
+int runBatchCommand(const Options& given, const Session::Needs& needs) {
+    const batch::Operation* operation = batch::findOperation(given.command);
+    if (operation == nullptr) {
+        return cannotRun(given, "no batch operation " + given.command);
+    }
+    Options options = given;
     std::string error;
+    if (!policyDevices(options, error)) {
+        return cannotRun(options, error);
+    }
     if (!operandsFit(options, error)) {
         return usageError(options, error);
     }
@@ -88,7 +143,7 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
     }
     RequestAttribution attribution;
     std::vector<BatchItem> items;
-    if (!makeBatchItems(*session, *operation, attribution, items, error)) {
+    if (!makeBatchItems(*session, *operation, options.arguments, attribution, items, error)) {
         return cannotRun(options, error);
     }
     // The array takes a snapshot's clones with it, and a rollback the newer snapshots with
@@ -116,34 +171,7 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
         return cannotRun(options,
                          "no snapshot was made, because the catalog cannot record them: " + error);
     }
-
-    OperationReport report;
-    report.operation = operation->name;
-    report.unrecordedWork = operation->unrecorded;
-    report.result = callPlugin(*session, *operation, attribution, items);
-    std::vector<std::string> problems;
-    for (BatchItem& item : items) {
-        report.requests.push_back(settleItem(*session, *operation, item, problems));
-        for (const hostkit::ErrorReport& reported : item.request->errors) {
-            report.errors.push_back(
-                hostkit::ErrorReport{reported.code, session->log->mask(reported.message)});
-        }
-    }
-    report.hostProblems = session->backend->problems();
-    report.hostProblems.insert(report.hostProblems.end(), problems.begin(), problems.end());
-    if (operation->destroys == Destruction::Revert) {
-        const std::vector<std::string> removed =
-            forgetDestroyed(*session, plan, report.hostProblems);
-        for (size_t i = 0; i < removed.size(); ++i) {
-            if (!removed[i].empty()) {
-                std::string& detail = report.requests[i].detail;
-                detail += (detail.empty() ? "" : " ") + std::string("(the array destroyed ") +
-                          removed[i] + " with it; removed from the catalog)";
-            }
-        }
-    }
-    // The report says what the catalog holds, so it comes after the save.
-    saveAfterCall(*session, report);
+    const OperationReport report = callAndSettle(*session, *operation, attribution, items, plan);
     printReport(report, options.json, options.verbose);
     return report.exitStatus();
 }

@@ -4,14 +4,27 @@
 // delete, revert, reconcile.
 #pragma once
 
+#include <vector>
+
+#include "BatchItems.h"
+#include "DestroyPlan.h"
 #include "Options.h"
+#include "Report.h"
 #include "Session.h"
 
 namespace kysnap {
 
 // Runs the batch command `options.command` with a session of `needs`; returns the exit status
 // (kExitUsage for operands named twice, kExitFailure when the run cannot start, else the
-// report's exit status).
+// report's exit status). With --policy NAME (snap) the operands are the policy's devices.
 int runBatchCommand(const Options& options, const Session::Needs& needs);
+
+// The rest of a batch run whose `items` are made (BatchItems.h) and whose destruction, if any,
+// is judged and allowed (`plan`, read for a revert only): calls the plug-in, settles each item
+// into the session's catalog and saves it. Returns the report, not yet printed; a catalog that
+// could not be saved is said on standard error and in the report.
+OperationReport callAndSettle(Session& session, const batch::Operation& operation,
+                              RequestAttribution& attribution, std::vector<BatchItem>& items,
+                              const DestroyPlan& plan);
 
 }  // namespace kysnap

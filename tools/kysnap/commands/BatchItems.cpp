@@ -142,10 +142,10 @@ bool fromDevice(Session& session, const batch::Operation& operation, const std::
 }  // namespace
 
 bool makeBatchItems(Session& session, const batch::Operation& operation,
-                    RequestAttribution& attribution, std::vector<BatchItem>& items,
-                    std::string& error) {
+                    const std::vector<std::string>& given, RequestAttribution& attribution,
+                    std::vector<BatchItem>& items, std::string& error) {
     Catalog& catalog = session.catalog;
-    std::vector<std::string> names = session.options.arguments;
+    std::vector<std::string> names = given;
     if (names.empty() && operation.onSnapshots()) {
         for (const SnapshotRecord& record : catalog.snapshots) {
             names.push_back(record.name);

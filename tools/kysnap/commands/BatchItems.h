@@ -33,14 +33,14 @@ struct BatchItem {
     std::optional<SettleVerdict> settle;
 };
 
-// Makes one item per operand of `session.options` (for an operation on catalog snapshots with
-// none, one per catalog snapshot), with its request filled from the catalog and the host's
-// settings, and its lines and errors attributed through `attribution`, which must outlive the
-// items. False with `error` set when an operand cannot be a request (not in the catalog, not
-// prepared, not made completely, named twice, ...): nothing is sent then.
+// Makes one item per name of `names`, the devices or catalog snapshots the run is about (for an
+// operation on catalog snapshots with none, one per catalog snapshot), with its request filled from
+// the catalog and the host's settings, and its lines and errors attributed through `attribution`,
+// which must outlive the items. False with `error` set when an operand cannot be a request (not in
+// the catalog, not prepared, not made completely, named twice, ...): nothing is sent then.
 bool makeBatchItems(Session& session, const batch::Operation& operation,
-                    RequestAttribution& attribution, std::vector<BatchItem>& items,
-                    std::string& error);
+                    const std::vector<std::string>& names, RequestAttribution& attribution,
+                    std::vector<BatchItem>& items, std::string& error);
 
 // Records each snapshot about to be made, as "creating", and saves the catalog before the
 // plug-in is called: whatever becomes of the call, the array's snapshot has a record. False

@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace kysnap {
@@ -18,7 +19,8 @@ enum LongOnly {
     kList,
     kRemove,
     kReplace,
-    kDestroyNewer
+    kDestroyNewer,
+    kPolicy
 };
 
 const option kLongOptions[] = {
@@ -38,6 +40,7 @@ const option kLongOptions[] = {
     {"list", no_argument, nullptr, kList},
     {"remove", no_argument, nullptr, kRemove},
     {"replace", no_argument, nullptr, kReplace},
+    {"policy", required_argument, nullptr, kPolicy},
     {"password", optional_argument, nullptr, kPassword},
     {nullptr, 0, nullptr, 0},
 };
@@ -139,6 +142,10 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 options.replace = true;
                 options.commandOptions.push_back(kOptionReplace);
                 break;
+            case kPolicy:
+                options.policy = optarg;
+                options.commandOptions.push_back(kOptionPolicy);
+                break;
             case kPassword:
                 refuse(
                     "passwords are never given on the command line: use password-file or "
@@ -181,6 +188,7 @@ const CommandOptionName kCommandOptionNames[] = {
     {kOptionDryRun, "--dry-run"}, {kOptionDestroyNewer, "--destroy-newer"},
     {kOptionYes, "--yes"},        {kOptionReplace, "--replace"},
     {kOptionList, "--list"},      {kOptionRemove, "--remove"},
+    {kOptionPolicy, "--policy"},
 };
 
 const char* optionName(CommandOption option) {
@@ -234,6 +242,19 @@ bool fitsCommand(const Command& command, const Options& options, std::string& er
     }
     const Operands& operands = command.operands;
     const int count = static_cast<int>(options.arguments.size());
+    const bool named =
+        operands.namedBy != 0 &&
+        std::find(options.commandOptions.begin(), options.commandOptions.end(),
+                  static_cast<CommandOption>(operands.namedBy)) != options.commandOptions.end();
+    if (named && count > 0) {
+        error = std::string(command.name) + " takes no " + operands.noun + " with " +
+                optionName(static_cast<CommandOption>(operands.namedBy)) +
+                ", which names them (kysnap " + command.name + " --help)";
+        return false;
+    }
+    if (named) {
+        return true;
+    }
     const bool tooFew = count < operands.least;
     const bool tooMany = operands.most != kAnyNumber && count > operands.most;
     if (!tooFew && !tooMany) {
@@ -245,7 +266,11 @@ bool fitsCommand(const Command& command, const Options& options, std::string& er
     } else if (operands.most == operands.least) {
         takes = " takes " + operandsText(operands.least, operands.noun);
     } else if (tooFew) {
-        takes = " needs at least " + operandsText(operands.least, operands.noun);
+        takes =
+            " needs at least " + operandsText(operands.least, operands.noun) +
+            (operands.namedBy != 0
+                 ? std::string(" or ") + optionName(static_cast<CommandOption>(operands.namedBy))
+                 : std::string());
     } else {
         takes = " takes at most " + operandsText(operands.most, operands.noun);
     }

@@ -9,6 +9,7 @@
 #include "IdentifyCommand.h"
 #include "InquiryCommand.h"
 #include "ListCommand.h"
+#include "PruneCommand.h"
 #include "SupportCommand.h"
 #include "TrustCommand.h"
 #include "VersionCommand.h"
@@ -60,11 +61,12 @@ const std::vector<Command> kCommands = {
     {"unprepare", "clear prepared devices' metadata", "DEVICE...",
      "Has the plug-in clear the metadata of prepared devices.", 0, kDevices, kBatchSession,
      runBatchCommand},
-    {"snap", "snapshot prepared devices in one batch", "DEVICE...",
+    {"snap", "snapshot prepared devices in one batch", "DEVICE... | --policy NAME",
      "Snapshots prepared devices in one batch. Each snapshot gets a new id, KY-<UTC time>-<n>,\n"
      "which later commands take. Each is recorded as 'creating' before the plug-in is called,\n"
-     "then as 'created' or 'failed'.",
-     0, kDevices, kBatchSession, runBatchCommand},
+     "then as 'created' or 'failed'. --policy NAME snapshots the devices of [policy NAME].",
+     kOptionPolicy, Operands{1, kAnyNumber, "device", kOptionPolicy}, kBatchSession,
+     runBatchCommand},
     {"map", "mount snapshots on this host", "[--quiet] SNAPSHOT...",
      "Mounts snapshots: the plug-in clones each one and maps the clone to this host (or\n"
      "exports an NFS clone to the ESX host, shown as SERVER:/PATH), the host rescans, and the\n"
@@ -83,6 +85,16 @@ const std::vector<Command> kCommands = {
      "has any clone: it names each one and the command that removes it (kysnap unmap).\n"
      "--dry-run says what would be deleted or refused and changes nothing.",
      kOptionDryRun, kSnapshots, kBatchSession, runBatchCommand},
+    {"prune", "delete the snapshots the policies let go", "[--policy NAME] [--dry-run]",
+     "Deletes the snapshots of each policy's devices (--policy: of that policy's) that none of\n"
+     "its rules keeps, in one delete call, each with a line naming the rules it is outside\n"
+     "of. Only the catalog's KY- snapshots are considered. Never deleted: the newest good\n"
+     "snapshot of a device, a mounted one, one with a clone on the array, the replication\n"
+     "base the array reports, and records not 'created' (reconcile and delete settle those).\n"
+     "The arrays are asked once per dataset and project; a device whose array cannot tell\n"
+     "has nothing deleted. Runs under the catalog's lock: a second prune waits, then finds\n"
+     "nothing left. --dry-run prints the plan and changes nothing.",
+     kOptionPolicy | kOptionDryRun, kNone, kBatchSession, runPrune},
     {"revert", "roll sources back to snapshots",
      "[--dry-run] [--destroy-newer] [--yes] SNAPSHOT...",
      "Rolls each snapshot's source volume or share back to the snapshot. The array destroys\n"

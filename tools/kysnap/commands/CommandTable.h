@@ -25,6 +25,8 @@ struct Operands {
     int least = 0;
     int most = 0;  // kAnyNumber: no limit
     const char* noun = "argument";
+    // A CommandOption that names the operands instead (none may be given with it); 0: none.
+    unsigned namedBy = 0;
 };
 
 struct Command {

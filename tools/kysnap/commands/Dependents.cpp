@@ -141,40 +141,43 @@ bool findDependents(const Catalog& catalog, const ArrayAccess& array, const Snap
     const SnapshotSource& source = found.source;
     found.snapshotPath = source.snapshotPath(record.name);
     found.mountedAs = mountedCopyText(record.mountedDevice);
-    const auto records = recordsOfSource(catalog, array.name, source);
 
     std::vector<std::string> names;
     if (!listedSnapshots(array, source.datasetPath(), names, error)) {
         return false;
     }
+    if (destruction == Destruction::Delete) {
+        nlohmann::json datasets = nlohmann::json::array();
+        if (listedDatasets(array, source, datasets, error) == Listing::Failed) {
+            return false;
+        }
+        return dependentsOfDelete(catalog, array.name, record, names, datasets, found, error);
+    }
+    const auto records = recordsOfSource(catalog, array.name, source);
     const std::string full = nameInPath(found.snapshotPath);
     const auto self = std::find(names.begin(), names.end(), full);
     found.snapshotListed = self != names.end();
 
     std::vector<std::string> origins;
-    if (destruction == Destruction::Delete) {
-        origins.push_back(found.snapshotPath);
-    } else {
-        const auto ownRecord = records.find(found.snapshotPath);
-        for (auto it = names.begin(); it != names.end(); ++it) {
-            const std::string path = source.datasetPath() + "@" + *it;
-            const auto kept = records.find(path);
-            const bool listedLater = found.snapshotListed && it > self;
-            // Records are kept in creation order, in one vector.
-            const bool recordedLater = kept != records.end() && ownRecord != records.end() &&
-                                       kept->second > ownRecord->second;
-            if (*it == full || (!listedLater && !recordedLater)) {
-                continue;
-            }
-            LostSnapshot lost;
-            lost.path = path;
-            if (kept != records.end()) {
-                lost.id = kept->second->name;
-                lost.mountedAs = mountedCopyText(kept->second->mountedDevice);
-            }
-            found.newer.push_back(lost);
-            origins.push_back(path);
+    const auto ownRecord = records.find(found.snapshotPath);
+    for (auto it = names.begin(); it != names.end(); ++it) {
+        const std::string path = source.datasetPath() + "@" + *it;
+        const auto kept = records.find(path);
+        const bool listedLater = found.snapshotListed && it > self;
+        // Records are kept in creation order, in one vector.
+        const bool recordedLater =
+            kept != records.end() && ownRecord != records.end() && kept->second > ownRecord->second;
+        if (*it == full || (!listedLater && !recordedLater)) {
+            continue;
         }
+        LostSnapshot lost;
+        lost.path = path;
+        if (kept != records.end()) {
+            lost.id = kept->second->name;
+            lost.mountedAs = mountedCopyText(kept->second->mountedDevice);
+        }
+        found.newer.push_back(lost);
+        origins.push_back(path);
     }
 
     if (!origins.empty()) {
@@ -184,11 +187,30 @@ bool findDependents(const Catalog& catalog, const ArrayAccess& array, const Snap
         }
         found.clones = clonesOf(datasets, source, origins, records);
     }
-    if (destruction == Destruction::Delete) {
-        judgeDelete(record, found);
-    } else {
-        judgeRevert(found);
+    judgeRevert(found);
+    return true;
+}
+
+bool dependentsOfDelete(const Catalog& catalog, const std::string& arrayName,
+                        const SnapshotRecord& record, const std::vector<std::string>& names,
+                        const nlohmann::json& datasets, Dependents& found, std::string& error) {
+    found = Dependents();
+    if (!snapshotSource(record, found.source, error)) {
+        return false;
     }
+    found.snapshotPath = found.source.snapshotPath(record.name);
+    found.mountedAs = mountedCopyText(record.mountedDevice);
+    const std::string full = nameInPath(found.snapshotPath);
+    found.snapshotListed = std::find(names.begin(), names.end(), full) != names.end();
+    // The catalog's records are looked up only for a clone the plug-in made: a caller judging
+    // every snapshot of a large catalog then reads the catalog once per clone, not per snapshot.
+    found.clones = clonesOf(datasets, found.source, {found.snapshotPath}, {});
+    if (std::any_of(found.clones.begin(), found.clones.end(),
+                    [](const LostClone& clone) { return clone.pluginMade; })) {
+        found.clones = clonesOf(datasets, found.source, {found.snapshotPath},
+                                recordsOfSource(catalog, arrayName, found.source));
+    }
+    judgeDelete(record, found);
     return true;
 }
 

@@ -65,6 +65,14 @@ struct Dependents {
 bool findDependents(const Catalog& catalog, const ArrayAccess& array, const SnapshotRecord& record,
                     Destruction destruction, Dependents& found, std::string& error);
 
+// The same for a delete, from listings already read: `names`, the snapshots the array lists for
+// the record's source, and `datasets`, its project's datasets (SourceListings.h). For a caller
+// that judges many snapshots of one source with one listing of each. False with `error` set when
+// the record's metadata does not say where its source is.
+bool dependentsOfDelete(const Catalog& catalog, const std::string& arrayName,
+                        const SnapshotRecord& record, const std::vector<std::string>& names,
+                        const nlohmann::json& datasets, Dependents& found, std::string& error);
+
 // The clone the plug-in made of snapshot `id` of `source` ("MNT_" + id in the source's pool and
 // project), with its LUN id (empty for a share). False with `error` empty when there is none,
 // with `error` set when the array cannot be asked.

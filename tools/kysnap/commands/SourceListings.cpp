@@ -134,6 +134,42 @@ Listing listedDatasets(const ArrayAccess& array, const SnapshotSource& source,
     return Listing::Read;
 }
 
+bool replicationBases(const ArrayAccess& array, const std::string& datasetPath,
+                      std::vector<ReplicationBase>& bases, std::string& error) {
+    const char* const method = "getReplicationConfigList";
+    bases.clear();
+    nlohmann::json listed;
+    const Listing read = arrayAnswer(array, method, {datasetPath}, listed, error);
+    if (read != Listing::Read) {
+        return read == Listing::Missing;
+    }
+    for (const nlohmann::json& config : listed) {
+        const auto last = config.is_object() ? config.find("lastReplicatedSnapshot") : config.end();
+        const auto name = config.is_object() ? config.find("name") : config.end();
+        if (!config.is_object() || last == config.end() ||
+            !(last->is_string() || last->is_null()) ||
+            (name != config.end() && !name->is_string())) {
+            error = std::string(method) + " on array " + array.name + " for " + datasetPath +
+                    " answered a configuration without a readable \"lastReplicatedSnapshot\"";
+            return false;
+        }
+        if (last->is_string() && !last->get_ref<const std::string&>().empty()) {
+            // The name as listSnapshots gives it; a whole path "dataset@name" is taken too.
+            std::string snapshot = last->get<std::string>();
+            const size_t at = snapshot.find('@');
+            if (at != std::string::npos) {
+                if (snapshot.substr(0, at) != datasetPath) {
+                    continue;
+                }
+                snapshot = snapshot.substr(at + 1);
+            }
+            bases.push_back(
+                ReplicationBase{name == config.end() ? "" : name->get<std::string>(), snapshot});
+        }
+    }
+    return true;
+}
+
 Creation creationOnArray(const ArrayAccess& array, const SnapshotSource& source,
                          const std::string& id) {
     std::string body;

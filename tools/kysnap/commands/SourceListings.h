@@ -57,4 +57,19 @@ enum class Listing { Read, Missing, Failed };
 Listing listedDatasets(const ArrayAccess& array, const SnapshotSource& source,
                        nlohmann::json& datasets, std::string& error);
 
+// One replication configuration of a dataset, as the array lists it.
+struct ReplicationBase {
+    std::string configuration;  // its name
+    std::string snapshot;       // the last snapshot it replicated, as listSnapshots names it
+};
+
+// The snapshots the array's replication configurations of the dataset at `datasetPath` last
+// replicated (getReplicationConfigList; a configuration that has replicated nothing yet adds
+// none). An array that replicates nothing answers an empty list; a dataset that does not exist
+// has none. False with `error` set when the array cannot be asked or answers what cannot be
+// read: each configuration is an object whose "lastReplicatedSnapshot" is a text or null, its
+// "name" a text when given. Which snapshot a later send needs cannot then be told.
+bool replicationBases(const ArrayAccess& array, const std::string& datasetPath,
+                      std::vector<ReplicationBase>& bases, std::string& error);
+
 }  // namespace kysnap

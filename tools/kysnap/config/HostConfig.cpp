@@ -53,11 +53,16 @@ public:
             return fail(error, "a key is missing before '='");
         }
         if (section_.empty()) {
-            return fail(error, "'" + visibleText(key) +
-                                   "' comes before any [host] or [array NAME] section");
+            return fail(error,
+                        "'" + visibleText(key) +
+                            "' comes before any [host], [array NAME] or [policy NAME] section");
         }
         if (!firstTime(keyLines_, key, "'" + visibleText(key) + "' in " + sectionTitle_, error)) {
             return false;
+        }
+        if (section_ == "policy") {
+            const std::string problem = takePolicyKey(config_.policies.back(), key, value);
+            return problem.empty() || fail(error, problem);
         }
         return section_ == "host" ? hostKey(key, value, error) : arrayKey(key, value, error);
     }
@@ -73,6 +78,10 @@ public:
                 error = where + "give exactly one of 'password-file' and 'password-env'";
                 return false;
             }
+        }
+        error = policiesProblem(config_.policies, [this](int line) { return where(line); });
+        if (!error.empty()) {
+            return false;
         }
         if (config_.backend == BackendKind::Linux &&
             (!config_.fcInitiators.empty() || !config_.iscsiInitiators.empty())) {
@@ -108,7 +117,7 @@ private:
         if (!firstTime(sectionLines_, name, title, error)) {
             return false;
         }
-        section_ = name == "host" ? "host" : "array";
+        section_ = name.substr(0, name.find(' '));
         sectionTitle_ = title;
         keyLines_.clear();
         return true;
@@ -135,8 +144,23 @@ private:
             config_.arrays.push_back(ArrayConfig{name, "", "", "", "", ""});
             return true;
         }
-        return fail(error,
-                    "unknown section [" + visibleText(inner) + "]: use [host] or [array NAME]");
+        if (inner.rfind("policy", 0) == 0 && inner.size() > 6 &&
+            (inner[6] == ' ' || inner[6] == '\t')) {
+            const std::string name = trim(inner.substr(6));
+            if (!safeName(name)) {
+                return fail(error, "policy name '" + visibleText(name) +
+                                       "' may hold only letters, digits, '-', '_' and '.'");
+            }
+            if (!enter("policy " + name, "[policy " + name + "]", error)) {
+                return false;
+            }
+            config_.policies.push_back(Policy());
+            config_.policies.back().name = name;
+            config_.policies.back().line = number_;
+            return true;
+        }
+        return fail(error, "unknown section [" + visibleText(inner) +
+                               "]: use [host], [array NAME] or [policy NAME]");
     }
 
     bool number(const std::string& key, const std::string& value, int low, int high,
@@ -262,6 +286,15 @@ const ArrayConfig* HostConfig::findArray(const std::string& name) const {
     for (const ArrayConfig& array : arrays) {
         if (array.name == name) {
             return &array;
+        }
+    }
+    return nullptr;
+}
+
+const Policy* HostConfig::findPolicy(const std::string& name) const {
+    for (const Policy& policy : policies) {
+        if (policy.name == name) {
+            return &policy;
         }
     }
     return nullptr;

@@ -21,6 +21,10 @@
 //   password-env = KYSNAP_ORA1_PASSWORD         # or: the variable holding the password
 //   ca-file = /path/ca.pem        # the CA file this array's certificate is checked against
 //
+//   [policy oradb]                # what prune keeps of these devices' snapshots (Policy.h)
+//   devices = /dev/mapper/ora-data /dev/mapper/ora-logs
+//   daily = 7
+//
 // '#' starts a comment (at the start of a line or after a blank); blank lines are ignored.
 // Strict, so that a mistake is never silently read as something else: each section and each key
 // of a section is given once (a repeat is an error naming both lines); an address's port, when
@@ -34,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "Policy.h"
 #include "TlsPins.h"
 
 namespace kysnap {
@@ -67,11 +72,14 @@ struct HostConfig {
     std::optional<std::string> targetGroup;
     std::string pinsFileKey;  // pins-file as written; empty when not given
     std::vector<ArrayConfig> arrays;
+    std::vector<Policy> policies;  // in the order given
     // Filled by loadHostConfig: the pins file in use (see Pins.h) and the pins it holds.
     std::string pinsFile;
     std::vector<kyplatform::PinnedArray> pins;
 
     const ArrayConfig* findArray(const std::string& name) const;
+    // The policy called `name`; null when there is none.
+    const Policy* findPolicy(const std::string& name) const;
 };
 
 // Parses configuration text. False with `error` naming the place ("<path>:<line>: ..." or the

@@ -18,6 +18,7 @@ enum CommandOption : unsigned {
     kOptionReplace = 1u << 5,
     kOptionList = 1u << 6,
     kOptionRemove = 1u << 7,
+    kOptionPolicy = 1u << 8,
 };
 
 struct Options {
@@ -28,13 +29,14 @@ struct Options {
     std::string state;                          // empty: defaultStatePath()
     std::string array;                          // --array: the array serving the named devices
     std::vector<std::string> snapshots;         // --snapshot (identify)
+    std::string policy;                         // --policy: a [policy NAME] of the configuration
     std::vector<CommandOption> commandOptions;  // the command options given, in their order
     bool json = false;
     bool verbose = false;
     bool help = false;
     bool version = false;  // --version: kysnap's and the plug-in's version
     bool quiet = false;    // no progress lines while the plug-in waits for devices
-    bool dryRun = false;   // delete, revert: say what would be done, do nothing
+    bool dryRun = false;   // delete, revert, prune: say what would be done, do nothing
     bool yes = false;      // revert, trust: no confirmation prompt
     // revert: go on although the array destroys the newer snapshots and their clones
     bool destroyNewer = false;
