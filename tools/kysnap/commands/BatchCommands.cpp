@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "BatchCommands.h"
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <set>
 
+#include "AuditTrail.h"
 #include "BatchItems.h"
 #include "BatchOperations.h"
 #include "BatchOutcome.h"
 #include "CannotRun.h"
 #include "DestroyPlan.h"
 #include "Report.h"
+#include "SourceListings.h"
+#include "StatusNames.h"
 
 namespace kysnap {
 
@@ -71,6 +75,53 @@ void saveAfterCall(Session& session, OperationReport& report) {
     std::fprintf(stderr, "kysnap: %s\n", notRecordedMessage(report).c_str());
 }
 
+// Each request's audit entry with what it is about, read from the catalog before the call (a
+// deleted snapshot's record is gone after it).
+std::vector<AuditEntry> auditTargets(const Session& session, const AuditTrail& trail,
+                                     const std::vector<BatchItem>& items) {
+    std::vector<AuditEntry> entries;
+    for (const BatchItem& item : items) {
+        AuditEntry entry = trail.entry(session.options.command);
+        entry.device = item.device.given;
+        entry.snapshot = item.snapshot;
+        for (const SnapshotRecord& record : session.catalog.snapshots) {
+            SnapshotSource source;
+            std::string unknown;
+            if (record.name != item.snapshot) {
+                continue;
+            }
+            entry.array = record.array;
+            entry.device = record.device;
+            if (snapshotSource(record, source, unknown)) {
+                entry.dataset = source.datasetPath();
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+// Completes the entries with each request's outcome and appends them.
+void writeAudit(const AuditTrail& trail, std::vector<AuditEntry>& entries,
+                const std::vector<BatchItem>& items, const OperationReport& report) {
+    const int exitStatus = report.exitStatus();
+    for (size_t i = 0; i < entries.size() && i < report.requests.size(); ++i) {
+        const RequestOutcome& outcome = report.requests[i];
+        AuditEntry& entry = entries[i];
+        const AuditEntry now = trail.entry(entry.operation);
+        entry.time = now.time;
+        entry.seconds = now.seconds;
+        entry.methods = arrayMethodsSent(items[i].lines);
+        entry.result = !outcome.succeeded            ? "failed"
+                       : report.catalogError.empty() ? "succeeded"
+                                                     : "succeeded, not recorded in the catalog";
+        entry.status = outcome.hasStatus ? statusName(outcome.status) : outcome.state;
+        entry.statusCode = outcome.status;
+        entry.exitStatus = exitStatus;
+    }
+    trail.write(entries);
+}
+
 }  // namespace
 
 int runBatchCommand(const Options& options, const Session::Needs& needs) {
@@ -78,6 +129,7 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
     if (operation == nullptr) {
         return cannotRun(options, "no batch operation " + options.command);
     }
+    const auto started = std::chrono::steady_clock::now();
     std::string error;
     if (!operandsFit(options, error)) {
         return usageError(options, error);
@@ -117,6 +169,13 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
                          "no snapshot was made, because the catalog cannot record them: " + error);
     }
 
+    const AuditTrail trail(session->config, session->store->path(), session->backend->hostName(),
+                           started);
+    std::vector<AuditEntry> audit;
+    if (operation->audited == batch::Audited::EachRequest) {
+        audit = auditTargets(*session, trail, items);
+    }
+
     OperationReport report;
     report.operation = operation->name;
     report.unrecordedWork = operation->unrecorded;
@@ -144,6 +203,9 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
     }
     // The report says what the catalog holds, so it comes after the save.
     saveAfterCall(*session, report);
+    if (!audit.empty()) {
+        writeAudit(trail, audit, items, report);
+    }
     printReport(report, options.json, options.verbose);
     return report.exitStatus();
 }

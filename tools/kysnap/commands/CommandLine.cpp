@@ -18,7 +18,10 @@ enum LongOnly {
     kList,
     kRemove,
     kReplace,
-    kDestroyNewer
+    kDestroyNewer,
+    kWarn,
+    kCrit,
+    kPromTextfile
 };
 
 const option kLongOptions[] = {
@@ -38,6 +41,9 @@ const option kLongOptions[] = {
     {"list", no_argument, nullptr, kList},
     {"remove", no_argument, nullptr, kRemove},
     {"replace", no_argument, nullptr, kReplace},
+    {"warn", required_argument, nullptr, kWarn},
+    {"crit", required_argument, nullptr, kCrit},
+    {"prom-textfile", required_argument, nullptr, kPromTextfile},
     {"password", optional_argument, nullptr, kPassword},
     {nullptr, 0, nullptr, 0},
 };
@@ -139,6 +145,18 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 options.replace = true;
                 options.commandOptions.push_back(kOptionReplace);
                 break;
+            case kWarn:
+                options.warn = optarg;
+                options.commandOptions.push_back(kOptionWarn);
+                break;
+            case kCrit:
+                options.crit = optarg;
+                options.commandOptions.push_back(kOptionCrit);
+                break;
+            case kPromTextfile:
+                options.promTextfile = optarg;
+                options.commandOptions.push_back(kOptionPromTextfile);
+                break;
             case kPassword:
                 refuse(
                     "passwords are never given on the command line: use password-file or "
@@ -177,10 +195,17 @@ struct CommandOptionName {
 };
 
 const CommandOptionName kCommandOptionNames[] = {
-    {kOptionArray, "--array"},    {kOptionSnapshot, "--snapshot"},
-    {kOptionDryRun, "--dry-run"}, {kOptionDestroyNewer, "--destroy-newer"},
-    {kOptionYes, "--yes"},        {kOptionReplace, "--replace"},
-    {kOptionList, "--list"},      {kOptionRemove, "--remove"},
+    {kOptionArray, "--array"},
+    {kOptionSnapshot, "--snapshot"},
+    {kOptionDryRun, "--dry-run"},
+    {kOptionDestroyNewer, "--destroy-newer"},
+    {kOptionYes, "--yes"},
+    {kOptionReplace, "--replace"},
+    {kOptionList, "--list"},
+    {kOptionRemove, "--remove"},
+    {kOptionWarn, "--warn"},
+    {kOptionCrit, "--crit"},
+    {kOptionPromTextfile, "--prom-textfile"},
 };
 
 const char* optionName(CommandOption option) {
