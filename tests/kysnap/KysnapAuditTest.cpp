@@ -253,6 +253,20 @@ TEST_F(KysnapAudit, ALogThatCannotBeWrittenIsAWarningAndTheOperationStandsAsDone
               std::string::npos);
 }
 
+// trust opens no catalog, so on a new machine it may be the first to write beside it.
+TEST_F(KysnapAudit, TrustAsTheFirstCommandMakesTheLogsDirectory) {
+    runner->environment["KYSNAP_STATE"] = path("new/state/catalog.json");
+    const CliRun run = expectRun({"trust", "arr", "--yes"});
+    EXPECT_EQ(run.err, "");
+    struct stat info {};
+    ASSERT_EQ(stat(path("new/state").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(path("new/state/audit.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_NE(readFile(path("new/state/audit.log")).find("\"operation\":\"trust\""),
+              std::string::npos);
+}
+
 // The methods are read from the plug-in's lines as it logs them: a request line names one,
 // unless the call's memory answered it (the next line says so), and nothing else does.
 TEST(ArrayMethodsSent, AreTheRequestLinesNotAnsweredFromTheCallsMemory) {

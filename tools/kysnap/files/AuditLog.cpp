@@ -180,6 +180,10 @@ bool appendAuditEntries(const std::string& path, const std::vector<AuditEntry>& 
         return true;
     }
     const std::string what = "the audit log " + visibleText(path);
+    // A command that opens no catalog (trust) may come first on a new machine.
+    if (!makeDirectories(directoryOf(path), error)) {
+        return false;
+    }
     // O_NONBLOCK: a FIFO planted at the path is refused below instead of blocking the open.
     const int fd = open(path.c_str(),
                         O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);

@@ -51,7 +51,8 @@ std::string auditLine(const AuditEntry& entry);
 // How the lines also go to syslog.
 enum class AuditSyslog { Off, On };
 
-// Appends `entries` to the log at `path` (created with mode 0600; never through a symbolic
+// Appends `entries` to the log at `path` (created with mode 0600, and its directory with mode
+// 0700 when missing; never through a symbolic
 // link; a FIFO, device or directory there, or a file of another user but root, is refused before
 // anything is written), each one write() of its line, then fsync. With AuditSyslog::On each line
 // also goes to syslog (facility authpriv, level info: readable by administrators only, as it
