@@ -89,9 +89,8 @@ TEST_F(HostVocabulary, MappingRetryAndReconcileTextsAreInTheGoldenTranscripts) {
 TEST_F(HostVocabulary, ArrayRequestAndCallMemoryAnswerTextsAreInTheGoldenTranscripts) {
     const std::vector<std::string> texts = goldenTexts();
     ASSERT_FALSE(texts.empty());
-    EXPECT_TRUE(anyContains(texts, std::string(plugintext::kRequestUrl) +
-                                       "https://127.0.0.1:PORT" + plugintext::kApiPath +
-                                       "deleteVolumeSnapshot] request ["));
+    EXPECT_TRUE(anyContains(texts, std::string(plugintext::kRequestUrl) + "https://127.0.0.1:PORT" +
+                                       plugintext::kApiPath + "deleteVolumeSnapshot] request ["));
     EXPECT_TRUE(anyContains(texts, std::string(plugintext::kCallMemoryAnswer) + " ["));
 }
 
