@@ -6,6 +6,7 @@
 
 #include "CallMemory.h"
 #include "CopyStatus.h"
+#include "PluginTexts.h"
 #include "SecretMemory.h"
 
 const char* const CM_CONTENT_TYPE = "application / json";
@@ -152,7 +153,7 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
                                       const Memory& memory, const Readable* readable) {
     const Send how = memory.how;
     if (logger_ != nullptr) {
-        logger_->log(1, kSendHeader, "type [%d] url [%s] request [%s]", type, url.c_str(),
+        logger_->log(1, kSendHeader, plugintext::kRequestLineFormat, type, url.c_str(),
                      body.c_str());
     }
     if (type < GET || type > DELETE) {
@@ -177,8 +178,7 @@ int CMRESTClient::sendRequestInternal(int type, const std::string& url, const st
             }
         } else if (remembers && kyplatform::callmemory::recall(array, request, response)) {
             httpStatus = 200;
-            logResponse("http response received from the call's memory [%s]", response.data(),
-                        response.size());
+            logResponse(plugintext::kCallMemoryAnswerFormat, response.data(), response.size());
             return COPY_SUCCESS;
         }
         const bool once = how == Send::Once;

@@ -47,4 +47,18 @@ inline constexpr const char* kCredentialsRefusedSigns[] = {
 // made before. kysnap reads it beside a snapshot id as another host's snapshot of that name.
 inline constexpr char kArrayAlreadyExists[] = "already exists";
 
+// Every request the plug-in makes of an array, level 1, through the request it works on:
+// "type [T] url [https://ARRAY/zebi/api/v2/METHOD] request [BODY]". kysnap reads the array
+// method out of the URL, after kApiPath. A listing answered from the call's memory is logged
+// right after its request line as kCallMemoryAnswer: that request never reached the array.
+#define PLUGINTEXT_REQUEST_URL "url ["
+inline constexpr char kRequestUrl[] = PLUGINTEXT_REQUEST_URL;
+inline constexpr char kRequestLineFormat[] = "type [%d] " PLUGINTEXT_REQUEST_URL "%s] request [%s]";
+#undef PLUGINTEXT_REQUEST_URL
+inline constexpr char kApiPath[] = "/zebi/api/v2/";
+#define PLUGINTEXT_CALL_MEMORY_ANSWER "http response received from the call's memory"
+inline constexpr char kCallMemoryAnswer[] = PLUGINTEXT_CALL_MEMORY_ANSWER;
+inline constexpr char kCallMemoryAnswerFormat[] = PLUGINTEXT_CALL_MEMORY_ANSWER " [%s]";
+#undef PLUGINTEXT_CALL_MEMORY_ANSWER
+
 }  // namespace plugintext

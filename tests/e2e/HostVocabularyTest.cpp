@@ -85,6 +85,15 @@ TEST_F(HostVocabulary, MappingRetryAndReconcileTextsAreInTheGoldenTranscripts) {
         << plugintext::kReconcileFailed;
 }
 
+// kysnap's audit log names the array methods a request sent from these lines.
+TEST_F(HostVocabulary, ArrayRequestAndCallMemoryAnswerTextsAreInTheGoldenTranscripts) {
+    const std::vector<std::string> texts = goldenTexts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_TRUE(anyContains(texts, std::string(plugintext::kRequestUrl) + "https://127.0.0.1:PORT" +
+                                       plugintext::kApiPath + "deleteVolumeSnapshot] request ["));
+    EXPECT_TRUE(anyContains(texts, std::string(plugintext::kCallMemoryAnswer) + " ["));
+}
+
 TEST_F(HostVocabulary, RefusedCredentialsShowEverySignKysnapLooksForAmongTheFailureLines) {
     site::SiteArray& array = startArray("arr");
     hostWith({{kDbHostPort, false}});

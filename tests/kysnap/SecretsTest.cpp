@@ -115,6 +115,13 @@ TEST_F(Secrets, PasswordNeverLeavesItsFileWhateverTheLogging) {
         run({"prepare", kOraLogs}, 1);
         std::ofstream(path("array.password")) << password << "\n";
 
+        // The audit log is among the files scanned, with the lifecycle's entries in it.
+        const std::string audit = readFile(path("audit.log"));
+        for (const char* operation : {"snap", "map", "unmap", "delete"}) {
+            EXPECT_NE(audit.find(std::string("\"operation\":\"") + operation + "\""),
+                      std::string::npos)
+                << operation;
+        }
         const std::string files = everyOtherFile();
         for (const std::string& leak : leaks) {
             EXPECT_EQ(shown.find(leak), std::string::npos) << leak;

@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "BatchCommands.h"
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <set>
 
+#include "AuditTrail.h"
 #include "BatchItems.h"
 #include "BatchOperations.h"
 #include "BatchOutcome.h"
 #include "CannotRun.h"
 #include "DestroyPlan.h"
 #include "Report.h"
+#include "SourceListings.h"
+#include "StatusNames.h"
 
 namespace kysnap {
 
@@ -89,11 +93,65 @@ bool policyDevices(Options& options, std::string& error) {
     return true;
 }
 
+// Each request's audit entry with what it is about, read from the catalog before the call (a
+// deleted snapshot's record is gone after it).
+std::vector<AuditEntry> auditTargets(const Session& session, const AuditTrail& trail,
+                                     const std::vector<BatchItem>& items) {
+    std::vector<AuditEntry> entries;
+    for (const BatchItem& item : items) {
+        AuditEntry entry = trail.entry(session.options.command);
+        entry.device = item.device.given;
+        entry.snapshot = item.snapshot;
+        for (const SnapshotRecord& record : session.catalog.snapshots) {
+            SnapshotSource source;
+            std::string unknown;
+            if (record.name != item.snapshot) {
+                continue;
+            }
+            entry.array = record.array;
+            entry.device = record.device;
+            if (snapshotSource(record, source, unknown)) {
+                entry.dataset = source.datasetPath();
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+// Completes the entries with each request's outcome and appends them.
+void writeAudit(const AuditTrail& trail, std::vector<AuditEntry>& entries,
+                const std::vector<BatchItem>& items, const OperationReport& report) {
+    const int exitStatus = report.exitStatus();
+    for (size_t i = 0; i < entries.size() && i < report.requests.size(); ++i) {
+        const RequestOutcome& outcome = report.requests[i];
+        AuditEntry& entry = entries[i];
+        const AuditEntry now = trail.entry(entry.operation);
+        entry.time = now.time;
+        entry.seconds = now.seconds;
+        entry.methods = arrayMethodsSent(items[i].lines);
+        entry.result = !outcome.succeeded            ? "failed"
+                       : report.catalogError.empty() ? "succeeded"
+                                                     : "succeeded, not recorded in the catalog";
+        entry.status = outcome.hasStatus ? statusName(outcome.status) : outcome.state;
+        entry.statusCode = outcome.status;
+        entry.exitStatus = exitStatus;
+    }
+    trail.write(entries);
+}
+
 }  // namespace
 
 OperationReport callAndSettle(Session& session, const batch::Operation& operation,
                               RequestAttribution& attribution, std::vector<BatchItem>& items,
                               const DestroyPlan& plan) {
+    // Audited as the command that asked (prune's deletions are "prune"), timed from the call.
+    const AuditTrail trail(session.config, session.store->path(), session.backend->hostName(),
+                           std::chrono::steady_clock::now());
+    std::vector<AuditEntry> audit;
+    if (operation.audited == batch::Audited::EachRequest) {
+        audit = auditTargets(session, trail, items);
+    }
     OperationReport report;
     report.operation = operation.name;
     report.unrecordedWork = operation.unrecorded;
@@ -121,6 +179,9 @@ OperationReport callAndSettle(Session& session, const batch::Operation& operatio
     }
     // The report says what the catalog holds, so it comes after the save.
     saveAfterCall(session, report);
+    if (!audit.empty()) {
+        writeAudit(trail, audit, items, report);
+    }
     return report;
 }
 

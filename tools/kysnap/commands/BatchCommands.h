@@ -21,8 +21,9 @@ int runBatchCommand(const Options& options, const Session::Needs& needs);
 
 // The rest of a batch run whose `items` are made (BatchItems.h) and whose destruction, if any,
 // is judged and allowed (`plan`, read for a revert only): calls the plug-in, settles each item
-// into the session's catalog and saves it. Returns the report, not yet printed; a catalog that
-// could not be saved is said on standard error and in the report.
+// into the session's catalog and saves it, then appends an audit line per request of an audited
+// operation, named after the command that runs it (AuditTrail.h). Returns the report, not yet
+// printed; a catalog that could not be saved is said on standard error and in the report.
 OperationReport callAndSettle(Session& session, const batch::Operation& operation,
                               RequestAttribution& attribution, std::vector<BatchItem>& items,
                               const DestroyPlan& plan);

@@ -65,6 +65,10 @@ public:
         op_.unrecorded = work;
         return *this;
     }
+    Row& audited(Audited audited) {
+        op_.audited = audited;
+        return *this;
+    }
     operator Operation() const { return op_; }
 
 private:
@@ -88,26 +92,31 @@ const Operation kOperations[] = {
         .ids(Ids::MadeNew)
         .records(Records::CreatedSnapshot)
         .detail(Detail::Array)
-        .unrecorded(UnrecordedWork::CreatingRecords),
+        .unrecorded(UnrecordedWork::CreatingRecords)
+        .audited(Audited::EachRequest),
     Row("map", Source::CatalogSnapshot, &PluginLibrary::mapSnaps)
         .succeedsWithStatus(KYSO::SNAP_MOUNTED)
         .records(Records::SnapshotState)
         .detail(Detail::MountedCopy)
-        .unrecorded(UnrecordedWork::MountedClones),
+        .unrecorded(UnrecordedWork::MountedClones)
+        .audited(Audited::EachRequest),
     Row("unmap", Source::CatalogSnapshot, &PluginLibrary::unmapSnaps)
         .succeedsWithStatus(KYSO::SNAP_UNMOUNTED)
         .records(Records::UnmountedSnapshot)
-        .hostCheck(HostCheck::DevicesRemoved),
+        .hostCheck(HostCheck::DevicesRemoved)
+        .audited(Audited::EachRequest),
     Row("delete", Source::CatalogSnapshot, &PluginLibrary::deleteSnaps)
         .succeedsWithStatus(KYSO::SNAP_DELETED)
         .unfinished(Unfinished::Settled)
         .absence(Absence::UnlistedBeforeCall)
         .records(Records::DeletedSnapshot)
-        .destroys(Destruction::Delete),
+        .destroys(Destruction::Delete)
+        .audited(Audited::EachRequest),
     Row("revert", Source::CatalogSnapshot, &PluginLibrary::revertSnaps)
         .succeedsWithStatus(KYSO::SNAP_REVERTED)
         .records(Records::SnapshotState)
-        .destroys(Destruction::Revert),
+        .destroys(Destruction::Revert)
+        .audited(Audited::EachRequest),
     // Reconcile sets no status when the snapshot is still there; its failure line tells.
     Row("reconcile", Source::CatalogSnapshot, &PluginLibrary::reconcileSnaps)
         .judged(Judged::ByNoFailureLine)

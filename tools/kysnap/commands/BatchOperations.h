@@ -72,6 +72,9 @@ enum class Detail {
 };
 // Whether a clone the array holds for a snapshot whose mount no run recorded is looked for.
 enum class Clones { Left, AdoptedWhenUnrecorded };
+// Whether each request's outcome is appended to the audit log (AuditTrail.h): those that
+// change what the array holds or shows to a host are.
+enum class Audited { No, EachRequest };
 
 // A row; BatchOperations.cpp builds each one a named field at a time.
 struct Operation {
@@ -92,6 +95,7 @@ struct Operation {
     // also confirmed) before the call; --dry-run says it and stops.
     std::optional<Destruction> destroys;
     UnrecordedWork unrecorded = UnrecordedWork::Done;  // what is said of work not recorded
+    Audited audited = Audited::No;
 
     bool onSnapshots() const { return source == Source::CatalogSnapshot; }
 };

@@ -20,7 +20,10 @@ enum LongOnly {
     kRemove,
     kReplace,
     kDestroyNewer,
-    kPolicy
+    kPolicy,
+    kWarn,
+    kCrit,
+    kPromTextfile
 };
 
 const option kLongOptions[] = {
@@ -41,6 +44,9 @@ const option kLongOptions[] = {
     {"remove", no_argument, nullptr, kRemove},
     {"replace", no_argument, nullptr, kReplace},
     {"policy", required_argument, nullptr, kPolicy},
+    {"warn", required_argument, nullptr, kWarn},
+    {"crit", required_argument, nullptr, kCrit},
+    {"prom-textfile", required_argument, nullptr, kPromTextfile},
     {"password", optional_argument, nullptr, kPassword},
     {nullptr, 0, nullptr, 0},
 };
@@ -146,6 +152,18 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 options.policy = optarg;
                 options.commandOptions.push_back(kOptionPolicy);
                 break;
+            case kWarn:
+                options.warn = optarg;
+                options.commandOptions.push_back(kOptionWarn);
+                break;
+            case kCrit:
+                options.crit = optarg;
+                options.commandOptions.push_back(kOptionCrit);
+                break;
+            case kPromTextfile:
+                options.promTextfile = optarg;
+                options.commandOptions.push_back(kOptionPromTextfile);
+                break;
             case kPassword:
                 refuse(
                     "passwords are never given on the command line: use password-file or "
@@ -184,11 +202,18 @@ struct CommandOptionName {
 };
 
 const CommandOptionName kCommandOptionNames[] = {
-    {kOptionArray, "--array"},    {kOptionSnapshot, "--snapshot"},
-    {kOptionDryRun, "--dry-run"}, {kOptionDestroyNewer, "--destroy-newer"},
-    {kOptionYes, "--yes"},        {kOptionReplace, "--replace"},
-    {kOptionList, "--list"},      {kOptionRemove, "--remove"},
+    {kOptionArray, "--array"},
+    {kOptionSnapshot, "--snapshot"},
+    {kOptionDryRun, "--dry-run"},
+    {kOptionDestroyNewer, "--destroy-newer"},
+    {kOptionYes, "--yes"},
+    {kOptionReplace, "--replace"},
+    {kOptionList, "--list"},
+    {kOptionRemove, "--remove"},
     {kOptionPolicy, "--policy"},
+    {kOptionWarn, "--warn"},
+    {kOptionCrit, "--crit"},
+    {kOptionPromTextfile, "--prom-textfile"},
 };
 
 const char* optionName(CommandOption option) {

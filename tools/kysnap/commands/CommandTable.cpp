@@ -9,6 +9,8 @@
 #include "IdentifyCommand.h"
 #include "InquiryCommand.h"
 #include "ListCommand.h"
+#include "LogCommand.h"
+#include "MonitorCommand.h"
 #include "PruneCommand.h"
 #include "SupportCommand.h"
 #include "TrustCommand.h"
@@ -127,6 +129,28 @@ const std::vector<Command> kCommands = {
      "named fields (--json: objects). Needs no configuration.",
      0, kNone, Needs{Catalog::ReadAsSaved, Reach::Configuration, Config::Optional, Passwords::Read},
      runList},
+    {"log", "the audit log: who changed what, when", "[N]",
+     "Shows the audit log, its last N entries (all without N): one line per changing request\n"
+     "(snap, map, unmap, delete, revert, trust) with its time, uid, host, array, dataset,\n"
+     "snapshot, result and the array methods sent. A line that is not an entry is shown as\n"
+     "malformed, with its number. The log is audit-log in [host], else audit.log beside the\n"
+     "catalog. Needs no configuration.",
+     0, Operands{0, 1, "number"},
+     Needs{Catalog::None, Reach::Configuration, Config::Optional, Passwords::Read}, runLog},
+    {"monitor", "age of the newest snapshots, for Nagios and Prometheus",
+     "--warn AGE --crit AGE [--prom-textfile FILE] [--policy NAME | DEVICE...]",
+     "Judges the age of each device's newest good snapshot in the catalog (every device the\n"
+     "catalog knows when none is named): older than --warn is WARNING, older than --crit\n"
+     "CRITICAL, no good snapshot CRITICAL. AGE is a number and s, m, h or d (90s, 26h, 7d).\n"
+     "Prints a Nagios status line first, then one line per device, and exits as a Nagios\n"
+     "plug-in: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (catalog unreadable, ages not given\n"
+     "or --warn not below --crit). --prom-textfile FILE also writes node_exporter textfile\n"
+     "metrics to FILE, atomically. --policy NAME judges the policy's devices and also says\n"
+     "the oldest of their newest snapshots. Needs no configuration but for --policy.",
+     kOptionWarn | kOptionCrit | kOptionPromTextfile | kOptionPolicy,
+     Operands{0, kAnyNumber, "device", kOptionPolicy},
+     Needs{Catalog::ReadAsSaved, Reach::Configuration, Config::Optional, Passwords::Read},
+     runMonitor},
     // Only the sim backend's devices need the session (its arrays' host views).
     {"inquiry", "a device's INQUIRY data, decoded", "DEVICE",
      "Sends INQUIRY to a device and shows the vendor, product, page 0x83 LUN id and target id,\n"

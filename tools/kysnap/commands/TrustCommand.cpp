@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -11,8 +12,10 @@
 #include <string>
 
 #include "ArrayProbe.h"
+#include "AuditTrail.h"
 #include "CannotRun.h"
 #include "CertificateReport.h"
+#include "HostBackend.h"
 #include "HostConfig.h"
 #include "JsonOutput.h"
 #include "Pins.h"
@@ -304,8 +307,20 @@ int runTrust(const Options& options) {
         return cannotRun(options, "no array " + options.arguments.front() + " in " + path +
                                       " (configured: " + (names.empty() ? "none" : names) + ")");
     }
-    return remove ? removePins(out, config, *array)
-                  : pinArray(out, config, *array, options.yes, replace);
+    const auto started = std::chrono::steady_clock::now();
+    const int status = remove ? removePins(out, config, *array)
+                              : pinArray(out, config, *array, options.yes, replace);
+    // Pinning decides which key is taken for the array: who did it, and when, is audited.
+    const AuditTrail trail(config, catalogPathOf(options),
+                           config.hostName.empty() ? systemHostName() : config.hostName, started);
+    AuditEntry entry = trail.entry("trust");
+    entry.array = array->name;
+    entry.result = status != kExitSuccess ? "failed"
+                   : remove               ? "succeeded: pin removed"
+                                          : "succeeded: key pinned";
+    entry.exitStatus = status;
+    trail.write({entry});
+    return status;
 }
 
 }  // namespace kysnap

@@ -177,6 +177,17 @@ private:
         return true;
     }
 
+    bool yesOrNo(const std::string& key, const std::string& value, bool& out, std::string& error) {
+        if (value == "yes" || value == "on" || value == "true" || value == "1") {
+            out = true;
+        } else if (value == "no" || value == "off" || value == "false" || value == "0") {
+            out = false;
+        } else {
+            return fail(error, key + " must be yes or no, not '" + visibleText(value) + "'");
+        }
+        return true;
+    }
+
     bool initiators(const std::string& key, const std::vector<std::string>& names,
                     bool (*valid)(const std::string&), const char* form, std::string& error) {
         for (const std::string& name : names) {
@@ -221,18 +232,23 @@ private:
         } else if (key == "create-settle-seconds") {
             return number(key, value, 0, 86400, config_.createSettleSeconds, error);
         } else if (key == "diagnostic-logging") {
-            if (value == "yes" || value == "on" || value == "true" || value == "1") {
-                config_.diagnosticLogging = true;
-            } else if (value == "no" || value == "off" || value == "false" || value == "0") {
-                config_.diagnosticLogging = false;
-            } else {
-                return fail(error, "diagnostic-logging must be yes or no, not '" +
-                                       visibleText(value) + "'");
+            bool on = false;
+            if (!yesOrNo(key, value, on, error)) {
+                return false;
             }
+            config_.diagnosticLogging = on;
         } else if (key == "target-group") {
             config_.targetGroup = value;
         } else if (key == "pins-file") {
             config_.pinsFileKey = value;
+        } else if (key == "audit-log") {
+            if (value.empty() || value.front() != '/') {
+                return fail(error,
+                            "audit-log must be an absolute path, not '" + visibleText(value) + "'");
+            }
+            config_.auditLog = value;
+        } else if (key == "audit-syslog") {
+            return yesOrNo(key, value, config_.auditSyslog, error);
         } else {
             return fail(error, "unknown key '" + visibleText(key) + "' in [host]");
         }

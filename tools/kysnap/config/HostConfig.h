@@ -13,6 +13,8 @@
 //   diagnostic-logging = no       # whole array answers in the plug-in's log
 //   target-group = default-fc-target-group   # target group to map clones through
 //   pins-file = /etc/kysnap/kysnap.pins       # public-key pins of arrays (see Pins.h)
+//   audit-log = /var/log/kysnap/audit.log     # default: audit.log beside the catalog
+//   audit-syslog = no             # yes: each audit line also goes to syslog (authpriv.info)
 //
 //   [array ora1]
 //   address = 10.0.0.5            # host or host:port, as the plug-in addresses the array
@@ -71,6 +73,8 @@ struct HostConfig {
     std::optional<bool> diagnosticLogging;
     std::optional<std::string> targetGroup;
     std::string pinsFileKey;  // pins-file as written; empty when not given
+    std::string auditLog;     // audit-log as written; empty: beside the catalog
+    bool auditSyslog = false;
     std::vector<ArrayConfig> arrays;
     std::vector<Policy> policies;  // in the order given
     // Filled by loadHostConfig: the pins file in use (see Pins.h) and the pins it holds.

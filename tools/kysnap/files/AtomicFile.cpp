@@ -42,6 +42,22 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+bool makeDirectories(const std::string& directory, std::string& error) {
+    struct stat info {};
+    if (directory.empty() || stat(directory.c_str(), &info) == 0) {
+        return true;
+    }
+    const std::string parent = directoryOf(directory);
+    if (parent != directory && !makeDirectories(parent, error)) {
+        return false;
+    }
+    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = systemError("cannot create " + directory);
+        return false;
+    }
+    return true;
+}
+
 bool replaceFileAtomically(const std::string& path, const std::string& text, mode_t mode,
                            const std::string& what, std::string& error) {
     std::string name = path + ".tmp.XXXXXX";

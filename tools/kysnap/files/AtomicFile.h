@@ -20,4 +20,8 @@ bool replaceFileAtomically(const std::string& path, const std::string& text, mod
 // The directory of `path`: "." for a bare name, "/" for a file in the root.
 std::string directoryOf(const std::string& path);
 
+// Creates `directory` and its missing parents, each new one with mode 0700. False with `error`
+// set when one cannot be made.
+bool makeDirectories(const std::string& directory, std::string& error);
+
 }  // namespace kysnap

@@ -29,27 +29,6 @@ std::string baseOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string systemError(const std::string& what) {
-    return what + ": " + std::strerror(errno);
-}
-
-// Creates `directory` and its missing parents, each new one with mode 0700.
-bool makeDirectories(const std::string& directory, std::string& error) {
-    struct stat info {};
-    if (directory.empty() || stat(directory.c_str(), &info) == 0) {
-        return true;
-    }
-    const std::string parent = directoryOf(directory);
-    if (parent != directory && !makeDirectories(parent, error)) {
-        return false;
-    }
-    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = systemError("cannot create " + directory);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::unique_ptr<CatalogStore> CatalogStore::open(const std::string& path, Access access,

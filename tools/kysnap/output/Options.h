@@ -19,6 +19,9 @@ enum CommandOption : unsigned {
     kOptionList = 1u << 6,
     kOptionRemove = 1u << 7,
     kOptionPolicy = 1u << 8,
+    kOptionWarn = 1u << 14,
+    kOptionCrit = 1u << 15,
+    kOptionPromTextfile = 1u << 16,
 };
 
 struct Options {
@@ -40,9 +43,12 @@ struct Options {
     bool yes = false;      // revert, trust: no confirmation prompt
     // revert: go on although the array destroys the newer snapshots and their clones
     bool destroyNewer = false;
-    bool list = false;     // trust: show the pins
-    bool remove = false;   // trust: drop an array's pins
-    bool replace = false;  // trust: pin the presented key in place of another pinned one
+    bool list = false;         // trust: show the pins
+    bool remove = false;       // trust: drop an array's pins
+    bool replace = false;      // trust: pin the presented key in place of another pinned one
+    std::string warn;          // monitor: the age past which a device is WARNING ("26h")
+    std::string crit;          // monitor: the age past which it is CRITICAL
+    std::string promTextfile;  // monitor: the node_exporter textfile to write ("": none)
 };
 
 // What kysnap exits with, the contract scripts rely on (kysnap.1, EXIT STATUS).
