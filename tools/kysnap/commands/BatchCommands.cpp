@@ -10,6 +10,7 @@
 #include "BatchOutcome.h"
 #include "CannotRun.h"
 #include "DestroyPlan.h"
+#include "Quiescing.h"
 #include "Report.h"
 
 namespace kysnap {
@@ -71,6 +72,34 @@ void saveAfterCall(Session& session, OperationReport& report) {
     std::fprintf(stderr, "kysnap: %s\n", notRecordedMessage(report).c_str());
 }
 
+// The snapshots the freeze failed to cover are not made: their "creating" records go again.
+void dropIntents(Session& session, const std::vector<BatchItem>& items) {
+    for (const BatchItem& item : items) {
+        session.catalog.eraseSnapshot(item.snapshot);
+    }
+    std::string error;
+    if (!session.saveCatalog(error)) {
+        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
+    }
+}
+
+// Each record of the batch keeps its consistency, and each successful line says it.
+void recordConsistency(Session& session, const Quiescing& quiescing,
+                       const std::vector<BatchItem>& items, OperationReport& report) {
+    const Consistency consistency = quiescing.consistency();
+    for (const BatchItem& item : items) {
+        if (SnapshotRecord* record = session.catalog.findSnapshot(item.snapshot)) {
+            record->consistency = consistency;
+        }
+    }
+    for (RequestOutcome& outcome : report.requests) {
+        if (outcome.succeeded) {
+            outcome.detail +=
+                std::string(outcome.detail.empty() ? "" : ", ") + consistencyName(consistency);
+        }
+    }
+}
+
 }  // namespace
 
 int runBatchCommand(const Options& options, const Session::Needs& needs) {
@@ -81,6 +110,17 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
     std::string error;
     if (!operandsFit(options, error)) {
         return usageError(options, error);
+    }
+    // Mount points are checked before anything is read or run.
+    std::unique_ptr<Quiescing> quiescing;
+    if (operation->quiesce == batch::Quiesce::AroundCall) {
+        if (!quiesceOptionsFit(options, error)) {
+            return usageError(options, error);
+        }
+        quiescing = Quiescing::prepare(options, error);
+        if (!quiescing) {
+            return cannotRun(options, error);
+        }
     }
     std::unique_ptr<Session> session = Session::open(options, needs, error);
     if (!session) {
@@ -112,6 +152,10 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
             items[i].listedBefore = plan.requests[i].found.snapshotListed;
         }
     }
+    if (quiescing && !quiescing->runPreHook()) {
+        printErrorDocument(options, kExitFailure, "the pre-hook failed: no snapshot was taken");
+        return kExitFailure;
+    }
     if (operation->ids == batch::Ids::MadeNew && !recordIntents(*session, items, error)) {
         return cannotRun(options,
                          "no snapshot was made, because the catalog cannot record them: " + error);
@@ -120,8 +164,19 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
     OperationReport report;
     report.operation = operation->name;
     report.unrecordedWork = operation->unrecorded;
-    report.result = callPlugin(*session, *operation, attribution, items);
     std::vector<std::string> problems;
+    // Frozen for the create alone: the catalog was saved before, and is saved after the thaw.
+    if (quiescing && !quiescing->freeze()) {
+        dropIntents(*session, items);
+        printErrorDocument(options, kExitFailure, "the freeze failed: no snapshot was taken");
+        return kExitFailure;
+    }
+    report.result = callPlugin(*session, *operation, attribution, items);
+    bool postHookFailed = false;
+    if (quiescing) {
+        quiescing->thaw(problems);
+        postHookFailed = !quiescing->runPostHook(problems);
+    }
     for (BatchItem& item : items) {
         report.requests.push_back(settleItem(*session, *operation, item, problems));
         for (const hostkit::ErrorReport& reported : item.request->errors) {
@@ -142,10 +197,16 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
             }
         }
     }
+    if (quiescing && quiescing->asked()) {
+        recordConsistency(*session, *quiescing, items, report);
+    }
     // The report says what the catalog holds, so it comes after the save.
     saveAfterCall(*session, report);
     printReport(report, options.json, options.verbose);
-    return report.exitStatus();
+    // A snapshot that is not what was asked for, or an application the post-hook may have left
+    // quiesced, is no plain success.
+    const bool shortOfAsked = quiescing && (postHookFailed || quiescing->fellShort());
+    return shortOfAsked && report.exitStatus() == kExitSuccess ? kExitPartial : report.exitStatus();
 }
 
 }  // namespace kysnap

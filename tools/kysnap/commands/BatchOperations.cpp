@@ -65,6 +65,10 @@ public:
         op_.unrecorded = work;
         return *this;
     }
+    Row& quiesce(Quiesce quiesce) {
+        op_.quiesce = quiesce;
+        return *this;
+    }
     operator Operation() const { return op_; }
 
 private:
@@ -88,7 +92,8 @@ const Operation kOperations[] = {
         .ids(Ids::MadeNew)
         .records(Records::CreatedSnapshot)
         .detail(Detail::Array)
-        .unrecorded(UnrecordedWork::CreatingRecords),
+        .unrecorded(UnrecordedWork::CreatingRecords)
+        .quiesce(Quiesce::AroundCall),
     Row("map", Source::CatalogSnapshot, &PluginLibrary::mapSnaps)
         .succeedsWithStatus(KYSO::SNAP_MOUNTED)
         .records(Records::SnapshotState)

@@ -72,6 +72,9 @@ enum class Detail {
 };
 // Whether a clone the array holds for a snapshot whose mount no run recorded is looked for.
 enum class Clones { Left, AdoptedWhenUnrecorded };
+// Whether the call may be wrapped in hooks and a freeze of filesystems (Quiescing.h), whose
+// outcome each new snapshot's record keeps as its consistency.
+enum class Quiesce { Never, AroundCall };
 
 // A row; BatchOperations.cpp builds each one a named field at a time.
 struct Operation {
@@ -92,6 +95,7 @@ struct Operation {
     // also confirmed) before the call; --dry-run says it and stops.
     std::optional<Destruction> destroys;
     UnrecordedWork unrecorded = UnrecordedWork::Done;  // what is said of work not recorded
+    Quiesce quiesce = Quiesce::Never;
 
     bool onSnapshots() const { return source == Source::CatalogSnapshot; }
 };

@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 
+#include <string>
 #include <vector>
 
 namespace kysnap {
@@ -18,8 +19,16 @@ enum LongOnly {
     kList,
     kRemove,
     kReplace,
-    kDestroyNewer
+    kDestroyNewer,
+    kFreeze,
+    kFreezeTimeout,
+    kPreHook,
+    kPostHook,
+    kAllowCrashConsistent
 };
+
+// The longest cap on a freeze: a filesystem frozen longer stalls every writer on it.
+constexpr int kMostFreezeSeconds = 3600;
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -38,6 +47,11 @@ const option kLongOptions[] = {
     {"list", no_argument, nullptr, kList},
     {"remove", no_argument, nullptr, kRemove},
     {"replace", no_argument, nullptr, kReplace},
+    {"freeze", required_argument, nullptr, kFreeze},
+    {"freeze-timeout", required_argument, nullptr, kFreezeTimeout},
+    {"pre-hook", required_argument, nullptr, kPreHook},
+    {"post-hook", required_argument, nullptr, kPostHook},
+    {"allow-crash-consistent", no_argument, nullptr, kAllowCrashConsistent},
     {"password", optional_argument, nullptr, kPassword},
     {nullptr, 0, nullptr, 0},
 };
@@ -62,6 +76,21 @@ std::string optionNeedingValue() {
         }
     }
     return std::string("-") + static_cast<char>(optopt);
+}
+
+// Digits only, 1 to kMostFreezeSeconds.
+bool wholeSeconds(const char* text, int& seconds) {
+    const std::string given = text;
+    if (given.empty() || given.size() > 4 ||
+        given.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const int value = std::stoi(given);
+    if (value < 1 || value > kMostFreezeSeconds) {
+        return false;
+    }
+    seconds = value;
+    return true;
 }
 
 }  // namespace
@@ -139,6 +168,29 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 options.replace = true;
                 options.commandOptions.push_back(kOptionReplace);
                 break;
+            case kFreeze:
+                options.freeze.push_back(optarg);
+                options.commandOptions.push_back(kOptionFreeze);
+                break;
+            case kFreezeTimeout:
+                if (!wholeSeconds(optarg, options.freezeTimeout)) {
+                    refuse("--freeze-timeout takes whole seconds from 1 to " +
+                           std::to_string(kMostFreezeSeconds) + ", not " + optarg);
+                }
+                options.commandOptions.push_back(kOptionFreezeTimeout);
+                break;
+            case kPreHook:
+                options.preHook = optarg;
+                options.commandOptions.push_back(kOptionPreHook);
+                break;
+            case kPostHook:
+                options.postHook = optarg;
+                options.commandOptions.push_back(kOptionPostHook);
+                break;
+            case kAllowCrashConsistent:
+                options.allowCrashConsistent = true;
+                options.commandOptions.push_back(kOptionAllowCrashConsistent);
+                break;
             case kPassword:
                 refuse(
                     "passwords are never given on the command line: use password-file or "
@@ -177,10 +229,19 @@ struct CommandOptionName {
 };
 
 const CommandOptionName kCommandOptionNames[] = {
-    {kOptionArray, "--array"},    {kOptionSnapshot, "--snapshot"},
-    {kOptionDryRun, "--dry-run"}, {kOptionDestroyNewer, "--destroy-newer"},
-    {kOptionYes, "--yes"},        {kOptionReplace, "--replace"},
-    {kOptionList, "--list"},      {kOptionRemove, "--remove"},
+    {kOptionArray, "--array"},
+    {kOptionSnapshot, "--snapshot"},
+    {kOptionDryRun, "--dry-run"},
+    {kOptionDestroyNewer, "--destroy-newer"},
+    {kOptionYes, "--yes"},
+    {kOptionReplace, "--replace"},
+    {kOptionList, "--list"},
+    {kOptionRemove, "--remove"},
+    {kOptionFreeze, "--freeze"},
+    {kOptionFreezeTimeout, "--freeze-timeout"},
+    {kOptionPreHook, "--pre-hook"},
+    {kOptionPostHook, "--post-hook"},
+    {kOptionAllowCrashConsistent, "--allow-crash-consistent"},
 };
 
 const char* optionName(CommandOption option) {

@@ -18,6 +18,11 @@ enum CommandOption : unsigned {
     kOptionReplace = 1u << 5,
     kOptionList = 1u << 6,
     kOptionRemove = 1u << 7,
+    kOptionFreeze = 1u << 9,
+    kOptionFreezeTimeout = 1u << 10,
+    kOptionPreHook = 1u << 11,
+    kOptionPostHook = 1u << 12,
+    kOptionAllowCrashConsistent = 1u << 13,
 };
 
 struct Options {
@@ -41,6 +46,13 @@ struct Options {
     bool list = false;     // trust: show the pins
     bool remove = false;   // trust: drop an array's pins
     bool replace = false;  // trust: pin the presented key in place of another pinned one
+    // snap: the mount points to freeze around the create, in the order given
+    std::vector<std::string> freeze;
+    int freezeTimeout = 10;  // snap: the watchdog's cap on the freeze, in seconds
+    std::string preHook;     // snap: a command run (sh -c) before the snapshot
+    std::string postHook;    // snap: a command run after it, whenever the pre-hook ran
+    // snap: take the snapshot, marked crash-consistent, when the freeze or pre-hook fails
+    bool allowCrashConsistent = false;
 };
 
 // What kysnap exits with, the contract scripts rely on (kysnap.1, EXIT STATUS).
