@@ -25,7 +25,11 @@ done_within() {
     done
     return 1
 }
-pending_faults() { curl -s --max-time 10 --cacert "$SIM_CA" "https://127.0.0.1:$SIM_PORT/control/faults" | tr -d ' \n'; }
+# no_pending_fault: the array has taken every injected fault ({"faults": []}).
+no_pending_fault() {
+    curl -s --max-time 10 --cacert "$SIM_CA" "https://127.0.0.1:$SIM_PORT/control/faults" |
+        tr -d ' \t\n' | grep -q '"faults":\[\]'
+}
 
 freeze_checks() {
     local id status
@@ -39,12 +43,12 @@ freeze_checks() {
     check "freeze: ext4 mounted on $FREEZE_MNT" mount -t ext4 "$FREEZE_DEV" "$FREEZE_MNT" || return
     echo before >"$FREEZE_MNT/before"
     check "freeze: kysnap prepare $FREEZE_DEV" kysnap prepare "$FREEZE_DEV"
-    # The array holds the create 3 s: the filesystem is frozen all that time.
-    sim_control faults '{"method": "createSnapshots", "action": "latency", "ms": 3000}'
+    # The array holds the create 6 s: the filesystem is frozen all that time.
+    sim_control faults '{"method": "createSnapshots", "action": "latency", "ms": 6000}'
     rm -f /tmp/freeze.writer /tmp/freeze.status
     (kysnap snap --freeze "$FREEZE_MNT" "$FREEZE_DEV" >/tmp/freeze.out 2>&1
         echo $? >/tmp/freeze.status) &
-    settle 20 '[ "$(pending_faults)" = "[]" ]'
+    settle 20 no_pending_fault
     (echo during >"$FREEZE_MNT/during" && touch /tmp/freeze.writer) &
     want "freeze: a writer waits while the array creates the snapshot" '! done_within 1 /tmp/freeze.writer'
     done_within 30 /tmp/freeze.status
