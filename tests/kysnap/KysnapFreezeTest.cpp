@@ -192,6 +192,27 @@ TEST_F(KysnapQuiesce, HooksRunAroundTheSnapshotAndTheirOutcomeDecidesItAndItsRec
     EXPECT_NE(map.err.find("--freeze is for snap"), std::string::npos) << map.err;
 }
 
+// A hook runs the user's command, but the variable that holds the array's password is not
+// passed on to it.
+TEST_F(KysnapQuiesce, HooksDoNotGetTheVariableThatHoldsThePassword) {
+    const std::string config = readFile(path("kysnap.conf"));
+    const std::string file = "password-file = " + path("array.password");
+    ASSERT_NE(config.find(file), std::string::npos);
+    std::string changed = config;
+    changed.replace(changed.find(file), file.size(), "password-env = KYSNAP_TEST_ARRAY_PW");
+    writeConfig("", changed);
+    runner->environment["KYSNAP_TEST_ARRAY_PW"] = password;
+    runner->environment["KYSNAP_TEST_OTHER"] = "kept";
+    expectRun({"prepare", kOraData});
+    expectRun({"snap", "--pre-hook", "env > " + path("pre.env"), "--post-hook",
+               "env > " + path("post.env"), kOraData});
+    for (const char* name : {"pre.env", "post.env"}) {
+        const std::string environment = readFile(path(name));
+        EXPECT_EQ(environment.find(password), std::string::npos) << name;
+        EXPECT_NE(environment.find("KYSNAP_TEST_OTHER=kept"), std::string::npos) << environment;
+    }
+}
+
 // An ext4 filesystem on a loop device, mounted in the test's directory.
 class KysnapRealFreeze : public KysnapQuiesce {
 protected:

@@ -152,6 +152,15 @@ int runBatchCommand(const Options& options, const Session::Needs& needs) {
             items[i].listedBefore = plan.requests[i].found.snapshotListed;
         }
     }
+    if (quiescing) {
+        std::vector<std::string> secrets;
+        for (const ArrayConfig& array : session->config.arrays) {
+            if (!array.passwordEnv.empty()) {
+                secrets.push_back(array.passwordEnv);
+            }
+        }
+        quiescing->withhold(secrets);
+    }
     if (quiescing && !quiescing->runPreHook()) {
         printErrorDocument(options, kExitFailure, "the pre-hook failed: no snapshot was taken");
         return kExitFailure;

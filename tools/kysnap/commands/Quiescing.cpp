@@ -53,6 +53,16 @@ void warnAboutDevices(const std::vector<FreezeTarget>& targets,
     }
 }
 
+// KYSNAP_HOOK says the stage; the withheld variables are removed.
+std::vector<std::pair<std::string, std::string>> hookEnvironment(
+    const char* stage, const std::vector<std::string>& withheld) {
+    std::vector<std::pair<std::string, std::string>> environment = {{"KYSNAP_HOOK", stage}};
+    for (const std::string& name : withheld) {
+        environment.emplace_back(name, "");
+    }
+    return environment;
+}
+
 }  // namespace
 
 Consistency consistencyOf(PreHookResult preHook, FreezeResult freeze) {
@@ -125,7 +135,7 @@ bool Quiescing::runPreHook() {
         return true;
     }
     std::string failure;
-    if (runHook(options_->preHook, kHookLimit, {{"KYSNAP_HOOK", "pre"}}, failure)) {
+    if (runHook(options_->preHook, kHookLimit, hookEnvironment("pre", withheld_), failure)) {
         preHook_ = PreHookResult::Succeeded;
         return true;
     }
@@ -185,7 +195,7 @@ bool Quiescing::runPostHook(std::vector<std::string>& problems) {
     }
     postHookDue_ = false;
     std::string failure;
-    if (runHook(options_->postHook, kHookLimit, {{"KYSNAP_HOOK", "post"}}, failure)) {
+    if (runHook(options_->postHook, kHookLimit, hookEnvironment("post", withheld_), failure)) {
         return true;
     }
     problems.push_back("the post-hook " + failure);

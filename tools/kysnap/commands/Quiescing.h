@@ -46,6 +46,8 @@ public:
     Quiescing(const Quiescing&) = delete;
     Quiescing& operator=(const Quiescing&) = delete;
 
+    // Variables the hooks do not get from kysnap's environment (those that hold passwords).
+    void withhold(const std::vector<std::string>& variables) { withheld_ = variables; }
     // Whether any freeze or hook was asked for.
     bool asked() const;
     // Runs the pre-hook, if any. False when the snapshot must not be taken (it failed and
@@ -77,6 +79,7 @@ private:
     FreezeResult freeze_ = FreezeResult::NotAsked;
     bool postHookDue_ = false;
     bool thawedAtCap_ = false;
+    std::vector<std::string> withheld_;
 };
 
 }  // namespace kysnap

@@ -49,7 +49,9 @@ bool runHook(const std::string& command, std::chrono::milliseconds limit,
         }
     }
     for (const auto& [name, value] : environment) {
-        texts.push_back(name + "=" + value);
+        if (!value.empty()) {
+            texts.push_back(name + "=" + value);
+        }
     }
     std::vector<char*> envp;
     for (std::string& text : texts) {

@@ -15,8 +15,9 @@ namespace kysnap {
 // Each hook's time limit in kysnap's use (documented in kysnap.1).
 constexpr std::chrono::seconds kHookLimit{60};
 
-// Runs `command` with `environment` added to kysnap's. True when it exited with status 0
-// within `limit`. False with `failure` saying why ("exited with status 1", "was killed by
+// Runs `command` with `environment` added to kysnap's (a pair with an empty value removes the
+// variable: the one that holds an array's password is no hook's business). True when it exited with
+// status 0 within `limit`. False with `failure` saying why ("exited with status 1", "was killed by
 // signal 9", "took longer than 60 s and was killed", "cannot start /bin/sh: ..."); when the
 // limit passes, its whole process group is killed with SIGKILL.
 bool runHook(const std::string& command, std::chrono::milliseconds limit,
