@@ -26,6 +26,9 @@ TEST(KysnapCatalog, EverythingItWritesReadsBackUnchanged) {
         record.status = n == 1 ? -2147483647 - 1 : 2147483647;
         record.created = "2025-03-01T10:15:00Z";
         record.state = state;
+        const Consistency consistencies[] = {
+            Consistency::CrashConsistent, Consistency::FilesystemFrozen, Consistency::HookQuiesced};
+        record.consistency = consistencies[n % 3];
         if (state == RecordState::Created) {
             record.clone = "pool-a/Local/oracle/MNT_" + record.name;
         }
@@ -50,6 +53,64 @@ TEST(KysnapCatalog, EverythingItWritesReadsBackUnchanged) {
     EXPECT_EQ(read.snapshots[3].state, RecordState::Unknown);
     EXPECT_TRUE(read.snapshots[3].clone.empty());
     EXPECT_EQ(read.snapshots[0].status, -2147483647 - 1);
+    for (size_t i = 0; i < read.snapshots.size(); ++i) {
+        EXPECT_EQ(read.snapshots[i].consistency, catalog.snapshots[i].consistency) << i;
+    }
+}
+
+// A snapshot's consistency is optional in the record (catalogs written before it was kept
+// read as crash-consistent, which is what a snapshot without freeze or hook is), and strictly
+// read when present.
+TEST(KysnapCatalog, ConsistencyReadsAsWrittenAbsentAsCrashConsistentAndUnknownIsRefused) {
+    struct Row {
+        const char* scenario;
+        const char* member;  // the record's "consistency" member as written, "" for none
+        bool reads;
+        Consistency expected;
+        const char* error;  // with reads false: what the refusal says
+    };
+    const Row rows[] = {
+        {"absent", "", true, Consistency::CrashConsistent, ""},
+        {"crash-consistent written out", "\"crash-consistent\"", true, Consistency::CrashConsistent,
+         ""},
+        {"filesystem-frozen", "\"filesystem-frozen\"", true, Consistency::FilesystemFrozen, ""},
+        {"hook-quiesced", "\"hook-quiesced\"", true, Consistency::HookQuiesced, ""},
+        {"a value of no kind", "\"app-consistent\"", false, Consistency::CrashConsistent,
+         "snapshots[0].consistency is \"app-consistent\", not crash-consistent"},
+        {"a name in another case", "\"Filesystem-Frozen\"", false, Consistency::CrashConsistent,
+         "snapshots[0].consistency is \"Filesystem-Frozen\""},
+        {"not a string", "2", false, Consistency::CrashConsistent,
+         "snapshots[0].consistency is not a string"},
+        {"null", "null", false, Consistency::CrashConsistent,
+         "snapshots[0].consistency is not a string"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.scenario);
+        const std::string member =
+            *row.member == '\0' ? "" : std::string(", \"consistency\": ") + row.member;
+        const std::string text =
+            "{\"format\": 2, \"targets\": {}, \"devices\": {}, \"lastName\": \"KY-1\", "
+            "\"snapshots\": [{\"name\": \"KY-1\", \"device\": \"/dev/sim/A\", \"array\": \"arr\", "
+            "\"metadata\": \"\", \"transMetadata\": \"\", \"status\": 12, \"mountedDevice\": \"\", "
+            "\"created\": \"2025-03-01T10:15:00Z\", \"state\": \"created\"" +
+            member + "}]}";
+        Catalog read;
+        std::string error;
+        ASSERT_EQ(Catalog::fromJson(text, read, error), row.reads) << error;
+        if (!row.reads) {
+            EXPECT_NE(error.find(row.error), std::string::npos) << error;
+            EXPECT_TRUE(read.snapshots.empty());
+            continue;
+        }
+        ASSERT_EQ(read.snapshots.size(), 1u);
+        EXPECT_EQ(read.snapshots[0].consistency, row.expected);
+        // A crash-consistent record is written as earlier kysnap wrote it, without the member.
+        std::string written;
+        ASSERT_TRUE(read.toJson(written, error)) << error;
+        EXPECT_EQ(written.find("consistency") == std::string::npos,
+                  row.expected == Consistency::CrashConsistent)
+            << written;
+    }
 }
 
 // Catalogs written before kysnap wrote JSON with nlohmann: "/" escaped, members in the old

@@ -211,6 +211,9 @@ kill "$WATCH_PID" 2>/dev/null
 WATCH_PID=$!
 lifecycle "multipath" "/dev/mapper/mpatha" "$SRC_B"
 
+# --- a frozen filesystem on the multipath map ---------------------------------------------
+. /test/guest-freeze.sh
+
 # --- the array ends clean ---------------------------------------------------------------
 STATE1=$(sim_state | tr -d ' \t\n')
 want "the array ends clean: no snapshot, clone or mapping was left" \

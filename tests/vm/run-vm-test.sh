@@ -67,6 +67,37 @@ for m in fs/configfs/configfs drivers/scsi/scsi_common drivers/scsi/scsi_mod dri
     mkdir -p "$root/lib/modules/$release/kernel/$(dirname "$m")"
     cp "$modules/$m.ko" "$root/lib/modules/$release/kernel/$m.ko"
 done
+# --- ext4 for the freeze checks (guest-freeze.sh) -----------------------------------------
+# mkfs.ext4 with its libraries and configuration, and, where the kernel has ext4 as a module
+# rather than built in (modules.builtin), ext4.ko with the modules it depends on (jbd2,
+# mbcache, crc16, ...: each module's own "depends=" field, as modinfo reads it) and crc32c for
+# the checksums, written in load order to /test/ext4-modules for the guest to insmod.
+mkfs_ext4=$(command -v mkfs.ext4 || echo /usr/sbin/mkfs.ext4)
+if [ -x "$mkfs_ext4" ]; then
+    cp -L "$mkfs_ext4" "$root/bin/mkfs.ext4"
+    [ -f /etc/mke2fs.conf ] && cp /etc/mke2fs.conf "$root/etc/"
+    ldd "$mkfs_ext4" | grep -o '/[^ ]*' | while read -r lib; do
+        mkdir -p "$(dirname "$root$lib")" && cp -nL "$lib" "$root$lib"
+    done
+fi
+: >"$root/test/ext4-modules"
+ext4_module() { # ext4_module NAME: NAME's dependencies first, then NAME, each once
+    local ko dep
+    grep -q "/$1.ko\$" "$modules/../modules.builtin" 2>/dev/null && return
+    ko=$(find "$modules" -name "$1.ko" | head -n 1)
+    [ -n "$ko" ] || return
+    ko=${ko#"$modules"/}
+    grep -qx "${ko%.ko}" "$root/test/ext4-modules" && return
+    for dep in $(tr '\0' '\n' <"$modules/$ko" | sed -n 's/^depends=//p' | tr ',' ' '); do
+        ext4_module "$dep"
+    done
+    mkdir -p "$root/lib/modules/$release/kernel/$(dirname "$ko")"
+    cp "$modules/$ko" "$root/lib/modules/$release/kernel/$ko"
+    echo "${ko%.ko}" >>"$root/test/ext4-modules"
+}
+ext4_module crc32c_generic
+ext4_module ext4
+# --- end of ext4 ----------------------------------------------------------------------------
 cp "$here"/guest-*.sh "$root/test/"
 cp "$here/init.sh" "$root/init" && chmod +x "$root/init"
 echo "root:x:0:0:root:/root:/bin/sh" >"$root/etc/passwd"

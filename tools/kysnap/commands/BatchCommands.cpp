@@ -12,6 +12,7 @@
 #include "BatchOutcome.h"
 #include "CannotRun.h"
 #include "DestroyPlan.h"
+#include "Quiescing.h"
 #include "Report.h"
 #include "SourceListings.h"
 #include "StatusNames.h"
@@ -140,11 +141,39 @@ void writeAudit(const AuditTrail& trail, std::vector<AuditEntry>& entries,
     trail.write(entries);
 }
 
+// The snapshots the freeze failed to cover are not made: their "creating" records go again.
+void dropIntents(Session& session, const std::vector<BatchItem>& items) {
+    for (const BatchItem& item : items) {
+        session.catalog.eraseSnapshot(item.snapshot);
+    }
+    std::string error;
+    if (!session.saveCatalog(error)) {
+        std::fprintf(stderr, "kysnap: %s\n", error.c_str());
+    }
+}
+
+// Each record of the batch keeps its consistency, and each successful line says it.
+void recordConsistency(Session& session, const Quiescing& quiescing,
+                       const std::vector<BatchItem>& items, OperationReport& report) {
+    const Consistency consistency = quiescing.consistency();
+    for (const BatchItem& item : items) {
+        if (SnapshotRecord* record = session.catalog.findSnapshot(item.snapshot)) {
+            record->consistency = consistency;
+        }
+    }
+    for (RequestOutcome& outcome : report.requests) {
+        if (outcome.succeeded) {
+            outcome.detail +=
+                std::string(outcome.detail.empty() ? "" : ", ") + consistencyName(consistency);
+        }
+    }
+}
+
 }  // namespace
 
 OperationReport callAndSettle(Session& session, const batch::Operation& operation,
                               RequestAttribution& attribution, std::vector<BatchItem>& items,
-                              const DestroyPlan& plan) {
+                              const DestroyPlan& plan, Quiescing* quiescing) {
     // Audited as the command that asked (prune's deletions are "prune"), timed from the call.
     const AuditTrail trail(session.config, session.store->path(), session.backend->hostName(),
                            std::chrono::steady_clock::now());
@@ -157,6 +186,10 @@ OperationReport callAndSettle(Session& session, const batch::Operation& operatio
     report.unrecordedWork = operation.unrecorded;
     report.result = callPlugin(session, operation, attribution, items);
     std::vector<std::string> problems;
+    if (quiescing != nullptr) {
+        quiescing->thaw(problems);
+        quiescing->runPostHook(problems);  // a failure is in problems, and fellShort says it
+    }
     for (BatchItem& item : items) {
         report.requests.push_back(settleItem(session, operation, item, problems));
         for (const hostkit::ErrorReport& reported : item.request->errors) {
@@ -176,6 +209,9 @@ OperationReport callAndSettle(Session& session, const batch::Operation& operatio
                           removed[i] + " with it; removed from the catalog)";
             }
         }
+    }
+    if (quiescing != nullptr && quiescing->asked()) {
+        recordConsistency(session, *quiescing, items, report);
     }
     // The report says what the catalog holds, so it comes after the save.
     saveAfterCall(session, report);
@@ -197,6 +233,17 @@ int runBatchCommand(const Options& given, const Session::Needs& needs) {
     }
     if (!operandsFit(options, error)) {
         return usageError(options, error);
+    }
+    // Mount points are checked before anything is read or run.
+    std::unique_ptr<Quiescing> quiescing;
+    if (operation->quiesce == batch::Quiesce::AroundCall) {
+        if (!quiesceOptionsFit(options, error)) {
+            return usageError(options, error);
+        }
+        quiescing = Quiescing::prepare(options, error);
+        if (!quiescing) {
+            return cannotRun(options, error);
+        }
     }
     std::unique_ptr<Session> session = Session::open(options, needs, error);
     if (!session) {
@@ -228,13 +275,36 @@ int runBatchCommand(const Options& given, const Session::Needs& needs) {
             items[i].listedBefore = plan.requests[i].found.snapshotListed;
         }
     }
+    if (quiescing) {
+        std::vector<std::string> secrets;
+        for (const ArrayConfig& array : session->config.arrays) {
+            if (!array.passwordEnv.empty()) {
+                secrets.push_back(array.passwordEnv);
+            }
+        }
+        quiescing->withhold(secrets);
+    }
+    if (quiescing && !quiescing->runPreHook()) {
+        printErrorDocument(options, kExitFailure, "the pre-hook failed: no snapshot was taken");
+        return kExitFailure;
+    }
     if (operation->ids == batch::Ids::MadeNew && !recordIntents(*session, items, error)) {
         return cannotRun(options,
                          "no snapshot was made, because the catalog cannot record them: " + error);
     }
-    const OperationReport report = callAndSettle(*session, *operation, attribution, items, plan);
+    // Frozen for the create alone: the catalog was saved before, and is saved after the thaw.
+    if (quiescing && !quiescing->freeze()) {
+        dropIntents(*session, items);
+        printErrorDocument(options, kExitFailure, "the freeze failed: no snapshot was taken");
+        return kExitFailure;
+    }
+    const OperationReport report =
+        callAndSettle(*session, *operation, attribution, items, plan, quiescing.get());
     printReport(report, options.json, options.verbose);
-    return report.exitStatus();
+    // A snapshot that is not what was asked for, or an application the post-hook may have left
+    // quiesced, is no plain success.
+    const bool shortOfAsked = quiescing && quiescing->fellShort();
+    return shortOfAsked && report.exitStatus() == kExitSuccess ? kExitPartial : report.exitStatus();
 }
 
 }  // namespace kysnap

@@ -69,6 +69,10 @@ public:
         op_.audited = audited;
         return *this;
     }
+    Row& quiesce(Quiesce quiesce) {
+        op_.quiesce = quiesce;
+        return *this;
+    }
     operator Operation() const { return op_; }
 
 private:
@@ -93,7 +97,8 @@ const Operation kOperations[] = {
         .records(Records::CreatedSnapshot)
         .detail(Detail::Array)
         .unrecorded(UnrecordedWork::CreatingRecords)
-        .audited(Audited::EachRequest),
+        .audited(Audited::EachRequest)
+        .quiesce(Quiesce::AroundCall),
     Row("map", Source::CatalogSnapshot, &PluginLibrary::mapSnaps)
         .succeedsWithStatus(KYSO::SNAP_MOUNTED)
         .records(Records::SnapshotState)

@@ -75,6 +75,9 @@ enum class Clones { Left, AdoptedWhenUnrecorded };
 // Whether each request's outcome is appended to the audit log (AuditTrail.h): those that
 // change what the array holds or shows to a host are.
 enum class Audited { No, EachRequest };
+// Whether the call may be wrapped in hooks and a freeze of filesystems (Quiescing.h), whose
+// outcome each new snapshot's record keeps as its consistency.
+enum class Quiesce { Never, AroundCall };
 
 // A row; BatchOperations.cpp builds each one a named field at a time.
 struct Operation {
@@ -96,6 +99,7 @@ struct Operation {
     std::optional<Destruction> destroys;
     UnrecordedWork unrecorded = UnrecordedWork::Done;  // what is said of work not recorded
     Audited audited = Audited::No;
+    Quiesce quiesce = Quiesce::Never;
 
     bool onSnapshots() const { return source == Source::CatalogSnapshot; }
 };

@@ -4,6 +4,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace kysnap {
@@ -23,8 +24,16 @@ enum LongOnly {
     kPolicy,
     kWarn,
     kCrit,
-    kPromTextfile
+    kPromTextfile,
+    kFreeze,
+    kFreezeTimeout,
+    kPreHook,
+    kPostHook,
+    kAllowCrashConsistent
 };
+
+// The longest cap on a freeze: a filesystem frozen longer stalls every writer on it.
+constexpr int kMostFreezeSeconds = 3600;
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -47,6 +56,11 @@ const option kLongOptions[] = {
     {"warn", required_argument, nullptr, kWarn},
     {"crit", required_argument, nullptr, kCrit},
     {"prom-textfile", required_argument, nullptr, kPromTextfile},
+    {"freeze", required_argument, nullptr, kFreeze},
+    {"freeze-timeout", required_argument, nullptr, kFreezeTimeout},
+    {"pre-hook", required_argument, nullptr, kPreHook},
+    {"post-hook", required_argument, nullptr, kPostHook},
+    {"allow-crash-consistent", no_argument, nullptr, kAllowCrashConsistent},
     {"password", optional_argument, nullptr, kPassword},
     {nullptr, 0, nullptr, 0},
 };
@@ -71,6 +85,21 @@ std::string optionNeedingValue() {
         }
     }
     return std::string("-") + static_cast<char>(optopt);
+}
+
+// Digits only, 1 to kMostFreezeSeconds.
+bool wholeSeconds(const char* text, int& seconds) {
+    const std::string given = text;
+    if (given.empty() || given.size() > 4 ||
+        given.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const int value = std::stoi(given);
+    if (value < 1 || value > kMostFreezeSeconds) {
+        return false;
+    }
+    seconds = value;
+    return true;
 }
 
 }  // namespace
@@ -164,6 +193,29 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
                 options.promTextfile = optarg;
                 options.commandOptions.push_back(kOptionPromTextfile);
                 break;
+            case kFreeze:
+                options.freeze.push_back(optarg);
+                options.commandOptions.push_back(kOptionFreeze);
+                break;
+            case kFreezeTimeout:
+                if (!wholeSeconds(optarg, options.freezeTimeout)) {
+                    refuse("--freeze-timeout takes whole seconds from 1 to " +
+                           std::to_string(kMostFreezeSeconds) + ", not " + optarg);
+                }
+                options.commandOptions.push_back(kOptionFreezeTimeout);
+                break;
+            case kPreHook:
+                options.preHook = optarg;
+                options.commandOptions.push_back(kOptionPreHook);
+                break;
+            case kPostHook:
+                options.postHook = optarg;
+                options.commandOptions.push_back(kOptionPostHook);
+                break;
+            case kAllowCrashConsistent:
+                options.allowCrashConsistent = true;
+                options.commandOptions.push_back(kOptionAllowCrashConsistent);
+                break;
             case kPassword:
                 refuse(
                     "passwords are never given on the command line: use password-file or "
@@ -214,6 +266,11 @@ const CommandOptionName kCommandOptionNames[] = {
     {kOptionWarn, "--warn"},
     {kOptionCrit, "--crit"},
     {kOptionPromTextfile, "--prom-textfile"},
+    {kOptionFreeze, "--freeze"},
+    {kOptionFreezeTimeout, "--freeze-timeout"},
+    {kOptionPreHook, "--pre-hook"},
+    {kOptionPostHook, "--post-hook"},
+    {kOptionAllowCrashConsistent, "--allow-crash-consistent"},
 };
 
 const char* optionName(CommandOption option) {

@@ -63,12 +63,22 @@ const std::vector<Command> kCommands = {
     {"unprepare", "clear prepared devices' metadata", "DEVICE...",
      "Has the plug-in clear the metadata of prepared devices.", 0, kDevices, kBatchSession,
      runBatchCommand},
-    {"snap", "snapshot prepared devices in one batch", "DEVICE... | --policy NAME",
+    {"snap", "snapshot prepared devices in one batch",
+     "[--freeze MOUNTPOINT]... [--freeze-timeout SECONDS] [--pre-hook CMD] [--post-hook CMD] "
+     "[--allow-crash-consistent] DEVICE... | --policy NAME",
      "Snapshots prepared devices in one batch. Each snapshot gets a new id, KY-<UTC time>-<n>,\n"
      "which later commands take. Each is recorded as 'creating' before the plug-in is called,\n"
-     "then as 'created' or 'failed'. --policy NAME snapshots the devices of [policy NAME].",
-     kOptionPolicy, Operands{1, kAnyNumber, "device", kOptionPolicy}, kBatchSession,
-     runBatchCommand},
+     "then as 'created' or 'failed', with its consistency: crash-consistent, filesystem-frozen\n"
+     "or hook-quiesced. --policy NAME snapshots the devices of [policy NAME].\n"
+     "--freeze (once per mount point) freezes that filesystem (FIFREEZE) just before the\n"
+     "create and thaws it just after; a watchdog process thaws it should kysnap die, or once\n"
+     "--freeze-timeout (default 10 s) passes. '/', network filesystems and those that cannot\n"
+     "freeze are refused. --pre-hook runs (sh -c, at most 60 s) before the snapshot and\n"
+     "--post-hook after it, always when the pre-hook ran. A failing freeze or pre-hook stops\n"
+     "the snapshot, unless --allow-crash-consistent: then it is taken, crash-consistent.",
+     kOptionPolicy | kOptionFreeze | kOptionFreezeTimeout | kOptionPreHook | kOptionPostHook |
+         kOptionAllowCrashConsistent,
+     Operands{1, kAnyNumber, "device", kOptionPolicy}, kBatchSession, runBatchCommand},
     {"map", "mount snapshots on this host", "[--quiet] SNAPSHOT...",
      "Mounts snapshots: the plug-in clones each one and maps the clone to this host (or\n"
      "exports an NFS clone to the ESX host, shown as SERVER:/PATH), the host rescans, and the\n"

@@ -66,6 +66,7 @@ void printJson(const Session& session, const std::string& command) {
         entry["mountedDevice"] = visibleText(mountedCopyText(record.mountedDevice));
         entry["created"] = visibleText(record.created);
         entry["state"] = stateName(record.state);
+        entry["consistency"] = consistencyName(record.consistency);
         if (record.state == RecordState::Unknown) {
             entry["mayAppearUntil"] = settleEnd(session, record);
         }
@@ -102,9 +103,9 @@ int runList(const Options& options, const Session::Needs& needs) {
     }
     std::printf("snapshots: %zu\n", catalog.snapshots.size());
     for (const SnapshotRecord& record : catalog.snapshots) {
-        std::printf("  %s  %s on %s: %s", visibleText(record.name).c_str(),
+        std::printf("  %s  %s on %s: %s, %s", visibleText(record.name).c_str(),
                     visibleText(record.device).c_str(), visibleText(record.array).c_str(),
-                    statusName(record.status).c_str());
+                    statusName(record.status).c_str(), consistencyName(record.consistency));
         if (record.state == RecordState::Unknown) {
             std::printf(
                 " [unknown: not on the array when last asked, but its creation may still "

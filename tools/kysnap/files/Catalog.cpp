@@ -19,6 +19,8 @@ constexpr int kOldFormat = 1;
 
 const RecordState kStates[] = {RecordState::Creating, RecordState::Failed, RecordState::Created,
                                RecordState::Unknown};
+const Consistency kConsistencies[] = {Consistency::CrashConsistent, Consistency::FilesystemFrozen,
+                                      Consistency::HookQuiesced};
 
 // Reads members of the catalog's JSON, each check naming the member ("snapshots[3].status")
 // and what is wrong with it.
@@ -95,6 +97,27 @@ public:
                     "is \"" + name + "\", not creating, failed, created or unknown");
     }
 
+    // An absent "consistency" is that of a snapshot taken without freeze or hook.
+    bool consistency(const Json& object, const std::string& where, Consistency& out) {
+        out = Consistency::CrashConsistent;
+        std::string name;
+        if (!object.contains("consistency")) {
+            return true;
+        }
+        if (!text(object, where, "consistency", name)) {
+            return false;
+        }
+        for (const Consistency candidate : kConsistencies) {
+            if (name == consistencyName(candidate)) {
+                out = candidate;
+                return true;
+            }
+        }
+        return fail(where + ".consistency", "is \"" + name +
+                                                "\", not crash-consistent, filesystem-frozen or "
+                                                "hook-quiesced");
+    }
+
     bool object(const Json& parent, const std::string& where, const char* key, const Json*& out) {
         const auto found = parent.find(key);
         if (found == parent.end() || !found->is_object()) {
@@ -120,7 +143,8 @@ bool readSnapshot(Reader& reader, const Json& entry, const std::string& where, i
     const std::initializer_list<const char*> members = {"name",          "device",        "array",
                                                         "metadata",      "transMetadata", "status",
                                                         "mountedDevice", "created",       "state"};
-    if (!reader.members(entry, where, format == kOldFormat ? oldMembers : members, {"clone"})) {
+    if (!reader.members(entry, where, format == kOldFormat ? oldMembers : members,
+                        {"clone", "consistency"})) {
         return false;
     }
     if (entry.contains("clone") && !reader.text(entry, where, "clone", record.clone)) {
@@ -139,6 +163,9 @@ bool readSnapshot(Reader& reader, const Json& entry, const std::string& where, i
     // Records written before states were kept are of snapshots the plug-in had made.
     record.state = RecordState::Created;
     if (format != kOldFormat && !reader.state(entry, where, record.state)) {
+        return false;
+    }
+    if (!reader.consistency(entry, where, record.consistency)) {
         return false;
     }
     if (record.name.empty()) {
@@ -161,6 +188,18 @@ const char* stateName(RecordState state) {
             break;
     }
     return "created";
+}
+
+const char* consistencyName(Consistency consistency) {
+    switch (consistency) {
+        case Consistency::FilesystemFrozen:
+            return "filesystem-frozen";
+        case Consistency::HookQuiesced:
+            return "hook-quiesced";
+        case Consistency::CrashConsistent:
+            break;
+    }
+    return "crash-consistent";
 }
 
 SnapshotRecord* Catalog::findSnapshot(const std::string& name) {
@@ -206,6 +245,9 @@ bool Catalog::toJson(std::string& text, std::string& error) const {
                                         {"state", stateName(record.state)}};
         if (!record.clone.empty()) {
             entry["clone"] = record.clone;
+        }
+        if (record.consistency != Consistency::CrashConsistent) {
+            entry["consistency"] = consistencyName(record.consistency);
         }
         root["snapshots"].push_back(std::move(entry));
     }

@@ -35,6 +35,16 @@ enum class RecordState {
 
 const char* stateName(RecordState state);
 
+// What the snapshot's moment promises about the data on it, weakest first.
+enum class Consistency {
+    CrashConsistent,   // as after a power cut: what the filesystems had written
+    FilesystemFrozen,  // its filesystems were frozen (FIFREEZE) until the array had made it
+    HookQuiesced,      // a pre-hook quiesced the application (and any freeze asked for held)
+};
+
+// "crash-consistent", "filesystem-frozen", "hook-quiesced": how the catalog and list say it.
+const char* consistencyName(Consistency consistency);
+
 // One snapshot of one source device.
 struct SnapshotRecord {
     std::string name;           // the host's snapshot id given to the plug-in ("KY-...")
@@ -51,6 +61,9 @@ struct SnapshotRecord {
     // Until Created, metadata and transMetadata are those of the prepared device, which with
     // the snapshot id is what the plug-in reads to find the snapshot on the array.
     RecordState state = RecordState::Created;
+    // Written only when not crash-consistent, so catalogs of snapshots taken without a freeze
+    // or hook stay as earlier kysnap wrote (and reads) them.
+    Consistency consistency = Consistency::CrashConsistent;
 };
 
 struct Catalog {
@@ -71,8 +84,9 @@ struct Catalog {
     // Replaces `catalog` by the one in `text`, which must match the catalog's form exactly:
     // one JSON object and nothing after it, no repeated key at any depth (StrictJson.h), no unknown
     // member, every member of its type, statuses 32-bit integers, snapshot names unique. A catalog
-    // of format 1 (before records had a state) reads with every record Created. False with `error`
-    // naming the member and what is wrong with it; `catalog` is then untouched.
+    // of format 1 (before records had a state) reads with every record Created; a record without
+    // "consistency" reads as crash-consistent, one with a value not named above is refused. False
+    // with `error` naming the member and what is wrong with it; `catalog` is then untouched.
     static bool fromJson(const std::string& text, Catalog& catalog, std::string& error);
 };
 

@@ -19,6 +19,11 @@ enum CommandOption : unsigned {
     kOptionList = 1u << 6,
     kOptionRemove = 1u << 7,
     kOptionPolicy = 1u << 8,
+    kOptionFreeze = 1u << 9,
+    kOptionFreezeTimeout = 1u << 10,
+    kOptionPreHook = 1u << 11,
+    kOptionPostHook = 1u << 12,
+    kOptionAllowCrashConsistent = 1u << 13,
     kOptionWarn = 1u << 14,
     kOptionCrit = 1u << 15,
     kOptionPromTextfile = 1u << 16,
@@ -49,6 +54,13 @@ struct Options {
     std::string warn;          // monitor: the age past which a device is WARNING ("26h")
     std::string crit;          // monitor: the age past which it is CRITICAL
     std::string promTextfile;  // monitor: the node_exporter textfile to write ("": none)
+    // snap: the mount points to freeze around the create, in the order given
+    std::vector<std::string> freeze;
+    int freezeTimeout = 10;  // snap: the watchdog's cap on the freeze, in seconds
+    std::string preHook;     // snap: a command run (sh -c) before the snapshot
+    std::string postHook;    // snap: a command run after it, whenever the pre-hook ran
+    // snap: take the snapshot, marked crash-consistent, when the freeze or pre-hook fails
+    bool allowCrashConsistent = false;
 };
 
 // What kysnap exits with, the contract scripts rely on (kysnap.1, EXIT STATUS).
