@@ -53,7 +53,7 @@ TEST(KysnapCommandTable, ACommandLineThatDoesNotFitItsCommandSaysWhatItTakes) {
         {"list", {}, {kysnap::kOptionDryRun}, "--dry-run is for delete, prune and revert"},
         {"prune", {}, {kysnap::kOptionPolicy, kysnap::kOptionDryRun}, ""},
         {"prune", {"KY-1"}, {}, "prune takes no argument"},
-        {"map", {"KY-1"}, {kysnap::kOptionPolicy}, "--policy is for snap and prune"},
+        {"map", {"KY-1"}, {kysnap::kOptionPolicy}, "--policy is for snap, prune and monitor"},
         {"snap", {}, {kysnap::kOptionPolicy}, ""},
         {"snap",
          {"/dev/sdb"},

@@ -148,7 +148,21 @@ TEST_F(KysnapMonitor, ExitStatusIsNagiosForFreshOldAbsentAndUnreadable) {
          3,
          "KYSNAP UNKNOWN - usage: --warn (2h) must be a shorter age than --crit (120m)"},
         {"no crit", {a}, {{a, 60}}, {"--warn", "1h"}, 3, "KYSNAP UNKNOWN - usage: "},
+        {"a policy: its devices, judged by the oldest of their newest",
+         {a, b, "/dev/sdc"},
+         {{a, 600}, {b, 90 * 60}},
+         {"--warn", "1h", "--crit", "2h", "--policy", "db"},
+         1,
+         "KYSNAP WARNING - policy db: /dev/sdb WARNING",
+         "policy db: the oldest of its devices' newest snapshots is 1h 30m old"},
+        {"a policy the configuration does not have",
+         {a},
+         {{a, 60}},
+         {"--warn", "1h", "--crit", "2h", "--policy", "nodb"},
+         3,
+         "KYSNAP UNKNOWN - no [policy nodb] in "},
     };
+    writeConfig("\n[policy db]\ndevices = " + a + " " + b + "\nhourly = 24\n");
     for (const Case& row : cases) {
         SCOPED_TRACE(row.what);
         writeCatalog(row.prepared, row.snaps);

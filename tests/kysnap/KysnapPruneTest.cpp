@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "AuditLog.h"
 #include "Catalog.h"
 #include "Faults.h"
 #include "HostConfig.h"
@@ -257,6 +258,23 @@ TEST_F(KysnapPrune, PruneDeletesWhatTheRulesLetGoAndNothingProtected) {
         cloneKept = array.findDataset("pool-a/Local/oracle/qa-copy") != nullptr;
     });
     EXPECT_TRUE(cloneKept);
+    // Each deletion is in the audit log as prune's, with its snapshot and dataset.
+    std::vector<kysnap::AuditRecord> audit;
+    bool missing = false;
+    std::string error;
+    ASSERT_TRUE(kysnap::readAuditLog(path("audit.log"), 0, audit, missing, error)) << error;
+    Names audited;
+    for (const kysnap::AuditRecord& line : audit) {
+        ASSERT_TRUE(line.wellFormed) << line.text;
+        if (line.entry["operation"] == "prune") {
+            EXPECT_EQ(line.entry["result"], "succeeded") << line.text;
+            EXPECT_NE(line.entry["dataset"].get<std::string>().find("pool-a/Local/oracle/"),
+                      std::string::npos)
+                << line.text;
+            audited.insert(line.entry["snapshot"].get<std::string>());
+        }
+    }
+    EXPECT_EQ(audited, expected);
 
     // What is left is what the rules keep: a second prune deletes nothing.
     const double before = changing();

@@ -141,7 +141,7 @@ const std::vector<Command> kCommands = {
      runList},
     {"log", "the audit log: who changed what, when", "[N]",
      "Shows the audit log, its last N entries (all without N): one line per changing request\n"
-     "(snap, map, unmap, delete, revert, trust) with its time, uid, host, array, dataset,\n"
+     "(snap, map, unmap, delete, revert, prune, trust) with its time, uid, host, array, dataset,\n"
      "snapshot, result and the array methods sent. A line that is not an entry is shown as\n"
      "malformed, with its number. The log is audit-log in [host], else audit.log beside the\n"
      "catalog. Needs no configuration.",
