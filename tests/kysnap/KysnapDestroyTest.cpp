@@ -48,14 +48,7 @@ protected:
     }
     // A clone on the array that kysnap did not make (an administrator's copy, say).
     void foreignClone(const std::string& id, const std::string& name) {
-        simulator->withModel([&](arraysim::Model& model) {
-            arraysim::Dataset clone = *model.findDataset(kVolume);
-            clone.name = name;
-            clone.origin = kVolume + "@Manual-V-" + id;
-            clone.luId = model.newLuId();
-            clone.snapshots.clear();
-            model.datasets[clone.path()] = clone;
-        });
+        adminClone(kVolume, id, name);
     }
     bool datasetExists(const std::string& name) {
         bool found = false;

@@ -156,14 +156,7 @@ protected:
 
     // A clone of snapshot `id` of ora-data on the array, made by an administrator.
     void cloneOnArray(const std::string& id, const std::string& name) {
-        simulator->withModel([&](arraysim::Model& array) {
-            arraysim::Dataset clone = *array.findDataset(kDataVolume);
-            clone.name = name;
-            clone.origin = kDataVolume + "@Manual-V-" + id;
-            clone.luId = array.newLuId();
-            clone.snapshots.clear();
-            array.datasets[clone.path()] = clone;
-        });
+        adminClone(kDataVolume, id, name);
     }
     void replicatedUpTo(const std::string& id) {
         simulator->withModel([&](arraysim::Model& array) {

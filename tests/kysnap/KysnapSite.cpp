@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "Model.h"
+
 namespace kysnap_test {
 
 namespace {
@@ -98,6 +100,18 @@ jsonxx::Object KysnapSite::catalog() {
     jsonxx::Object parsed;
     EXPECT_TRUE(parsed.parse(text)) << text;
     return parsed;
+}
+
+void KysnapSite::adminClone(const std::string& volumePath, const std::string& id,
+                            const std::string& name) {
+    simulator->withModel([&](arraysim::Model& model) {
+        arraysim::Dataset clone = *model.findDataset(volumePath);
+        clone.name = name;
+        clone.origin = volumePath + "@Manual-V-" + id;
+        clone.luId = model.newLuId();
+        clone.snapshots.clear();
+        model.datasets[clone.path()] = clone;
+    });
 }
 
 }  // namespace kysnap_test

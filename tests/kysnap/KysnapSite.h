@@ -38,6 +38,9 @@ protected:
     // The catalog as stored, with the plug-in's texts as it wrote them (`kysnap list --json`
     // shows them in words).
     jsonxx::Object catalog();
+    // Makes a clone named `name` of volume `volumePath`'s snapshot of kysnap id `id` directly in
+    // the array's model, as an administrator would: no kysnap run knows of it.
+    void adminClone(const std::string& volumePath, const std::string& id, const std::string& name);
 
     // The array user's password; a fixture may choose another before SetUp.
     std::string password = kPassword;
