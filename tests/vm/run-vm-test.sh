@@ -67,6 +67,19 @@ for m in fs/configfs/configfs drivers/scsi/scsi_common drivers/scsi/scsi_mod dri
     mkdir -p "$root/lib/modules/$release/kernel/$(dirname "$m")"
     cp "$modules/$m.ko" "$root/lib/modules/$release/kernel/$m.ko"
 done
+# --- the data checks (guest-data.sh): ext4 is built into the cloud kernel, so no module is
+# needed; mkfs.ext4 and fsck.ext4 come from this machine's e2fsprogs with their libraries
+# (sha256sum and cmp are busybox's). e2fsck reads /etc/mtab to see what is mounted.
+for tool in mkfs.ext4 fsck.ext4; do
+    found=$(PATH=$PATH:/usr/sbin:/sbin command -v "$tool") ||
+        skip "$tool is not installed (package e2fsprogs)"
+    cp "$found" "$root/bin/$tool"
+    ldd "$found" | grep -o '/[^ ]*' | while read -r lib; do
+        mkdir -p "$root$(dirname "$lib")" && cp -nL "$lib" "$root$lib"
+    done
+done
+ln -s /proc/mounts "$root/etc/mtab"
+# --- end of the data checks' tools
 cp "$here"/guest-*.sh "$root/test/"
 cp "$here/init.sh" "$root/init" && chmod +x "$root/init"
 echo "root:x:0:0:root:/root:/bin/sh" >"$root/etc/passwd"
