@@ -130,8 +130,14 @@ TEST_F(DataStoreTest, AStartKeepsTheSeedsImagesAndRemovesLeftoversAndPlantedLink
 
 TEST_F(DataStoreTest, AShareSnapshotCopiesLinksAsLinksAndRestoresTheTreeWhole) {
     std::ofstream(dir + "/outside") << "not the array's";
+    // A share whose name looks like a temporary of the other's is no temporary.
+    Dataset neighbour = share();
+    neighbour.name = "../home.restored";
+    model.datasets[neighbour.path()] = neighbour;
     auto store = open();
     const std::string tree = store->shareTree(share());
+    const std::string neighbourTree = store->shareTree(model.datasets.at(neighbour.path()));
+    std::ofstream(neighbourTree + "/kept") << "neighbour";
     ASSERT_EQ(mkdir((tree + "/sub").c_str(), 0755), 0);
     std::ofstream(tree + "/sub/file") << "first";
     ASSERT_EQ(symlink((dir + "/outside").c_str(), (tree + "/link").c_str()), 0);
@@ -148,6 +154,7 @@ TEST_F(DataStoreTest, AShareSnapshotCopiesLinksAsLinksAndRestoresTheTreeWhole) {
     ASSERT_EQ(lstat((tree + "/link").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(readAll(dir + "/outside"), "not the array's");
+    EXPECT_EQ(readAll(neighbourTree + "/kept"), "neighbour");
     // The share goes, and its snapshot's tree with it.
     model.datasets.erase(share().path());
     sync(*store);

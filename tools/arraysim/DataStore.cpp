@@ -314,7 +314,7 @@ bool DataStore::ensureSnapshots(Dataset& dataset, std::string& error) {
     return true;
 }
 
-bool DataStore::applyRollback(Model& /*model*/, Dataset& dataset, std::string& error) {
+bool DataStore::applyRollback(Dataset& dataset, std::string& error) {
     uint64_t& seen = rollbacks_[dataset.path()];
     if (dataset.rollbacks == seen) {
         return true;
@@ -351,7 +351,7 @@ bool DataStore::sync(Model& model, std::string& error) {
         Dataset& dataset = entry.second;
         const bool present = dataset.isVolume() ? volumes_.count(dataset.luId) != 0
                                                 : shares_.count(entry.first) != 0;
-        if (present && (!applyRollback(model, dataset, why) || !ensureSnapshots(dataset, why))) {
+        if (present && (!applyRollback(dataset, why) || !ensureSnapshots(dataset, why))) {
             note(first, why);
         }
     }

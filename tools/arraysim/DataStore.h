@@ -60,7 +60,7 @@ private:
     bool ensureDataset(Model& model, const std::string& path, std::set<std::string>& visiting,
                        std::string& error);
     bool ensureSnapshots(Dataset& dataset, std::string& error);
-    bool applyRollback(Model& model, Dataset& dataset, std::string& error);
+    bool applyRollback(Dataset& dataset, std::string& error);
     void removeStale(Model& model, std::string& error);
 
     std::string root_;

@@ -19,7 +19,10 @@ namespace arraysim {
 namespace {
 
 constexpr size_t kChunk = 1u << 20;
-const char kTemporarySuffix[] = ".partial";
+// '%' followed by a letter is in no name the data store gives (LUN ids, sequence numbers and
+// %XX-encoded paths), so a temporary never meets another dataset's file.
+const char kTemporarySuffix[] = "%partial";
+const char kRestoredSuffix[] = "%restored";
 
 bool fail(std::string& error, const std::string& what, int code) {
     error = what + ": " + std::strerror(code);
@@ -380,7 +383,7 @@ bool copyTree(int fromDir, const std::string& from, int toDir, const std::string
 
 bool replaceTree(int fromDir, const std::string& from, int toDir, const std::string& to,
                  std::string& error) {
-    const std::string fresh = to + ".restored";
+    const std::string fresh = to + kRestoredSuffix;
     std::string unused;
     removeTree(toDir, fresh, unused);
     if (!copyTree(fromDir, from, toDir, fresh, error)) {

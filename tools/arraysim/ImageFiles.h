@@ -4,6 +4,8 @@
 // symbolic link, neither the named one nor any inside a copied tree (a link is copied as a
 // link, never read through). Files are made with mode 0600, directories with 0700.
 //
+// Temporaries are made beside their target under its name with a "%" suffix.
+//
 // Each function returns true on success; on failure it returns false with `error` set to one
 // line naming the file and the system's reason, and leaves what it made half-way removed
 // where it can.
