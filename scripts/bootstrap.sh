@@ -35,8 +35,9 @@ test=(libgtest-dev libgmock-dev googletest)
 package=(dpkg-dev fakeroot file lintian devscripts)
 valgrind=(valgrind)
 fuzz=(clang libclang-rt-dev)
-# The kernel package itself is fetched by the test with apt-get download and cached.
-vm=(qemu-system-x86 busybox-static cpio dmsetup curl)
+# The kernel package itself is fetched by the test with apt-get download and cached;
+# e2fsprogs gives the guest mkfs.ext4 and fsck.ext4 for the data checks.
+vm=(qemu-system-x86 busybox-static cpio dmsetup curl e2fsprogs)
 bench=(libbenchmark-dev libsimdjson-dev gnuplot-nox python3)
 mutate=(python3 ninja-build)
 

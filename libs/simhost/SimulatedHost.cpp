@@ -172,6 +172,26 @@ bool askHostView(const ArrayEndpoint& array, const std::string& body, long& stat
 
 }  // namespace
 
+bool usableDataPath(const std::string& path) {
+    if (path.size() < 2 || path.front() != '/' || path.back() == '/') {
+        return false;
+    }
+    for (const char c : path) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            return false;
+        }
+    }
+    for (size_t at = 1; at <= path.size();) {
+        const size_t slash = std::min(path.find('/', at), path.size());
+        const std::string step = path.substr(at, slash - at);
+        if (step.empty() || step == "." || step == "..") {
+            return false;
+        }
+        at = slash + 1;
+    }
+    return true;
+}
+
 SimulatedHost::SimulatedHost(std::vector<ArrayEndpoint> arrays, std::vector<std::string> initiators)
     : arrays_(std::move(arrays)), initiators_(std::move(initiators)) {}
 
@@ -181,6 +201,7 @@ bool SimulatedHost::rescan(std::string& error) {
 
     std::map<std::string, SimulatedDevice> found;
     std::map<std::string, HostLun> seen;
+    std::vector<HostShare> shares;
     for (const ArrayEndpoint& array : arrays_) {
         // The TLS library opens the CA file blocking, which a FIFO would hold for good.
         if (!kyplatform::isRegularOrMissing(array.caFile, "the CA file " + array.caFile, error)) {
@@ -226,12 +247,30 @@ bool SimulatedHost::rescan(std::string& error) {
                 entry.lunId = text("luId");
                 entry.targetId = text("targetId");
                 entry.standardInquiryHex = text("standardInquiry");
+                const std::string dataPath = text("dataPath");
+                entry.dataPath = usableDataPath(dataPath) ? dataPath : std::string();
                 seen.emplace(name, entry);
+            }
+        }
+        const auto listed = view.find("shares");
+        if (listed != view.end() && listed->is_array()) {
+            for (const nlohmann::json& share : *listed) {
+                if (!share.is_object()) {
+                    continue;
+                }
+                HostShare entry;
+                entry.server = array.address;
+                entry.mountPoint = strictjson::textOr(share, "mountPoint", std::string());
+                entry.dataPath = strictjson::textOr(share, "dataPath", std::string());
+                if (!entry.mountPoint.empty() && usableDataPath(entry.dataPath)) {
+                    shares.push_back(entry);
+                }
             }
         }
     }
     names_.clear();
     luns_.clear();
+    shares_ = std::move(shares);
     for (const auto& entry : seen) {
         names_.push_back(entry.first);
         luns_.push_back(entry.second);

@@ -5,6 +5,8 @@
 // INQUIRY as the array's LUN does. A LUN seen through several initiators is one device.
 //
 // The devices are served by `devices()`, a SimulatedDevices provider the caller installs.
+// When a simulator keeps the array's bytes, its host view also names the image file of each
+// LUN and the directory tree of each share it exports; they are kept as data paths.
 #pragma once
 
 #include <string>
@@ -35,7 +37,19 @@ struct HostLun {
     std::string lunId;
     std::string targetId;
     std::string standardInquiryHex;
+    std::string dataPath;  // the LUN's image file, or "" when the simulator keeps no data
 };
+
+// A share an array exports, with the directory tree that holds its files.
+struct HostShare {
+    std::string server;  // the array's address
+    std::string mountPoint;
+    std::string dataPath;
+};
+
+// Whether a data path from a host view may be used: absolute, without "." or ".." steps,
+// empty steps or control characters.
+bool usableDataPath(const std::string& path);
 
 class SimulatedHost {
 public:
@@ -49,6 +63,8 @@ public:
     std::vector<std::string> deviceNames() const { return names_; }
     // The LUNs after the last rescan, in LUN id order.
     const std::vector<HostLun>& luns() const { return luns_; }
+    // The shares with a data path after the last rescan, in array and dataset order.
+    const std::vector<HostShare>& shares() const { return shares_; }
     SimulatedDevices& devices() { return devices_; }
 
     static std::string deviceName(const std::string& lunId) { return "/dev/sim/" + lunId; }
@@ -58,6 +74,7 @@ private:
     std::vector<std::string> initiators_;
     std::vector<std::string> names_;
     std::vector<HostLun> luns_;
+    std::vector<HostShare> shares_;
     SimulatedDevices devices_;
 };
 

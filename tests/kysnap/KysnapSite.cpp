@@ -38,6 +38,10 @@ void KysnapSite::SetUp() {
     arraysim::SimulatorOptions options;
     options.seedText = seed;
     options.certDirectory = std::string(KYSNAP_BINARY_DIR) + "/arraysim-tls";
+    if (dataImageCap != 0) {
+        options.dataDirectory = path("array-data");
+        options.dataImageCap = dataImageCap;
+    }
     simulator = std::make_unique<arraysim::ArraySimulator>(options);
     std::string error;
     ASSERT_TRUE(simulator->start(error)) << error;

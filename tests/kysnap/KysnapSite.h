@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ protected:
 
     // The array user's password; a fixture may choose another before SetUp.
     std::string password = kPassword;
+    // When not 0 (set before SetUp), the array keeps its bytes under path("array-data"), in
+    // images of at most this many bytes.
+    uint64_t dataImageCap = 0;
     std::string directory;
     std::unique_ptr<arraysim::ArraySimulator> simulator;
     std::unique_ptr<KysnapRunner> runner;

@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # LIO helpers for the guest (sourced by guest-test.sh, run by busybox sh).
 #
-# A LUN is a target_core_file backstore on tmpfs whose INQUIRY data is an IntelliFlash
+# A LUN is a target_core_file backstore on the array's own image of the volume (arraysim
+# --data-dir $ARRAY_DATA, on tmpfs), so the host reads and writes the bytes the array
+# snapshots, clones and rolls back. Its INQUIRY data is an IntelliFlash
 # volume's: vendor TEGILE, product INTELLIFLASH, and a page 0x83 NAA-6 designator equal to
 # the array's LUN id (company id 00144f, then the 25 digits after it from vpd_unit_serial).
 # Every LUN is presented through two tcm_loop targets of its own (a tcm_loop SCSI host scans
@@ -16,17 +18,20 @@
 
 LIO=/sys/kernel/config/target
 LIO_STORE=/run/lio
+ARRAY_DATA=$LIO_STORE/array
 
 # lio_tpg SLOT PATH: the portal group of path 1 or 2 of the LUN in SLOT (0 to 9).
 lio_tpg() { echo "$LIO/loopback/naa.5001405aa00000$1$2/tpgt_1"; }
 lio_initiator() { echo "naa.5001405bb00000$1$2"; }
 
-# lio_backstore NAME LUNID: a 64 MiB file LUN carrying LUNID in page 0x83.
+# lio_backstore NAME LUNID: a 64 MiB file LUN carrying LUNID in page 0x83, on the array's
+# image of LUNID. A source LUN is made before arraysim starts (its seed needs the target id
+# the host reads): LIO creates the image then, and arraysim keeps it as the volume's bytes.
 lio_backstore() {
     local d=$LIO/core/fileio_0/$1 serial
     serial=$(echo "$2" | cut -c8-32 | tr 'A-F' 'a-f')
-    mkdir -p "$d" || return 1
-    echo "fd_dev_name=$LIO_STORE/$1.img,fd_dev_size=67108864" >"$d/control" || return 1
+    mkdir -p "$d" "$ARRAY_DATA/volumes" || return 1
+    echo "fd_dev_name=$ARRAY_DATA/volumes/$2.img,fd_dev_size=67108864" >"$d/control" || return 1
     echo 1 >"$d/enable" || return 1
     echo TEGILE >"$d/wwn/vendor_id" || return 1
     echo INTELLIFLASH >"$d/wwn/product_id" || return 1
@@ -68,7 +73,8 @@ lio_withdraw() {
 
 # lio_remove NAME SLOT: the LUN of SLOT and its backstore. The targets, their ACLs and
 # nexus stay for the next LUN in that slot: an ACL whose session lives cannot be removed, and
-# tcm_loop keeps its nexus while a port is in use.
+# tcm_loop keeps its nexus while a port is in use. The image is the array's: it removed the
+# clone's image when it deleted the clone.
 lio_remove() {
     local p tpg
     lio_withdraw "$2"
@@ -79,7 +85,6 @@ lio_remove() {
         rmdir "$tpg/lun/lun_0"
     done
     rmdir "$LIO/core/fileio_0/$1" 2>/dev/null
-    rm -f "$LIO_STORE/$1.img"
 }
 
 # paths_of LUNID: the guest's SCSI disks that carry LUNID (their wwid is its NAA name).

@@ -67,19 +67,23 @@ for m in fs/configfs/configfs drivers/scsi/scsi_common drivers/scsi/scsi_mod dri
     mkdir -p "$root/lib/modules/$release/kernel/$(dirname "$m")"
     cp "$modules/$m.ko" "$root/lib/modules/$release/kernel/$m.ko"
 done
-# --- ext4 for the freeze checks (guest-freeze.sh) -----------------------------------------
-# mkfs.ext4 with its libraries and configuration, and, where the kernel has ext4 as a module
-# rather than built in (modules.builtin), ext4.ko with the modules it depends on (jbd2,
-# mbcache, crc16, ...: each module's own "depends=" field, as modinfo reads it) and crc32c for
-# the checksums, written in load order to /test/ext4-modules for the guest to insmod.
-mkfs_ext4=$(command -v mkfs.ext4 || echo /usr/sbin/mkfs.ext4)
-if [ -x "$mkfs_ext4" ]; then
-    cp -L "$mkfs_ext4" "$root/bin/mkfs.ext4"
-    [ -f /etc/mke2fs.conf ] && cp /etc/mke2fs.conf "$root/etc/"
-    ldd "$mkfs_ext4" | grep -o '/[^ ]*' | while read -r lib; do
-        mkdir -p "$(dirname "$root$lib")" && cp -nL "$lib" "$root$lib"
+# --- ext4 for the freeze and data checks (guest-freeze.sh, guest-data.sh) -----------------
+# mkfs.ext4 and fsck.ext4 from this machine's e2fsprogs with their libraries and mke2fs's
+# configuration (sha256sum and cmp are busybox's); e2fsck reads /etc/mtab to see what is
+# mounted. Where the kernel has ext4 as a module rather than built in (modules.builtin; the
+# cloud kernel builds it in), ext4.ko with the modules it depends on (jbd2, mbcache, crc16,
+# ...: each module's own "depends=" field, as modinfo reads it) and crc32c for the checksums,
+# written in load order to /test/ext4-modules for the guest to insmod.
+for tool in mkfs.ext4 fsck.ext4; do
+    found=$(PATH=$PATH:/usr/sbin:/sbin command -v "$tool") ||
+        skip "$tool is not installed (package e2fsprogs)"
+    cp "$found" "$root/bin/$tool"
+    ldd "$found" | grep -o '/[^ ]*' | while read -r lib; do
+        mkdir -p "$root$(dirname "$lib")" && cp -nL "$lib" "$root$lib"
     done
-fi
+done
+[ -f /etc/mke2fs.conf ] && cp /etc/mke2fs.conf "$root/etc/"
+ln -s /proc/mounts "$root/etc/mtab"
 : >"$root/test/ext4-modules"
 ext4_module() { # ext4_module NAME: NAME's dependencies first, then NAME, each once
     local ko dep

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ApiEndpoint.h"
 
+#include <cstdio>
+
 #include <chrono>
+#include <cstdio>
 #include <exception>
 #include <thread>
 
@@ -93,7 +96,19 @@ Reply dispatch(SimulatorState& state, MethodHandler handler, const std::string& 
         if (!Params::parse(method, body, params, error)) {
             return errorReply(error);
         }
-        return handler(state.model, params);
+        Reply reply = handler(state.model, params);
+        // The bytes follow before the answer leaves: a snapshot holds what the volume held
+        // when the array carried out the call.
+        std::string dataError;
+        if (state.data && reply.status == 200 && state.methods.changes(method) &&
+            !state.data->sync(state.model, dataError)) {
+            std::fprintf(stderr, "arraysim: data: %s: %s\n", method.c_str(), dataError.c_str());
+            ApiError error;
+            error.code = "EZEBI_INTERNAL_ERROR";
+            error.message = "Internal error: the data of the call could not be kept: " + dataError;
+            return errorReply(error);
+        }
+        return reply;
     } catch (const std::exception& e) {
         ApiError error;
         error.code = "EZEBI_INTERNAL_ERROR";

@@ -117,6 +117,15 @@ bool ArraySimulator::Impl::loadState(std::string& error) {
             dot == std::string::npos ? "0" : options.apiVersion.substr(dot + 1);
     }
     state.onShutdownRequest = options.onShutdownRequest;
+    if (!options.dataDirectory.empty()) {
+        std::string dataError;
+        state.data =
+            DataStore::open(options.dataDirectory, options.dataImageCap, state.model, dataError);
+        if (!state.data) {
+            error = "data directory " + options.dataDirectory + ": " + dataError;
+            return false;
+        }
+    }
     return true;
 }
 

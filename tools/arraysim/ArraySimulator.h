@@ -16,11 +16,13 @@
 // that goes away mid-answer must not end it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "DataStore.h"
 #include "Limits.h"
 #include "jsonxx.h"
 
@@ -57,6 +59,11 @@ struct SimulatorOptions {
     int readTimeoutSeconds = 5;
     int keepAliveMaxRequests = 100;
     size_t maxBodyBytes = kDefaultMaxBodyBytes;
+    // When not empty, the array keeps its bytes in this directory (made when missing): an
+    // image file per volume, snapshot and clone, a tree per share (see DataStore.h). Images
+    // are as large as their volumes, but at most `dataImageCap` bytes.
+    std::string dataDirectory;
+    uint64_t dataImageCap = kDefaultImageCap;
     // Called from a server thread when POST /control/shutdown arrives.
     std::function<void()> onShutdownRequest;
 };

@@ -67,6 +67,7 @@ Dataset makeClone(const Dataset& source, const std::string& cloneName,
     clone.name = cloneName;
     clone.origin = snapshotPath;
     clone.lastRollback.clear();
+    clone.rollbacks = 0;
     clone.snapshots.clear();
     clone.replications.clear();
     clone.accessRules.clear();

@@ -208,7 +208,7 @@ Reply hostViewRoute(Request& request) {
     }
     request.state.counters.hostViewQuery();
     std::lock_guard<std::mutex> lock(request.state.modelMutex);
-    return jsonReply(hostView(request.state.model, initiators));
+    return jsonReply(hostView(request.state.model, initiators, request.state.data.get()));
 }
 
 // {"datasetPath", "replication": [{"name", "remoteHost", "remotePool", "remoteProject",

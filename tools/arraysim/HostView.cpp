@@ -86,7 +86,8 @@ std::string hexEncode(const std::vector<unsigned char>& bytes) {
     return out;
 }
 
-jsonxx::Object hostView(Model& model, const std::vector<std::string>& hostInitiators) {
+jsonxx::Object hostView(Model& model, const std::vector<std::string>& hostInitiators,
+                        const DataStore* data) {
     std::set<std::string> initiators;
     for (const std::string& initiator : hostInitiators) {
         initiators.insert(normalizeInitiator(initiator));
@@ -138,11 +139,29 @@ jsonxx::Object hostView(Model& model, const std::vector<std::string>& hostInitia
         lun.import("standardInquiry",
                    hexEncode(standardInquiry(model.system, volume->inquiryProduct)));
         lun.import("page83", hexEncode(deviceIdentificationPage(volume->luId, targetId, protocol)));
+        if (data != nullptr) {
+            lun.import("dataPath", data->volumeImage(*volume));
+        }
         luns.append(lun);
     }
     jsonxx::Object view;
     view.import("luns", luns);
     view.import("hiddenMappings", static_cast<jsonxx::Number>(hidden));
+    if (data != nullptr) {
+        jsonxx::Array shares;
+        for (const auto& entry : model.datasets) {
+            const Dataset& share = entry.second;
+            if (share.isVolume()) {
+                continue;
+            }
+            jsonxx::Object item;
+            item.import("datasetPath", entry.first);
+            item.import("mountPoint", share.mountPoint);
+            item.import("dataPath", data->shareTree(share));
+            shares.append(item);
+        }
+        view.import("shares", shares);
+    }
     return view;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "DataStore.h"
 #include "Model.h"
 #include "jsonxx.h"
 
@@ -26,7 +27,11 @@ constexpr size_t kInquiryLength = 255;
 // {"luns": [{"luId", "name", "datasetPath", "lun", "initiator", "initiatorGroup",
 //            "targetGroup", "targetId", "protocol", "size", "blockSize",
 //            "standardInquiry" (hex), "page83" (hex)}...], "hiddenMappings": n}
-jsonxx::Object hostView(Model& model, const std::vector<std::string>& hostInitiators);
+// With a data store, each LUN also has "dataPath", its image file, and "shares" lists every
+// share the array exports: [{"datasetPath", "mountPoint", "dataPath" (its tree)}...]. A host
+// reaches an export by mounting it, not through a mapping, so no initiator filters these.
+jsonxx::Object hostView(Model& model, const std::vector<std::string>& hostInitiators,
+                        const DataStore* data = nullptr);
 
 // Vendor TEGILE, `product`, and the first four characters of the software version.
 std::vector<unsigned char> standardInquiry(const SystemInfo& system, const std::string& product);

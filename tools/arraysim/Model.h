@@ -68,6 +68,7 @@ struct Dataset {
 
     std::string origin;               // snapshot path "dataset@snapshot" of a clone, else empty
     std::string lastRollback;         // snapshot this dataset was last rolled back to
+    uint64_t rollbacks = 0;           // rollbacks carried out, so a repeated one is seen too
     std::vector<Snapshot> snapshots;  // in creation order
     std::vector<ReplicationConfig> replications;
 

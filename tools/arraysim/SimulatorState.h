@@ -7,9 +7,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "Counters.h"
+#include "DataStore.h"
 #include "Faults.h"
 #include "MethodTable.h"
 #include "Model.h"
@@ -45,6 +47,9 @@ struct SimulatorState {
     FaultSet faults;
     Counters counters;
     MethodTable methods = standardMethods();
+    // The array's bytes, when it keeps them (--data-dir); null otherwise. Guarded by
+    // `modelMutex` with the model it mirrors.
+    std::unique_ptr<DataStore> data;
     // Called (from a server thread) when POST /control/shutdown arrives; may be empty.
     std::function<void()> onShutdownRequest;
     StopSignal stopping;

@@ -337,6 +337,7 @@ Reply rollBack(Model& model, Params& params, DatasetKind kind) {
         model.destroySnapshotWithDependents(datasetPath + "@" + *it, destroyed);
     }
     dataset->lastRollback = targetName;
+    ++dataset->rollbacks;
     return statusReply(0);
 }
 

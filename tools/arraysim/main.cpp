@@ -47,6 +47,10 @@ const char kUsage[] =
     "      --max-body-bytes N       largest request body accepted (1048576)\n"
     "      --port-file FILE         write the port number to FILE\n"
     "      --counters-file FILE     write the counters (JSON) to FILE on exit\n"
+    "      --data-dir DIR           keep the array's bytes in DIR: an image file per volume,\n"
+    "                               snapshot and clone, a directory tree per share\n"
+    "      --data-size BYTES        largest image made for a volume, a multiple of 512\n"
+    "                               from 1 MiB to 1 TiB (67108864)\n"
     "  -h, --help                   this text\n"
     "  -V, --version                the simulator's version\n"
     "\n"
@@ -110,7 +114,9 @@ int main(int argc, char** argv) {
         kReadTimeout,
         kMaxBody,
         kPortFile,
-        kCountersFile
+        kCountersFile,
+        kDataDir,
+        kDataSize
     };
     const option longOptions[] = {
         {"seed", required_argument, nullptr, 's'},
@@ -129,6 +135,8 @@ int main(int argc, char** argv) {
         {"max-body-bytes", required_argument, nullptr, kMaxBody},
         {"port-file", required_argument, nullptr, kPortFile},
         {"counters-file", required_argument, nullptr, kCountersFile},
+        {"data-dir", required_argument, nullptr, kDataDir},
+        {"data-size", required_argument, nullptr, kDataSize},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
@@ -208,6 +216,14 @@ int main(int argc, char** argv) {
                 break;
             case kCountersFile:
                 countersFile = optarg;
+                break;
+            case kDataDir:
+                options.dataDirectory = optarg;
+                ok = !options.dataDirectory.empty();
+                break;
+            case kDataSize:
+                ok = parseNumber(optarg, 1LL << 20, 1LL << 40, number) && number % 512 == 0;
+                options.dataImageCap = static_cast<uint64_t>(number);
                 break;
             case 'h':
                 std::fputs(kUsage, stdout);

@@ -23,6 +23,7 @@ struct SeenDevice {
     std::string array;     // "" when the catalog pairs no array with the target
     std::string snapshot;  // the catalog snapshot mounted on it, or ""
     std::string problem;   // why page 0x83 was not answered, or ""
+    std::string dataPath;  // a file holding the device's bytes, or ""
     LunIdentity identity;  // by its standard INQUIRY
 };
 
@@ -43,7 +44,8 @@ std::map<std::string, std::string> mountedByLun(const Catalog& catalog) {
     return snapshots;
 }
 
-void printJson(const std::vector<SeenDevice>& seen, const std::string& command) {
+void printJson(const std::vector<SeenDevice>& seen,
+               const std::vector<HostBackend::ShareData>& shares, const std::string& command) {
     JsonDocument root = jsonDocument(command);
     root["devices"] = JsonDocument::array();
     for (const SeenDevice& device : seen) {
@@ -59,7 +61,20 @@ void printJson(const std::vector<SeenDevice>& seen, const std::string& command) 
         if (!device.problem.empty()) {
             entry["page83Error"] = visibleText(device.problem);
         }
+        if (!device.dataPath.empty()) {
+            entry["dataPath"] = visibleText(device.dataPath);
+        }
         root["devices"].push_back(std::move(entry));
+    }
+    // Only a backend that reaches shares' files lists them.
+    if (!shares.empty()) {
+        root["shares"] = JsonDocument::array();
+        for (const HostBackend::ShareData& share : shares) {
+            JsonDocument entry;
+            entry["share"] = visibleText(share.share);
+            entry["dataPath"] = visibleText(share.dataPath);
+            root["shares"].push_back(std::move(entry));
+        }
     }
     printJsonDocument(root);
 }
@@ -123,6 +138,7 @@ int runDevices(const Options& options, const Session::Needs& needs) {
     for (const std::string& name : names) {
         SeenDevice device;
         device.device = name;
+        device.dataPath = session->backend->dataPath(name);
         std::string unanswered;
         if (!readLunIdentity(name, device.identity, unanswered)) {
             device.identity.text = "its standard INQUIRY is not answered: " + unanswered;
@@ -141,7 +157,7 @@ int runDevices(const Options& options, const Session::Needs& needs) {
         seen.push_back(device);
     }
     if (options.json) {
-        printJson(seen, options.command);
+        printJson(seen, session->backend->shareData(), options.command);
     } else {
         printText(seen);
     }

@@ -36,6 +36,19 @@ public:
     virtual bool arrayDevices(bool rescanFirst, std::vector<std::string>& devices,
                               std::string& why) = 0;
 
+    // A file that holds the device's bytes, readable and writable like the device, when the
+    // backend has one (the sim backend, when the simulator keeps data); "" otherwise. Known
+    // after arrayDevices().
+    virtual std::string dataPath(const std::string& /*device*/) const { return ""; }
+    // An NFS export ("server:/mount/point") and the directory tree holding its files.
+    struct ShareData {
+        std::string share;
+        std::string dataPath;
+    };
+    // The exports whose files the backend can reach so (none by default). Known after
+    // arrayDevices().
+    virtual std::vector<ShareData> shareData() const { return {}; }
+
 protected:
     void problem(const std::string& message);
     void deviceLeft(const std::string& device) { devicesLeft_.push_back(device); }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "DeviceProvider.h"
 #include "SimBackend.h"
+#include "DeviceProvider.h"
 
 #include <cerrno>
 
@@ -92,6 +92,23 @@ bool SimBackend::arrayDevices(bool rescanFirst, std::vector<std::string>& device
     }
     devices = host_->deviceNames();
     return true;
+}
+
+std::string SimBackend::dataPath(const std::string& device) const {
+    for (const simhost::HostLun& lun : host_->luns()) {
+        if (lun.device == device) {
+            return lun.dataPath;
+        }
+    }
+    return "";
+}
+
+std::vector<HostBackend::ShareData> SimBackend::shareData() const {
+    std::vector<ShareData> shares;
+    for (const simhost::HostShare& share : host_->shares()) {
+        shares.push_back(ShareData{share.server + ":" + share.mountPoint, share.dataPath});
+    }
+    return shares;
 }
 
 bool SimBackend::rescan(const hostkit::RescanRecord& record) {

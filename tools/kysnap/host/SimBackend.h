@@ -26,6 +26,8 @@ public:
     bool initiators(std::vector<hostkit::Initiator>& list, std::string& why) override;
     bool arrayDevices(bool rescanFirst, std::vector<std::string>& devices,
                       std::string& why) override;
+    std::string dataPath(const std::string& device) const override;
+    std::vector<ShareData> shareData() const override;
 
 protected:
     bool rescan(const hostkit::RescanRecord& record) override;
