@@ -159,17 +159,17 @@ int openSource(int dirFd, const std::string& name, struct stat& info, std::strin
 
 bool removeTree(int dirFd, const std::string& name, std::string& error);
 
-bool removeContents(int dirFd, std::string& error) {
+// The names in the directory `dirFd` but "." and "..", read through a descriptor of its own
+// so that `dirFd` stays open and unmoved. False with `error` set when it cannot be listed.
+bool listNames(int dirFd, std::vector<std::string>& names, std::string& error) {
     const int listFd = dup(dirFd);
-    if (listFd < 0) {
-        return fail(error, "cannot list a directory", errno);
-    }
-    DIR* dir = fdopendir(listFd);
+    DIR* dir = listFd < 0 ? nullptr : fdopendir(listFd);
     if (dir == nullptr) {
-        close(listFd);
+        if (listFd >= 0) {
+            close(listFd);
+        }
         return fail(error, "cannot list a directory", errno);
     }
-    std::vector<std::string> names;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") {
@@ -177,6 +177,14 @@ bool removeContents(int dirFd, std::string& error) {
         }
     }
     closedir(dir);
+    return true;
+}
+
+bool removeContents(int dirFd, std::string& error) {
+    std::vector<std::string> names;
+    if (!listNames(dirFd, names, error)) {
+        return false;
+    }
     for (const std::string& name : names) {
         if (!removeTree(dirFd, name, error)) {
             return false;
@@ -259,22 +267,10 @@ bool copyEntry(int fromDir, int toDir, const std::string& name, std::string& err
 }
 
 bool copyTreeInto(int fromDir, int toDir, std::string& error) {
-    const int listFd = dup(fromDir);
-    DIR* dir = listFd < 0 ? nullptr : fdopendir(listFd);
-    if (dir == nullptr) {
-        if (listFd >= 0) {
-            close(listFd);
-        }
-        return fail(error, "cannot list a directory", errno);
-    }
     std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
+    if (!listNames(fromDir, names, error)) {
+        return false;
     }
-    closedir(dir);
     for (const std::string& name : names) {
         if (!copyEntry(fromDir, toDir, name, error)) {
             return false;
