@@ -4,66 +4,94 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace kysnap {
 
 namespace {
 
-// Long options without a short form.
-enum LongOnly {
-    kState = 256,
-    kPlugin,
-    kSnapshot,
-    kPassword,
-    kList,
-    kRemove,
-    kReplace,
-    kDestroyNewer,
-    kPolicy,
-    kWarn,
-    kCrit,
-    kPromTextfile,
-    kFreeze,
-    kFreezeTimeout,
-    kPreHook,
-    kPostHook,
-    kAllowCrashConsistent
-};
+// Long options without a short form; each command option's getopt value is
+// kFirstCommandOption plus its row's index.
+enum LongOnly { kState = 256, kPlugin, kPassword, kFirstCommandOption = 512 };
 
 // The longest cap on a freeze: a filesystem frozen longer stalls every writer on it.
 constexpr int kMostFreezeSeconds = 3600;
 
-const option kLongOptions[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"verbose", no_argument, nullptr, 'v'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"json", no_argument, nullptr, 'J'},
-    {"config", required_argument, nullptr, 'c'},
-    {"state", required_argument, nullptr, kState},
-    {"plugin", required_argument, nullptr, kPlugin},
-    {"array", required_argument, nullptr, 'a'},
-    {"snapshot", required_argument, nullptr, kSnapshot},
-    {"dry-run", no_argument, nullptr, 'n'},
-    {"yes", no_argument, nullptr, 'y'},
-    {"destroy-newer", no_argument, nullptr, kDestroyNewer},
-    {"list", no_argument, nullptr, kList},
-    {"remove", no_argument, nullptr, kRemove},
-    {"replace", no_argument, nullptr, kReplace},
-    {"policy", required_argument, nullptr, kPolicy},
-    {"warn", required_argument, nullptr, kWarn},
-    {"crit", required_argument, nullptr, kCrit},
-    {"prom-textfile", required_argument, nullptr, kPromTextfile},
-    {"freeze", required_argument, nullptr, kFreeze},
-    {"freeze-timeout", required_argument, nullptr, kFreezeTimeout},
-    {"pre-hook", required_argument, nullptr, kPreHook},
-    {"post-hook", required_argument, nullptr, kPostHook},
-    {"allow-crash-consistent", no_argument, nullptr, kAllowCrashConsistent},
-    {"password", optional_argument, nullptr, kPassword},
-    {nullptr, 0, nullptr, 0},
+// Where a command option's value goes: a flag (no value), a text, a text per use (repeatable),
+// or whole seconds from 1 to kMostFreezeSeconds.
+using OptionTarget = std::variant<bool Options::*, std::string Options::*,
+                                  std::vector<std::string> Options::*, int Options::*>;
+
+// A command option: its long name, its short letter (0: none), its bit and its target.
+struct CommandOptionRow {
+    const char* name;
+    char letter;
+    CommandOption option;
+    OptionTarget target;
 };
+
+// In the order kysnap --help lists them.
+const CommandOptionRow kCommandOptions[] = {
+    {"array", 'a', kOptionArray, &Options::array},
+    {"snapshot", 0, kOptionSnapshot, &Options::snapshots},
+    {"dry-run", 'n', kOptionDryRun, &Options::dryRun},
+    {"destroy-newer", 0, kOptionDestroyNewer, &Options::destroyNewer},
+    {"yes", 'y', kOptionYes, &Options::yes},
+    {"replace", 0, kOptionReplace, &Options::replace},
+    {"list", 0, kOptionList, &Options::list},
+    {"remove", 0, kOptionRemove, &Options::remove},
+    {"policy", 0, kOptionPolicy, &Options::policy},
+    {"warn", 0, kOptionWarn, &Options::warn},
+    {"crit", 0, kOptionCrit, &Options::crit},
+    {"prom-textfile", 0, kOptionPromTextfile, &Options::promTextfile},
+    {"freeze", 0, kOptionFreeze, &Options::freeze},
+    {"freeze-timeout", 0, kOptionFreezeTimeout, &Options::freezeTimeout},
+    {"pre-hook", 0, kOptionPreHook, &Options::preHook},
+    {"post-hook", 0, kOptionPostHook, &Options::postHook},
+    {"allow-crash-consistent", 0, kOptionAllowCrashConsistent, &Options::allowCrashConsistent},
+};
+
+// The global options, then every command option, then the terminating row getopt_long needs.
+std::vector<option> longOptions() {
+    std::vector<option> all = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"json", no_argument, nullptr, 'J'},
+        {"config", required_argument, nullptr, 'c'},
+        {"state", required_argument, nullptr, kState},
+        {"plugin", required_argument, nullptr, kPlugin},
+        {"password", optional_argument, nullptr, kPassword},
+    };
+    int value = kFirstCommandOption;
+    for (const CommandOptionRow& row : kCommandOptions) {
+        const bool flag = std::holds_alternative<bool Options::*>(row.target);
+        all.push_back({row.name, flag ? no_argument : required_argument, nullptr,
+                       row.letter != 0 ? row.letter : value});
+        ++value;
+    }
+    all.push_back({nullptr, 0, nullptr, 0});
+    return all;
+}
+
+// The command option getopt_long answered `c` for; null when `c` is none.
+const CommandOptionRow* commandOptionOf(int c) {
+    const int count = static_cast<int>(std::size(kCommandOptions));
+    if (c >= kFirstCommandOption && c < kFirstCommandOption + count) {
+        return &kCommandOptions[c - kFirstCommandOption];
+    }
+    for (const CommandOptionRow& row : kCommandOptions) {
+        if (row.letter != 0 && row.letter == c) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
 // ':' first: a missing value is told apart from an unknown option.
 const char kShortOptions[] = ":hVvqJc:a:ny";
 
@@ -78,8 +106,8 @@ std::string refusedOption(char** argv, int argc) {
 }
 
 // The long name of the option whose value was missing.
-std::string optionNeedingValue() {
-    for (const option& known : kLongOptions) {
+std::string optionNeedingValue(const std::vector<option>& all) {
+    for (const option& known : all) {
         if (known.name != nullptr && known.val == optopt) {
             return std::string("--") + known.name;
         }
@@ -102,6 +130,27 @@ bool wholeSeconds(const char* text, int& seconds) {
     return true;
 }
 
+// Sets the option's target from `value` (null for a flag) and notes that it was given. False
+// with `problem` set when the value is not one the target takes.
+bool applyOption(const CommandOptionRow& row, const char* value, Options& options,
+                 std::string& problem) {
+    options.commandOptions.push_back(row.option);
+    if (const auto flag = std::get_if<bool Options::*>(&row.target)) {
+        options.*(*flag) = true;
+    } else if (const auto text = std::get_if<std::string Options::*>(&row.target)) {
+        options.*(*text) = value;
+    } else if (const auto texts = std::get_if<std::vector<std::string> Options::*>(&row.target)) {
+        (options.*(*texts)).push_back(value);
+    } else if (const auto seconds = std::get_if<int Options::*>(&row.target)) {
+        if (!wholeSeconds(value, options.*(*seconds))) {
+            problem = std::string("--") + row.name + " takes whole seconds from 1 to " +
+                      std::to_string(kMostFreezeSeconds) + ", not " + value;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parseCommandLine(int argc, char** argv, Options& options, std::string& error) {
@@ -114,9 +163,10 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
             error = problem;
         }
     };
+    const std::vector<option> all = longOptions();
     for (;;) {
         optopt = 0;
-        const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+        const int c = getopt_long(argc, argv, kShortOptions, all.data(), nullptr);
         if (c == -1) {
             break;
         }
@@ -136,24 +186,8 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
             case 'J':
                 options.json = true;
                 break;
-            case 'n':
-                options.dryRun = true;
-                options.commandOptions.push_back(kOptionDryRun);
-                break;
-            case 'y':
-                options.yes = true;
-                options.commandOptions.push_back(kOptionYes);
-                break;
-            case kDestroyNewer:
-                options.destroyNewer = true;
-                options.commandOptions.push_back(kOptionDestroyNewer);
-                break;
             case 'c':
                 options.config = optarg;
-                break;
-            case 'a':
-                options.array = optarg;
-                options.commandOptions.push_back(kOptionArray);
                 break;
             case kState:
                 options.state = optarg;
@@ -161,70 +195,22 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
             case kPlugin:
                 options.plugin = optarg;
                 break;
-            case kSnapshot:
-                options.snapshots.push_back(optarg);
-                options.commandOptions.push_back(kOptionSnapshot);
-                break;
-            case kList:
-                options.list = true;
-                options.commandOptions.push_back(kOptionList);
-                break;
-            case kRemove:
-                options.remove = true;
-                options.commandOptions.push_back(kOptionRemove);
-                break;
-            case kReplace:
-                options.replace = true;
-                options.commandOptions.push_back(kOptionReplace);
-                break;
-            case kPolicy:
-                options.policy = optarg;
-                options.commandOptions.push_back(kOptionPolicy);
-                break;
-            case kWarn:
-                options.warn = optarg;
-                options.commandOptions.push_back(kOptionWarn);
-                break;
-            case kCrit:
-                options.crit = optarg;
-                options.commandOptions.push_back(kOptionCrit);
-                break;
-            case kPromTextfile:
-                options.promTextfile = optarg;
-                options.commandOptions.push_back(kOptionPromTextfile);
-                break;
-            case kFreeze:
-                options.freeze.push_back(optarg);
-                options.commandOptions.push_back(kOptionFreeze);
-                break;
-            case kFreezeTimeout:
-                if (!wholeSeconds(optarg, options.freezeTimeout)) {
-                    refuse("--freeze-timeout takes whole seconds from 1 to " +
-                           std::to_string(kMostFreezeSeconds) + ", not " + optarg);
-                }
-                options.commandOptions.push_back(kOptionFreezeTimeout);
-                break;
-            case kPreHook:
-                options.preHook = optarg;
-                options.commandOptions.push_back(kOptionPreHook);
-                break;
-            case kPostHook:
-                options.postHook = optarg;
-                options.commandOptions.push_back(kOptionPostHook);
-                break;
-            case kAllowCrashConsistent:
-                options.allowCrashConsistent = true;
-                options.commandOptions.push_back(kOptionAllowCrashConsistent);
-                break;
             case kPassword:
                 refuse(
                     "passwords are never given on the command line: use password-file or "
                     "password-env in the configuration");
                 break;
             case ':':
-                refuse(optionNeedingValue() + " needs a value");
+                refuse(optionNeedingValue(all) + " needs a value");
                 break;
             default: {
+                std::string problem;
+                if (const CommandOptionRow* row = commandOptionOf(c)) {
+                    if (!applyOption(*row, optarg, options, problem)) {
+                        refuse(problem);
+                    }
+                    break;
+                }
                 const std::string given = refusedOption(argv, argc);
                 const size_t equals = given.find('=');
                 refuse(given.rfind("--", 0) == 0 && equals != std::string::npos
@@ -247,36 +233,11 @@ bool parseCommandLine(int argc, char** argv, Options& options, std::string& erro
 
 namespace {
 
-// The command options, as the user writes them.
-struct CommandOptionName {
-    CommandOption option;
-    const char* name;
-};
-
-const CommandOptionName kCommandOptionNames[] = {
-    {kOptionArray, "--array"},
-    {kOptionSnapshot, "--snapshot"},
-    {kOptionDryRun, "--dry-run"},
-    {kOptionDestroyNewer, "--destroy-newer"},
-    {kOptionYes, "--yes"},
-    {kOptionReplace, "--replace"},
-    {kOptionList, "--list"},
-    {kOptionRemove, "--remove"},
-    {kOptionPolicy, "--policy"},
-    {kOptionWarn, "--warn"},
-    {kOptionCrit, "--crit"},
-    {kOptionPromTextfile, "--prom-textfile"},
-    {kOptionFreeze, "--freeze"},
-    {kOptionFreezeTimeout, "--freeze-timeout"},
-    {kOptionPreHook, "--pre-hook"},
-    {kOptionPostHook, "--post-hook"},
-    {kOptionAllowCrashConsistent, "--allow-crash-consistent"},
-};
-
-const char* optionName(CommandOption option) {
-    for (const CommandOptionName& known : kCommandOptionNames) {
+// The option as the user writes it ("--array").
+std::string optionName(CommandOption option) {
+    for (const CommandOptionRow& known : kCommandOptions) {
         if (known.option == option) {
-            return known.name;
+            return std::string("--") + known.name;
         }
     }
     return "?";
@@ -306,9 +267,9 @@ std::string operandsText(int count, const char* noun) {
 
 std::vector<std::string> commandOptionNames(unsigned mask) {
     std::vector<std::string> names;
-    for (const CommandOptionName& known : kCommandOptionNames) {
+    for (const CommandOptionRow& known : kCommandOptions) {
         if ((mask & known.option) != 0) {
-            names.push_back(known.name);
+            names.push_back(std::string("--") + known.name);
         }
     }
     return names;
