@@ -100,7 +100,8 @@ protected:
 
     Names catalogNames() {
         Names names;
-        for (const auto& record : readCatalog()["snapshots"]) {
+        const nlohmann::ordered_json catalog = readCatalog();  // the loop reads into it
+        for (const auto& record : catalog["snapshots"]) {
             names.insert(record["name"].get<std::string>());
         }
         return names;
